@@ -1,0 +1,81 @@
+#pragma once
+// The audio hardware layer: all backends merged into one object model with a
+// system object whose device list is the backends' lists in order (hardware
+// backends first, the virtual device last), plus property listeners and duplex
+// I/O on a device.
+//
+// Threads: every method may be called from any thread except the real-time one.
+// Listeners run on the thread the backend reports from (a backend thread or the
+// main thread) and must only hand the event on.
+
+#include "platform/hardware/Backend.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+namespace corvane::hw {
+
+class AudioHardware {
+public:
+    using Listener = std::function<void()>;
+    using ListenerId = std::uint64_t;
+
+    // Backends in list order; the layer owns them.
+    explicit AudioHardware(std::vector<std::unique_ptr<Backend>> backends);
+    ~AudioHardware();
+    AudioHardware(const AudioHardware&) = delete;
+    AudioHardware& operator=(const AudioHardware&) = delete;
+
+    std::optional<PropertyValue> get(ObjectId object, Address address) const;
+    bool set(ObjectId object, Address address, const PropertyValue& value);
+    bool has(ObjectId object, Address address) const;
+
+    template <class T>
+    std::optional<T> getAs(ObjectId object, Address address) const {
+        auto value = get(object, address);
+        if (!value)
+            return std::nullopt;
+        if (auto* typed = std::get_if<T>(&*value))
+            return std::move(*typed);
+        return std::nullopt;
+    }
+
+    // Registers `listener` for changes of `address` on `object`. Returns its id,
+    // which removeListener() takes together with the same object and address.
+    ListenerId addListener(ObjectId object, Address address, Listener listener);
+    bool removeListener(ObjectId object, Address address, ListenerId id);
+
+    bool startIo(ObjectId device, IoCallback& callback, std::string& error);
+    void stopIo(ObjectId device);
+
+    // The first backend of type B, for tests and the command line.
+    template <class B>
+    B* backend() const {
+        for (auto& b : backends_)
+            if (auto* typed = dynamic_cast<B*>(b.get()))
+                return typed;
+        return nullptr;
+    }
+
+private:
+    Backend* owner(ObjectId object) const;
+    void dispatch(ObjectId object, Address address);
+
+    std::vector<std::unique_ptr<Backend>> backends_;
+    using Key = std::tuple<ObjectId, std::uint32_t, std::uint32_t, std::uint32_t>;
+    mutable std::mutex listenersMutex_;
+    std::map<Key, std::vector<std::pair<ListenerId, std::shared_ptr<Listener>>>> listeners_;
+    std::atomic<ListenerId> nextListenerId_{1};
+};
+
+// The layer the application runs on: JACK (when a server is reachable) and the
+// virtual device.
+std::unique_ptr<AudioHardware> createDefaultHardware();
+
+} // namespace corvane::hw

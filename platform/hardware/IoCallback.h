@@ -1,0 +1,20 @@
+#pragma once
+// The duplex I/O callback a device drives once per period.
+
+#include <cstdint>
+
+namespace corvane::hw {
+
+class IoCallback {
+public:
+    virtual ~IoCallback() = default;
+
+    // Real-time thread. `inputs` holds one non-interleaved float buffer per device
+    // input channel, `outputs` one per output channel, each `frames` long; frames
+    // never exceeds the period size the device had when I/O started. The callee
+    // must fill every output channel and must not allocate, lock, log or block.
+    virtual void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
+                         std::uint32_t outputCount, std::uint32_t frames) noexcept = 0;
+};
+
+} // namespace corvane::hw

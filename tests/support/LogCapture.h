@@ -1,0 +1,22 @@
+#pragma once
+// Collects the messages logged while it lives, so tests can check log lines.
+
+#include <QString>
+#include <QStringList>
+
+namespace corvane::test {
+
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QStringList messages() const;
+    bool contains(const QString& fragment) const;
+    int count(const QString& fragment) const;
+    void clear();
+};
+
+} // namespace corvane::test
