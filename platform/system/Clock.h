@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace corvane {
 
@@ -58,6 +59,11 @@ public:
     void advance(Duration by);
     void advanceTo(TimePoint target);
     std::size_t pendingTimers() const { return timers_.size(); }
+    std::optional<TimePoint> nextDeadline() const {
+        if (timers_.empty())
+            return std::nullopt;
+        return timers_.begin()->first.first;
+    }
 
 private:
     TimePoint now_;

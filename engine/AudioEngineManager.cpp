@@ -1,0 +1,121 @@
+#include "engine/AudioEngineManager.h"
+
+#include "engine/ObservableField.h"
+#include "platform/system/Logging.h"
+
+#include <QPointer>
+
+namespace corvane {
+
+AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
+    : QObject(parent), hardware_(hardware), clock_(clock) {
+    for (int id = 0; id < kChannelCount; ++id)
+        channels_.append(new ChannelSlot(id, this));
+
+    // The hardware calls this on a thread of its own: only hop to the main thread.
+    QPointer<AudioEngineManager> self(this);
+    deviceListListener_ = hardware_.addListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, [self] {
+        postToMain([self] {
+            if (self)
+                self->onDeviceListListener();
+        });
+    });
+}
+
+AudioEngineManager::~AudioEngineManager() {
+    if (deviceListListener_)
+        hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);
+    deviceRefreshTask_.cancel();
+    supportedBufferRangeTask_.cancel();
+    meterTask_.cancel();
+    recoveryTask_.cancel();
+}
+
+void AudioEngineManager::onDeviceListListener() {
+    spawn(refreshDevices());
+}
+
+void AudioEngineManager::setDevices(QList<AudioDevice> devices) {
+    if (assignIfChanged(devices_, std::move(devices)))
+        emit devicesChanged();
+}
+
+void AudioEngineManager::setSelectedDevice(std::optional<AudioDevice> device) {
+    if (assignIfChanged(selectedDevice_, std::move(device)))
+        emit selectedDeviceChanged();
+}
+
+void AudioEngineManager::setBufferFrames(std::uint32_t frames) {
+    if (assignIfChanged(bufferFrames_, frames))
+        emit bufferFramesChanged();
+}
+
+void AudioEngineManager::setSampleRate(double rate) {
+    if (assignIfChanged(sampleRate_, rate))
+        emit sampleRateChanged();
+}
+
+void AudioEngineManager::setRunning(bool running) {
+    if (assignIfChanged(isRunning_, running))
+        emit isRunningChanged();
+}
+
+void AudioEngineManager::setErrorMessage(std::optional<QString> message) {
+    if (assignIfChanged(errorMessage_, std::move(message)))
+        emit errorMessageChanged();
+}
+
+void AudioEngineManager::setWarningMessage(std::optional<QString> message) {
+    if (assignIfChanged(warningMessage_, std::move(message)))
+        emit warningMessageChanged();
+}
+
+void AudioEngineManager::setActualBufferFrames(std::optional<std::uint32_t> frames) {
+    if (assignIfChanged(actualBufferFrames_, frames))
+        emit actualBufferFramesChanged();
+}
+
+void AudioEngineManager::setActualSampleRate(std::optional<double> rate) {
+    if (assignIfChanged(actualSampleRate_, rate))
+        emit actualSampleRateChanged();
+}
+
+void AudioEngineManager::setLatencyEstimate(std::optional<LatencyEstimate> estimate) {
+    if (assignIfChanged(latencyEstimate_, std::move(estimate)))
+        emit latencyEstimateChanged();
+}
+
+void AudioEngineManager::setAudioDropoutCount(int count) {
+    if (assignIfChanged(audioDropoutCount_, count))
+        emit audioDropoutCountChanged();
+}
+
+void AudioEngineManager::setAudioDropoutActive(bool active) {
+    if (assignIfChanged(audioDropoutActive_, active))
+        emit audioDropoutActiveChanged();
+}
+
+void AudioEngineManager::setSupportedBufferRange(std::optional<BufferRange> range) {
+    if (assignIfChanged(supportedBufferRange_, range))
+        emit supportedBufferRangeChanged();
+}
+
+void AudioEngineManager::setPluginLoadFailure(std::optional<PluginLoadFailure> failure) {
+    if (assignIfChanged(pluginLoadFailure_, std::move(failure)))
+        emit pluginLoadFailureChanged();
+}
+
+double AudioEngineManager::requestedBufferMilliseconds() const {
+    const double frames = actualBufferFrames_ ? double(*actualBufferFrames_) : double(bufferFrames_);
+    double rate = (isRunning_ && actualSampleRate_) ? *actualSampleRate_ : sampleRate_;
+    if (!(rate > 0))
+        rate = sampleRate_;
+    return frames / rate * 1000.0;
+}
+
+void AudioEngineManager::setBypass(ChannelSlot& slot, bool bypass) {
+    slot.setBypassFlag(bypass);
+    // A loaded effect is told at once, while running; that arrives with plug-in hosting.
+}
+
+} // namespace corvane

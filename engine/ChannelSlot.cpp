@@ -1,0 +1,54 @@
+#include "engine/ChannelSlot.h"
+
+#include "engine/ObservableField.h"
+
+namespace corvane {
+
+ChannelSlot::ChannelSlot(int id, QObject* parent) : QObject(parent), id_(id) {}
+
+void ChannelSlot::setBypassFlag(bool bypass) {
+    if (assignIfChanged(bypass_, bypass))
+        emit bypassChanged();
+}
+
+void ChannelSlot::setInputChannel(std::optional<int> channel) {
+    if (assignIfChanged(inputChannel_, channel))
+        emit inputChannelChanged();
+}
+
+void ChannelSlot::setOutputChannel(std::optional<int> channel) {
+    if (assignIfChanged(outputChannel_, channel))
+        emit outputChannelChanged();
+}
+
+void ChannelSlot::setInputStereo(bool stereo) {
+    if (assignIfChanged(inputStereo_, stereo))
+        emit inputStereoChanged();
+}
+
+void ChannelSlot::setOutputStereo(bool stereo) {
+    if (assignIfChanged(outputStereo_, stereo))
+        emit outputStereoChanged();
+}
+
+void ChannelSlot::setInputLevel(Reading r) {
+    if (assignIfChanged(inputLevel_, r))
+        emit inputLevelChanged();
+}
+
+void ChannelSlot::setInputLevelRight(Reading r) {
+    if (assignIfChanged(inputLevelRight_, r))
+        emit inputLevelRightChanged();
+}
+
+void ChannelSlot::setOutputLevel(Reading r) {
+    if (assignIfChanged(outputLevel_, r))
+        emit outputLevelChanged();
+}
+
+void ChannelSlot::setOutputLevelRight(Reading r) {
+    if (assignIfChanged(outputLevelRight_, r))
+        emit outputLevelRightChanged();
+}
+
+} // namespace corvane

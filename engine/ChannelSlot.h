@@ -1,0 +1,80 @@
+#pragma once
+// One channel strip: which device channels it takes and feeds, its effect and
+// bypass, and the level readings the meters show. Main thread only; setters
+// notify only on a real change. Editing a strip while running changes nothing
+// until the next start; only bypass acts at once (AudioEngineManager::setBypass).
+
+#include "engine/LevelStore.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <optional>
+
+namespace corvane {
+
+class ChannelSlot : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int id READ id CONSTANT)
+    Q_PROPERTY(bool bypass READ bypass WRITE setBypassFlag NOTIFY bypassChanged)
+    Q_PROPERTY(bool inputStereo READ inputStereo WRITE setInputStereo NOTIFY inputStereoChanged)
+    Q_PROPERTY(bool outputStereo READ outputStereo WRITE setOutputStereo NOTIFY outputStereoChanged)
+
+public:
+    using Reading = LevelStore::Reading;
+
+    explicit ChannelSlot(int id, QObject* parent = nullptr);
+
+    int id() const { return id_; }
+
+    bool bypass() const { return bypass_; }
+    // Only the flag; AudioEngineManager::setBypass also tells a live effect.
+    void setBypassFlag(bool bypass);
+
+    std::optional<int> inputChannel() const { return inputChannel_; }
+    void setInputChannel(std::optional<int> channel);
+    std::optional<int> outputChannel() const { return outputChannel_; }
+    void setOutputChannel(std::optional<int> channel);
+    bool inputStereo() const { return inputStereo_; }
+    void setInputStereo(bool stereo);
+    bool outputStereo() const { return outputStereo_; }
+    void setOutputStereo(bool stereo);
+
+    Reading inputLevel() const { return inputLevel_; }
+    Reading inputLevelRight() const { return inputLevelRight_; }
+    Reading outputLevel() const { return outputLevel_; }
+    Reading outputLevelRight() const { return outputLevelRight_; }
+    void setInputLevel(Reading r);
+    void setInputLevelRight(Reading r);
+    void setOutputLevel(Reading r);
+    void setOutputLevelRight(Reading r);
+
+    // The effect's full state saved at the last stop; not observed by views.
+    const std::optional<QByteArray>& lastPluginState() const { return lastPluginState_; }
+    void setLastPluginState(std::optional<QByteArray> state) { lastPluginState_ = std::move(state); }
+
+signals:
+    void bypassChanged();
+    void inputChannelChanged();
+    void outputChannelChanged();
+    void inputStereoChanged();
+    void outputStereoChanged();
+    void inputLevelChanged();
+    void inputLevelRightChanged();
+    void outputLevelChanged();
+    void outputLevelRightChanged();
+
+private:
+    const int id_;
+    bool bypass_ = false;
+    std::optional<int> inputChannel_;
+    std::optional<int> outputChannel_;
+    bool inputStereo_ = false;
+    bool outputStereo_ = false;
+    Reading inputLevel_;
+    Reading inputLevelRight_;
+    Reading outputLevel_;
+    Reading outputLevelRight_;
+    std::optional<QByteArray> lastPluginState_;
+};
+
+} // namespace corvane

@@ -1,0 +1,191 @@
+// Keeping the device list in step with the hardware, remembering the user's
+// device, and applying the requested settings to it at start.
+#include "engine/AudioEngineManager.h"
+
+#include "devices/DeviceSettings.h"
+#include "platform/system/Logging.h"
+
+#include <QPointer>
+#include <cmath>
+
+namespace corvane {
+
+using namespace std::chrono_literals;
+
+namespace {
+QStringList uids(const QList<AudioDevice>& devices) {
+    QStringList list;
+    for (const auto& d : devices)
+        list.append(d.uid);
+    return list;
+}
+
+std::optional<AudioDevice> firstWithUid(const QList<AudioDevice>& devices, const QString& uid) {
+    for (const auto& d : devices)
+        if (d.uid == uid)
+            return d;
+    return std::nullopt;
+}
+} // namespace
+
+Async<void> AudioEngineManager::refreshDevices() {
+    QPointer<AudioEngineManager> self(this);
+    if (deviceRefreshTask_) {
+        deviceRefreshRequestedAgain_ = true;
+        const Task running = deviceRefreshTask_;
+        co_await running.join();
+        co_return;
+    }
+    do {
+        deviceRefreshRequestedAgain_ = false;
+        deviceRefreshTask_ = spawnWith([this, self]() -> Async<void> {
+            auto list = co_await runDetached([hardware = &hardware_] { return listDevices(*hardware); });
+            if (self && list)
+                deviceListChanged(*list);
+        });
+        const Task running = deviceRefreshTask_;
+        co_await running.join();
+        if (!self)
+            co_return;
+        deviceRefreshTask_ = Task();
+    } while (deviceRefreshRequestedAgain_);
+}
+
+void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list) {
+    if (uids(list) != uids(devices_))
+        qCInfo(lcEngine, "Device list changed: %lld -> %lld devices", static_cast<long long>(devices_.size()),
+               static_cast<long long>(list.size()));
+    setDevices(list);
+
+    if (!selectedDevice_) {
+        if (!preferredDeviceUID_) {
+            selectDevice(list.isEmpty() ? std::nullopt : std::optional<AudioDevice>(list.first()));
+            return;
+        }
+        auto found = firstWithUid(list, *preferredDeviceUID_);
+        if (!found)
+            return;
+        setSelectedDevice(*found);
+        preferredDeviceName_ = found->name;
+        clampChannels(*found);
+        refreshSupportedBufferRange();
+        setErrorMessage(std::nullopt);
+        setWarningMessage(std::nullopt);
+        return;
+    }
+
+    const AudioDevice current = *selectedDevice_;
+    auto found = firstWithUid(list, current.uid);
+    if (found) {
+        if (*found == current)
+            return;
+        // Same device, new id, name or channel counts: a running engine keeps running.
+        setSelectedDevice(*found);
+        clampChannels(*found);
+        refreshSupportedBufferRange();
+        return;
+    }
+
+    qCInfo(lcEngine, "Selected device “%s” (uid %s) is missing from a device list of %lld - running: %d",
+           qUtf8Printable(current.name), qUtf8Printable(current.uid), static_cast<long long>(list.size()),
+           int(isRunning_));
+    if (isRunning_) {
+        stop();
+        setErrorMessage(QStringLiteral("“%1” was disconnected - playback was stopped.").arg(current.name));
+    } else {
+        setErrorMessage(QStringLiteral("“%1” was disconnected.").arg(current.name));
+    }
+    setSelectedDevice(std::nullopt);
+    refreshSupportedBufferRange();
+}
+
+void AudioEngineManager::selectDevice(std::optional<AudioDevice> device) {
+    const bool wasRunning = isRunning_;
+    setSelectedDevice(device);
+    preferredDeviceUID_ = device ? std::optional<QString>(device->uid) : std::nullopt;
+    preferredDeviceName_ = device ? std::optional<QString>(device->name) : std::nullopt;
+    setWarningMessage(std::nullopt);
+    if (device) {
+        clampChannels(*device);
+    } else {
+        for (auto* slot : channels_) {
+            slot->setInputChannel(std::nullopt);
+            slot->setOutputChannel(std::nullopt);
+        }
+    }
+    refreshSupportedBufferRange();
+
+    if (!wasRunning)
+        return;
+    if (!device) {
+        stop();
+        return;
+    }
+    // Restarts are serialised: each waits for the one before, none is cancelled.
+    QPointer<AudioEngineManager> self(this);
+    deviceSwitchTask_ = spawnWith([this, self, previous = deviceSwitchTask_]() -> Async<void> {
+        co_await previous.join();
+        if (self)
+            co_await start(false);
+    });
+}
+
+void AudioEngineManager::clampChannels(const AudioDevice& device) {
+    for (auto* slot : channels_) {
+        if (auto in = slot->inputChannel(); in && *in + (slot->inputStereo() ? 1 : 0) >= device.inputChannels)
+            slot->setInputChannel(std::nullopt);
+        if (auto out = slot->outputChannel();
+            out && *out + (slot->outputStereo() ? 1 : 0) >= device.outputChannels)
+            slot->setOutputChannel(std::nullopt);
+    }
+}
+
+void AudioEngineManager::refreshSupportedBufferRange() {
+    if (!selectedDevice_) {
+        setSupportedBufferRange(std::nullopt);
+        return;
+    }
+    supportedBufferRangeTask_.cancel();
+    const hw::ObjectId id = selectedDevice_->id;
+    QPointer<AudioEngineManager> self(this);
+    supportedBufferRangeTask_ = spawnWith([this, self, id]() -> Async<void> {
+        auto range = co_await runDetached([hardware = &hardware_, id] { return bufferFrameSizeRange(*hardware, id); });
+        if (!self || !range || co_await currentTaskCancelled())
+            co_return;
+        if (selectedDevice_ && selectedDevice_->id == id)
+            setSupportedBufferRange(*range);
+    });
+}
+
+Async<bool> AudioEngineManager::prepareDevice() {
+    QPointer<AudioEngineManager> self(this);
+    const std::uint32_t frames = bufferFrames_;
+    const double rate = sampleRate_;
+    const hw::ObjectId id = selectedDevice_->id;
+    hw::AudioHardware* hardware = &hardware_;
+
+    auto actual = co_await runDetached([hardware, frames, id] { return setBufferFrameSize(*hardware, frames, id); });
+    if (!self)
+        co_return false;
+    setActualBufferFrames(actual ? *actual : std::nullopt);
+
+    auto accepted = co_await runDetached([hardware, rate, id] { return setNominalSampleRate(*hardware, rate, id); });
+    if (!self || !accepted || !*accepted)
+        co_return false;
+
+    // Give the device up to a second to report the new rate.
+    const auto deadline = clock_.now() + 1s;
+    while (clock_.now() < deadline) {
+        auto reported = co_await runDetached([hardware, id] { return nominalSampleRate(*hardware, id); });
+        if (!self)
+            co_return true;
+        if (reported && *reported && std::abs(**reported - rate) < 1.0)
+            break;
+        // A cancelled sleep would spin until the deadline; waiting on is pointless then.
+        if (!co_await sleepUntil(clock_, std::min(deadline, clock_.now() + 20ms)))
+            break;
+    }
+    co_return true;
+}
+
+} // namespace corvane

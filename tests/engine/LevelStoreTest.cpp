@@ -1,0 +1,55 @@
+#include "engine/LevelStore.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace corvane;
+using Reading = LevelStore::Reading;
+
+TEST(LevelStore, FoldKeepsTheLargestPeakAndRmsIndependentlyPerSide) {
+    LevelStore store(8);
+    ASSERT_EQ(store.collect().size(), 32u);
+    store.fold(3, {0.5f, 0.1f}, {0.2f, 0.2f}, true, false);
+    store.fold(3, {0.3f, 0.4f}, {0.0f, 0.0f}, true, false);
+    store.fold(3, {0.7f, 0.6f}, {0.6f, 0.5f}, false, true); // output only
+    store.fold(5, {0.9f, 0.9f}, {0.8f, 0.8f}, true, true);  // both halves from one tap
+    const auto r = store.collect();
+    EXPECT_EQ(r[3], (Reading{0.5f, 0.4f}));      // input left: peak of one fold, rms of another
+    EXPECT_EQ(r[8 + 3], (Reading{0.2f, 0.2f}));  // input right
+    EXPECT_EQ(r[16 + 3], (Reading{0.7f, 0.6f})); // output left
+    EXPECT_EQ(r[24 + 3], (Reading{0.6f, 0.5f}));
+    EXPECT_EQ(r[5], (Reading{0.9f, 0.9f}));
+    EXPECT_EQ(r[16 + 5], (Reading{0.9f, 0.9f}));
+    EXPECT_EQ(r[24 + 5], (Reading{0.8f, 0.8f}));
+    for (int i : {0, 1, 2, 4, 6, 7})
+        EXPECT_EQ(r[std::size_t(i)], Reading{});
+
+    const auto again = store.collect();
+    EXPECT_TRUE(std::all_of(again.begin(), again.end(), [](Reading x) { return x == Reading{}; }));
+}
+
+TEST(LevelStore, ClearZeroesAndOutOfRangeSlotsAreIgnored) {
+    LevelStore store(8);
+    store.fold(0, {1, 1}, {1, 1}, true, true);
+    store.fold(8, {1, 1}, {1, 1}, true, true);
+    store.fold(-1, {1, 1}, {1, 1}, true, true);
+    store.clear();
+    const auto r = store.collect();
+    EXPECT_TRUE(std::all_of(r.begin(), r.end(), [](Reading x) { return x == Reading{}; }));
+}
+
+TEST(LevelStore, ConcurrentFoldsLoseNothing) {
+    LevelStore store(8);
+    std::vector<std::thread> taps;
+    for (int t = 0; t < 4; ++t)
+        taps.emplace_back([&store, t] {
+            for (int i = 1; i <= 2000; ++i)
+                store.fold(t, {float(i) / 2000.0f, 0}, {}, true, false);
+        });
+    for (auto& t : taps)
+        t.join();
+    const auto r = store.collect();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(r[std::size_t(t)].peak, 1.0f);
+}

@@ -1,0 +1,52 @@
+#include "tests/support/ManualTime.h"
+
+#include "platform/system/MainThread.h"
+#include "tests/support/EventLoop.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+namespace corvane::test {
+
+namespace {
+// Runs events until no pool job is in flight and the queue is empty.
+void settle() {
+    for (;;) {
+        drainEvents();
+        if (backgroundPool().activeThreadCount() == 0) {
+            drainEvents();
+            if (backgroundPool().activeThreadCount() == 0)
+                return;
+        }
+        QThread::usleep(200);
+    }
+}
+} // namespace
+
+bool runUntil(ManualClock& clock, const std::function<bool()>& condition, Clock::Duration limit) {
+    const auto end = clock.now() + limit;
+    for (;;) {
+        settle();
+        if (condition())
+            return true;
+        auto next = clock.nextDeadline();
+        if (!next || *next > end)
+            return condition();
+        clock.advanceTo(*next);
+    }
+}
+
+void runFor(ManualClock& clock, Clock::Duration span) {
+    const auto end = clock.now() + span;
+    for (;;) {
+        settle();
+        auto next = clock.nextDeadline();
+        if (!next || *next > end)
+            break;
+        clock.advanceTo(*next);
+    }
+    clock.advanceTo(end);
+    settle();
+}
+
+} // namespace corvane::test
