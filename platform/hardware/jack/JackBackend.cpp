@@ -1,0 +1,369 @@
+#include "platform/hardware/jack/JackBackend.h"
+
+#include "platform/hardware/jack/JackConnector.h"
+#include "platform/system/MainThread.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+// libjack reports every failed connection attempt on stderr; while we poll for
+// a server that is a few lines a second. Its messages go here instead, hidden
+// unless asked for (QT_LOGGING_RULES="corvane.jack.debug=true").
+Q_LOGGING_CATEGORY(lcJack, "corvane.jack", QtWarningMsg)
+
+namespace corvane::hw {
+
+namespace {
+
+void routeLibjackMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function([](const char* message) { qCDebug(lcJack, "%s", message); });
+        jack_set_info_function([](const char* message) { qCDebug(lcJack, "%s", message); });
+    });
+}
+
+std::vector<ValueRange> supportedBufferSizes() {
+    // jackd2 takes any size up to 8192, PipeWire wants powers of two: offer the
+    // sizes both accept.
+    std::vector<ValueRange> sizes;
+    for (double frames = 16; frames <= 8192; frames *= 2)
+        sizes.push_back(ValueRange{frames, frames});
+    return sizes;
+}
+
+std::optional<std::uint32_t> framesFrom(const PropertyValue& value) {
+    if (auto* frames = std::get_if<std::uint32_t>(&value))
+        return *frames;
+    if (auto* real = std::get_if<double>(&value); real && *real >= 1 && *real <= 1e6)
+        return static_cast<std::uint32_t>(std::lround(*real));
+    return std::nullopt;
+}
+
+StreamConfiguration channelsOf(std::size_t count) {
+    StreamConfiguration configuration;
+    if (count > 0)
+        configuration.bufferChannels.push_back(static_cast<std::uint32_t>(count));
+    return configuration;
+}
+
+} // namespace
+
+JackBackend::JackBackend() : JackBackend(Options{}) {}
+
+JackBackend::JackBackend(Options options) : options_(std::move(options)) {
+    routeLibjackMessages();
+    connector_ = std::make_unique<JackConnector>(
+        JackConnector::Settings{options_.clientName, options_.serverName, options_.retryInterval},
+        [this](jack_client_t* client) { return configure(client); }, [this] { settled_.store(true); });
+}
+
+JackBackend::~JackBackend() {
+    {
+        std::lock_guard lock(mutex_);
+        if (session_) {
+            slot_.retract();
+            session_->close();
+            session_.reset();
+        }
+        client_ = nullptr;
+    }
+    // Closes the client; JACK calls none of our callbacks after this.
+    connector_.reset();
+    alive_.reset();
+}
+
+bool JackBackend::configure(jack_client_t* client) {
+    // Registration callbacks only arrive for an activated client, so the
+    // client stays active throughout; its process callback idles without I/O.
+    jack_set_process_callback(client, &JackProcessSlot::process, &slot_);
+    jack_set_client_registration_callback(client, &JackBackend::onClientRegistration, this);
+    jack_set_port_registration_callback(client, &JackBackend::onPortRegistration, this);
+    jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, this);
+    jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, this);
+    jack_set_xrun_callback(client, &JackBackend::onXrun, this);
+    jack_on_info_shutdown(client, &JackBackend::onShutdown, this);
+    if (jack_activate(client) != 0)
+        return false;
+    std::weak_ptr<int> alive = alive_;
+    postToMain([alive, this, client] {
+        if (alive.lock())
+            adopt(client);
+    });
+    return true;
+}
+
+void JackBackend::post(Event event) {
+    // Port registrations come in bursts (a card's worth at a time): one rescan
+    // covers a burst.
+    if (event == Event::Graph && graphPending_.exchange(true))
+        return;
+    std::weak_ptr<int> alive = alive_;
+    postToMain([alive, this, event] {
+        if (alive.lock())
+            handle(event);
+    });
+}
+
+void JackBackend::onClientRegistration(const char*, int, void* self) { static_cast<JackBackend*>(self)->post(Event::Graph); }
+
+void JackBackend::onPortRegistration(jack_port_id_t, int, void* self) { static_cast<JackBackend*>(self)->post(Event::Graph); }
+
+int JackBackend::onBufferSize(jack_nframes_t, void* self) {
+    static_cast<JackBackend*>(self)->post(Event::BufferSize);
+    return 0;
+}
+
+int JackBackend::onSampleRate(jack_nframes_t, void* self) {
+    static_cast<JackBackend*>(self)->post(Event::SampleRate);
+    return 0;
+}
+
+int JackBackend::onXrun(void* self) {
+    auto* backend = static_cast<JackBackend*>(self);
+    if (backend->slot_.running()) {
+        backend->xruns_.fetch_add(1);
+        backend->post(Event::Xrun);
+    }
+    return 0;
+}
+
+void JackBackend::onShutdown(jack_status_t, const char*, void* self) { static_cast<JackBackend*>(self)->post(Event::Shutdown); }
+
+void JackBackend::adopt(jack_client_t* client) {
+    {
+        std::lock_guard lock(mutex_);
+        client_ = client;
+        knownSampleRate_ = jack_get_sample_rate(client);
+        qCInfo(lcJack, "connected to the JACK server as \"%s\"", jack_get_client_name(client));
+    }
+    rescan();
+    settled_.store(true);
+}
+
+void JackBackend::handle(Event event) {
+    switch (event) {
+    case Event::Graph:
+        rescan();
+        break;
+    case Event::BufferSize:
+        rescan(); // port latencies follow the period size
+        checkConfiguration();
+        break;
+    case Event::SampleRate:
+        checkConfiguration();
+        break;
+    case Event::Xrun: {
+        ObjectId device = kNoObject;
+        {
+            std::lock_guard lock(mutex_);
+            if (session_)
+                device = session_->device();
+        }
+        if (device != kNoObject)
+            notify(device, Address{Selector::Overload});
+        break;
+    }
+    case Event::Shutdown:
+        lose();
+        break;
+    }
+}
+
+void JackBackend::rescan() {
+    graphPending_.store(false);
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!client_)
+            return;
+        std::vector<Device> next;
+        for (auto& info : scanJackDevices(client_)) {
+            auto old = std::find_if(devices_.begin(), devices_.end(),
+                                    [&](const Device& d) { return d.info.clientName == info.clientName; });
+            const ObjectId id = old != devices_.end() ? old->id : nextId_++;
+            next.push_back(Device{id, std::move(info)});
+        }
+        changed = next.size() != devices_.size() ||
+                  !std::equal(next.begin(), next.end(), devices_.begin(),
+                              [](const Device& a, const Device& b) { return a.id == b.id && a.info == b.info; });
+        devices_ = std::move(next);
+    }
+    if (changed)
+        notify(kSystemObject, Address{Selector::Devices});
+}
+
+void JackBackend::checkConfiguration() {
+    ObjectId device = kNoObject;
+    {
+        std::lock_guard lock(mutex_);
+        if (!client_)
+            return;
+        const std::uint32_t rate = jack_get_sample_rate(client_);
+        const std::uint32_t size = jack_get_buffer_size(client_);
+        bool changed = false;
+        if (session_) {
+            changed = rate != knownSampleRate_ || (size != knownBufferSize_ && size != requestedBufferSize_);
+            if (changed || size == requestedBufferSize_)
+                knownBufferSize_ = size;
+            if (changed)
+                device = session_->device();
+        }
+        knownSampleRate_ = rate;
+    }
+    if (device != kNoObject)
+        notify(device, Address{Selector::ConfigurationChange});
+}
+
+void JackBackend::lose() {
+    jack_client_t* client = nullptr;
+    bool hadDevices = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!client_)
+            return;
+        client = client_;
+        client_ = nullptr;
+        if (session_) {
+            // The ports died with the server; only our side is left to drop.
+            slot_.retract();
+            session_->abandon();
+            session_.reset();
+        }
+        hadDevices = !devices_.empty();
+        devices_.clear();
+    }
+    qCInfo(lcJack, "the JACK server went away");
+    connector_->discard(client);
+    if (hadDevices)
+        notify(kSystemObject, Address{Selector::Devices});
+}
+
+const JackBackend::Device* JackBackend::findDevice(ObjectId id) const {
+    for (auto& device : devices_)
+        if (device.id == id)
+            return &device;
+    return nullptr;
+}
+
+std::vector<ObjectId> JackBackend::deviceIds() const {
+    std::lock_guard lock(mutex_);
+    std::vector<ObjectId> ids;
+    for (auto& device : devices_)
+        ids.push_back(device.id);
+    return ids;
+}
+
+bool JackBackend::owns(ObjectId object) const { return object >= kFirstId && object < kIdRangeEnd; }
+
+bool JackBackend::isConnected() const {
+    std::lock_guard lock(mutex_);
+    return client_ != nullptr;
+}
+
+std::string JackBackend::clientName() const {
+    std::lock_guard lock(mutex_);
+    return client_ ? std::string(jack_get_client_name(client_)) : std::string();
+}
+
+std::optional<PropertyValue> JackBackend::get(ObjectId object, Address address) const {
+    std::lock_guard lock(mutex_);
+    const Device* device = findDevice(object);
+    if (!device || !client_)
+        return std::nullopt;
+    const auto& info = device->info;
+    const bool input = address.scope == Scope::Input;
+    const bool output = address.scope == Scope::Output;
+    switch (address.selector) {
+    case Selector::Name:
+        return info.clientName + " (JACK)";
+    case Selector::Uid:
+        return "jack:" + info.clientName;
+    case Selector::StreamConfiguration:
+        if (input || output)
+            return channelsOf(input ? info.capturePorts.size() : info.playbackPorts.size());
+        return std::nullopt;
+    case Selector::Latency:
+        if (input || output)
+            return input ? info.captureLatency : info.playbackLatency;
+        return std::nullopt;
+    case Selector::NominalSampleRate:
+        return static_cast<double>(jack_get_sample_rate(client_));
+    case Selector::BufferFrameSize:
+        return static_cast<std::uint32_t>(jack_get_buffer_size(client_));
+    case Selector::BufferFrameSizeRange:
+        return supportedBufferSizes();
+    default:
+        return std::nullopt;
+    }
+}
+
+bool JackBackend::has(ObjectId object, Address address) const { return get(object, address).has_value(); }
+
+bool JackBackend::set(ObjectId object, Address address, const PropertyValue& value) {
+    std::lock_guard lock(mutex_);
+    if (!findDevice(object) || !client_)
+        return false;
+    switch (address.selector) {
+    case Selector::NominalSampleRate: {
+        // The server owns the rate; a request can only agree with it.
+        auto* rate = std::get_if<double>(&value);
+        return rate && std::fabs(*rate - static_cast<double>(jack_get_sample_rate(client_))) < 0.5;
+    }
+    case Selector::BufferFrameSize: {
+        auto frames = framesFrom(value);
+        if (!frames || *frames == 0)
+            return false;
+        if (session_)
+            requestedBufferSize_ = *frames;
+        return jack_set_buffer_size(client_, *frames) == 0;
+    }
+    default:
+        return false;
+    }
+}
+
+bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (!client_) {
+        error = "The JACK server is not running.";
+        return false;
+    }
+    const Device* target = findDevice(device);
+    if (!target) {
+        error = "The device is no longer present.";
+        return false;
+    }
+    if (session_) {
+        error = session_->device() == device ? "Audio I/O is already running on this device."
+                                             : "Audio I/O is already running on another JACK device.";
+        return false;
+    }
+    auto session = JackIoSession::open(client_, device, target->info, callback, error);
+    if (!session)
+        return false;
+    knownBufferSize_ = session->maxFrames();
+    requestedBufferSize_ = 0;
+    knownSampleRate_ = jack_get_sample_rate(client_);
+    slot_.publish(session.get());
+    if (!session->connect(error)) {
+        slot_.retract();
+        return false; // the session's destructor unregisters its ports
+    }
+    session_ = std::move(session);
+    return true;
+}
+
+void JackBackend::stopIo(ObjectId device) {
+    std::lock_guard lock(mutex_);
+    if (!session_ || session_->device() != device)
+        return;
+    slot_.retract();
+    session_->close();
+    session_.reset();
+}
+
+} // namespace corvane::hw

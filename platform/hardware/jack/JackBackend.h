@@ -1,0 +1,123 @@
+#pragma once
+// Audio devices from a JACK server (jackd2, or PipeWire through its libjack).
+//
+// A device is a JACK client that owns physical audio ports; its uid is
+// "jack:" + that client's name, its inputs are its physical capture ports and
+// its outputs its physical playback ports, in natural order. The sample rate is
+// the server's (a write of any other rate is refused); the period size is the
+// server's buffer size, which a write asks the server to change.
+//
+// We connect on a thread of our own, with JackNoStartServer: no server is ever
+// started on the user's behalf. While none is reachable we retry every
+// retryInterval; a server that goes away takes its devices with it and the
+// search resumes. Device ids come from 0x20000000 upwards and are never reused:
+// a device that returns with a restarted server gets a new id.
+//
+// Threads: JACK calls us on its own threads; those callbacks only post to the
+// main thread, where the device list is rebuilt and listeners are told. The
+// main thread's event loop must therefore run for the list to appear. Destroy
+// the backend on the main thread.
+//
+// I/O: see JackIoSession.h for the names of the ports a session registers on
+// our client (clientName() + ":in_1".., ":out_1"..). One device at a time runs I/O.
+
+#include "platform/hardware/Backend.h"
+#include "platform/hardware/jack/JackDeviceScan.h"
+#include "platform/hardware/jack/JackIoSession.h"
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace corvane::hw {
+
+class JackConnector;
+
+class JackBackend final : public Backend {
+public:
+    struct Options {
+        std::chrono::milliseconds retryInterval{1000};
+        // Empty: the server libjack picks (JACK_DEFAULT_SERVER, else "default").
+        std::string serverName;
+        // What we ask to be called; JACK appends a suffix when it is taken.
+        std::string clientName = "corvane";
+    };
+
+    JackBackend();
+    explicit JackBackend(Options options);
+    ~JackBackend() override;
+    JackBackend(const JackBackend&) = delete;
+    JackBackend& operator=(const JackBackend&) = delete;
+
+    std::string name() const override { return "jack"; }
+    std::vector<ObjectId> deviceIds() const override;
+    bool owns(ObjectId object) const override;
+    std::optional<PropertyValue> get(ObjectId object, Address address) const override;
+    bool set(ObjectId object, Address address, const PropertyValue& value) override;
+    bool has(ObjectId object, Address address) const override;
+    bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
+    void stopIo(ObjectId device) override;
+
+    // True once the first connection attempt has finished, either way (on
+    // success, once the device list has been built on the main thread).
+    bool isSettled() const { return settled_.load(); }
+    bool isConnected() const;
+    // Our client's name on the server ("" while not connected).
+    std::string clientName() const;
+    // Xruns the server reported while I/O ran.
+    std::uint64_t xrunCount() const { return xruns_.load(); }
+
+    static constexpr ObjectId kFirstId = 0x20000000;
+    static constexpr ObjectId kIdRangeEnd = 0x30000000;
+
+private:
+    struct Device {
+        ObjectId id;
+        JackDeviceInfo info;
+    };
+    enum class Event { Graph, BufferSize, SampleRate, Xrun, Shutdown };
+
+    // Connector thread.
+    bool configure(jack_client_t* client);
+    // JACK threads.
+    void post(Event event);
+    static void onClientRegistration(const char*, int, void* self);
+    static void onPortRegistration(jack_port_id_t, int, void* self);
+    static int onBufferSize(jack_nframes_t, void* self);
+    static int onSampleRate(jack_nframes_t, void* self);
+    static int onXrun(void* self);
+    static void onShutdown(jack_status_t, const char*, void* self);
+    // Main thread.
+    void adopt(jack_client_t* client);
+    void handle(Event event);
+    void rescan();
+    void checkConfiguration();
+    void lose();
+
+    const Device* findDevice(ObjectId id) const; // with mutex_ held
+
+    const Options options_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0); // posted work runs only while it lives
+    std::atomic<bool> settled_{false};
+    std::atomic<bool> graphPending_{false};
+    std::atomic<std::uint64_t> xruns_{0};
+
+    mutable std::mutex mutex_; // guards everything below; never taken by JACK threads
+    jack_client_t* client_ = nullptr;
+    std::vector<Device> devices_;
+    ObjectId nextId_ = kFirstId;
+    std::unique_ptr<JackIoSession> session_;
+    std::uint32_t knownBufferSize_ = 0;   // what the running session last agreed to
+    std::uint32_t requestedBufferSize_ = 0;
+    std::uint32_t knownSampleRate_ = 0;
+
+    JackProcessSlot slot_;
+    std::unique_ptr<JackConnector> connector_; // last: its thread calls configure()
+};
+
+} // namespace corvane::hw

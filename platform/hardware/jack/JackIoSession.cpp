@@ -1,0 +1,111 @@
+// process() and JackProcessSlot::process run on JACK's real-time process
+// thread: no allocation, no locks, no logging there.
+#include "platform/hardware/jack/JackIoSession.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace corvane::hw {
+
+JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames)
+    : client_(client), device_(device), callback_(callback), maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
+
+std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
+                                                   IoCallback& callback, std::string& error) {
+    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, jack_get_buffer_size(client)));
+    session->captureSources_ = info.capturePorts;
+    session->playbackTargets_ = info.playbackPorts;
+
+    auto registerPorts = [&](std::size_t count, const char* prefix, unsigned long flags,
+                             std::vector<jack_port_t*>& ports) {
+        for (std::size_t k = 1; k <= count; ++k) {
+            const std::string name = prefix + std::to_string(k);
+            jack_port_t* port = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+            if (!port) {
+                error = "Could not register the JACK port \"" + name + "\".";
+                return false;
+            }
+            ports.push_back(port);
+        }
+        return true;
+    };
+    if (!registerPorts(info.capturePorts.size(), "in_", JackPortIsInput, session->inputs_) ||
+        !registerPorts(info.playbackPorts.size(), "out_", JackPortIsOutput, session->outputs_)) {
+        session->close();
+        return nullptr;
+    }
+    session->inputBuffers_.assign(session->inputs_.size(), nullptr);
+    session->outputBuffers_.assign(session->outputs_.size(), nullptr);
+    session->inputSlice_.assign(session->inputs_.size(), nullptr);
+    session->outputSlice_.assign(session->outputs_.size(), nullptr);
+    return session;
+}
+
+JackIoSession::~JackIoSession() { close(); }
+
+bool JackIoSession::connect(std::string& error) {
+    for (std::size_t k = 0; k < inputs_.size(); ++k)
+        if (jack_connect(client_, captureSources_[k].c_str(), jack_port_name(inputs_[k])) != 0) {
+            error = "Could not connect \"" + captureSources_[k] + "\" to our input.";
+            return false;
+        }
+    for (std::size_t k = 0; k < outputs_.size(); ++k)
+        if (jack_connect(client_, jack_port_name(outputs_[k]), playbackTargets_[k].c_str()) != 0) {
+            error = "Could not connect our output to \"" + playbackTargets_[k] + "\".";
+            return false;
+        }
+    return true;
+}
+
+void JackIoSession::close() {
+    if (!client_)
+        return;
+    // Unregistering drops the port's connections as well; connections to a
+    // physical port that vanished meanwhile simply no longer exist.
+    for (auto* port : inputs_)
+        jack_port_unregister(client_, port);
+    for (auto* port : outputs_)
+        jack_port_unregister(client_, port);
+    inputs_.clear();
+    outputs_.clear();
+    client_ = nullptr;
+}
+
+void JackIoSession::process(jack_nframes_t frames) noexcept {
+    const auto inputCount = static_cast<std::uint32_t>(inputs_.size());
+    const auto outputCount = static_cast<std::uint32_t>(outputs_.size());
+    for (std::uint32_t i = 0; i < inputCount; ++i)
+        inputBuffers_[i] = static_cast<float*>(jack_port_get_buffer(inputs_[i], frames));
+    for (std::uint32_t o = 0; o < outputCount; ++o)
+        outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
+
+    // Someone else may have raised the period size since we started; the
+    // callback was promised periods no longer than the one it started with.
+    for (jack_nframes_t offset = 0; offset < frames; offset += maxFrames_) {
+        const std::uint32_t slice = std::min<std::uint32_t>(maxFrames_, frames - offset);
+        for (std::uint32_t i = 0; i < inputCount; ++i)
+            inputSlice_[i] = inputBuffers_[i] + offset;
+        for (std::uint32_t o = 0; o < outputCount; ++o)
+            outputSlice_[o] = outputBuffers_[o] + offset;
+        callback_.process(inputSlice_.data(), inputCount, outputSlice_.data(), outputCount, slice);
+    }
+}
+
+void JackProcessSlot::retract() {
+    session_.store(nullptr);
+    // Sequentially consistent on both sides: either process() saw the cleared
+    // slot, or we see it inside and wait for at most the rest of one period.
+    while (inside_.load() != 0)
+        std::this_thread::yield();
+}
+
+int JackProcessSlot::process(jack_nframes_t frames, void* slot) noexcept {
+    auto* self = static_cast<JackProcessSlot*>(slot);
+    self->inside_.fetch_add(1);
+    if (auto* session = self->session_.load())
+        session->process(frames);
+    self->inside_.fetch_sub(1);
+    return 0;
+}
+
+} // namespace corvane::hw

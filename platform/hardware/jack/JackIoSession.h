@@ -1,0 +1,87 @@
+#pragma once
+// Duplex I/O on one JACK device: our client's ports wired to the device's
+// physical ports, and the real-time hand-off to an IoCallback.
+//
+// Port names, for anyone who wants to patch into a running session: our client
+// (JackBackend::clientName()) gets "in_1".."in_N", one per device input, and
+// "out_1".."out_M", one per device output. Physical capture port k feeds in_k;
+// out_k feeds physical playback port k.
+
+#include "platform/hardware/IoCallback.h"
+#include "platform/hardware/Properties.h"
+#include "platform/hardware/jack/JackDeviceScan.h"
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::hw {
+
+class JackIoSession {
+public:
+    // Registers and connects the ports. Main or background thread, never the
+    // process thread. Null, with a readable reason in `error`, on failure.
+    static std::unique_ptr<JackIoSession> open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
+                                               IoCallback& callback, std::string& error);
+    ~JackIoSession();
+    JackIoSession(const JackIoSession&) = delete;
+    JackIoSession& operator=(const JackIoSession&) = delete;
+
+    // Wires physical ports to ours. Call once the session is published, so our
+    // outputs never reach the hardware before the callback has filled them.
+    bool connect(std::string& error);
+
+    // Disconnects and unregisters our ports. Only while the client is open and
+    // the session is no longer published.
+    void close();
+    // The client is gone (server shut down): its ports went with it.
+    void abandon() { client_ = nullptr; }
+
+    ObjectId device() const { return device_; }
+    std::uint32_t maxFrames() const { return maxFrames_; }
+
+    // Process thread. Hands the port buffers to the callback, in slices no
+    // longer than the period size the session started with.
+    void process(jack_nframes_t frames) noexcept;
+
+private:
+    JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames);
+
+    jack_client_t* client_;
+    ObjectId device_;
+    IoCallback& callback_;
+    std::uint32_t maxFrames_;
+    std::vector<std::string> captureSources_;  // physical port names, in_k's source
+    std::vector<std::string> playbackTargets_; // physical port names, out_k's target
+    std::vector<jack_port_t*> inputs_;
+    std::vector<jack_port_t*> outputs_;
+    // Filled by process(); sized before the session is published.
+    std::vector<float*> inputBuffers_;
+    std::vector<float*> outputBuffers_;
+    std::vector<const float*> inputSlice_;
+    std::vector<float*> outputSlice_;
+};
+
+// The one pointer the process callback reads: which session, if any, runs.
+// publish() and retract() are for the main or a background thread; process()
+// is the JACK process callback.
+class JackProcessSlot {
+public:
+    void publish(JackIoSession* session) { session_.store(session); }
+    // Clears the slot and returns once the process thread is certainly not
+    // inside the session it held.
+    void retract();
+    bool running() const { return session_.load() != nullptr; }
+
+    static int process(jack_nframes_t frames, void* slot) noexcept;
+
+private:
+    std::atomic<JackIoSession*> session_{nullptr};
+    std::atomic<int> inside_{0};
+};
+
+} // namespace corvane::hw
