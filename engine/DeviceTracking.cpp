@@ -13,10 +13,12 @@ namespace corvane {
 using namespace std::chrono_literals;
 
 namespace {
+// The set of uids, so that a mere reorder does not count as a change worth logging.
 QStringList uids(const QList<AudioDevice>& devices) {
     QStringList list;
     for (const auto& d : devices)
         list.append(d.uid);
+    list.sort();
     return list;
 }
 

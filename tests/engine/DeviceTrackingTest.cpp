@@ -1,0 +1,229 @@
+#include "tests/support/EventLoop.h"
+#include "tests/support/FakeBackend.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManagerRig.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using hw::Selector;
+
+namespace {
+
+struct Tracking : ::testing::Test {
+    test::FakeBackend* fake = nullptr;
+    std::unique_ptr<test::ManagerRig> rig;
+
+    void SetUp() override {
+        auto backend = std::make_unique<test::FakeBackend>();
+        fake = backend.get();
+        std::vector<std::unique_ptr<hw::Backend>> list;
+        list.push_back(std::move(backend));
+        rig = std::make_unique<test::ManagerRig>(std::move(list));
+    }
+    AudioEngineManager& m() { return *rig->manager; }
+};
+
+} // namespace
+
+TEST_F(Tracking, ANewManagerHasEightUnroutedStripsAndDefaults) {
+    ASSERT_EQ(m().channels().size(), 8);
+    for (int i = 0; i < 8; ++i) {
+        const auto* s = m().channels()[i];
+        EXPECT_EQ(s->id(), i);
+        EXPECT_FALSE(s->inputChannel() || s->outputChannel() || s->inputStereo() || s->outputStereo() ||
+                     s->bypass() || s->lastPluginState());
+        EXPECT_EQ(s->inputLevel(), LevelStore::Reading{});
+        EXPECT_EQ(s->outputLevelRight(), LevelStore::Reading{});
+    }
+    EXPECT_EQ(m().bufferFrames(), 256u);
+    EXPECT_EQ(m().sampleRate(), 48000.0);
+    EXPECT_FALSE(m().isRunning());
+    EXPECT_FALSE(m().errorMessage() || m().warningMessage() || m().selectedDevice() || m().pluginLoadFailure());
+    EXPECT_TRUE(m().devices().isEmpty()); // creation does not enumerate
+    EXPECT_EQ(m().levelStore().slotCount(), 8);
+}
+
+TEST_F(Tracking, SettersNotifyOnlyOnARealChange) {
+    QSignalSpy frames(&m(), &AudioEngineManager::bufferFramesChanged);
+    QSignalSpy error(&m(), &AudioEngineManager::errorMessageChanged);
+    QSignalSpy input(m().channels()[2], &ChannelSlot::inputChannelChanged);
+    QSignalSpy level(m().channels()[2], &ChannelSlot::outputLevelChanged);
+    m().setBufferFrames(256);
+    m().setBufferFrames(128);
+    m().setBufferFrames(128);
+    m().setErrorMessage(QString("x"));
+    m().setErrorMessage(QString("x"));
+    m().setErrorMessage(std::nullopt);
+    m().channels()[2]->setInputChannel(3);
+    m().channels()[2]->setInputChannel(3);
+    m().channels()[2]->setOutputLevel({0.5f, 0.25f});
+    m().channels()[2]->setOutputLevel({0.5f, 0.25f});
+    EXPECT_EQ(frames.count(), 1);
+    EXPECT_EQ(error.count(), 2);
+    EXPECT_EQ(input.count(), 1);
+    EXPECT_EQ(level.count(), 1);
+}
+
+TEST_F(Tracking, BypassWithoutAnEffectOnlyChangesTheFlag) {
+    QSignalSpy spy(m().channels()[0], &ChannelSlot::bypassChanged);
+    m().setBypass(*m().channels()[0], true);
+    EXPECT_TRUE(m().channels()[0]->bypass());
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST_F(Tracking, FirstRefreshSelectsTheFirstDeviceAndAnEmptyListSelectsNone) {
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_FALSE(m().selectedDevice());
+
+    auto first = fake->addDevice("a", "Alpha", 2, 2);
+    fake->addDevice("b", "Beta", 4, 4);
+    ASSERT_TRUE(rig->refresh());
+    ASSERT_EQ(m().devices().size(), 2);
+    ASSERT_TRUE(m().selectedDevice());
+    EXPECT_EQ(m().selectedDevice()->id, first);
+    EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
+}
+
+TEST_F(Tracking, TheHardwareListenerTriggersARefresh) {
+    fake->addDevice("a", "Alpha", 2, 2);
+    fake->announceDeviceList();
+    ASSERT_TRUE(test::runUntil(rig->clock, [&] { return m().selectedDevice().has_value(); }));
+    EXPECT_EQ(m().selectedDevice()->uid, "a");
+}
+
+TEST_F(Tracking, AnUnpluggedDeviceIsReportedAndReselectedWhenItReturns) {
+    auto id = fake->addDevice("a", "Alpha", 2, 2);
+    fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    m().selectDevice(m().devices()[1]);
+    rig->settle();
+    m().setWarningMessage(QString("left over"));
+
+    test::LogCapture log;
+    const auto beta = m().devices()[1].id;
+    fake->removeDevice(beta);
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().errorMessage(), QString("“Beta” was disconnected."));
+    EXPECT_FALSE(m().selectedDevice());
+    EXPECT_FALSE(m().supportedBufferRange());
+    EXPECT_TRUE(log.contains("Selected device “Beta” (uid b) is missing from a device list of 1 - running: 0"));
+
+    // Back with a new id: found again by uid, both messages cleared.
+    auto back = fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    ASSERT_TRUE(m().selectedDevice());
+    EXPECT_EQ(m().selectedDevice()->id, back);
+    EXPECT_FALSE(m().errorMessage() || m().warningMessage());
+    EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
+    (void)id;
+}
+
+TEST_F(Tracking, ReorderingIsNotLoggedButAChangedListIs) {
+    auto a = fake->addDevice("a", "Alpha", 2, 2);
+    auto b = fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    test::LogCapture log;
+    fake->setDeviceOrder({b, a});
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().devices()[0].uid, "b");
+    EXPECT_FALSE(log.contains("Device list changed"));
+    fake->addDevice("c", "Gamma", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_TRUE(log.contains("Device list changed: 2 -> 3 devices"));
+    EXPECT_EQ(m().selectedDevice()->uid, "a"); // the selection follows the uid, not the position
+}
+
+TEST_F(Tracking, AChangedDeviceClampsTheStripsItCanNoLongerServe) {
+    auto id = fake->addDevice("a", "Alpha", 8, 8);
+    ASSERT_TRUE(rig->refresh());
+    rig->route(0, 2, true, 0, false);  // inputs 2-3
+    rig->route(1, 1, false, 6, true);  // input 1, outputs 6-7
+    rig->route(2, 0, true, 1, false);  // inputs 0-1
+    fake->setProperty(id, {Selector::StreamConfiguration, hw::Scope::Input}, hw::StreamConfiguration{{2}});
+    fake->setProperty(id, {Selector::StreamConfiguration, hw::Scope::Output}, hw::StreamConfiguration{{7}});
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().selectedDevice()->inputChannels, 2);
+    EXPECT_EQ(rig->strip(0).inputChannel(), std::nullopt);
+    EXPECT_EQ(rig->strip(0).outputChannel(), 0);
+    EXPECT_EQ(rig->strip(1).inputChannel(), 1);
+    EXPECT_EQ(rig->strip(1).outputChannel(), std::nullopt); // 6-7 needs 8 outputs
+    EXPECT_EQ(rig->strip(2).inputChannel(), 0);
+    EXPECT_FALSE(m().errorMessage());
+}
+
+TEST_F(Tracking, ChoosingNoDeviceUnroutesAndTheNextRefreshPicksTheFirstAgain) {
+    fake->addDevice("a", "Alpha", 2, 2);
+    fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    m().selectDevice(m().devices()[1]);
+    rig->route(0, 0, false, 1, false);
+    m().selectDevice(std::nullopt);
+    EXPECT_FALSE(rig->strip(0).inputChannel() || rig->strip(0).outputChannel());
+    EXPECT_FALSE(m().supportedBufferRange());
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().selectedDevice()->uid, "a");
+}
+
+TEST_F(Tracking, ManyRefreshRequestsDuringOneEnumerationCauseExactlyOneMore) {
+    fake->addDevice("a", "Alpha", 2, 2);
+    fake->closeGate();
+    std::vector<Task> requests;
+    requests.push_back(spawn(m().refreshDevices()));
+    ASSERT_TRUE(test::waitFor([&] { return fake->deviceListQueries() == 1; }));
+    for (int i = 0; i < 5; ++i)
+        requests.push_back(spawn(m().refreshDevices()));
+    fake->openGate();
+    ASSERT_TRUE(test::runUntil(rig->clock, [&] {
+        return std::all_of(requests.begin(), requests.end(), [](const Task& t) { return t.isDone(); });
+    }));
+    EXPECT_EQ(fake->deviceListQueries(), 2);
+    EXPECT_TRUE(m().selectedDevice());
+}
+
+TEST_F(Tracking, AStaleBufferRangeAnswerIsDropped) {
+    auto a = fake->addDevice("a", "Alpha", 2, 2);
+    auto b = fake->addDevice("b", "Beta", 2, 2);
+    fake->setProperty(b, {Selector::BufferFrameSizeRange}, std::vector<hw::ValueRange>{{64, 1024}});
+    ASSERT_TRUE(rig->refresh());
+    m().selectDevice(m().devices()[1]);
+    m().selectDevice(m().devices()[0]); // cancels the query for b
+    rig->settle();
+    EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
+    fake->eraseProperty(a, {Selector::BufferFrameSizeRange});
+    m().refreshSupportedBufferRange();
+    rig->settle();
+    EXPECT_EQ(m().supportedBufferRange(), std::nullopt);
+}
+
+TEST_F(Tracking, StartWithoutADeviceAsksForOne) {
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(m().errorMessage(), QString("Select an audio device."));
+    EXPECT_FALSE(m().isRunning());
+}
+
+TEST_F(Tracking, StartAppliesTheSettingsAndWaitsAtMostASecondForTheRate) {
+    auto id = fake->addDevice("a", "Alpha", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    m().setBufferFrames(128);
+    m().setSampleRate(96000);
+    auto began = rig->clock.now();
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(m().actualBufferFrames(), 128u);
+    EXPECT_EQ(rig->clock.now() - began, 0s); // the rate was there at the first look
+
+    // A device that accepts the rate but never reports it.
+    fake->ignoreWrites(id, Selector::NominalSampleRate, true);
+    m().setSampleRate(44100);
+    began = rig->clock.now();
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(rig->clock.now() - began, 1s);
+
+    // A refused rate skips the wait altogether.
+    fake->refuseWrites(id, Selector::NominalSampleRate, true);
+    began = rig->clock.now();
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(rig->clock.now() - began, 0s);
+}
