@@ -1,0 +1,79 @@
+// render() runs on the real-time I/O thread: no allocation, no locks.
+#include "platform/hardware/virtual/SignalSource.h"
+
+#include "platform/hardware/virtual/WavReader.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace corvane::hw::virt {
+
+std::shared_ptr<const SignalSource> SignalSource::make(const Signal& signal, std::uint32_t channel,
+                                                       std::string& error) {
+    std::shared_ptr<SignalSource> source(new SignalSource(signal));
+    if (const auto* wav = std::get_if<Wav>(&signal)) {
+        auto audio = readWav(wav->path, error);
+        if (!audio)
+            return nullptr;
+        const std::uint32_t fileChannel = channel < audio->channels ? channel : 0;
+        const std::size_t frames = audio->frames();
+        source->wav_.resize(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            source->wav_[i] = audio->samples[i * audio->channels + fileChannel];
+    }
+    return source;
+}
+
+Signal SignalSource::defaultSignal(std::uint32_t channel) {
+    return Sine{200.0 * (channel + 1), 0.05 * (channel + 1)};
+}
+
+float SignalSource::noiseAt(std::uint64_t seed, std::uint64_t frame) noexcept {
+    // splitmix64 finaliser over a mix of seed and frame.
+    std::uint64_t z = seed * 0x9E3779B97F4A7C15ull + frame + 0x632BE59BD9B4E019ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    // The top 24 bits fit a float mantissa exactly.
+    return static_cast<float>(z >> 40) / 8388608.0f - 1.0f;
+}
+
+void SignalSource::render(std::uint64_t firstFrame, double sampleRate, float* out,
+                          std::uint32_t frames) const noexcept {
+    if (const auto* sine = std::get_if<Sine>(&signal_)) {
+        // Whole cycles are dropped before the sine so the phase stays accurate
+        // after hours of frames.
+        const double cyclesPerFrame = sine->frequencyHz / sampleRate;
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const double cycles = cyclesPerFrame * static_cast<double>(firstFrame + i);
+            const double phase = cycles - std::floor(cycles);
+            out[i] = static_cast<float>(sine->amplitude * std::sin(2.0 * std::numbers::pi * phase));
+        }
+    } else if (const auto* impulse = std::get_if<Impulse>(&signal_)) {
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const std::uint64_t n = firstFrame + i;
+            bool hit = false;
+            if (n >= impulse->firstFrame) {
+                const std::uint64_t since = n - impulse->firstFrame;
+                hit = impulse->intervalFrames ? since % impulse->intervalFrames == 0 : since == 0;
+            }
+            out[i] = hit ? static_cast<float>(impulse->amplitude) : 0.0f;
+        }
+    } else if (const auto* noise = std::get_if<Noise>(&signal_)) {
+        for (std::uint32_t i = 0; i < frames; ++i)
+            out[i] = static_cast<float>(noise->amplitude * noiseAt(noise->seed, firstFrame + i));
+    } else if (!wav_.empty()) {
+        const std::size_t length = wav_.size();
+        std::size_t pos = static_cast<std::size_t>(firstFrame % length);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            out[i] = wav_[pos];
+            if (++pos == length)
+                pos = 0;
+        }
+    } else {
+        for (std::uint32_t i = 0; i < frames; ++i)
+            out[i] = 0.0f;
+    }
+}
+
+} // namespace corvane::hw::virt
