@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Corvane builds, runs and tests with. Only what
+# is missing is installed; nothing is downloaded from anywhere but Debian.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-declarative-dev libgl-dev
+  liblilv-dev lv2-dev lilv-utils
+  libjack-jackd2-dev jackd2
+  libgtest-dev libgmock-dev libbenchmark-dev
+  mda-lv2
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+# jackd2 asks whether to enable real-time limits; answer it up front.
+echo 'jackd2 jackd/tweak_rt_limits boolean false' | $sudo debconf-set-selections
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"

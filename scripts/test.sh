@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test. The JACK tests start
+# and stop private jackd servers of their own; a user's server is never touched.
+# With --sanitize the tests are built and run under address + undefined sanitizers.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+if [ "${1:-}" = "--sanitize" ]; then
+  export CORVANE_BUILD_DIR=${CORVANE_BUILD_DIR:-$root/build-sanitize}
+  export CORVANE_BUILD_TYPE=Debug
+  "$root/scripts/build.sh" -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_BENCH=OFF
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  "$root/scripts/build.sh"
+fi
+cd "${CORVANE_BUILD_DIR:-$root/build}"
+ctest --output-on-failure -j2 --timeout 600
