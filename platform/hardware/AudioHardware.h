@@ -11,6 +11,7 @@
 #include "platform/hardware/Backend.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -77,5 +78,9 @@ private:
 // The layer the application runs on: JACK (when a server is reachable) and the
 // virtual device.
 std::unique_ptr<AudioHardware> createDefaultHardware();
+
+// Main thread: runs the event loop until every backend has finished its first
+// look for devices (a JACK server found or not), at most `timeout`.
+bool waitUntilSettled(AudioHardware& hardware, std::chrono::milliseconds timeout);
 
 } // namespace corvane::hw
