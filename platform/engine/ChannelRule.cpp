@@ -1,0 +1,51 @@
+// Render thread and tap thread: channel adaptation between buses of different widths.
+#include "platform/engine/ChannelRule.h"
+
+#include <algorithm>
+
+namespace corvane::engine {
+
+bool needsMixdown(int sourceChannels, int destinationChannels) {
+    return destinationChannels == 1 && sourceChannels > 1;
+}
+
+bool feedsChannel(int channel, int sourceChannels, int destinationChannels) {
+    if (sourceChannels <= 0)
+        return false;
+    if (sourceChannels == 1 || needsMixdown(sourceChannels, destinationChannels))
+        return true;
+    return channel < sourceChannels;
+}
+
+int sourceChannelFor(int channel, int sourceChannels, int destinationChannels) {
+    if (!feedsChannel(channel, sourceChannels, destinationChannels) || needsMixdown(sourceChannels, destinationChannels))
+        return -1;
+    return sourceChannels == 1 ? 0 : channel;
+}
+
+CORVANE_REALTIME
+void mixDown(const float* const* source, int sourceChannels, float* destination, std::uint32_t frames) noexcept {
+    const float gain = 1.0f / static_cast<float>(sourceChannels);
+    std::fill(destination, destination + frames, 0.0f);
+    for (int c = 0; c < sourceChannels; ++c)
+        for (std::uint32_t f = 0; f < frames; ++f)
+            destination[f] += gain * source[c][f];
+}
+
+CORVANE_REALTIME
+void convertChannels(const float* const* source, int sourceChannels, float* const* destination,
+                     int destinationChannels, std::uint32_t frames) noexcept {
+    if (needsMixdown(sourceChannels, destinationChannels)) {
+        mixDown(source, sourceChannels, destination[0], frames);
+        return;
+    }
+    for (int c = 0; c < destinationChannels; ++c) {
+        const int from = sourceChannelFor(c, sourceChannels, destinationChannels);
+        if (from < 0)
+            std::fill(destination[c], destination[c] + frames, 0.0f);
+        else
+            std::copy(source[from], source[from] + frames, destination[c]);
+    }
+}
+
+} // namespace corvane::engine

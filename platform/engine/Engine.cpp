@@ -1,0 +1,390 @@
+#include "platform/engine/Engine.h"
+
+#include "platform/engine/DeviceWatch.h"
+#include "platform/engine/GraphCompiler.h"
+#include "platform/system/Logging.h"
+#include "platform/system/MainThread.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <numeric>
+
+namespace corvane::engine {
+
+namespace {
+
+// Used when the device does not say how long its periods are; a longer period
+// still plays (as silence) and is announced as a configuration change.
+constexpr std::uint32_t kFallbackPeriodFrames = 4096;
+
+int channelCount(const hw::AudioHardware& hardware, hw::ObjectId device, hw::Scope scope) {
+    auto layout = hardware.getAs<hw::StreamConfiguration>(device, {hw::Selector::StreamConfiguration, scope, 0});
+    if (!layout)
+        return 0;
+    return static_cast<int>(std::accumulate(layout->bufferChannels.begin(), layout->bufferChannels.end(), 0u));
+}
+
+bool listed(const hw::AudioHardware& hardware, hw::ObjectId device) {
+    auto ids = hardware.getAs<std::vector<hw::ObjectId>>(hw::kSystemObject, {hw::Selector::Devices});
+    return ids && std::find(ids->begin(), ids->end(), device) != ids->end();
+}
+
+} // namespace
+
+Engine::Engine(hw::AudioHardware& hardware, QObject* parent)
+    : QObject(parent), hardware_(hardware), input_(std::make_shared<DeviceInputNode>()),
+      output_(std::make_shared<DeviceOutputNode>()) {
+    units_.push_back(input_);
+    units_.push_back(output_);
+}
+
+Engine::~Engine() {
+    stop();
+    renderer_.publish(nullptr);
+}
+
+bool Engine::fail(std::string message) {
+    lastError_ = std::move(message);
+    qCWarning(lcEngine, "%s", lastError_.c_str());
+    return false;
+}
+
+// --- device ---------------------------------------------------------------
+
+void Engine::setDevice(hw::ObjectId device) {
+    if (running_)
+        stop();
+    if (device == device_)
+        return;
+    device_ = device;
+    bindDeviceNodes();
+    planCurrent_ = false;
+    postToMain([self = QPointer<Engine>(this)] {
+        if (self)
+            emit self->configurationChanged();
+    });
+}
+
+Format Engine::hardwareInputFormat() const {
+    if (device_ == hw::kNoObject)
+        return {};
+    return {channelCount(hardware_, device_, hw::Scope::Input), deviceSampleRate()};
+}
+
+Format Engine::hardwareOutputFormat() const {
+    if (device_ == hw::kNoObject)
+        return {};
+    return {channelCount(hardware_, device_, hw::Scope::Output), deviceSampleRate()};
+}
+
+double Engine::deviceSampleRate() const {
+    return hardware_.getAs<double>(device_, {hw::Selector::NominalSampleRate}).value_or(0.0);
+}
+
+std::uint32_t Engine::devicePeriodFrames() const {
+    const auto frames = hardware_.getAs<std::uint32_t>(device_, {hw::Selector::BufferFrameSize});
+    return frames && *frames > 0 ? *frames : kFallbackPeriodFrames;
+}
+
+void Engine::bindDeviceNodes() {
+    const Format in = hardwareInputFormat();
+    const Format out = hardwareOutputFormat();
+    input_->bind(in.isValid() ? std::optional<Format>(in) : std::nullopt);
+    output_->bind(out.isValid() ? std::optional<Format>(out) : std::nullopt);
+}
+
+// --- graph ----------------------------------------------------------------
+
+void Engine::attach(std::shared_ptr<Unit> unit) {
+    if (!unit || isAttached(*unit))
+        return;
+    units_.push_back(std::move(unit));
+}
+
+bool Engine::isAttached(const Unit& unit) const {
+    return std::any_of(units_.begin(), units_.end(), [&](const auto& u) { return u.get() == &unit; });
+}
+
+bool Engine::detach(Unit& unit) {
+    if (&unit == input_.get() || &unit == output_.get())
+        return fail("The device nodes cannot be detached.");
+    if (running_)
+        return fail("Units cannot be detached while the engine is running.");
+    std::erase_if(connections_, [&](const Connection& c) { return c.source == &unit || c.destination == &unit; });
+    std::erase_if(taps_, [&](const auto& tap) { return &tap->unit() == &unit; });
+    std::erase_if(units_, [&](const auto& u) { return u.get() == &unit; });
+    planCurrent_ = false;
+    return true;
+}
+
+bool Engine::checkAttached(const Unit& unit) {
+    if (isAttached(unit))
+        return true;
+    return fail("The " + unit.name() + " is not attached to the engine.");
+}
+
+bool Engine::setConnectionFormats(Unit& source, int sourceBus, Unit& destination, int destinationBus,
+                                  const Format& format) {
+    if (sourceBus < 0 || sourceBus >= source.outputBusCount())
+        return fail("The " + source.name() + " has no output bus " + std::to_string(sourceBus) + ".");
+    if (destinationBus < 0 || destinationBus >= destination.inputBusCount())
+        return fail("The " + destination.name() + " has no input bus " + std::to_string(destinationBus) + ".");
+    std::string error;
+    if (!destination.hasFixedFormat(Direction::Input, destinationBus) &&
+        !destination.setInputFormat(destinationBus, format, error))
+        return fail("Connecting to the " + destination.name() + " failed: " + error);
+    if (!source.hasFixedFormat(Direction::Output, sourceBus) && !source.setOutputFormat(sourceBus, format, error))
+        return fail("Connecting from the " + source.name() + " failed: " + error);
+    return true;
+}
+
+bool Engine::connect(Unit& source, int sourceBus, Unit& destination, int destinationBus, const Format& format) {
+    if (running_)
+        return fail("Connections cannot change while the engine is running.");
+    if (!checkAttached(source) || !checkAttached(destination))
+        return false;
+    if (!setConnectionFormats(source, sourceBus, destination, destinationBus, format))
+        return false;
+    std::erase_if(connections_, [&](const Connection& c) {
+        return c.destination == &destination && c.destinationBus == destinationBus;
+    });
+    connections_.push_back({&source, sourceBus, &destination, destinationBus, format});
+    planCurrent_ = false;
+    return true;
+}
+
+bool Engine::connect(Unit& source, int sourceBus, const std::vector<ConnectionPoint>& destinations,
+                     const Format& format) {
+    if (running_)
+        return fail("Connections cannot change while the engine is running.");
+    if (!checkAttached(source))
+        return false;
+    for (const auto& point : destinations)
+        if (!point.unit || !checkAttached(*point.unit))
+            return false;
+    for (const auto& point : destinations)
+        if (!setConnectionFormats(source, sourceBus, *point.unit, point.bus, format))
+            return false;
+    std::erase_if(connections_, [&](const Connection& c) {
+        if (c.source == &source && c.sourceBus == sourceBus)
+            return true;
+        return std::any_of(destinations.begin(), destinations.end(), [&](const ConnectionPoint& p) {
+            return c.destination == p.unit && c.destinationBus == p.bus;
+        });
+    });
+    for (const auto& point : destinations)
+        connections_.push_back({&source, sourceBus, point.unit, point.bus, format});
+    planCurrent_ = false;
+    return true;
+}
+
+void Engine::disconnectInput(Unit& destination, int bus) {
+    if (running_) {
+        fail("Connections cannot change while the engine is running.");
+        return;
+    }
+    std::erase_if(connections_, [&](const Connection& c) { return c.destination == &destination && c.destinationBus == bus; });
+    planCurrent_ = false;
+}
+
+// --- building -------------------------------------------------------------
+
+bool Engine::rebuild(bool prepareUnits, std::string& error) {
+    GraphDescription graph{input_, output_, units_, connections_, taps_};
+    CompileOptions options;
+    if (running_ && plan_) {
+        options.sampleRate = plan_->sampleRate;
+        options.maxFrames = plan_->maxFrames;
+    } else {
+        options.sampleRate = deviceSampleRate();
+        if (options.sampleRate <= 0.0)
+            options.sampleRate = input_->outputFormat(0).value_or(Format{0, 48000.0}).sampleRate;
+        options.maxFrames = devicePeriodFrames();
+    }
+    options.prepareUnits = prepareUnits;
+    options.replaceRings = !running_;
+    auto plan = compileGraph(graph, options, error);
+    if (!plan)
+        return false;
+    if (running_) {
+        renderer_.publish(plan.get());
+    }
+    plan_ = std::move(plan);
+    planCurrent_ = true;
+    return true;
+}
+
+bool Engine::prepare() {
+    std::string error;
+    return prepare(error);
+}
+
+bool Engine::prepare(std::string& error) {
+    if (running_)
+        return true;
+    bindDeviceNodes();
+    if (!rebuild(true, error))
+        return fail(error);
+    return true;
+}
+
+std::uint32_t Engine::maximumFrames() const { return plan_ ? plan_->maxFrames : 0; }
+
+// --- running --------------------------------------------------------------
+
+bool Engine::start(std::string& error) {
+    if (running_)
+        return true;
+    if (device_ == hw::kNoObject) {
+        error = "No audio device is selected.";
+        return fail(error);
+    }
+    bindDeviceNodes();
+    const bool stale = !planCurrent_ || !plan_ || plan_->maxFrames != devicePeriodFrames() ||
+                       plan_->sampleRate != deviceSampleRate();
+    if (stale && !rebuild(true, error))
+        return fail(error);
+
+    for (auto& unit : units_)
+        unit->setRendering(true);
+    runningInput_ = hardwareInputFormat();
+    runningOutput_ = hardwareOutputFormat();
+    const std::uint64_t generation = ++generation_;
+    changeAnnounced_ = false;
+    QPointer<Engine> self(this);
+    auto hop = [self, generation](DeviceEvent event) {
+        postToMain([self, generation, event] {
+            if (self)
+                self->onDeviceEvent(generation, event);
+        });
+    };
+    watch_ = std::make_unique<DeviceWatch>(hardware_, device_, hop);
+    tapThread_.start(taps_, [self, generation] {
+        postToMain([self, generation] {
+            if (self)
+                self->announceChange(generation, "the device delivered a longer period than the graph was built for");
+        });
+    });
+    renderer_.publish(plan_.get());
+
+    std::string reason;
+    if (!hardware_.startIo(device_, renderer_, reason)) {
+        renderer_.publish(nullptr);
+        tapThread_.stop();
+        watch_.reset();
+        ++generation_;
+        for (auto& unit : units_)
+            unit->setRendering(false);
+        error = reason.empty() ? "The device did not start." : reason;
+        return fail(error);
+    }
+    running_ = true;
+    qCInfo(lcEngine, "Graph running: %d in / %d out @ %.0f Hz, up to %u frames per period, %zu steps",
+           runningInput_.channels, runningOutput_.channels, plan_->sampleRate, plan_->maxFrames, plan_->steps.size());
+    return true;
+}
+
+void Engine::stop() {
+    if (!running_)
+        return;
+    hardware_.stopIo(device_);
+    running_ = false;
+    ++generation_;
+    renderer_.publish(nullptr);
+    tapThread_.stop();
+    watch_.reset();
+    for (auto& unit : units_)
+        unit->setRendering(false);
+}
+
+void Engine::reset() {
+    if (running_) {
+        fail("The engine cannot be reset while it is running.");
+        return;
+    }
+    for (auto& unit : units_)
+        unit->resetState();
+    for (auto& tap : taps_)
+        tap->clear();
+}
+
+// --- taps -----------------------------------------------------------------
+
+bool Engine::installTap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, TapBlock block) {
+    if (!checkAttached(unit))
+        return false;
+    if (bus < 0 || bus >= unit.outputBusCount())
+        return fail("The " + unit.name() + " has no output bus " + std::to_string(bus) + " to tap.");
+    if (bufferFrames == 0 || format.channels <= 0 || !block)
+        return fail("A tap needs a buffer size, a channel count and a block.");
+    const bool taken = std::any_of(taps_.begin(), taps_.end(),
+                                   [&](const auto& tap) { return &tap->unit() == &unit && tap->bus() == bus; });
+    if (taken)
+        return fail("Output bus " + std::to_string(bus) + " of the " + unit.name() + " already has a tap.");
+    taps_.push_back(std::make_shared<Tap>(unit, bus, bufferFrames, format, std::move(block)));
+    if (!running_) {
+        planCurrent_ = false;
+        return true;
+    }
+    std::string error;
+    if (!rebuild(false, error)) {
+        taps_.pop_back();
+        return fail(error);
+    }
+    tapThread_.setTaps(taps_);
+    return true;
+}
+
+void Engine::removeTap(Unit& unit, int bus) {
+    const auto before = taps_.size();
+    std::erase_if(taps_, [&](const auto& tap) { return &tap->unit() == &unit && tap->bus() == bus; });
+    if (taps_.size() == before)
+        return;
+    if (!running_) {
+        planCurrent_ = false;
+        return;
+    }
+    std::string error;
+    if (!rebuild(false, error)) {
+        // Cannot happen with one tap fewer than a graph that compiled; keep
+        // rendering the old plan but never call the removed block again.
+        fail(error);
+    }
+    tapThread_.setTaps(taps_);
+}
+
+// --- configuration changes --------------------------------------------------
+
+void Engine::onDeviceEvent(std::uint64_t generation, DeviceEvent event) {
+    if (generation != generation_ || !running_ || changeAnnounced_)
+        return;
+    switch (event) {
+    case DeviceEvent::DeviceListChanged:
+        if (!listed(hardware_, device_))
+            announceChange(generation, "the device is gone");
+        return;
+    case DeviceEvent::SampleRateChanged:
+        if (deviceSampleRate() != runningInput_.sampleRate)
+            announceChange(generation, "the device's sample rate changed");
+        return;
+    case DeviceEvent::LayoutChanged:
+        if (hardwareInputFormat().channels != runningInput_.channels ||
+            hardwareOutputFormat().channels != runningOutput_.channels)
+            announceChange(generation, "the device's channel layout changed");
+        return;
+    case DeviceEvent::ConfigurationChanged:
+        announceChange(generation, "the device reported a configuration change");
+        return;
+    }
+}
+
+void Engine::announceChange(std::uint64_t generation, const char* reason) {
+    if (generation != generation_ || !running_ || changeAnnounced_)
+        return;
+    changeAnnounced_ = true;
+    qCInfo(lcEngine, "Graph configuration changed: %s", reason);
+    emit configurationChanged();
+}
+
+} // namespace corvane::engine

@@ -1,0 +1,133 @@
+#pragma once
+// The real-time graph engine: units attached and connected bus to bus between
+// a device input node and a device output node, rendered on the device's I/O
+// thread with no latency of its own (what enters in a period leaves in it).
+//
+// Threads: every method is for the main thread. configurationChanged() is
+// emitted on the main thread: after setDevice() binds a different device, and
+// while running when the device vanishes, changes its rate or channel layout,
+// reports a configuration change, or delivers a longer period than the graph
+// was built for (that period plays silence). The owner is expected to stop and
+// rebuild; the engine never stops itself.
+
+#include "platform/engine/Connection.h"
+#include "platform/engine/DeviceNodes.h"
+#include "platform/engine/Format.h"
+#include "platform/engine/Renderer.h"
+#include "platform/engine/Tap.h"
+#include "platform/engine/TapThread.h"
+#include "platform/engine/Unit.h"
+#include "platform/hardware/AudioHardware.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::engine {
+
+class DeviceWatch;
+enum class DeviceEvent;
+
+class Engine final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Engine(hw::AudioHardware& hardware, QObject* parent = nullptr);
+    ~Engine() override;
+
+    // Binds both device nodes to `device` (stopping first if running). Unless the
+    // engine already was on it, configurationChanged() follows asynchronously.
+    void setDevice(hw::ObjectId device);
+    hw::ObjectId device() const { return device_; }
+    // The device's input (output) channel count and nominal rate, read now;
+    // 0 channels when the device has none or is gone.
+    Format hardwareInputFormat() const;
+    Format hardwareOutputFormat() const;
+
+    Unit& inputNode() { return *input_; }
+    Unit& outputNode() { return *output_; }
+
+    // The engine shares ownership until the unit is detached (and while a built
+    // graph still refers to it).
+    void attach(std::shared_ptr<Unit> unit);
+    // Removes the unit with its connections and taps. Not while running.
+    bool detach(Unit& unit);
+    bool isAttached(const Unit& unit) const;
+
+    // Connects `source`'s output bus to `destination`'s input bus, replacing what
+    // fed that input bus before, and sets `format` on both buses (the device
+    // nodes keep the device's format; the channel rule adapts to it). Both units
+    // must be attached; not while running. False with lastError() on failure.
+    bool connect(Unit& source, int sourceBus, Unit& destination, int destinationBus, const Format& format);
+    // Fan-out: `source`'s bus feeds each of `destinations` with one format and
+    // nothing else (connections it had before are dropped).
+    bool connect(Unit& source, int sourceBus, const std::vector<ConnectionPoint>& destinations, const Format& format);
+    void disconnectInput(Unit& destination, int bus);
+
+    // Builds the render plan for the device's current period size and prepares
+    // every connected unit. start() does it too when anything changed since.
+    bool prepare();
+    bool prepare(std::string& error);
+    // Starts I/O on the device. False with a readable reason in `error`.
+    bool start(std::string& error);
+    // Returns once the render thread is out and the tap thread has ended.
+    void stop();
+    // Clears every unit's audio history and all tapped audio not yet delivered.
+    // While stopped only.
+    void reset();
+    bool isRunning() const { return running_; }
+
+    // A copy of `unit`'s output bus `bus` reaches `block` on the tap thread in
+    // chunks of `bufferFrames` frames, adapted to `format`'s channel count by the
+    // channel rule (no rate conversion). One tap per bus; allowed while running.
+    bool installTap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, TapBlock block);
+    // After it returns the tap's block is not called again.
+    void removeTap(Unit& unit, int bus);
+
+    // The reason the last failed call gave.
+    const std::string& lastError() const { return lastError_; }
+    // The largest period the built graph takes (0 before prepare).
+    std::uint32_t maximumFrames() const;
+    const Renderer& renderer() const { return renderer_; }
+
+signals:
+    void configurationChanged();
+
+private:
+    bool fail(std::string message);
+    bool checkAttached(const Unit& unit);
+    bool setConnectionFormats(Unit& source, int sourceBus, Unit& destination, int destinationBus, const Format& format);
+    void bindDeviceNodes();
+    std::uint32_t devicePeriodFrames() const;
+    double deviceSampleRate() const;
+    bool rebuild(bool prepareUnits, std::string& error);
+    void republishWhileRunning();
+    void onDeviceEvent(std::uint64_t generation, DeviceEvent event);
+    void announceChange(std::uint64_t generation, const char* reason);
+
+    hw::AudioHardware& hardware_;
+    hw::ObjectId device_ = hw::kNoObject;
+    std::shared_ptr<DeviceInputNode> input_;
+    std::shared_ptr<DeviceOutputNode> output_;
+    std::vector<std::shared_ptr<Unit>> units_;
+    std::vector<Connection> connections_;
+    std::vector<std::shared_ptr<Tap>> taps_;
+
+    std::unique_ptr<RenderPlan> plan_;
+    bool planCurrent_ = false;
+
+    TapThread tapThread_;
+    Renderer renderer_{tapThread_};
+    std::unique_ptr<DeviceWatch> watch_;
+    bool running_ = false;
+    // Counts runs, so that events posted during one run are ignored after it.
+    std::uint64_t generation_ = 0;
+    bool changeAnnounced_ = false;
+    Format runningInput_;
+    Format runningOutput_;
+    std::string lastError_;
+};
+
+} // namespace corvane::engine

@@ -1,0 +1,216 @@
+#include "platform/engine/GraphCompiler.h"
+
+#include "platform/engine/ChannelRule.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace corvane::engine {
+
+namespace {
+
+int busWidth(const Unit& unit, Direction direction, int bus) {
+    auto format = unit.format(direction, bus);
+    return format ? format->channels : 0;
+}
+
+class Compiler {
+public:
+    Compiler(const GraphDescription& graph, const CompileOptions& options, std::string& error)
+        : graph_(graph), options_(options), error_(error), plan_(std::make_unique<RenderPlan>()) {}
+
+    std::unique_ptr<RenderPlan> run() {
+        plan_->maxFrames = options_.maxFrames;
+        plan_->sampleRate = options_.sampleRate;
+        if (!indexUnits() || !checkConnections() || !schedule())
+            return nullptr;
+        silence_ = newBuffer();
+        outputLists_.resize(graph_.units.size());
+        for (std::size_t u : order_)
+            if (!addStep(u))
+                return nullptr;
+        plan_->deviceOutput = makeInput(*graph_.output, 0, plan_->deviceOutputMixdowns);
+        if (!addTaps() || !prepareUnits())
+            return nullptr;
+        return std::move(plan_);
+    }
+
+private:
+    bool fail(std::string message) {
+        error_ = std::move(message);
+        return false;
+    }
+
+    bool indexUnits() {
+        for (std::size_t i = 0; i < graph_.units.size(); ++i)
+            index_[graph_.units[i].get()] = i;
+        if (!index_.contains(graph_.input.get()) || !index_.contains(graph_.output.get()))
+            return fail("The engine's device nodes are missing from the graph.");
+        return true;
+    }
+
+    bool checkConnections() {
+        for (const auto& c : graph_.connections) {
+            if (!index_.contains(c.source) || !index_.contains(c.destination))
+                return fail("A connection refers to a unit that is no longer attached.");
+            if (c.sourceBus < 0 || c.sourceBus >= c.source->outputBusCount())
+                return fail("Output bus " + std::to_string(c.sourceBus) + " of the " + c.source->name() +
+                            " no longer exists.");
+            if (c.destinationBus < 0 || c.destinationBus >= c.destination->inputBusCount())
+                return fail("Input bus " + std::to_string(c.destinationBus) + " of the " + c.destination->name() +
+                            " no longer exists.");
+        }
+        for (const auto& tap : graph_.taps)
+            if (!index_.contains(&tap->unit()))
+                return fail("A tap sits on a unit that is no longer attached.");
+        return true;
+    }
+
+    // Kahn's algorithm, taking ready units in attach order so the schedule is
+    // stable from one build to the next.
+    bool schedule() {
+        const std::size_t n = graph_.units.size();
+        std::vector<bool> used(n, false);
+        used[index_[graph_.input.get()]] = true;
+        used[index_[graph_.output.get()]] = true;
+        std::vector<int> pending(n, 0);
+        for (const auto& c : graph_.connections) {
+            used[index_[c.source]] = used[index_[c.destination]] = true;
+            ++pending[index_[c.destination]];
+        }
+        for (const auto& tap : graph_.taps)
+            used[index_[&tap->unit()]] = true;
+        const auto usedCount = static_cast<std::size_t>(std::count(used.begin(), used.end(), true));
+        std::vector<bool> done(n, false);
+        while (order_.size() < usedCount) {
+            std::size_t next = n;
+            for (std::size_t i = 0; i < n && next == n; ++i)
+                if (used[i] && !done[i] && pending[i] == 0)
+                    next = i;
+            if (next == n)
+                return fail("The connections form a loop, so the graph cannot be rendered.");
+            done[next] = true;
+            order_.push_back(next);
+            for (const auto& c : graph_.connections)
+                if (c.source == graph_.units[next].get())
+                    --pending[index_[c.destination]];
+        }
+        return true;
+    }
+
+    float* newBuffer() {
+        plan_->buffers.push_back(std::make_unique<float[]>(std::max<std::uint32_t>(options_.maxFrames, 1)));
+        return plan_->buffers.back().get();
+    }
+
+    const Connection* connectionInto(const Unit& unit, int bus) const {
+        const Connection* found = nullptr;
+        for (const auto& c : graph_.connections)
+            if (c.destination == &unit && c.destinationBus == bus)
+                found = &c;
+        return found;
+    }
+
+    InputBus makeInput(const Unit& unit, int bus, std::vector<RenderPlan::Mixdown>& mixdowns) {
+        const Connection* c = connectionInto(unit, bus);
+        const std::vector<float*>* source = nullptr;
+        if (c)
+            source = &plan_->outputChannelLists[outputLists_[index_[c->source]][static_cast<std::size_t>(c->sourceBus)]];
+        const int sourceWidth = source ? static_cast<int>(source->size()) : 0;
+        int width = busWidth(unit, Direction::Input, bus);
+        if (width == 0)
+            width = sourceWidth;
+        std::vector<const float*> channels(static_cast<std::size_t>(width), silence_);
+        if (source && needsMixdown(sourceWidth, width)) {
+            float* mixed = newBuffer();
+            mixdowns.push_back({source->data(), sourceWidth, mixed});
+            channels[0] = mixed;
+        } else if (source) {
+            for (int ch = 0; ch < width; ++ch) {
+                const int from = sourceChannelFor(ch, sourceWidth, width);
+                if (from >= 0)
+                    channels[static_cast<std::size_t>(ch)] = (*source)[static_cast<std::size_t>(from)];
+            }
+        }
+        plan_->inputChannelLists.push_back(std::move(channels));
+        return {plan_->inputChannelLists.back().data(), width};
+    }
+
+    bool addStep(std::size_t u) {
+        Unit& unit = *graph_.units[u];
+        if (&unit == graph_.output.get())
+            return true; // the render pass copies its input to the device itself
+        RenderPlan::Step step;
+        step.unit = &unit;
+        for (int bus = 0; bus < unit.inputBusCount(); ++bus)
+            step.inputs.push_back(makeInput(unit, bus, step.mixdowns));
+        for (int bus = 0; bus < unit.outputBusCount(); ++bus) {
+            std::vector<float*> channels;
+            for (int ch = 0; ch < busWidth(unit, Direction::Output, bus); ++ch)
+                channels.push_back(newBuffer());
+            const int width = static_cast<int>(channels.size());
+            outputLists_[u].push_back(plan_->outputChannelLists.size());
+            plan_->outputChannelLists.push_back(std::move(channels));
+            step.outputs.push_back({plan_->outputChannelLists.back().data(), width});
+        }
+        if (&unit == graph_.input.get())
+            plan_->deviceInputs = plan_->outputChannelLists[outputLists_[u].at(0)];
+        plan_->steps.push_back(std::move(step));
+        plan_->units.push_back(graph_.units[u]);
+        return true;
+    }
+
+    bool addTaps() {
+        for (const auto& tap : graph_.taps) {
+            Unit& unit = tap->unit();
+            if (tap->bus() < 0 || tap->bus() >= unit.outputBusCount())
+                return fail("The tapped output bus " + std::to_string(tap->bus()) + " of the " + unit.name() +
+                            " no longer exists.");
+            const int width = busWidth(unit, Direction::Output, tap->bus());
+            if (width == 0)
+                return fail("The tapped output bus " + std::to_string(tap->bus()) + " of the " + unit.name() +
+                            " has no format.");
+            if (!tap->ring() || options_.replaceRings)
+                tap->provideRing(width, options_.maxFrames);
+            if (tap->ring()->channels() != width)
+                return fail("A tap's buffer no longer fits its bus; stop the engine first.");
+            auto step = std::find_if(plan_->steps.begin(), plan_->steps.end(),
+                                     [&](const RenderPlan::Step& s) { return s.unit == &unit; });
+            step->taps.push_back({tap->ring(), step->outputs[static_cast<std::size_t>(tap->bus())].channels});
+            plan_->tapOwners.push_back(tap);
+            plan_->hasTaps = true;
+        }
+        return true;
+    }
+
+    bool prepareUnits() {
+        if (!options_.prepareUnits)
+            return true;
+        for (const auto& step : plan_->steps) {
+            if (step.unit == graph_.input.get())
+                continue;
+            std::string reason;
+            if (!step.unit->prepareToRender(options_.sampleRate, options_.maxFrames, reason))
+                return fail("Preparing the " + step.unit->name() + " failed: " + reason);
+        }
+        return true;
+    }
+
+    const GraphDescription& graph_;
+    const CompileOptions& options_;
+    std::string& error_;
+    std::unique_ptr<RenderPlan> plan_;
+    std::unordered_map<const Unit*, std::size_t> index_;
+    std::vector<std::size_t> order_;
+    std::vector<std::vector<std::size_t>> outputLists_; // per unit, per output bus: index into outputChannelLists
+    float* silence_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<RenderPlan> compileGraph(const GraphDescription& graph, const CompileOptions& options,
+                                         std::string& error) {
+    return Compiler(graph, options, error).run();
+}
+
+} // namespace corvane::engine

@@ -1,0 +1,55 @@
+#pragma once
+// Render thread (read-only): everything one period of rendering touches, built
+// whole on the main thread before it is published and never changed after.
+// Every pointer in it points into memory the plan itself keeps alive.
+
+#include "platform/engine/Tap.h"
+#include "platform/engine/Unit.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace corvane::engine {
+
+struct RenderPlan {
+    // A wider signal mixed into a mono bus before the unit that reads it runs.
+    struct Mixdown {
+        const float* const* source = nullptr;
+        int sourceChannels = 0;
+        float* destination = nullptr;
+    };
+    struct TapFeed {
+        AudioRing* ring = nullptr;
+        const float* const* channels = nullptr;
+    };
+    // One unit, in schedule order.
+    struct Step {
+        Unit* unit = nullptr;
+        std::vector<Mixdown> mixdowns;
+        std::vector<InputBus> inputs;
+        std::vector<OutputBus> outputs;
+        std::vector<TapFeed> taps;
+    };
+
+    std::uint32_t maxFrames = 0;
+    double sampleRate = 0.0;
+
+    // The device input node's output buffers: the device's input channels are
+    // copied here first, so that every other pointer in the plan stays fixed.
+    std::vector<float*> deviceInputs;
+    std::vector<Step> steps; // topological order, the device input node first
+    // What the device output node receives, copied to the device's outputs last.
+    std::vector<Mixdown> deviceOutputMixdowns;
+    InputBus deviceOutput;
+    bool hasTaps = false;
+
+    // Owners of the memory the views above point into.
+    std::vector<std::unique_ptr<float[]>> buffers;
+    std::vector<std::vector<const float*>> inputChannelLists;
+    std::vector<std::vector<float*>> outputChannelLists;
+    std::vector<std::shared_ptr<Unit>> units;
+    std::vector<std::shared_ptr<Tap>> tapOwners;
+};
+
+} // namespace corvane::engine

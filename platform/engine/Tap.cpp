@@ -1,0 +1,60 @@
+// Tap thread (deliver) and main thread (set-up): gathering tapped audio into chunks.
+#include "platform/engine/Tap.h"
+
+#include "platform/engine/ChannelRule.h"
+
+#include <algorithm>
+
+namespace corvane::engine {
+
+Tap::Tap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, TapBlock block)
+    : unit_(&unit), bus_(bus), bufferFrames_(bufferFrames), format_(format), block_(std::move(block)) {
+    converted_.resize(static_cast<std::size_t>(format_.channels) * bufferFrames_);
+    for (int c = 0; c < format_.channels; ++c)
+        convertedChannels_.push_back(converted_.data() + static_cast<std::size_t>(c) * bufferFrames_);
+}
+
+void Tap::provideRing(int sourceChannels, std::uint32_t maxFrames) {
+    sourceChannels = std::max(sourceChannels, 1);
+    // Room for a whole chunk plus several periods, so a tap thread that wakes
+    // late still finds everything the render thread produced meanwhile.
+    const std::uint32_t wanted = std::max<std::uint32_t>(8192, 2 * bufferFrames_ + 4 * maxFrames);
+    if (ring_ && ring_->channels() == sourceChannels && ring_->capacity() >= wanted)
+        return;
+    ring_ = std::make_unique<AudioRing>(sourceChannels, wanted);
+    gathered_.assign(static_cast<std::size_t>(sourceChannels) * bufferFrames_, 0.0f);
+    gatheredChannels_.clear();
+    for (int c = 0; c < sourceChannels; ++c)
+        gatheredChannels_.push_back(gathered_.data() + static_cast<std::size_t>(c) * bufferFrames_);
+    cursor_.assign(static_cast<std::size_t>(sourceChannels), nullptr);
+    fill_ = 0;
+}
+
+void Tap::deliver() {
+    if (!ring_)
+        return;
+    const int sourceChannels = ring_->channels();
+    while (ring_->readable() > 0) {
+        for (int c = 0; c < sourceChannels; ++c)
+            cursor_[static_cast<std::size_t>(c)] = gatheredChannels_[static_cast<std::size_t>(c)] + fill_;
+        fill_ += ring_->read(cursor_.data(), bufferFrames_ - fill_);
+        if (fill_ < bufferFrames_)
+            break;
+        fill_ = 0;
+        if (sourceChannels == format_.channels) {
+            block_(gatheredChannels_.data(), sourceChannels, bufferFrames_);
+        } else {
+            convertChannels(gatheredChannels_.data(), sourceChannels, convertedChannels_.data(), format_.channels,
+                            bufferFrames_);
+            block_(convertedChannels_.data(), format_.channels, bufferFrames_);
+        }
+    }
+}
+
+void Tap::clear() {
+    if (ring_)
+        ring_->discard();
+    fill_ = 0;
+}
+
+} // namespace corvane::engine

@@ -1,0 +1,71 @@
+#include "platform/engine/TapThread.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace corvane::engine {
+
+TapThread::TapThread() { sem_init(&wakeup_, 0, 0); }
+
+TapThread::~TapThread() {
+    stop();
+    sem_destroy(&wakeup_);
+}
+
+void TapThread::start(std::vector<std::shared_ptr<Tap>> taps, std::function<void()> onOverrun) {
+    stop();
+    taps_ = std::move(taps);
+    onOverrun_ = std::move(onOverrun);
+    stopping_ = false;
+    overrun_ = false;
+    while (sem_trywait(&wakeup_) == 0) {
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+void TapThread::stop() {
+    if (!thread_.joinable())
+        return;
+    stopping_ = true;
+    sem_post(&wakeup_);
+    thread_.join();
+}
+
+void TapThread::setTaps(std::vector<std::shared_ptr<Tap>> taps) {
+    std::lock_guard lock(mutex_);
+    taps_ = std::move(taps);
+}
+
+CORVANE_REALTIME
+void TapThread::wake() noexcept { sem_post(&wakeup_); }
+
+CORVANE_REALTIME
+void TapThread::reportOverrun() noexcept {
+    overrun_.store(true, std::memory_order_release);
+    sem_post(&wakeup_);
+}
+
+void TapThread::run() {
+    while (!stopping_.load()) {
+        // The timeout only bounds how late a stop or a missed post is noticed.
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += 20'000'000;
+        if (deadline.tv_nsec >= 1'000'000'000) {
+            deadline.tv_nsec -= 1'000'000'000;
+            ++deadline.tv_sec;
+        }
+        while (sem_timedwait(&wakeup_, &deadline) != 0 && errno == EINTR) {
+        }
+        // Posts arrive once per period; take them all so one pass serves them.
+        while (sem_trywait(&wakeup_) == 0) {
+        }
+        if (overrun_.exchange(false, std::memory_order_acq_rel) && onOverrun_)
+            onOverrun_();
+        std::lock_guard lock(mutex_);
+        for (auto& tap : taps_)
+            tap->deliver();
+    }
+}
+
+} // namespace corvane::engine

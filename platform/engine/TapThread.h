@@ -1,0 +1,54 @@
+#pragma once
+// The engine's tap thread: drains the taps' rings and calls their blocks, and
+// hands events the render thread raises (a period longer than the graph was
+// built for) on to whoever the engine names. Tap blocks therefore never run on
+// the render thread, and the render thread never waits for them.
+
+#include "platform/engine/RealtimeScope.h"
+#include "platform/engine/Tap.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <semaphore.h>
+#include <thread>
+#include <vector>
+
+namespace corvane::engine {
+
+class TapThread {
+public:
+    TapThread();
+    ~TapThread();
+    TapThread(const TapThread&) = delete;
+    TapThread& operator=(const TapThread&) = delete;
+
+    // Main thread. `onOverrun` runs on the tap thread after reportOverrun().
+    void start(std::vector<std::shared_ptr<Tap>> taps, std::function<void()> onOverrun);
+    // Main thread: returns once the thread has ended; no block runs afterwards.
+    void stop();
+    // Main thread: replaces the taps served; returns after any block in progress
+    // has finished, so a tap left out is never called again.
+    void setTaps(std::vector<std::shared_ptr<Tap>> taps);
+    bool isRunning() const { return thread_.joinable(); }
+
+    // Render thread: there is new audio in the rings. Never blocks (a semaphore
+    // post wakes the waiting thread through the kernel at most).
+    CORVANE_REALTIME void wake() noexcept;
+    // Render thread: a period did not fit the graph.
+    CORVANE_REALTIME void reportOverrun() noexcept;
+
+private:
+    void run();
+
+    sem_t wakeup_;
+    std::thread thread_;
+    std::mutex mutex_; // between the main thread and the tap thread only
+    std::vector<std::shared_ptr<Tap>> taps_;
+    std::function<void()> onOverrun_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> overrun_{false};
+};
+
+} // namespace corvane::engine
