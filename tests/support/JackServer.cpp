@@ -1,0 +1,148 @@
+#include "tests/support/JackServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace corvane::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string nextName() {
+    static std::atomic<int> counter{0};
+    return "corvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+// Spawns `args` with stdout and stderr appended to `logPath`; -1 on failure.
+pid_t spawnLogged(const std::vector<std::string>& args, const std::string& logPath) {
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+// Non-blocking: true (and the status) once `pid` has exited and been reaped.
+bool exited(pid_t pid, int* status = nullptr) {
+    int local = 0;
+    return ::waitpid(pid, status ? status : &local, WNOHANG) == pid;
+}
+
+} // namespace
+
+JackServer::JackServer(Config config)
+    : config_(config), name_(nextName()), logPath_(std::filesystem::temp_directory_path() / (name_ + ".log")) {
+    if (const char* current = std::getenv("JACK_DEFAULT_SERVER"))
+        previousDefault_ = current;
+}
+
+JackServer::~JackServer() {
+    stop();
+    if (previousDefault_)
+        ::setenv("JACK_DEFAULT_SERVER", previousDefault_->c_str(), 1);
+    else
+        ::unsetenv("JACK_DEFAULT_SERVER");
+}
+
+std::string JackServer::unusedName() { return nextName() + "-absent"; }
+
+bool JackServer::start() {
+    stop();
+    ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    pid_ = spawnLogged({"jackd", "-n", name_, "-d", "dummy", "-r", std::to_string(config_.rate), "-p",
+                        std::to_string(config_.frames), "-C", std::to_string(config_.inputs), "-P",
+                        std::to_string(config_.outputs)},
+                       logPath_);
+    if (pid_ <= 0) {
+        pid_ = -1;
+        return false;
+    }
+    if (waitUntilReady())
+        return true;
+    stop();
+    return false;
+}
+
+bool JackServer::waitUntilReady() {
+    // jack_wait polls the server the way a client would; we watch both it and
+    // jackd, so a server that dies while starting fails at once, not at the timeout.
+    const pid_t waiter = spawnLogged({"jack_wait", "-w", "-s", name_, "-t", "10"}, logPath_);
+    if (waiter <= 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (exited(waiter, &status)) {
+            if (exited(pid_))
+                pid_ = -1;
+            return pid_ > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        }
+        if (exited(pid_)) {
+            pid_ = -1;
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(waiter, SIGKILL);
+    ::waitpid(waiter, nullptr, 0);
+    return false;
+}
+
+void JackServer::stop() { reap(SIGTERM); }
+
+void JackServer::kill() { reap(SIGKILL); }
+
+void JackServer::reap(int signal) {
+    if (pid_ > 0) {
+        ::kill(pid_, signal);
+        // jackd sometimes sits out SIGTERM while clients hang on; the grace is short.
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        bool gone = false;
+        while (!(gone = exited(pid_)) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        if (!gone) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+    removeLeftovers();
+}
+
+void JackServer::removeLeftovers() const {
+    // The server's socket is jack_<name>_<uid>_<n>, its semaphores
+    // jack_sem.<uid>_<name>_<client>; both only ever belong to this server.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
+        const std::string file = entry.path().filename().string();
+        const bool socket = file.starts_with("jack_" + name_ + "_");
+        const bool semaphore = file.starts_with("jack_sem.") && file.find("_" + name_ + "_") != std::string::npos;
+        if (socket || semaphore)
+            fs::remove(entry.path(), ec);
+    }
+}
+
+} // namespace corvane::test
