@@ -130,11 +130,14 @@ bool Engine::setConnectionFormats(Unit& source, int sourceBus, Unit& destination
         return fail("The " + source.name() + " has no output bus " + std::to_string(sourceBus) + ".");
     if (destinationBus < 0 || destinationBus >= destination.inputBusCount())
         return fail("The " + destination.name() + " has no input bus " + std::to_string(destinationBus) + ".");
+    // A bus that already has a format keeps it (a configured mixer's width is
+    // part of its routing); the channel rule adapts the connection instead.
     std::string error;
-    if (!destination.hasFixedFormat(Direction::Input, destinationBus) &&
+    if (!destination.hasFixedFormat(Direction::Input, destinationBus) && !destination.inputFormat(destinationBus) &&
         !destination.setInputFormat(destinationBus, format, error))
         return fail("Connecting to the " + destination.name() + " failed: " + error);
-    if (!source.hasFixedFormat(Direction::Output, sourceBus) && !source.setOutputFormat(sourceBus, format, error))
+    if (!source.hasFixedFormat(Direction::Output, sourceBus) && !source.outputFormat(sourceBus) &&
+        !source.setOutputFormat(sourceBus, format, error))
         return fail("Connecting from the " + source.name() + " failed: " + error);
     return true;
 }

@@ -57,9 +57,10 @@ public:
     bool isAttached(const Unit& unit) const;
 
     // Connects `source`'s output bus to `destination`'s input bus, replacing what
-    // fed that input bus before, and sets `format` on both buses (the device
-    // nodes keep the device's format; the channel rule adapts to it). Both units
-    // must be attached; not while running. False with lastError() on failure.
+    // fed that input bus before. `format` is set on each of the two buses that
+    // has no format yet; a bus that has one keeps it (as do the device nodes),
+    // and the channel rule bridges any difference in width. Both units must be
+    // attached; not while running. False with lastError() on failure.
     bool connect(Unit& source, int sourceBus, Unit& destination, int destinationBus, const Format& format);
     // Fan-out: `source`'s bus feeds each of `destinations` with one format and
     // nothing else (connections it had before are dropped).
