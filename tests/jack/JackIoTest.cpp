@@ -92,6 +92,10 @@ TEST_F(JackIo, PeriodSizeChangedBySomeoneElseIsAConfigurationChangeAndNeverOvers
 
     // Our own change is not news to us.
     ASSERT_TRUE(hardware->set(device, Address{Selector::BufferFrameSize}, std::uint32_t{128}));
+    const auto periodsBefore = callback.periods.load();
+    ASSERT_TRUE(waitFor([&] { return callback.periods.load() > periodsBefore + 4; }));
+    drainEvents();
+    EXPECT_EQ(changes->load(), 0);
 
     JackProbeClient other("other", 0, 0);
     ASSERT_TRUE(other.ok());
@@ -102,6 +106,36 @@ TEST_F(JackIo, PeriodSizeChangedBySomeoneElseIsAConfigurationChangeAndNeverOvers
     const auto periods = callback.periods.load();
     ASSERT_TRUE(waitFor([&] { return callback.periods.load() > periods + 8; }));
     EXPECT_LE(callback.largestFrames.load(), 256u);
+    hardware->stopIo(device);
+}
+
+// Misses its deadline once, on request, by holding the process thread.
+class StallingIoCallback : public ConstantIoCallback {
+public:
+    void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
+                 std::uint32_t outputCount, std::uint32_t frames) noexcept override {
+        if (stall.exchange(false)) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(40);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+        }
+        ConstantIoCallback::process(inputs, inputCount, outputs, outputCount, frames);
+    }
+    std::atomic<bool> stall{false};
+};
+
+TEST_F(JackIo, MissedDeadlineIsAnOverloadOfTheRunningDevice) {
+    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    const auto device = systemDevice();
+    auto overloads = countCalls(device, Address{Selector::Overload});
+    StallingIoCallback callback;
+    std::string error;
+    ASSERT_TRUE(hardware->startIo(device, callback, error)) << error;
+    ASSERT_TRUE(waitFor([&] { return callback.periods.load() > 2; }));
+
+    callback.stall = true;
+    ASSERT_TRUE(waitFor([&] { return overloads->load() > 0; }));
+    EXPECT_GT(jack->xrunCount(), 0u);
     hardware->stopIo(device);
 }
 

@@ -52,5 +52,12 @@ TEST_F(JackLifecycle, ServerDeathDuringIoIsSurvivedAndIoStartsAgainAfterARestart
     hardware->stopIo(systemDevice());
 }
 
+TEST_F(JackLifecycle, CleanlyStoppedServerAlsoTakesItsDevices) {
+    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NE(systemDevice(), hw::kNoObject);
+    server->stop();
+    EXPECT_TRUE(waitFor([this] { return devices().empty() && !jack->isConnected(); }));
+}
+
 } // namespace
 } // namespace corvane::test
