@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -60,6 +62,11 @@ JackServer::JackServer(Config config)
 
 JackServer::~JackServer() {
     stop();
+    // The log only matters when something went wrong.
+    if (!::testing::Test::HasFailure()) {
+        std::error_code ec;
+        std::filesystem::remove(logPath_, ec);
+    }
     if (previousDefault_)
         ::setenv("JACK_DEFAULT_SERVER", previousDefault_->c_str(), 1);
     else

@@ -3,7 +3,7 @@
 // ("corvane-test-<pid>-<n>"), so a user's server is never reached or touched:
 // start() points JACK_DEFAULT_SERVER at ours, and stop()/kill() signal only the
 // process we spawned. jackd's chatter (the dummy driver logs every xrun) goes to
-// logPath(), not the test output.
+// logPath(), not the test output; the log is removed unless the test failed.
 
 #include <sys/types.h>
 
