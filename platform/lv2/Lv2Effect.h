@@ -1,0 +1,138 @@
+#pragma once
+// One LV2 plug-in instance hosted as an effect of a channel strip.
+//
+// Threads: instantiate() on a background thread; prepare(), reset(), state and
+// parameter metadata on the main thread while the graph is stopped; process()
+// on the render thread; setBypass(), setParameter(), parameter() and
+// latencySeconds() from any thread (atomics the render thread copies at the
+// top of each period, so a change takes effect from the next period).
+
+#include "platform/engine/EffectProcessor.h"
+#include "platform/lv2/Parameter.h"
+
+#include <lilv/lilv.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::lv2 {
+
+class HostFeatures;
+class Worker;
+class World;
+
+class Lv2Effect final : public engine::EffectProcessor {
+public:
+    // Loads the plug-in with this URI. On failure returns null and puts a reason
+    // a person can read into `error` (not installed, unreadable description, a
+    // required feature we lack, not an audio effect, the plug-in refused).
+    static std::unique_ptr<Lv2Effect> instantiate(const std::string& uri, double sampleRate,
+                                                  std::uint32_t maxBlockFrames, std::string& error);
+    ~Lv2Effect() override;
+    Lv2Effect(const Lv2Effect&) = delete;
+    Lv2Effect& operator=(const Lv2Effect&) = delete;
+
+    // The rate must be the one given to instantiate() and maxFrames at most its
+    // block length: the plug-in was promised both. Ends with one silent run so
+    // that a latency reported on the first run is known before start.
+    bool prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
+                 std::string& error) override;
+    void process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept override;
+    void reset() override;
+    double latencySeconds() const override;
+
+    // Uses the plug-in's own enable port when it has one, else passes the
+    // strip's input round the plug-in.
+    void setBypass(bool bypassed) noexcept { bypass_.store(bypassed, std::memory_order_relaxed); }
+    bool isBypassed() const noexcept { return bypass_.load(std::memory_order_relaxed); }
+    bool hasEnablePort() const { return enablePort_ >= 0; }
+
+    // Main thread, graph stopped. The full state (plug-in properties and every
+    // input control value) as Turtle text; nothing when the plug-in gives none.
+    std::optional<std::string> saveState();
+    // Main thread, before start. False, with the plug-in left as it was, for
+    // text that does not parse or that belongs to another plug-in.
+    bool restoreState(const std::string& text);
+
+    // Every control port, inputs and outputs, in port order.
+    const std::vector<Parameter>& parameters() const { return parameters_; }
+    // Main thread. Clamped to the port's range; false for an unknown port or an output.
+    bool setParameter(std::uint32_t portIndex, float value);
+    // Any thread. The last value set (inputs) or reported (outputs); NaN for an unknown port.
+    float parameter(std::uint32_t portIndex) const;
+
+    const std::string& uri() const { return uri_; }
+    const std::string& name() const { return name_; }
+    int audioInputCount() const { return static_cast<int>(audioIn_.size()); }
+    int audioOutputCount() const { return static_cast<int>(audioOut_.size()); }
+
+private:
+    enum class PortKind { Audio, Control, Cv, Atom, Other };
+    struct Port {
+        PortKind kind = PortKind::Other;
+        bool isInput = true;
+        std::uint32_t atomCapacity = 0;
+    };
+
+    Lv2Effect() = default;
+    bool load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames, std::string& error);
+    void describePorts(const LilvPlugin* plugin);
+    void connectPorts();
+    void activate();
+    void deactivate();
+    int findPort(const char* symbol) const;
+
+    static const void* stateValue(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type);
+    static void restoreValue(const char* symbol, void* self, const void* value, std::uint32_t size,
+                             std::uint32_t type);
+
+    std::shared_ptr<World> world_;
+    const LilvPlugin* plugin_ = nullptr;
+    LilvInstance* instance_ = nullptr;
+    std::unique_ptr<Worker> worker_;
+    std::unique_ptr<HostFeatures> features_;
+    std::string uri_;
+    std::string name_;
+    double sampleRate_ = 0.0;
+    std::uint32_t maxBlockFrames_ = 0;
+    bool active_ = false;
+
+    std::vector<Port> ports_;
+    std::vector<Parameter> parameters_;
+    std::vector<int> parameterOfPort_; // port index -> index in parameters_, -1 for none
+    int enablePort_ = -1;
+    int latencyPort_ = -1;
+    int freeWheelPort_ = -1;
+    std::vector<float> stateScratch_; // values handed to lilv while saving
+
+    // Written from any thread, read by the render thread (and the reverse for outputs).
+    std::unique_ptr<std::atomic<float>[]> values_;
+    std::atomic<bool> bypass_{false};
+    std::atomic<float> latencyFrames_{0.0f};
+
+    // What the render thread touches, all allocated by prepare().
+    struct Render {
+        bool prepared = false;
+        int stripIn = 0;
+        int stripOut = 0;
+        std::vector<float> controls;                        // one slot per port
+        std::vector<std::vector<float>> audio;              // one per port; empty for non-audio
+        std::vector<std::vector<std::uint64_t>> atoms;      // 64-bit words keep atoms aligned
+        std::vector<float*> pluginIn;
+        std::vector<float*> pluginOut;
+        std::vector<std::uint32_t> controlInputs;
+        std::vector<std::uint32_t> controlOutputs;
+        std::vector<std::uint32_t> atomInputs;
+        std::vector<std::uint32_t> atomOutputs;
+        std::uint32_t sequenceType = 0;
+        std::uint32_t chunkType = 0;
+    } render_;
+    std::vector<std::uint32_t> audioIn_;  // port indices in port order
+    std::vector<std::uint32_t> audioOut_;
+};
+
+} // namespace corvane::lv2

@@ -1,0 +1,99 @@
+#include "platform/lv2/PluginScan.h"
+
+#include "platform/lv2/World.h"
+#include "platform/system/Logging.h"
+
+#include <set>
+
+namespace corvane::lv2 {
+
+namespace {
+
+// True when `classUri` is `target` or one of its subclasses, following
+// rdfs:subClassOf through whatever the loaded bundles declare.
+bool isKindOf(const World& world, const LilvNode* classUri, const LilvNode* target, std::set<std::string>& seen) {
+    if (lilv_node_equals(classUri, target))
+        return true;
+    if (!seen.insert(lilv_node_as_string(classUri)).second)
+        return false;
+    LilvNodes* parents = lilv_world_find_nodes(world.lilv(), classUri, world.uris().rdfsSubClassOf, nullptr);
+    bool found = false;
+    LILV_FOREACH (nodes, it, parents) {
+        if (isKindOf(world, lilv_nodes_get(parents, it), target, seen)) {
+            found = true;
+            break;
+        }
+    }
+    lilv_nodes_free(parents);
+    return found;
+}
+
+bool isExcludedClass(const World& world, const LilvPlugin* plugin) {
+    const World::Uris& u = world.uris();
+    LilvNodes* types = lilv_world_find_nodes(world.lilv(), lilv_plugin_get_uri(plugin), u.rdfType, nullptr);
+    bool excluded = false;
+    LILV_FOREACH (nodes, it, types) {
+        const LilvNode* type = lilv_nodes_get(types, it);
+        for (const LilvNode* banned : {u.instrumentClass, u.generatorClass, u.mixerClass, u.converterClass}) {
+            std::set<std::string> seen;
+            if (isKindOf(world, type, banned, seen)) {
+                excluded = true;
+                break;
+            }
+        }
+        if (excluded)
+            break;
+    }
+    lilv_nodes_free(types);
+    return excluded;
+}
+
+bool takesMidi(const World& world, const LilvPlugin* plugin) {
+    const World::Uris& u = world.uris();
+    const std::uint32_t count = lilv_plugin_get_num_ports(plugin);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+        if (lilv_port_is_a(plugin, port, u.inputPort) &&
+            (lilv_port_is_a(plugin, port, u.atomPort) || lilv_port_is_a(plugin, port, u.eventPort)) &&
+            lilv_port_supports_event(plugin, port, u.midiEvent))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<PluginDescription> scanInstalledPlugins() {
+    World::Lock lock = World::lock();
+    std::shared_ptr<World> world = World::reload(lock);
+    const World::Uris& u = world->uris();
+    std::vector<PluginDescription> found;
+    const LilvPlugins* plugins = lilv_world_get_all_plugins(world->lilv());
+    LILV_FOREACH (plugins, it, plugins) {
+        const LilvPlugin* plugin = lilv_plugins_get(plugins, it);
+        const char* uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+        if (!lilv_plugin_verify(plugin)) {
+            const char* bundle = lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin));
+            qCWarning(lcEngine, "Skipping plug-in %s: the description in %s cannot be read", uri,
+                      bundle ? bundle : "its bundle");
+            continue;
+        }
+        PluginDescription d;
+        d.uri = uri;
+        LilvNode* name = lilv_plugin_get_name(plugin);
+        d.name = name ? lilv_node_as_string(name) : uri;
+        lilv_node_free(name);
+        LilvNode* author = lilv_plugin_get_author_name(plugin);
+        if (author)
+            d.author = lilv_node_as_string(author);
+        lilv_node_free(author);
+        d.audioInputs = lilv_plugin_get_num_ports_of_class(plugin, u.audioPort, u.inputPort, nullptr);
+        d.audioOutputs = lilv_plugin_get_num_ports_of_class(plugin, u.audioPort, u.outputPort, nullptr);
+        d.takesMidi = takesMidi(*world, plugin);
+        d.isEffect = d.audioInputs > 0 && d.audioOutputs > 0 && !isExcludedClass(*world, plugin);
+        found.push_back(std::move(d));
+    }
+    return found;
+}
+
+} // namespace corvane::lv2

@@ -1,0 +1,84 @@
+#include "platform/lv2/Worker.h"
+
+#include "platform/lv2/RenderThread.h"
+
+namespace corvane::lv2 {
+
+namespace {
+constexpr std::size_t ringBytes = 64 * 1024;
+}
+
+Worker::Worker() : requests_(ringBytes), responses_(ringBytes), requestScratch_(ringBytes), responseScratch_(ringBytes) {
+    schedule_.handle = this;
+    schedule_.schedule_work = [](LV2_Worker_Schedule_Handle handle, std::uint32_t size, const void* data) {
+        return static_cast<Worker*>(handle)->schedule(size, data);
+    };
+}
+
+Worker::~Worker() {
+    if (thread_.joinable()) {
+        quit_.store(true);
+        pending_.release();
+        thread_.join();
+    }
+}
+
+void Worker::attach(LV2_Handle handle, const LV2_Worker_Interface* iface) {
+    handle_ = handle;
+    iface_ = iface;
+    if (iface_ && iface_->work && !thread_.joinable())
+        thread_ = std::thread([this] { loop(); });
+}
+
+LV2_Worker_Status Worker::schedule(std::uint32_t size, const void* data) noexcept {
+    if (!iface_ || !iface_->work)
+        return LV2_WORKER_ERR_UNKNOWN;
+    if (!insideRender) {
+        // Scheduled outside run() (instantiation, state restore): nothing real
+        // time is waiting, so do the work here; responses still wait for run().
+        std::lock_guard guard(workMutex_);
+        return iface_->work(handle_, &Worker::respond, this, size, data);
+    }
+    if (!requests_.write(data, size))
+        return LV2_WORKER_ERR_NO_SPACE;
+    pending_.release();
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status Worker::respond(LV2_Worker_Respond_Handle handle, std::uint32_t size, const void* data) {
+    auto* self = static_cast<Worker*>(handle);
+    return self->responses_.write(data, size) ? LV2_WORKER_SUCCESS : LV2_WORKER_ERR_NO_SPACE;
+}
+
+void Worker::loop() {
+    for (;;) {
+        pending_.acquire();
+        if (quit_.load())
+            return;
+        const std::uint32_t size =
+            requests_.read(requestScratch_.data(), static_cast<std::uint32_t>(requestScratch_.size()));
+        if (size == 0)
+            continue;
+        std::lock_guard guard(workMutex_);
+        iface_->work(handle_, &Worker::respond, this, size, requestScratch_.data());
+    }
+}
+
+void Worker::deliverResponses() noexcept {
+    if (!iface_)
+        return;
+    if (iface_->work_response) {
+        std::uint32_t size = 0;
+        while (responses_.peekSize(size)) {
+            size = responses_.read(responseScratch_.data(), static_cast<std::uint32_t>(responseScratch_.size()));
+            if (size > 0)
+                iface_->work_response(handle_, size, responseScratch_.data());
+        }
+    }
+    if (iface_->end_run)
+        iface_->end_run(handle_);
+}
+
+void Worker::clear() noexcept { responses_.clear(); }
+
+} // namespace corvane::lv2

@@ -1,0 +1,201 @@
+// The audio an effect produces: gain, width adaptation, both kinds of bypass,
+// latency, output sanitising, and a real Debian plug-in.
+#include "tests/lv2/Lv2TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class GainAcrossRatesAndBlocks : public ::testing::TestWithParam<std::tuple<double, std::uint32_t>> {};
+
+} // namespace
+
+TEST_P(GainAcrossRatesAndBlocks, OutputIsInputTimesGainSampleExact) {
+    const auto [rate, block] = GetParam();
+    auto effect = loadEffect(gainUri, rate, block);
+    ASSERT_TRUE(effect);
+    std::string error;
+    ASSERT_TRUE(effect->prepare(rate, block, 1, 1, error)) << error;
+    ASSERT_TRUE(effect->setParameter(portOf(*effect, "gain"), 0.75f));
+
+    // A full block and a short one: hosts may call with fewer frames.
+    for (std::uint32_t frames : {block, block / 2 + 1}) {
+        const std::vector<float> in = ramp(frames);
+        const auto out = runBlock(*effect, {in}, 1);
+        for (std::uint32_t i = 0; i < frames; ++i)
+            ASSERT_EQ(out[0][i], in[i] * 0.75f) << "frame " << i << " of " << frames;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lv2Effect, GainAcrossRatesAndBlocks,
+                         ::testing::Combine(::testing::Values(44100.0, 96000.0), ::testing::Values(64u, 512u)));
+
+TEST(Lv2EffectWidths, StereoPluginFollowsTheMonoStereoRuleOnBothSides) {
+    auto effect = loadEffect(stereoUri);
+    ASSERT_TRUE(effect);
+    EXPECT_EQ(effect->audioInputCount(), 2);
+    EXPECT_EQ(effect->audioOutputCount(), 2);
+    const std::vector<float> a = ramp(128);
+    const std::vector<float> b = ramp(128, -0.2f, 0.001f);
+    std::string error;
+
+    // Mono strip: the one input feeds both plug-in inputs; the plug-in's two
+    // outputs (x*0.5 and x*2.0) mix down at half gain each.
+    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    auto mono = runBlock(*effect, {a}, 1);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_FLOAT_EQ(mono[0][i], 0.5f * (a[i] * 0.5f + a[i] * 2.0f)) << i;
+
+    // Mono in, stereo out: each output carries its own channel's gain.
+    ASSERT_TRUE(effect->prepare(48000, 256, 1, 2, error)) << error;
+    auto wide = runBlock(*effect, {a}, 2);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(wide[0][i], a[i] * 0.5f) << i;
+        ASSERT_EQ(wide[1][i], a[i] * 2.0f) << i;
+    }
+
+    // Stereo in, mono out: left and right stay apart inside the plug-in.
+    ASSERT_TRUE(effect->prepare(48000, 256, 2, 1, error)) << error;
+    auto down = runBlock(*effect, {a, b}, 1);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_FLOAT_EQ(down[0][i], 0.5f * (a[i] * 0.5f + b[i] * 2.0f)) << i;
+}
+
+TEST(Lv2EffectWidths, MonoPluginOnAStereoStripMixesDownThenFeedsBothOutputs) {
+    auto effect = loadEffect(gainUri);
+    ASSERT_TRUE(effect);
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 256, 2, 2, error)) << error;
+    effect->setParameter(portOf(*effect, "gain"), 2.0f);
+    const std::vector<float> a = ramp(64);
+    const std::vector<float> b = ramp(64, 0.3f, -0.002f);
+    auto out = runBlock(*effect, {a, b}, 2);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const float expected = 0.5f * (a[i] + b[i]) * 2.0f;
+        ASSERT_FLOAT_EQ(out[0][i], expected) << i;
+        ASSERT_FLOAT_EQ(out[1][i], expected) << i;
+    }
+}
+
+TEST(Lv2EffectBypass, HostBypassPassesTheAdaptedInputFromTheNextBlock) {
+    auto effect = loadEffect(gainUri);
+    ASSERT_TRUE(effect);
+    EXPECT_FALSE(effect->hasEnablePort());
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 128, 2, 1, error)) << error;
+    effect->setParameter(portOf(*effect, "gain"), 3.0f);
+    const std::vector<float> a = ramp(128);
+    const std::vector<float> b = ramp(128, 0.1f, 0.002f);
+
+    auto processed = runBlock(*effect, {a, b}, 1);
+    EXPECT_FLOAT_EQ(processed[0][5], 0.5f * (a[5] + b[5]) * 3.0f);
+
+    effect->setBypass(true);
+    auto bypassed = runBlock(*effect, {a, b}, 1);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_FLOAT_EQ(bypassed[0][i], 0.5f * (a[i] + b[i])) << i;
+
+    effect->setBypass(false);
+    auto again = runBlock(*effect, {a, b}, 1);
+    EXPECT_FLOAT_EQ(again[0][5], 0.5f * (a[5] + b[5]) * 3.0f);
+}
+
+TEST(Lv2EffectBypass, PluginWithAnEnablePortIsSwitchedThroughIt) {
+    auto effect = loadEffect(latencyUri);
+    ASSERT_TRUE(effect);
+    EXPECT_TRUE(effect->hasEnablePort());
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 128, 1, 1, error)) << error;
+    std::vector<float> impulse(128, 0.0f);
+    impulse[10] = 1.0f;
+
+    // Enabled: the fixture delays by 64 frames.
+    auto on = runBlock(*effect, {impulse}, 1);
+    EXPECT_EQ(on[0][10], 0.0f);
+    EXPECT_EQ(on[0][74], 1.0f);
+
+    // Bypassed through its own port, the plug-in passes the input undelayed;
+    // the host's pass-through would have given the same, so also check that
+    // the plug-in ran: it reports no latency while disabled.
+    effect->setBypass(true);
+    auto off = runBlock(*effect, {impulse}, 1);
+    EXPECT_EQ(off[0][10], 1.0f);
+    EXPECT_EQ(off[0][74], 0.0f);
+    EXPECT_EQ(effect->parameter(portOf(*effect, "enabled")), 1.0f) << "bypass must not overwrite the stored value";
+    EXPECT_EQ(effect->latencySeconds(), 0.0);
+
+    effect->setBypass(false);
+    auto back = runBlock(*effect, {impulse}, 1);
+    EXPECT_EQ(back[0][74], 1.0f);
+}
+
+TEST(Lv2EffectLatency, ReportedBeforeStartAndMatchesTheDelayHeard) {
+    auto effect = loadEffect(latencyUri, 48000, 256);
+    ASSERT_TRUE(effect);
+    EXPECT_EQ(effect->latencySeconds(), 0.0) << "nothing has run yet";
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    EXPECT_DOUBLE_EQ(effect->latencySeconds(), 64.0 / 48000.0);
+
+    // The preflight run left no history behind: the first block starts clean.
+    std::vector<float> impulse(256, 0.0f);
+    impulse[0] = 1.0f;
+    auto out = runBlock(*effect, {impulse}, 1);
+    for (std::size_t i = 0; i < 256; ++i)
+        ASSERT_EQ(out[0][i], i == 64 ? 1.0f : 0.0f) << i;
+
+    const auto& params = effect->parameters();
+    const auto latencyParam = std::find_if(params.begin(), params.end(), [](auto& p) { return p.reportsLatency; });
+    ASSERT_NE(latencyParam, params.end());
+    EXPECT_FALSE(latencyParam->isInput);
+}
+
+TEST(Lv2EffectSanitising, NaNAndInfinityFromThePluginBecomeSilence) {
+    auto effect = loadEffect(gainUri);
+    ASSERT_TRUE(effect);
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 64, 1, 2, error)) << error;
+    effect->setParameter(portOf(*effect, "poison"), 1.0f);
+    auto out = runBlock(*effect, {ramp(64)}, 2);
+    for (const auto& ch : out)
+        for (float v : ch)
+            ASSERT_EQ(v, 0.0f);
+}
+
+TEST(Lv2EffectRealPlugin, MdaDelayEchoesAnImpulseLaterForALongerDelay) {
+    auto echoPosition = [](float delayParam) {
+        auto effect = loadEffect(mdaDelayUri, 44100, 4096);
+        if (!effect)
+            return std::size_t{0};
+        std::string error;
+        EXPECT_TRUE(effect->prepare(44100, 4096, 1, 1, error)) << error;
+        effect->setParameter(portOf(*effect, "l_delay"), delayParam);
+        effect->setParameter(portOf(*effect, "r_delay"), 0.0f); // right follows left
+        effect->setParameter(portOf(*effect, "feedback"), 0.0f);
+        effect->setParameter(portOf(*effect, "fx_mix"), 1.0f);
+        std::vector<float> impulse(4096, 0.0f);
+        impulse[0] = 1.0f;
+        std::vector<float> heard;
+        for (int block = 0; block < 8; ++block) {
+            auto out = runBlock(*effect, {block == 0 ? impulse : std::vector<float>(4096, 0.0f)}, 1);
+            heard.insert(heard.end(), out[0].begin(), out[0].end());
+        }
+        // Skip the dry impulse's neighbourhood, then find the loudest echo.
+        std::size_t best = 16;
+        for (std::size_t i = 16; i < heard.size(); ++i)
+            if (std::fabs(heard[i]) > std::fabs(heard[best]))
+                best = i;
+        EXPECT_GT(std::fabs(heard[best]), 0.05f) << "no echo at delay " << delayParam;
+        return best;
+    };
+    const std::size_t shorter = echoPosition(0.3f);
+    const std::size_t longer = echoPosition(0.6f);
+    EXPECT_GT(shorter, 16u);
+    EXPECT_GT(longer, shorter + 1000);
+}

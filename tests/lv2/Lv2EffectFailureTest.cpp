@@ -1,0 +1,53 @@
+// Every way loading or preparing an effect can fail gives a readable reason.
+#include "tests/lv2/Lv2TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::test;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string failureOf(const std::string& uri) {
+    useFixturePlugins();
+    std::string error;
+    auto effect = lv2::Lv2Effect::instantiate(uri, 48000, 256, error);
+    EXPECT_FALSE(effect) << uri;
+    return error;
+}
+
+} // namespace
+
+TEST(Lv2EffectFailure, InstantiationFailuresExplainThemselves) {
+    EXPECT_THAT(failureOf("urn:corvane:test:nowhere"), HasSubstr("is not installed"));
+    EXPECT_THAT(failureOf("urn:corvane:test:needsfeature"),
+                AllOf(HasSubstr("Fixture Needs Feature"), HasSubstr("urn:corvane:test#unobtainium")));
+    EXPECT_THAT(failureOf("urn:corvane:test:refuses"),
+                AllOf(HasSubstr("Fixture Refuses"), HasSubstr("refused to start")));
+    EXPECT_THAT(failureOf("urn:corvane:test:broken"), HasSubstr("cannot be read"));
+    // The instrument loads as a plug-in; it is the catalog that leaves it out.
+    std::string error;
+    EXPECT_TRUE(lv2::Lv2Effect::instantiate("urn:corvane:test:instrument", 48000, 256, error)) << error;
+    EXPECT_FALSE(lv2::Lv2Effect::instantiate(gainUri, 0, 256, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Lv2EffectFailure, PrepareRefusesWhatThePluginWasNotPromised) {
+    auto effect = loadEffect(gainUri, 48000, 256);
+    ASSERT_TRUE(effect);
+    std::string error;
+    EXPECT_FALSE(effect->prepare(44100, 256, 1, 1, error));
+    EXPECT_THAT(error, HasSubstr("44100"));
+    error.clear();
+    EXPECT_FALSE(effect->prepare(48000, 512, 1, 1, error));
+    EXPECT_THAT(error, HasSubstr("256"));
+    error.clear();
+    EXPECT_FALSE(effect->prepare(48000, 256, 3, 1, error));
+    EXPECT_FALSE(error.empty());
+    // A failed prepare leaves an effect that can still be prepared properly.
+    EXPECT_TRUE(effect->prepare(48000, 128, 1, 1, error)) << error;
+    auto out = runBlock(*effect, {std::vector<float>(16, 0.5f)}, 1);
+    EXPECT_EQ(out[0][15], 0.5f);
+}

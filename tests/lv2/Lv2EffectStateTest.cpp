@@ -1,0 +1,118 @@
+// Full state and parameters of a hosted plug-in.
+#include "tests/lv2/Lv2TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+const lv2::Parameter& parameterNamed(const lv2::Lv2Effect& effect, const std::string& symbol) {
+    const auto& ps = effect.parameters();
+    auto it = std::find_if(ps.begin(), ps.end(), [&](const lv2::Parameter& p) { return p.symbol == symbol; });
+    EXPECT_NE(it, ps.end()) << symbol;
+    return *it;
+}
+
+float processedAfterOneBlock(lv2::Lv2Effect& effect, std::uint32_t frames) {
+    runBlock(effect, {std::vector<float>(frames, 0.1f)}, 1);
+    return effect.parameter(portOf(effect, "processed"));
+}
+
+} // namespace
+
+TEST(Lv2EffectState, RoundTripKeepsAChangedParameterAndThePluginsOwnProperty) {
+    std::string error;
+    auto original = loadEffect(gainUri, 48000, 128);
+    ASSERT_TRUE(original);
+    ASSERT_TRUE(original->prepare(48000, 128, 1, 1, error)) << error;
+    original->setParameter(portOf(*original, "gain"), 2.5f);
+    const float processed = processedAfterOneBlock(*original, 100); // preflight 128 + 100
+    ASSERT_EQ(processed, 228.0f);
+    const std::optional<std::string> saved = original->saveState();
+    ASSERT_TRUE(saved);
+
+    auto restored = loadEffect(gainUri, 48000, 128);
+    ASSERT_TRUE(restored);
+    ASSERT_TRUE(restored->restoreState(*saved));
+    EXPECT_EQ(restored->parameter(portOf(*restored, "gain")), 2.5f);
+    ASSERT_TRUE(restored->prepare(48000, 128, 1, 1, error)) << error;
+    // The fixture's frame total came back through its state interface.
+    EXPECT_EQ(processedAfterOneBlock(*restored, 10), processed + 128.0f + 10.0f);
+    auto out = runBlock(*restored, {std::vector<float>(8, 0.2f)}, 1);
+    EXPECT_FLOAT_EQ(out[0][3], 0.5f);
+
+    // The restored instance saves the same thing again.
+    auto fresh = loadEffect(gainUri, 48000, 128);
+    ASSERT_TRUE(fresh);
+    ASSERT_TRUE(fresh->restoreState(*saved));
+    EXPECT_EQ(fresh->saveState(), saved);
+}
+
+TEST(Lv2EffectState, BadOrForeignStateLeavesDefaults) {
+    auto stereo = loadEffect(stereoUri);
+    ASSERT_TRUE(stereo);
+    stereo->setParameter(portOf(*stereo, "left"), 3.0f);
+    const std::optional<std::string> stereoState = stereo->saveState();
+    ASSERT_TRUE(stereoState);
+
+    auto gain = loadEffect(gainUri);
+    ASSERT_TRUE(gain);
+    const std::uint32_t gainPort = portOf(*gain, "gain");
+    for (const std::string& bad : {std::string(), std::string("this is not turtle {{{"),
+                                   std::string("@prefix x: <urn:x#> . x:a x:b x:c ."), *stereoState}) {
+        EXPECT_FALSE(gain->restoreState(bad)) << bad;
+        EXPECT_EQ(gain->parameter(gainPort), 1.0f) << bad;
+    }
+    std::string error;
+    ASSERT_TRUE(gain->prepare(48000, 256, 1, 1, error)) << error;
+    EXPECT_EQ(processedAfterOneBlock(*gain, 4), 256.0f + 4.0f) << "no stray frame total restored";
+}
+
+TEST(Lv2EffectParameters, DescribeEveryControlPortWithItsRangeAndKind) {
+    auto stereo = loadEffect(stereoUri);
+    ASSERT_TRUE(stereo);
+    ASSERT_EQ(stereo->parameters().size(), 3u) << "left, right and the events meter";
+    const lv2::Parameter& right = parameterNamed(*stereo, "right");
+    EXPECT_EQ(right.portIndex, 5u);
+    EXPECT_EQ(right.name, "Right gain");
+    EXPECT_EQ(right.defaultValue, 2.0f);
+    EXPECT_EQ(right.minimum, 0.0f);
+    EXPECT_EQ(right.maximum, 4.0f);
+    EXPECT_TRUE(right.isInput);
+    ASSERT_EQ(right.scalePoints.size(), 2u);
+    EXPECT_EQ(right.scalePoints[0].label, "Off");
+    EXPECT_EQ(right.scalePoints[1].value, 1.0f);
+    EXPECT_FALSE(parameterNamed(*stereo, "events").isInput);
+
+    auto gain = loadEffect(gainUri);
+    ASSERT_TRUE(gain);
+    EXPECT_TRUE(parameterNamed(*gain, "poison").toggled);
+    EXPECT_TRUE(parameterNamed(*gain, "processed").expert) << "expert ports are listed, marked";
+
+    auto delay = loadEffect(latencyUri);
+    ASSERT_TRUE(delay);
+    EXPECT_TRUE(parameterNamed(*delay, "enabled").isEnable);
+    EXPECT_TRUE(parameterNamed(*delay, "latency").reportsLatency);
+    EXPECT_TRUE(parameterNamed(*delay, "latency").integer);
+}
+
+TEST(Lv2EffectParameters, SetParameterClampsAndRefusesOutputsAndUnknownPorts) {
+    auto gain = loadEffect(gainUri);
+    ASSERT_TRUE(gain);
+    const std::uint32_t port = portOf(*gain, "gain");
+    EXPECT_TRUE(gain->setParameter(port, 9.0f));
+    EXPECT_EQ(gain->parameter(port), 4.0f);
+    EXPECT_TRUE(gain->setParameter(port, -1.0f));
+    EXPECT_EQ(gain->parameter(port), 0.0f);
+    EXPECT_FALSE(gain->setParameter(port, std::nanf("")));
+    EXPECT_EQ(gain->parameter(port), 0.0f);
+    EXPECT_FALSE(gain->setParameter(portOf(*gain, "processed"), 5.0f));
+    EXPECT_FALSE(gain->setParameter(0, 1.0f)) << "an audio port";
+    EXPECT_FALSE(gain->setParameter(99, 1.0f));
+    EXPECT_TRUE(std::isnan(gain->parameter(99)));
+}
