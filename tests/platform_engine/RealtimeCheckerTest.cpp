@@ -1,0 +1,117 @@
+#include "platform/engine/RealtimeScope.h"
+#include "tests/support/RealtimeChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+using corvane::engine::RealtimeScope;
+using corvane::test::RealtimeChecker;
+
+namespace {
+
+// Keeps the optimiser from removing an allocation it can see is unused.
+void escape(void* pointer) { asm volatile("" : : "g"(pointer) : "memory"); }
+
+} // namespace
+
+TEST(RealtimeChecker, CountsEachForbiddenCallInsideARealtimeScope) {
+    struct Case {
+        const char* name;
+        void (*call)();
+        const char* reported; // as the normal build names it
+    };
+    const Case cases[] = {
+        {"malloc/free", [] { void* p = std::malloc(32); escape(p); std::free(p); }, "malloc 1, free 1"},
+        {"calloc", [] { void* p = std::calloc(4, 8); escape(p); std::free(p); }, "calloc 1, free 1"},
+        {"realloc", [] {
+             void* p = std::malloc(8);
+             escape(p);
+             p = std::realloc(p, 4096);
+             escape(p);
+             std::free(p);
+         }, "malloc 1, realloc 1, free 1"},
+        {"posix_memalign", [] {
+             void* p = nullptr;
+             if (posix_memalign(&p, 64, 64) == 0) {
+                 escape(p);
+                 std::free(p);
+             }
+         }, "free 1, aligned alloc 1"},
+        {"aligned_alloc", [] { void* p = std::aligned_alloc(64, 128); escape(p); std::free(p); }, "free 1, aligned alloc 1"},
+        {"new/delete", [] { auto* p = new int(3); escape(p); delete p; }, "operator new 1, operator delete 1"},
+        {"new[]/delete[]", [] { auto* p = new float[8]; escape(p); delete[] p; }, "operator new 1, operator delete 1"},
+        {"aligned new", [] {
+             struct alignas(128) Wide { float x[32]; };
+             auto* p = new Wide;
+             escape(p);
+             delete p;
+         }, "operator new 1, operator delete 1"},
+        {"nothrow new", [] { auto* p = new (std::nothrow) int; escape(p); delete p; }, "operator new 1, operator delete 1"},
+        {"vector growth", [] {
+             std::vector<int> v;
+             v.push_back(1);
+             escape(v.data());
+         }, "operator new 1, operator delete 1"},
+    };
+    for (const auto& c : cases) {
+        RealtimeChecker checker;
+        {
+            RealtimeScope scope;
+            c.call();
+        }
+        // Every case allocates and releases once; realloc adds its own call.
+        const std::uint64_t expected = std::string(c.name) == "realloc" ? 3u : 2u;
+        EXPECT_EQ(checker.violations(), expected) << c.name << ": " << checker.report();
+        if (RealtimeChecker::replacesMalloc()) {
+            EXPECT_EQ(checker.report(), c.reported) << c.name;
+        }
+    }
+}
+
+TEST(RealtimeChecker, IgnoresHeapUseOutsideScopesAndOnOtherThreads) {
+    RealtimeChecker checker;
+    auto outside = std::make_unique<std::string>(100, 'x');
+    escape(outside.get());
+    std::atomic<int> stage{0};
+    std::thread other([&] {
+        while (stage.load() != 1) {
+        }
+        auto p = std::make_unique<std::string>(100, 'y');
+        escape(p.get());
+        p.reset();
+        stage = 2;
+    });
+    bool wasRealtime = false;
+    {
+        RealtimeScope scope;
+        wasRealtime = corvane::engine::inRealtimeScope();
+        stage = 1;
+        while (stage.load() != 2) {
+        }
+    }
+    other.join();
+    EXPECT_TRUE(wasRealtime);
+    EXPECT_FALSE(corvane::engine::inRealtimeScope());
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+}
+
+TEST(RealtimeChecker, NestedScopesStayRealtimeUntilTheOutermostEnds) {
+    RealtimeChecker checker;
+    {
+        RealtimeScope outer;
+        {
+            RealtimeScope inner;
+        }
+        void* p = std::malloc(8);
+        escape(p);
+        std::free(p);
+    }
+    EXPECT_EQ(checker.violations(), 2u) << checker.report();
+}
