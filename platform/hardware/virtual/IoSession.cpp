@@ -17,8 +17,8 @@ IoSession::IoSession(Setup setup)
         outputPointers_.push_back(outputSamples_.data() + static_cast<std::size_t>(c) * periodFrames_);
         outputReadPointers_.push_back(outputPointers_.back());
     }
-    for (std::uint32_t c = 0; c < inputs_ && c < setup.signals.size(); ++c)
-        setSignal(c, std::move(setup.signals[c]));
+    for (std::uint32_t c = 0; c < inputs_ && c < setup.inputSignals.size(); ++c)
+        setSignal(c, std::move(setup.inputSignals[c]));
     setLoopback(std::move(setup.loopback));
     setRecording(std::move(setup.recording));
     counters_->framesProcessed.store(0);

@@ -35,7 +35,7 @@ public:
         std::uint32_t outputs = 0;
         std::uint32_t periodFrames = 256;
         double sampleRate = 48000.0;
-        std::vector<std::shared_ptr<const SignalSource>> signals; // one per input
+        std::vector<std::shared_ptr<const SignalSource>> inputSignals; // one per input
         std::shared_ptr<LoopbackRing> loopback;                   // may be null
         std::shared_ptr<SignalRecording> recording;               // may be null
         std::shared_ptr<IoCounters> counters;

@@ -146,7 +146,7 @@ bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::strin
         setup.outputs = device->outputs;
         setup.periodFrames = device->bufferFrames;
         setup.sampleRate = device->sampleRate;
-        setup.signals = device->signals;
+        setup.inputSignals = device->inputSignals;
         if (device->loopbackDelay)
             setup.loopback =
                 std::make_shared<virt::LoopbackRing>(device->outputs, device->bufferFrames, *device->loopbackDelay);
@@ -392,7 +392,7 @@ bool VirtualBackend::setInputSignal(const std::string& uid, std::uint32_t channe
                             : "No virtual device " + uid + ".";
         return false;
     }
-    device->signals[channel] = source;
+    device->inputSignals[channel] = source;
     if (device->session)
         device->session->setSignal(channel, std::move(source));
     return true;

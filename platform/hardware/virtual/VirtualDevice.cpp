@@ -84,11 +84,11 @@ std::optional<PropertyValue> VirtualDevice::readDevice(Address address) const {
 }
 
 void VirtualDevice::fitSignals() {
-    signals.resize(inputs);
+    inputSignals.resize(inputs);
     std::string unused;
     for (std::uint32_t c = 0; c < inputs; ++c)
-        if (!signals[c])
-            signals[c] = SignalSource::make(SignalSource::defaultSignal(c), c, unused);
+        if (!inputSignals[c])
+            inputSignals[c] = SignalSource::make(SignalSource::defaultSignal(c), c, unused);
 }
 
 } // namespace corvane::hw::virt

@@ -49,7 +49,7 @@ struct VirtualDevice {
     std::vector<std::pair<Selector, Scope>> failedReads;
 
     ClockMode clockMode = ClockMode::Paced;
-    std::vector<std::shared_ptr<const SignalSource>> signals; // one per input
+    std::vector<std::shared_ptr<const SignalSource>> inputSignals; // one per input
     std::optional<std::uint32_t> loopbackDelay;
     std::shared_ptr<SignalRecording> recording; // the last one, readable after it ends
     bool recordingActive = false;
