@@ -8,7 +8,7 @@
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock) {
+    : QObject(parent), hardware_(hardware), clock_(clock), engine_(std::make_unique<engine::Engine>(hardware)) {
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
 
@@ -23,6 +23,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
 }
 
 AudioEngineManager::~AudioEngineManager() {
+    stop();
     if (deviceListListener_)
         hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);
     deviceRefreshTask_.cancel();

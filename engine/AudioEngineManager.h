@@ -13,9 +13,12 @@
 #include "engine/ChannelSlot.h"
 #include "engine/LatencyEstimate.h"
 #include "engine/LevelStore.h"
+#include "engine/MatrixMixerNode.h"
 #include "engine/PluginLoadFailure.h"
 #include "engine/RecoveryThrottle.h"
+#include "platform/engine/Engine.h"
 #include "platform/hardware/AudioHardware.h"
+#include "platform/system/ProcessActivity.h"
 #include "platform/system/Clock.h"
 #include "platform/system/Task.h"
 
@@ -95,10 +98,19 @@ public:
     // Tears the graph down, keeping each effect's state for the next build.
     void stop();
 
-    // For the running engine: the tasks the manager holds (tests look at them).
+    // The user's reset of the dropout count.
+    void resetDropouts();
+
+    // What the running graph is made of (tests and the editor look at it).
+    engine::Engine& engine() { return *engine_; }
+    const QList<std::shared_ptr<MatrixMixerNode>>& splitters() const { return splitters_; }
+    const std::shared_ptr<MatrixMixerNode>& combiner() const { return combiner_; }
     const Task& deviceSwitchTask() const { return deviceSwitchTask_; }
+    const Task& recoveryTask() const { return recoveryTask_; }
     const RecoveryThrottle& recoveryThrottle() const { return recoveryThrottle_; }
     LevelStore& levelStore() { return levelStore_; }
+    bool holdsProcessActivity() const { return latencyCriticalActivity_ != nullptr; }
+    bool hasDropoutListener() const { return dropoutListener_.has_value(); }
 
 signals:
     void devicesChanged();
@@ -117,6 +129,36 @@ signals:
     void pluginLoadFailureChanged();
 
 private:
+    struct HardwareFormats {
+        engine::Format input;
+        engine::Format output;
+    };
+    struct ActiveStrip {
+        RoutingPlan::Route route;
+        ChannelSlot* slot = nullptr;
+    };
+
+    Async<void> startSequence(bool automaticRestart);
+    // Builds the graph for the routed strips; a message on failure.
+    std::optional<QString> buildGraph(const RoutingPlan& plan, const QList<ActiveStrip>& strips,
+                                      const HardwareFormats& formats, double rate);
+    void applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips);
+    void failStart(const QString& message);
+    // Points the engine at the device and waits (bounded) for its reconfiguration.
+    Async<HardwareFormats> moveEngine(engine::Engine& engine, const AudioDevice& device);
+    Async<void> computeLatencyEstimate(hw::ObjectId device, double rate, QList<ActiveStrip> strips);
+
+    void installDropoutListener(hw::ObjectId device);
+    void removeDropoutListener();
+    void noteDropout();
+
+    void startMetering();
+    void collectLevels();
+
+    void handleConfigurationChange();
+    void scheduleRecovery(const QString& deviceUID);
+    Async<void> runRecoveryAttempt(int attempt, QString deviceUID);
+
     // Applies bufferFrames and sampleRate to the selected device and waits for
     // an accepted rate to settle; yields whether the device accepted the rate.
     Async<bool> prepareDevice();
@@ -124,6 +166,9 @@ private:
 
     hw::AudioHardware& hardware_;
     Clock& clock_;
+    std::unique_ptr<engine::Engine> engine_;
+    QList<std::shared_ptr<MatrixMixerNode>> splitters_;
+    std::shared_ptr<MatrixMixerNode> combiner_;
 
     QList<AudioDevice> devices_;
     std::optional<AudioDevice> selectedDevice_;
@@ -141,7 +186,18 @@ private:
     std::optional<PluginLoadFailure> pluginLoadFailure_;
     QList<ChannelSlot*> channels_;
 
+    std::optional<Clock::TimePoint> lastDropoutDate_;
+    struct DropoutListener {
+        hw::ObjectId device;
+        hw::AudioHardware::ListenerId id;
+    };
+    std::optional<DropoutListener> dropoutListener_;
     std::optional<hw::AudioHardware::ListenerId> deviceListListener_;
+    QMetaObject::Connection configurationChangeObserver_;
+    std::unique_ptr<ProcessActivity> latencyCriticalActivity_;
+    // Starts run one at a time; a stop() during a start's waits abandons it.
+    std::shared_ptr<TaskState> startInFlight_;
+    std::uint64_t stopCount_ = 0;
     std::optional<QString> preferredDeviceUID_;
     std::optional<QString> preferredDeviceName_;
     Task deviceRefreshTask_;
@@ -151,6 +207,7 @@ private:
     LevelStore levelStore_{kChannelCount};
     Task meterTask_;
     Task recoveryTask_;
+    Task configurationCheck_;
     RecoveryThrottle recoveryThrottle_;
 };
 

@@ -1,14 +1,50 @@
 // Start and stop: turning the strips into a running graph on the selected device
-// and tearing it down again.
+// and tearing it down again, keeping what must survive a rebuild.
 #include "engine/AudioEngineManager.h"
 
+#include "engine/LevelMeter.h"
 #include "platform/system/Logging.h"
 
+#include <QLocale>
 #include <QPointer>
+#include <cmath>
 
 namespace corvane {
 
+namespace {
+
+constexpr std::uint32_t kTapFrames = 2048;
+
+QString rateForUser(double rate) {
+    return QLocale().toString(static_cast<qlonglong>(std::trunc(rate))) + QStringLiteral(" Hz");
+}
+
+} // namespace
+
 Async<void> AudioEngineManager::start(bool automaticRestart) {
+    QPointer<AudioEngineManager> self(this);
+    // One start at a time: a start waits for the one before it to end.
+    while (startInFlight_) {
+        const Task busy(startInFlight_);
+        co_await busy.join();
+        if (!self)
+            co_return;
+    }
+    auto mine = std::make_shared<TaskState>();
+    startInFlight_ = mine;
+    try {
+        co_await startSequence(automaticRestart);
+    } catch (const std::exception& e) {
+        qCWarning(lcEngine, "Start failed unexpectedly: %s", e.what());
+        if (self)
+            failStart(QString::fromUtf8(e.what()));
+    }
+    if (self && startInFlight_ == mine)
+        startInFlight_.reset();
+    mine->markDone();
+}
+
+Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
     QPointer<AudioEngineManager> self(this);
     if (!selectedDevice_) {
         setErrorMessage(QStringLiteral("Select an audio device."));
@@ -17,22 +53,192 @@ Async<void> AudioEngineManager::start(bool automaticRestart) {
     if (!automaticRestart)
         recoveryThrottle_.attempts.clear();
     stop();
+    // A stop() while this start waits abandons it.
+    const std::uint64_t run = stopCount_;
+    auto abandoned = [&] { return !self || stopCount_ != run; };
     setErrorMessage(std::nullopt);
     setWarningMessage(std::nullopt);
+    engine_ = std::make_unique<engine::Engine>(hardware_);
+    const AudioDevice device = *selectedDevice_;
 
     const bool rateAccepted = co_await prepareDevice();
-    if (!self)
+    if (abandoned())
         co_return;
-    (void)rateAccepted;
-    // The graph itself is built here once the real-time engine exists.
+    const HardwareFormats formats = co_await moveEngine(*engine_, device);
+    if (abandoned())
+        co_return;
+
+    setAudioDropoutCount(0);
+    setAudioDropoutActive(false);
+    lastDropoutDate_.reset();
+    installDropoutListener(device.id);
+
+    combiner_ = std::make_shared<MatrixMixerNode>();
+    engine_->attach(combiner_->unit());
+
+    const int inputChannelCount = formats.input.channels;
+    const int outputChannelCount = formats.output.channels;
+    const double rate = formats.input.sampleRate > 0 ? formats.input.sampleRate : sampleRate_;
+    setActualSampleRate(rate);
+    if (std::abs(rate - sampleRate_) >= 1.0) {
+        setWarningMessage(rateAccepted ? QStringLiteral("The device stayed at %1 instead of the requested %2 - the "
+                                                        "routing runs at the device's rate.")
+                                             .arg(rateForUser(rate), rateForUser(sampleRate_))
+                                       : QStringLiteral("The device doesn't support %1 and runs at %2 instead.")
+                                             .arg(rateForUser(sampleRate_), rateForUser(rate)));
+    }
+    if (inputChannelCount == 0 || outputChannelCount == 0) {
+        stop();
+        setErrorMessage(QStringLiteral(
+            "The selected device reports an invalid format (0 channels). Try a different device or sample rate."));
+        co_return;
+    }
+
+    QList<RoutingPlan::SlotRequest> requests;
+    for (auto* slot : channels_)
+        requests.append({slot->id(), slot->inputChannel(), slot->inputStereo(), slot->outputChannel(),
+                         slot->outputStereo()});
+    const RoutingPlan plan(requests, inputChannelCount, outputChannelCount);
+    QList<ActiveStrip> strips;
+    for (const auto& route : plan.routes)
+        strips.append({route, channels_[route.slotID]});
+    if (strips.isEmpty()) {
+        stop();
+        setErrorMessage(QStringLiteral(
+            "No channel has both an input and an output channel selected (within what the device offers)."));
+        co_return;
+    }
+
+    if (auto error = buildGraph(plan, strips, formats, rate)) {
+        failStart(*error);
+        co_return;
+    }
+    std::string startError;
+    if (!engine_->start(startError)) {
+        failStart(QStringLiteral("Starting audio graph (engine.start) failed: %1").arg(QString::fromStdString(startError)));
+        co_return;
+    }
+    configurationChangeObserver_ = connect(engine_.get(), &engine::Engine::configurationChanged, this,
+                                           &AudioEngineManager::handleConfigurationChange);
+    applyGains(plan, strips);
+    setRunning(true);
+    qCInfo(lcEngine, "Engine started on “%s” - %d in / %d out @ %f Hz, buffer %u, %lld active strips",
+           qUtf8Printable(device.name), inputChannelCount, outputChannelCount, rate, actualBufferFrames_.value_or(0),
+           static_cast<long long>(strips.size()));
+    startMetering();
+    co_await computeLatencyEstimate(device.id, rate, strips);
+    if (abandoned() || !isRunning_)
+        co_return;
+    latencyCriticalActivity_ = std::make_unique<ProcessActivity>(QStringLiteral("Real-time multi-channel audio routing"));
+}
+
+std::optional<QString> AudioEngineManager::buildGraph(const RoutingPlan& plan, const QList<ActiveStrip>& strips,
+                                                      const HardwareFormats& formats, double rate) {
+    if (auto error = combiner_->configure(plan.combinerInputChannelCounts(), {plan.outputChannelCount}, rate))
+        return QStringLiteral("Configuring combiner failed: %1").arg(*error);
+
+    QList<std::shared_ptr<MatrixMixerNode>> built;
+    for (const auto& strip : strips) {
+        auto splitter = std::make_shared<MatrixMixerNode>();
+        engine_->attach(splitter->unit());
+        if (auto error = splitter->configure({plan.inputChannelCount}, {strip.route.inputWidth()}, rate))
+            return QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error);
+        built.append(splitter);
+    }
+    splitters_ = built;
+
+    // One connection from the device input fans out to every splitter.
+    const engine::Format fanOut = splitters_.first()->unit()->inputFormat(0).value_or(formats.input);
+    std::vector<engine::ConnectionPoint> points;
+    for (const auto& splitter : splitters_)
+        points.push_back({splitter->unit().get(), 0});
+    if (!engine_->connect(engine_->inputNode(), 0, points, fanOut))
+        return QStringLiteral("Connecting the device input failed: %1").arg(QString::fromStdString(engine_->lastError()));
+
+    auto combinerOutput = combiner_->unit()->outputFormat(0);
+    if (!combinerOutput)
+        combinerOutput = MatrixMixerNode::makeFormat(plan.outputChannelCount, rate);
+    if (!combinerOutput)
+        return QStringLiteral("Failed to determine combiner output format.");
+
+    for (int i = 0; i < strips.size(); ++i) {
+        const auto& strip = strips[i];
+        const int n = strip.slot->id() + 1;
+        auto& splitter = *splitters_[i]->unit();
+        auto splitterOutput = splitter.outputFormat(0);
+        if (!splitterOutput)
+            splitterOutput = MatrixMixerNode::makeFormat(strip.route.inputWidth(), rate);
+        if (!splitterOutput)
+            return QStringLiteral("Failed to determine ") + QStringLiteral("splitter output for channel ") +
+                   QString::number(n) + QStringLiteral(" format.");
+        std::optional<engine::Format> combinerInput;
+        if (i < combiner_->unit()->inputBusCount())
+            combinerInput = combiner_->unit()->inputFormat(i);
+        if (!combinerInput)
+            combinerInput = MatrixMixerNode::makeFormat(strip.route.outputWidth(), rate);
+        if (!combinerInput)
+            return QStringLiteral("Failed to determine ") + QStringLiteral("combiner input for channel ") +
+                   QString::number(n) + QStringLiteral(" format.");
+
+        // A strip without an effect: its input and output levels are one signal.
+        if (!engine_->connect(splitter, 0, *combiner_->unit(), i, *combinerInput))
+            return QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError()));
+        LevelStore* store = &levelStore_;
+        const int slot = strip.slot->id();
+        engine_->installTap(splitter, 0, kTapFrames, *combinerInput,
+                            [store, slot](const float* const* channels, int count, std::uint32_t frames) {
+                                recordLevels(*store, slot, true, true, channels, count, frames);
+                            });
+    }
+
+    if (!engine_->connect(*combiner_->unit(), 0, engine_->outputNode(), 0, *combinerOutput))
+        return QStringLiteral("Connecting the device output failed: %1").arg(QString::fromStdString(engine_->lastError()));
+    std::string error;
+    if (!engine_->prepare(error))
+        return QStringLiteral("Preparing the audio graph failed: %1").arg(QString::fromStdString(error));
+    return std::nullopt;
+}
+
+void AudioEngineManager::applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips) {
+    int combinerInputs = 0;
+    for (int i = 0; i < strips.size(); ++i) {
+        const auto& route = strips[i].route;
+        splitters_[i]->setUnityVolumes(plan.inputChannelCount, route.inputWidth());
+        splitters_[i]->applyCrosspoints(RoutingPlan::splitterCrosspoints(route, plan.inputChannelCount));
+        combinerInputs += route.outputWidth();
+    }
+    combiner_->setUnityVolumes(combinerInputs, plan.outputChannelCount);
+    combiner_->applyCrosspoints(plan.combinerCrosspoints());
+}
+
+void AudioEngineManager::failStart(const QString& message) {
+    stop();
+    setErrorMessage(QStringLiteral("Failed to start engine: %1").arg(message));
 }
 
 void AudioEngineManager::stop() {
+    ++stopCount_;
     recoveryTask_.cancel();
     recoveryTask_ = Task();
+    configurationCheck_.cancel();
+    configurationCheck_ = Task();
     meterTask_.cancel();
     meterTask_ = Task();
     levelStore_.clear();
+    removeDropoutListener();
+    if (configurationChangeObserver_) {
+        disconnect(configurationChangeObserver_);
+        configurationChangeObserver_ = {};
+    }
+    latencyCriticalActivity_.reset();
+    if (engine_) {
+        for (const auto& splitter : splitters_)
+            engine_->removeTap(*splitter->unit(), 0);
+        engine_->stop();
+        engine_->reset();
+    }
+    splitters_.clear();
+    combiner_.reset();
     for (auto* slot : channels_) {
         slot->setInputLevel({});
         slot->setInputLevelRight({});

@@ -1,0 +1,51 @@
+// Counting the device's real I/O deadline misses while the engine runs, with a
+// short-lived flag for "a dropout just now".
+#include "engine/AudioEngineManager.h"
+
+#include <QPointer>
+
+namespace corvane {
+
+using namespace std::chrono_literals;
+
+void AudioEngineManager::installDropoutListener(hw::ObjectId device) {
+    removeDropoutListener();
+    QPointer<AudioEngineManager> self(this);
+    // Called on a hardware thread: only hop to the main thread.
+    const auto id = hardware_.addListener(device, hw::Address{hw::Selector::Overload}, [self] {
+        postToMain([self] {
+            if (self)
+                self->noteDropout();
+        });
+    });
+    dropoutListener_ = DropoutListener{device, id};
+}
+
+void AudioEngineManager::removeDropoutListener() {
+    if (dropoutListener_)
+        hardware_.removeListener(dropoutListener_->device, hw::Address{hw::Selector::Overload}, dropoutListener_->id);
+    dropoutListener_.reset();
+}
+
+void AudioEngineManager::noteDropout() {
+    setAudioDropoutCount(audioDropoutCount_ + 1);
+    const auto now = clock_.now();
+    lastDropoutDate_ = now;
+    setAudioDropoutActive(true);
+    // Each dropout keeps the flag up until 1.5 s after it; an older flash finds
+    // a newer date and leaves the flag alone.
+    QPointer<AudioEngineManager> self(this);
+    spawnWith([this, self, now]() -> Async<void> {
+        co_await sleepFor(clock_, 1500ms);
+        if (self && lastDropoutDate_ == now)
+            setAudioDropoutActive(false);
+    });
+}
+
+void AudioEngineManager::resetDropouts() {
+    setAudioDropoutCount(0);
+    setAudioDropoutActive(false);
+    lastDropoutDate_.reset();
+}
+
+} // namespace corvane

@@ -1,0 +1,25 @@
+#pragma once
+// Measuring tapped audio for the meters, and the fall-off the displayed levels
+// follow between collections.
+
+#include "engine/LevelStore.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace corvane {
+
+// Peak (largest magnitude) and rms of the first two channels; a mono buffer
+// leaves the right reading zero, channels beyond the second are ignored.
+std::pair<LevelStore::Reading, LevelStore::Reading> measureLevels(const float* const* channels, int channelCount,
+                                                                  std::uint32_t frames);
+
+// Measures outside the store's lock, then folds into the store.
+void recordLevels(LevelStore& store, int slot, bool input, bool output, const float* const* channels,
+                  int channelCount, std::uint32_t frames);
+
+// One 33 ms step of a displayed level: the old value falls by 0.9 (snapping to
+// zero below 0.005), and a new reading above it takes over at once.
+LevelStore::Reading decayedLevel(LevelStore::Reading current, LevelStore::Reading collected);
+
+} // namespace corvane

@@ -1,0 +1,39 @@
+// Moving the tapped levels into the strips every 33 ms, with their fall-off.
+#include "engine/AudioEngineManager.h"
+
+#include "engine/LevelMeter.h"
+
+#include <QPointer>
+
+namespace corvane {
+
+using namespace std::chrono_literals;
+
+void AudioEngineManager::startMetering() {
+    meterTask_.cancel();
+    QPointer<AudioEngineManager> self(this);
+    meterTask_ = spawnWith([this, self]() -> Async<void> {
+        while (!co_await currentTaskCancelled()) {
+            if (!co_await sleepFor(clock_, 33ms) || !self)
+                co_return;
+            collectLevels();
+        }
+    });
+}
+
+void AudioEngineManager::collectLevels() {
+    const auto readings = levelStore_.collect();
+    const auto n = std::size_t(kChannelCount);
+    for (auto* slot : channels_) {
+        const int id = slot->id();
+        if (id < 0 || id >= kChannelCount)
+            continue;
+        const auto i = std::size_t(id);
+        slot->setInputLevel(decayedLevel(slot->inputLevel(), readings[i]));
+        slot->setInputLevelRight(decayedLevel(slot->inputLevelRight(), readings[n + i]));
+        slot->setOutputLevel(decayedLevel(slot->outputLevel(), readings[2 * n + i]));
+        slot->setOutputLevelRight(decayedLevel(slot->outputLevelRight(), readings[3 * n + i]));
+    }
+}
+
+} // namespace corvane

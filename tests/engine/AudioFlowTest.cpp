@@ -1,0 +1,159 @@
+// Audio through the whole manager-built graph on the virtual device: what each
+// strip takes in must come out where it routes it, in the same period.
+#include "engine/LevelMeter.h"
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/RealtimeChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using test::kVirtual;
+namespace virt = hw::virt;
+
+namespace {
+
+struct Case {
+    double rate;
+    std::uint32_t frames;
+};
+
+class AudioFlow : public ::testing::TestWithParam<Case> {};
+
+std::vector<float> mix(const std::vector<float>& a, const std::vector<float>& b, float gain) {
+    std::vector<float> out(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i)
+        out[i] = gain * a[i] + gain * b[i];
+    return out;
+}
+
+void expectSignal(const std::vector<float>& actual, const std::vector<float>& expected, const char* what,
+                  float tolerance = 0.0f) {
+    ASSERT_EQ(actual.size(), expected.size()) << what;
+    for (std::size_t i = 0; i < actual.size(); ++i)
+        ASSERT_NEAR(actual[i], expected[i], tolerance) << what << " at frame " << i;
+}
+
+LevelStore::Reading levelOf(const std::vector<float>& samples) {
+    double peak = 0, sum = 0;
+    for (float s : samples) {
+        peak = std::max(peak, double(std::abs(s)));
+        sum += double(s) * double(s);
+    }
+    return {float(peak), float(std::sqrt(sum / double(samples.size())))};
+}
+
+void expectLevel(LevelStore::Reading actual, LevelStore::Reading expected, const char* what) {
+    EXPECT_NEAR(actual.peak, expected.peak, 1e-4) << what;
+    EXPECT_NEAR(actual.rms, expected.rms, 1e-4) << what;
+}
+
+} // namespace
+
+TEST_P(AudioFlow, EveryStripReachesExactlyItsOutputsInTheSamePeriod) {
+    const auto [rate, frames] = GetParam();
+    test::VirtualRig rig;
+    auto& m = *rig.manager;
+    m.setSampleRate(rate);
+    m.setBufferFrames(frames);
+    // Distinct noise on every input, so a wrong channel or a shifted sample shows.
+    for (std::uint32_t c = 0; c < 8; ++c)
+        rig.device->setInputSignal(kVirtual, c, virt::Noise{0.1 + 0.05 * c, 100 + c});
+    rig.route(0, 0, false, 0, false); // mono 1 -> 1
+    rig.route(1, 1, true, 2, true);   // stereo 2-3 -> 3-4
+    rig.route(2, 3, false, 4, true);  // mono 4 -> stereo 5-6: both sides
+    rig.route(3, 4, true, 6, false);  // stereo 5-6 -> mono 7: mixed down at half gain
+    rig.route(4, 6, false, 0, false); // mono 7 -> 1: adds to strip 1
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(m.isRunning()) << m.errorMessage().value_or("").toStdString();
+    EXPECT_EQ(m.actualSampleRate(), rate);
+    EXPECT_EQ(m.actualBufferFrames(), frames);
+
+    // One tap chunk's worth of audio, rendered under the allocation checker.
+    const std::uint64_t periods = 2048 / frames;
+    rig.device->startRecording(kVirtual, 2048);
+    test::RealtimeChecker checker;
+    rig.render(periods);
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+
+    std::vector<std::vector<float>> in(8), out(8);
+    for (std::uint32_t c = 0; c < 8; ++c) {
+        in[c] = rig.device->recordedInput(kVirtual, c);
+        out[c] = rig.device->recordedOutput(kVirtual, c);
+        ASSERT_EQ(in[c].size(), 2048u);
+    }
+    std::vector<float> sum(2048);
+    for (std::size_t i = 0; i < sum.size(); ++i)
+        sum[i] = in[0][i] + in[6][i];
+    expectSignal(out[0], sum, "output 1 (two strips summed)", 1e-6f);
+    expectSignal(out[2], in[1], "output 3");
+    expectSignal(out[3], in[2], "output 4");
+    expectSignal(out[4], in[3], "output 5 (mono to stereo, left)");
+    expectSignal(out[5], in[3], "output 6 (mono to stereo, right)");
+    expectSignal(out[6], mix(in[4], in[5], 0.5f), "output 7 (stereo mixed down)", 1e-6f);
+    const std::vector<float> silence(2048, 0.0f);
+    expectSignal(out[1], silence, "unrouted output 2");
+    expectSignal(out[7], silence, "unrouted output 8");
+
+    // The meters see the chunk once the tap thread has delivered it and the
+    // meter task has collected it.
+    ASSERT_TRUE(test::waitFor([&] {
+        rig.clock.advance(33ms);
+        test::drainEvents();
+        return m.channels()[3]->outputLevel().peak > 0;
+    }));
+    expectLevel(m.channels()[0]->inputLevel(), levelOf(in[0]), "strip 1 input");
+    expectLevel(m.channels()[0]->outputLevel(), levelOf(in[0]), "strip 1 output");
+    EXPECT_EQ(m.channels()[0]->inputLevelRight(), LevelStore::Reading{});
+    expectLevel(m.channels()[1]->inputLevel(), levelOf(in[1]), "strip 2 left");
+    expectLevel(m.channels()[1]->inputLevelRight(), levelOf(in[2]), "strip 2 right");
+    expectLevel(m.channels()[2]->outputLevelRight(), levelOf(in[3]), "strip 3 widened right");
+    expectLevel(m.channels()[3]->outputLevel(), levelOf(mix(in[4], in[5], 0.5f)), "strip 4 mixed down");
+    EXPECT_EQ(m.channels()[5]->inputLevel(), LevelStore::Reading{});
+
+    m.stop();
+    for (auto* slot : m.channels())
+        EXPECT_EQ(slot->outputLevel(), LevelStore::Reading{});
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndBuffers, AudioFlow,
+                         ::testing::Values(Case{44100, 32}, Case{44100, 512}, Case{96000, 32}, Case{96000, 512}),
+                         [](const auto& param) {
+                             return std::to_string(int(param.param.rate)) + "Hz_" + std::to_string(param.param.frames);
+                         });
+
+TEST(LevelMeter, MeasuresTheFirstTwoChannelsAndFallsOffByNineTenthsPerStep) {
+    const float left[4] = {0.5f, -1.0f, 0.0f, 0.5f};
+    const float right[4] = {0.25f, 0.25f, -0.25f, 0.25f};
+    const float third[4] = {9, 9, 9, 9};
+    const float* stereo[3] = {left, right, third};
+    auto [l, r] = measureLevels(stereo, 3, 4);
+    EXPECT_EQ(l.peak, 1.0f);
+    EXPECT_NEAR(l.rms, std::sqrt(1.5 / 4), 1e-7);
+    EXPECT_EQ(r, (LevelStore::Reading{0.25f, 0.25f}));
+    auto [monoLeft, monoRight] = measureLevels(stereo, 1, 4);
+    EXPECT_EQ(monoLeft.peak, 1.0f);
+    EXPECT_EQ(monoRight, LevelStore::Reading{});
+    EXPECT_EQ(measureLevels(stereo, 2, 0).first, LevelStore::Reading{});
+
+    LevelStore::Reading shown = decayedLevel({}, {1.0f, 0.5f});
+    EXPECT_EQ(shown, (LevelStore::Reading{1.0f, 0.5f}));
+    shown = decayedLevel(shown, {});
+    EXPECT_FLOAT_EQ(shown.peak, 0.9f);
+    shown = decayedLevel(shown, {});
+    EXPECT_FLOAT_EQ(shown.peak, 0.81f);
+    EXPECT_EQ(decayedLevel(shown, {0.95f, 0}).peak, 0.95f); // a new reading takes over at once
+    int steps = 2;
+    while (shown.peak > 0 && steps < 100) {
+        const float before = shown.peak;
+        shown = decayedLevel(shown, {});
+        ++steps;
+        if (shown.peak == 0) {
+            EXPECT_LT(before * 0.9f, 0.005f);
+        }
+    }
+    EXPECT_EQ(shown, LevelStore::Reading{});
+}
