@@ -1,0 +1,121 @@
+// The catalog's background scan over real bundles: what it lists, what it
+// skips, its cache, and the rescan after the installed set changes.
+#include "plugins/PluginCatalog.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString fixtureDir = QStringLiteral(CORVANE_LV2_FIXTURE_DIR);
+
+void setSearchPath(const QStringList& dirs) {
+    ASSERT_EQ(setenv("LV2_PATH", dirs.join(':').toLocal8Bit().constData(), 1), 0);
+    PluginCatalog::invalidate();
+}
+
+// Awaits the catalog from a main-thread task, as the picker does.
+QList<PluginComponent> awaitComponents() {
+    std::optional<QList<PluginComponent>> result;
+    Task task = spawnWith([&]() -> Async<void> { result = co_await PluginCatalog::components(); });
+    EXPECT_TRUE(test::waitFor([&] { return result.has_value(); }, 30s));
+    return result.value_or(QList<PluginComponent>{});
+}
+
+const PluginComponent* find(const QList<PluginComponent>& list, const QString& uri) {
+    for (const auto& c : list)
+        if (c.uri == uri)
+            return &c;
+    return nullptr;
+}
+
+bool copyBundle(const QString& from, const QString& to) {
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QString& file : QDir(from).entryList(QDir::Files))
+        if (!QFile::copy(from + '/' + file, to + '/' + file))
+            return false;
+    return true;
+}
+
+} // namespace
+
+TEST(PluginCatalogScan, ListsEffectsWithTheirMakersAndSkipsWhatIsNotAnEffectOrUnreadable) {
+    setSearchPath({fixtureDir, "/usr/lib/lv2"});
+    test::LogCapture log;
+    const auto list = awaitComponents();
+
+    const PluginComponent* gain = find(list, "urn:corvane:test:gain");
+    ASSERT_TRUE(gain);
+    EXPECT_EQ(gain->name, "Fixture Gain");
+    EXPECT_EQ(gain->manufacturer, "Zeta Labs");
+    EXPECT_FALSE(gain->takesMidi);
+    const PluginComponent* stereo = find(list, "urn:corvane:test:stereo");
+    ASSERT_TRUE(stereo);
+    EXPECT_TRUE(stereo->takesMidi);
+    const PluginComponent* latency = find(list, "urn:corvane:test:latency");
+    ASSERT_TRUE(latency);
+    EXPECT_TRUE(latency->manufacturer.isEmpty());
+    // Loading may fail later; listing does not try.
+    EXPECT_TRUE(find(list, "urn:corvane:test:refuses"));
+
+    EXPECT_FALSE(find(list, "urn:corvane:test:instrument"));
+    EXPECT_FALSE(find(list, "urn:corvane:test:broken"));
+    EXPECT_TRUE(log.contains("urn:corvane:test:broken")) << log.messages().join('\n').toStdString();
+    // Debian's mda bundle is there too: an effect in, a synthesiser out.
+    EXPECT_TRUE(find(list, "http://drobilla.net/plugins/mda/Delay"));
+    EXPECT_FALSE(find(list, "http://drobilla.net/plugins/mda/JX10"));
+
+    // The whole list is in name order.
+    for (qsizetype i = 1; i < list.size(); ++i)
+        EXPECT_LE(list[i - 1].name.compare(list[i].name, Qt::CaseInsensitive), 0)
+            << list[i - 1].name.toStdString() << " / " << list[i].name.toStdString();
+}
+
+TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
+    setSearchPath({fixtureDir});
+    EXPECT_FALSE(PluginCatalog::hasCachedScan());
+    PluginCatalog::startScan();
+    EXPECT_TRUE(PluginCatalog::hasCachedScan());
+    const auto blocking = PluginCatalog::waitForComponents(30s);
+    ASSERT_TRUE(blocking);
+    EXPECT_EQ(awaitComponents(), *blocking);
+    EXPECT_EQ(blocking->size(), 5) << "gain, stereo, latency, refuses, needs-feature";
+}
+
+TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {
+    setSearchPath({fixtureDir, "/usr/lib/lv2"});
+    std::optional<QList<PluginComponent>> result;
+    Task task = spawnWith([&]() -> Async<void> { result = co_await PluginCatalog::components(); });
+    task.cancel();
+    ASSERT_TRUE(test::waitFor([&] { return result.has_value(); }, 30s));
+    EXPECT_TRUE(result->isEmpty());
+    EXPECT_TRUE(task.isDone());
+    // The scan itself went on and is cached for the next caller.
+    EXPECT_FALSE(awaitComponents().isEmpty());
+}
+
+TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNextRequestSeesIt) {
+    QTemporaryDir dropIn;
+    ASSERT_TRUE(dropIn.isValid());
+    setSearchPath({dropIn.path()});
+    EXPECT_TRUE(awaitComponents().isEmpty());
+    ASSERT_TRUE(PluginCatalog::hasCachedScan());
+
+    ASSERT_TRUE(copyBundle(fixtureDir + "/gain.lv2", dropIn.path() + "/gain.lv2"));
+    ASSERT_TRUE(test::waitFor([] { return !PluginCatalog::hasCachedScan(); }, 10s))
+        << "the directory watcher did not notice the new bundle";
+
+    const auto list = awaitComponents();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+}
