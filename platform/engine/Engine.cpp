@@ -297,6 +297,9 @@ void Engine::stop() {
     renderer_.publish(nullptr);
     tapThread_.stop();
     watch_.reset();
+    // A chunk half gathered now would be finished with audio of the next run.
+    for (auto& tap : taps_)
+        tap->clear();
     for (auto& unit : units_)
         unit->setRendering(false);
 }

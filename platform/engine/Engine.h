@@ -74,6 +74,7 @@ public:
     // Starts I/O on the device. False with a readable reason in `error`.
     bool start(std::string& error);
     // Returns once the render thread is out and the tap thread has ended.
+    // Tapped audio not yet delivered is dropped.
     void stop();
     // Clears every unit's audio history and all tapped audio not yet delivered.
     // While stopped only.

@@ -62,6 +62,7 @@ public:
     void reset() override {
         ++log_.resets;
         history_ = 0;
+        log_.lastHistory = 0;
     }
 
     double latencySeconds() const override { return 0.005; }
