@@ -124,8 +124,10 @@ void AudioEngineManager::selectDevice(std::optional<AudioDevice> device) {
         return;
     }
     // Restarts are serialised: each waits for the one before, none is cancelled.
+    // The restart begins from the event loop, after the caller is done.
     QPointer<AudioEngineManager> self(this);
     deviceSwitchTask_ = spawnWith([this, self, previous = deviceSwitchTask_]() -> Async<void> {
+        co_await yieldToEventLoop();
         co_await previous.join();
         if (self)
             co_await start(false);

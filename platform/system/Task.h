@@ -172,6 +172,14 @@ struct CancellationQuery {
 };
 inline CancellationQuery currentTaskCancelled() { return {}; }
 
+// Lets the main thread finish what it is doing: resumes from the event loop.
+struct YieldAwaiter {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> h) const { postToMain([h] { h.resume(); }); }
+    void await_resume() const noexcept {}
+};
+inline YieldAwaiter yieldToEventLoop() { return {}; }
+
 // Sleeps on `clock`. Resumes with true after the full wait, false when the task
 // was (or becomes) cancelled.
 class SleepAwaiter {

@@ -1,0 +1,239 @@
+// Start and stop on the virtual device: messages, warnings, failure exits,
+// dropouts, latency and recovery, all on the manual clock.
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/FakeBackend.h"
+#include "tests/support/LogCapture.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using test::kVirtual;
+
+namespace {
+
+struct Lifecycle : ::testing::Test {
+    test::VirtualRig rig;
+    AudioEngineManager& m = *rig.manager;
+
+    static void SetUpTestSuite() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void SetUp() override { rig.route(0, 0, false, 0, false); }
+    bool startRunning() { return rig.start() && m.isRunning(); }
+    // Lets `span` of simulated time pass with everything it triggers.
+    void pass(Clock::Duration span) { test::runFor(rig.clock, span); }
+};
+
+} // namespace
+
+TEST_F(Lifecycle, StartWithNothingRoutableStopsWithTheNoChannelMessage) {
+    rig.route(0, 0, false, std::nullopt, false);
+    rig.route(1, 7, true, 0, false); // needs input 9
+    ASSERT_TRUE(rig.start());
+    EXPECT_FALSE(m.isRunning());
+    EXPECT_EQ(m.errorMessage(),
+              QString("No channel has both an input and an output channel selected (within what the device offers)."));
+}
+
+TEST_F(Lifecycle, ADeviceWithoutInputsReportsAnInvalidFormat) {
+    rig.device->addDevice({"virtual:outs", "Outputs Only", 0, 2});
+    ASSERT_TRUE(rig.refresh());
+    m.selectDevice(m.devices()[1]);
+    ASSERT_TRUE(rig.start());
+    EXPECT_FALSE(m.isRunning());
+    EXPECT_EQ(m.errorMessage(), QString("The selected device reports an invalid format (0 channels). Try a different "
+                                        "device or sample rate."));
+}
+
+TEST_F(Lifecycle, TheGraphRunsAtTheDevicesRateWithAWarningFromOneHertzOff) {
+    rig.device->setReportedSampleRate(kVirtual, 44100.0);
+    ASSERT_TRUE(startRunning());
+    EXPECT_EQ(m.actualSampleRate(), 44100.0);
+    EXPECT_EQ(m.warningMessage(), QString("The device stayed at 44,100 Hz instead of the requested 48,000 Hz - the "
+                                          "routing runs at the device's rate."));
+
+    rig.device->setReportedSampleRate(kVirtual, 47999.5);
+    ASSERT_TRUE(startRunning());
+    EXPECT_EQ(m.warningMessage(), std::nullopt);
+
+    rig.device->setReportedSampleRate(kVirtual, std::nullopt);
+    rig.device->refuseSampleRate(kVirtual, 96000.0);
+    m.setSampleRate(96000.0);
+    ASSERT_TRUE(startRunning());
+    EXPECT_EQ(m.actualSampleRate(), 48000.0);
+    EXPECT_EQ(m.warningMessage(), QString("The device doesn't support 96,000 Hz and runs at 48,000 Hz instead."));
+}
+
+TEST_F(Lifecycle, ARateTheDeviceNeverReportsDelaysStartByOneSecondOnly) {
+    auto began = rig.clock.now();
+    ASSERT_TRUE(startRunning());
+    const auto withoutWait = rig.clock.now() - began; // the engine move's own short wait
+    rig.device->setReportedSampleRate(kVirtual, 44100.0);
+    began = rig.clock.now();
+    ASSERT_TRUE(startRunning());
+    EXPECT_EQ(rig.clock.now() - began - withoutWait, 1s);
+}
+
+TEST_F(Lifecycle, StartWhileRunningRebuildsOnANewEngineAndStopIsSafeWhenIdle) {
+    m.stop(); // nothing runs: only resets state
+    EXPECT_FALSE(m.isRunning());
+    ASSERT_TRUE(startRunning());
+    const auto* first = &m.engine();
+    ASSERT_TRUE(startRunning());
+    EXPECT_NE(&m.engine(), first);
+    EXPECT_EQ(m.splitters().size(), 1);
+    m.stop();
+    EXPECT_FALSE(m.isRunning() || m.actualSampleRate() || m.actualBufferFrames() || m.latencyEstimate());
+    EXPECT_TRUE(m.splitters().isEmpty());
+    EXPECT_FALSE(m.combiner());
+    EXPECT_FALSE(m.hasDropoutListener());
+}
+
+TEST(LifecycleFailure, ADeviceThatRefusesIOFailsTheStartWithTheEnginesReason) {
+    auto fake = std::make_unique<test::FakeBackend>();
+    fake->addDevice("fake", "No I/O", 2, 2);
+    std::vector<std::unique_ptr<hw::Backend>> list;
+    list.push_back(std::move(fake));
+    test::ManagerRig rig(std::move(list));
+    ASSERT_TRUE(rig.refresh());
+    rig.route(0, 0, false, 1, false);
+    ASSERT_TRUE(rig.start());
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_EQ(rig.manager->errorMessage(),
+              QString("Failed to start engine: Starting audio graph (engine.start) failed: The test device has no I/O."));
+    EXPECT_FALSE(rig.manager->hasDropoutListener());
+}
+
+TEST_F(Lifecycle, DropoutsCountAndFlashUntilOneAndAHalfSecondsAfterTheLast) {
+    ASSERT_TRUE(startRunning());
+    for (int i = 0; i < 3; ++i) {
+        rig.device->forceOverload(kVirtual);
+        ASSERT_TRUE(test::waitFor([&] { return m.audioDropoutCount() == i + 1; }));
+        EXPECT_TRUE(m.audioDropoutActive());
+        if (i < 2)
+            pass(500ms);
+    }
+    pass(1499ms);
+    EXPECT_TRUE(m.audioDropoutActive());
+    pass(1ms);
+    EXPECT_FALSE(m.audioDropoutActive());
+    EXPECT_EQ(m.audioDropoutCount(), 3);
+
+    // A reset during a flash clears it for good.
+    rig.device->forceOverload(kVirtual);
+    ASSERT_TRUE(test::waitFor([&] { return m.audioDropoutCount() == 4; }));
+    m.resetDropouts();
+    EXPECT_FALSE(m.audioDropoutActive());
+    EXPECT_EQ(m.audioDropoutCount(), 0);
+    pass(2s);
+    EXPECT_FALSE(m.audioDropoutActive());
+
+    // A stop keeps the count; a new start zeroes it and listens exactly once.
+    rig.device->forceOverload(kVirtual);
+    ASSERT_TRUE(test::waitFor([&] { return m.audioDropoutCount() == 1; }));
+    m.stop();
+    EXPECT_EQ(m.audioDropoutCount(), 1);
+    ASSERT_TRUE(startRunning());
+    ASSERT_TRUE(startRunning());
+    EXPECT_EQ(m.audioDropoutCount(), 0);
+    rig.device->forceOverload(kVirtual);
+    ASSERT_TRUE(test::waitFor([&] { return m.audioDropoutCount() >= 1; }));
+    pass(10ms);
+    EXPECT_EQ(m.audioDropoutCount(), 1);
+}
+
+TEST_F(Lifecycle, LatencyEstimateComesFromTheDeviceAndTheBuffer) {
+    EXPECT_DOUBLE_EQ(m.requestedBufferMilliseconds(), 256.0 / 48000.0 * 1000.0);
+    rig.device->setLatency(kVirtual, hw::Scope::Input, 20, 12, std::nullopt);
+    rig.device->setLatency(kVirtual, hw::Scope::Output, 48, std::nullopt, std::nullopt);
+    ASSERT_TRUE(startRunning());
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.latencyEstimate().has_value(); }, 1s));
+    const auto estimate = *m.latencyEstimate();
+    EXPECT_EQ(estimate, (LatencyEstimate{48000.0, 256, 32, 48, 0.0}));
+    EXPECT_EQ(QString::number(estimate.roundTripMilliseconds(), 'f', 1), "12.3");
+    EXPECT_EQ(estimate.summary(),
+              QString("Input ≈ 6.0 ms (256-sample buffer + 32 frames device latency and safety offset) · Output ≈ 6.3 "
+                      "ms (buffer + 48 frames) · Plugins up to 0.0 ms (the longest strip). The buffer alone is 5.3 ms "
+                      "one way."));
+    m.stop();
+    EXPECT_FALSE(m.latencyEstimate());
+}
+
+TEST_F(Lifecycle, AReconfiguredDeviceIsRestartedAfterAGrowingDelayThenLeftStopped) {
+    ASSERT_TRUE(startRunning());
+    test::LogCapture log;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        rig.device->forceReconfiguration(kVirtual);
+        ASSERT_TRUE(test::runUntil(rig.clock, [&] { return !m.isRunning(); }, 1ms));
+        EXPECT_EQ(m.warningMessage(), QString("The audio device reconfigured itself - restarting playback…"));
+        const auto delay = attempt * 500ms;
+        pass(delay - 1ms);
+        EXPECT_FALSE(m.isRunning()) << "attempt " << attempt;
+        ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.isRunning(); }, 100ms)) << "attempt " << attempt;
+        EXPECT_FALSE(m.warningMessage());
+        pass(10s - delay);
+    }
+    EXPECT_TRUE(log.contains("Recovery attempt 3 succeeded"));
+    rig.device->forceReconfiguration(kVirtual);
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.errorMessage().has_value(); }, 1ms));
+    EXPECT_EQ(m.errorMessage(), QString("The audio device kept reconfiguring itself, so playback was left stopped. "
+                                        "Press Start to try again."));
+    pass(5s);
+    EXPECT_FALSE(m.isRunning());
+
+    // A start by the user forgets the earlier attempts.
+    ASSERT_TRUE(startRunning());
+    EXPECT_TRUE(m.recoveryThrottle().attempts.isEmpty());
+}
+
+TEST_F(Lifecycle, StopDuringTheDelayAbandonsTheRestart) {
+    ASSERT_TRUE(startRunning());
+    test::LogCapture log;
+    rig.device->forceReconfiguration(kVirtual);
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return !m.isRunning(); }, 1ms));
+    pass(200ms);
+    m.stop();
+    pass(5s);
+    EXPECT_FALSE(m.isRunning());
+    EXPECT_FALSE(log.contains("Recovery attempt"));
+}
+
+TEST_F(Lifecycle, AVanishedDeviceStopsPlaybackWithTheDisconnectionMessage) {
+    rig.device->addDevice({"virtual:second", "Second Device", 2, 2});
+    ASSERT_TRUE(rig.refresh());
+    m.selectDevice(m.devices()[1]);
+    rig.route(0, 0, false, 0, false);
+    ASSERT_TRUE(startRunning());
+    test::LogCapture log;
+    rig.device->removeDevice("virtual:second");
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return !m.isRunning(); }, 10ms));
+    pass(3s);
+    EXPECT_EQ(m.errorMessage(), QString("“Second Device” was disconnected - playback was stopped."));
+    EXPECT_FALSE(m.warningMessage());
+    EXPECT_FALSE(m.selectedDevice());
+    EXPECT_FALSE(log.contains("Recovery attempt"));
+}
+
+TEST_F(Lifecycle, ChoosingADeviceWhileRunningRestartsOnItInOrder) {
+    rig.device->addDevice({"virtual:second", "Second Device", 2, 2});
+    ASSERT_TRUE(rig.refresh());
+    ASSERT_TRUE(startRunning());
+    test::LogCapture log;
+    m.selectDevice(m.devices()[1]);
+    m.selectDevice(m.devices()[0]);
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.deviceSwitchTask().isDone(); }, 10s));
+    EXPECT_TRUE(m.isRunning());
+    EXPECT_EQ(log.count("Engine started on"), 2);
+    // Each restart runs on the device chosen by then: the last choice.
+    for (const auto& line : log.messages().filter("Engine started on"))
+        EXPECT_TRUE(line.contains("Virtual Audio Device")) << line.toStdString();
+}
+
+TEST_F(Lifecycle, AConfigurationChangeWhileStoppedDoesNothing) {
+    test::LogCapture log;
+    rig.device->forceReconfiguration(kVirtual);
+    pass(3s);
+    EXPECT_FALSE(m.isRunning() || m.errorMessage() || m.warningMessage());
+    EXPECT_FALSE(log.contains("configuration change"));
+}

@@ -1,0 +1,61 @@
+// The small calculators of the engine model: throttle, latency figures and the
+// matrix mixer wrapper's addressing and errors.
+#include "engine/LatencyEstimate.h"
+#include "engine/MatrixMixerNode.h"
+#include "engine/RecoveryThrottle.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+TEST(RecoveryThrottle, AllowsThreeAttemptsPerMinuteCountingOneExactlyAMinuteOld) {
+    RecoveryThrottle throttle;
+    const Clock::TimePoint t0{};
+    EXPECT_TRUE(throttle.recordAttempt(t0));
+    EXPECT_TRUE(throttle.recordAttempt(t0 + 30s));
+    EXPECT_TRUE(throttle.recordAttempt(t0 + 59s));
+    EXPECT_FALSE(throttle.recordAttempt(t0 + 60s)); // the first is exactly a window old: still counts
+    EXPECT_EQ(throttle.attempts.size(), 3);
+    EXPECT_TRUE(throttle.recordAttempt(t0 + 61s)); // now it has aged out
+    EXPECT_EQ(throttle.attempts, (QList<Clock::TimePoint>{t0 + 30s, t0 + 59s, t0 + 61s}));
+}
+
+TEST(LatencyEstimate, CountsPluginsAndFormatsTheSummary) {
+    const LatencyEstimate e{44100.0, 128, 0, 0, 0.0105};
+    EXPECT_NEAR(e.roundTripMilliseconds(), 128.0 / 44100 * 2000 + 10.5, 1e-9);
+    EXPECT_TRUE(e.summary().contains("Plugins up to 10.5 ms (the longest strip)"));
+    EXPECT_TRUE(e.summary().startsWith("Input ≈ 2.9 ms (128-sample buffer + 0 frames"));
+}
+
+TEST(MatrixMixerNode, ConfiguresBusesAndReportsBadChannelCounts) {
+    MatrixMixerNode node;
+    EXPECT_EQ(node.configure({2, 1}, {4}, 48000.0), std::nullopt);
+    EXPECT_EQ(node.unit()->inputBusCount(), 2);
+    EXPECT_EQ(node.unit()->inputFormat(1), (engine::Format{1, 48000.0}));
+    EXPECT_EQ(node.unit()->outputFormat(0), (engine::Format{4, 48000.0}));
+
+    MatrixMixerNode zero;
+    EXPECT_EQ(zero.configure({2, 0}, {4}, 48000.0), QString("Failed to create input format (0 ch, 48000.0 Hz)."));
+    EXPECT_FALSE(zero.unit()->inputFormat(1)) << "no format is set on the failing bus";
+    EXPECT_EQ(zero.configure({1}, {0}, 44100.5), QString("Failed to create output format (0 ch, 44100.5 Hz)."));
+
+    EXPECT_EQ(MatrixMixerNode::makeFormat(0, 48000), std::nullopt);
+    EXPECT_EQ(MatrixMixerNode::makeFormat(-1, 48000), std::nullopt);
+}
+
+TEST(MatrixMixerNode, WritesVolumesAndCrosspointsAtTheirAddresses) {
+    MatrixMixerNode node;
+    ASSERT_EQ(node.configure({4}, {2}, 48000.0), std::nullopt);
+    using engine::ParameterScope;
+    auto& unit = *node.unit();
+    node.applyCrosspoints({{3, 1, 1.0f}, {2, 0, 0.0f}});
+    EXPECT_EQ(unit.parameter(ParameterScope::Global, 0x00030001), 1.0f);
+    EXPECT_EQ(unit.parameter(ParameterScope::Global, engine::crosspointElement(3, 0)), 0.0f);
+    node.setUnityVolumes(2, 1);
+    EXPECT_EQ(unit.parameter(ParameterScope::Input, 1), 1.0f);
+    EXPECT_EQ(unit.parameter(ParameterScope::Input, 2), 0.0f); // only the two asked for
+    EXPECT_EQ(unit.parameter(ParameterScope::Output, 0), 1.0f);
+    EXPECT_EQ(unit.parameter(ParameterScope::Output, 1), 0.0f);
+    EXPECT_EQ(unit.parameter(ParameterScope::Global, engine::kMasterVolumeElement), 1.0f);
+}
