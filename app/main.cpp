@@ -1,10 +1,17 @@
 #include "app/CommandLine.h"
 #include "app/DeviceListing.h"
+#include "app/HeadlessRun.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 using namespace corvane;
 
@@ -23,6 +30,53 @@ int listDevicesCommand() {
     return 0;
 }
 
+// Ctrl-C and SIGTERM end a headless run cleanly: the handler only writes a byte
+// that the event loop picks up.
+int signalPipe[2] = {-1, -1};
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+int headlessCommand(const HeadlessOptions& options) {
+    auto hardware = hw::createDefaultHardware();
+    hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
+
+    bool interrupted = false;
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] { interrupted = true; });
+
+    HeadlessResult result;
+    bool finished = false;
+    spawnWith([&]() -> Async<void> {
+        result = co_await runHeadless(*hardware, SystemClock::instance(), options, interrupted);
+        finished = true;
+        QCoreApplication::quit();
+    });
+    if (!finished)
+        QCoreApplication::exec();
+
+    if (!result.errorLine.isEmpty())
+        print(stderr, result.errorLine + QLatin1Char('\n'));
+    if (!result.report.isEmpty() && !options.reportPath.isEmpty()) {
+        const QByteArray json = QJsonDocument(result.report).toJson(QJsonDocument::Indented);
+        if (options.reportPath == QLatin1String("-")) {
+            print(stdout, QString::fromUtf8(json));
+        } else {
+            QFile file(options.reportPath);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size()) {
+                print(stderr, QStringLiteral("--report %1: cannot write the report\n").arg(options.reportPath));
+                return result.exitCode == 0 ? 1 : result.exitCode;
+            }
+        }
+    }
+    return result.exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -36,6 +90,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto& line = std::get<CommandLine>(parsed);
+    // The command line speaks through its output and its exit code; the engine's
+    // running commentary is there for whoever asks with QT_LOGGING_RULES.
+    if (line.mode != CommandLine::Mode::Window && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("corvane.*.info=false"));
     switch (line.mode) {
     case CommandLine::Mode::Help:
         print(stdout, usageText());
@@ -45,9 +103,10 @@ int main(int argc, char** argv) {
         return 0;
     case CommandLine::Mode::ListDevices:
         return listDevicesCommand();
-    case CommandLine::Mode::ListPlugins:
     case CommandLine::Mode::Headless:
-        print(stderr, QStringLiteral("corvane: this build cannot do that yet\n"));
+        return headlessCommand(line.headless);
+    case CommandLine::Mode::ListPlugins:
+        print(stderr, QStringLiteral("corvane: this build cannot list plug-ins yet\n"));
         return 1;
     case CommandLine::Mode::Window:
         break;

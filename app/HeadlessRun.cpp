@@ -1,0 +1,155 @@
+#include "app/HeadlessRun.h"
+
+#include "engine/AudioEngineManager.h"
+
+#include <QJsonArray>
+#include <QPointer>
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QString channelsText(int first, bool stereo) {
+    return stereo ? QStringLiteral("%1-%2").arg(first).arg(first + 1) : QString::number(first);
+}
+
+QJsonValue optionalText(const std::optional<QString>& text) {
+    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+}
+
+// The largest levels a strip showed during the run.
+struct Peaks {
+    LevelStore::Reading input;
+    LevelStore::Reading output;
+    void take(const ChannelSlot& slot) {
+        auto raise = [](LevelStore::Reading& r, LevelStore::Reading a, LevelStore::Reading b) {
+            r.peak = std::max({r.peak, a.peak, b.peak});
+            r.rms = std::max({r.rms, a.rms, b.rms});
+        };
+        raise(input, slot.inputLevel(), slot.inputLevelRight());
+        raise(output, slot.outputLevel(), slot.outputLevelRight());
+    }
+};
+
+double rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+} // namespace
+
+Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
+                                  const bool& interrupted) {
+    HeadlessResult result;
+    AudioEngineManager manager(hardware, clock);
+    co_await manager.refreshDevices();
+
+    if (!options.deviceUid.isEmpty()) {
+        auto it = std::find_if(manager.devices().begin(), manager.devices().end(),
+                               [&](const AudioDevice& d) { return d.uid == options.deviceUid; });
+        if (it == manager.devices().end()) {
+            result.exitCode = 2;
+            result.errorLine = QStringLiteral("--device %1: no such device (see --list-devices)").arg(options.deviceUid);
+            co_return result;
+        }
+        manager.selectDevice(*it);
+    }
+    if (!manager.selectedDevice()) {
+        result.exitCode = 1;
+        result.errorLine = QStringLiteral("Select an audio device.");
+        co_return result;
+    }
+    if (options.sampleRate)
+        manager.setSampleRate(*options.sampleRate);
+    if (options.bufferFrames)
+        manager.setBufferFrames(*options.bufferFrames);
+    for (const auto& spec : options.strips) {
+        auto* slot = manager.channels()[spec.strip - 1];
+        slot->setInputStereo(spec.inputStereo);
+        slot->setOutputStereo(spec.outputStereo);
+        slot->setInputChannel(spec.input - 1);
+        slot->setOutputChannel(spec.output - 1);
+        manager.setBypass(*slot, spec.bypass);
+    }
+
+    std::vector<Peaks> peaks(AudioEngineManager::kChannelCount);
+    for (auto* slot : manager.channels()) {
+        auto follow = [&peaks, slot] { peaks[std::size_t(slot->id())].take(*slot); };
+        QObject::connect(slot, &ChannelSlot::inputLevelChanged, follow);
+        QObject::connect(slot, &ChannelSlot::inputLevelRightChanged, follow);
+        QObject::connect(slot, &ChannelSlot::outputLevelChanged, follow);
+        QObject::connect(slot, &ChannelSlot::outputLevelRightChanged, follow);
+    }
+
+    co_await manager.start(false);
+    const AudioDevice device = *manager.selectedDevice();
+    const auto actualRate = manager.actualSampleRate();
+    const auto actualFrames = manager.actualBufferFrames();
+    const auto warning = manager.warningMessage();
+    if (!manager.isRunning()) {
+        result.exitCode = 1;
+        result.errorLine = manager.errorMessage().value_or(QStringLiteral("The engine did not start."));
+    } else {
+        const auto end = clock.now() + std::chrono::duration_cast<Clock::Duration>(
+                                           std::chrono::duration<double>(options.seconds.value_or(0)));
+        // Wakes often enough to notice Ctrl-C and a stop the manager made itself.
+        while (manager.isRunning() && !interrupted && (!options.seconds || clock.now() < end))
+            co_await sleepUntil(clock, options.seconds ? std::min(end, clock.now() + 50ms) : clock.now() + 50ms);
+        if (!manager.isRunning()) {
+            result.exitCode = 1;
+            result.errorLine = manager.errorMessage().value_or(QStringLiteral("Playback stopped."));
+        }
+    }
+
+    QJsonObject report;
+    report[QStringLiteral("device")] = device.uid;
+    report[QStringLiteral("sampleRate")] = QJsonObject{
+        {QStringLiteral("requested"), manager.sampleRate()},
+        {QStringLiteral("actual"), actualRate ? QJsonValue(*actualRate) : QJsonValue(QJsonValue::Null)}};
+    report[QStringLiteral("bufferFrames")] = QJsonObject{
+        {QStringLiteral("requested"), qint64(manager.bufferFrames())},
+        {QStringLiteral("actual"), actualFrames ? QJsonValue(qint64(*actualFrames)) : QJsonValue(QJsonValue::Null)}};
+    if (auto latency = manager.latencyEstimate()) {
+        report[QStringLiteral("latency")] =
+            QJsonObject{{QStringLiteral("roundTripMs"), rounded(latency->roundTripMilliseconds(), 3)},
+                        {QStringLiteral("summary"), latency->summary()}};
+    } else {
+        report[QStringLiteral("latency")] = QJsonValue(QJsonValue::Null);
+    }
+    report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
+    report[QStringLiteral("warning")] = optionalText(warning);
+    manager.stop();
+    report[QStringLiteral("error")] = result.exitCode == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(result.errorLine);
+
+    // Only what the device could route: the same rule the graph build applies.
+    QList<RoutingPlan::SlotRequest> requests;
+    for (const auto& spec : options.strips)
+        requests.append({spec.strip - 1, spec.input - 1, spec.inputStereo, spec.output - 1, spec.outputStereo});
+    const RoutingPlan plan(requests, device.inputChannels, device.outputChannels);
+    QJsonArray strips;
+    for (const auto& spec : options.strips) {
+        if (std::none_of(plan.routes.begin(), plan.routes.end(),
+                         [&](const RoutingPlan::Route& r) { return r.slotID == spec.strip - 1; }))
+            continue;
+        const auto& p = peaks[std::size_t(spec.strip - 1)];
+        QJsonObject entry;
+        entry[QStringLiteral("strip")] = spec.strip;
+        entry[QStringLiteral("in")] = channelsText(spec.input, spec.inputStereo);
+        entry[QStringLiteral("out")] = channelsText(spec.output, spec.outputStereo);
+        entry[QStringLiteral("plugin")] = spec.pluginUri.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(spec.pluginUri);
+        entry[QStringLiteral("inputPeak")] = rounded(p.input.peak, 6);
+        entry[QStringLiteral("inputRms")] = rounded(p.input.rms, 6);
+        entry[QStringLiteral("outputPeak")] = rounded(p.output.peak, 6);
+        entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
+        strips.append(entry);
+    }
+    report[QStringLiteral("strips")] = strips;
+    result.report = report;
+    co_return result;
+}
+
+} // namespace corvane
