@@ -12,6 +12,13 @@ constexpr Address kDevicesAddress{Selector::Devices};
 
 bool isDirection(Scope scope) { return scope == Scope::Input || scope == Scope::Output; }
 
+// The first matching device, const or not as `devices` is; null when none.
+template <class Devices, class Match>
+auto* findIn(Devices& devices, Match match) {
+    auto it = std::find_if(devices.begin(), devices.end(), match);
+    return it == devices.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 VirtualBackend::VirtualBackend() {
@@ -31,22 +38,19 @@ VirtualBackend::~VirtualBackend() {
 }
 
 VirtualDevice* VirtualBackend::find(const std::string& uid) {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d.uid == uid; });
-    return it == devices_.end() ? nullptr : &*it;
+    return findIn(devices_, [&](const auto& d) { return d.uid == uid; });
 }
 
 const VirtualDevice* VirtualBackend::find(const std::string& uid) const {
-    return const_cast<VirtualBackend*>(this)->find(uid);
+    return findIn(devices_, [&](const auto& d) { return d.uid == uid; });
 }
 
 VirtualDevice* VirtualBackend::find(ObjectId device) {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d.id == device; });
-    return it == devices_.end() ? nullptr : &*it;
+    return findIn(devices_, [&](const auto& d) { return d.id == device; });
 }
 
 const VirtualDevice* VirtualBackend::findOwner(ObjectId object) const {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& d) { return d.owns(object); });
-    return it == devices_.end() ? nullptr : &*it;
+    return findIn(devices_, [&](const auto& d) { return d.owns(object); });
 }
 
 void VirtualBackend::announce(const Events& events) const {
