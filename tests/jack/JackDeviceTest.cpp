@@ -15,7 +15,7 @@ using hw::Selector;
 class JackDevices : public JackHardwareFixture {};
 
 TEST_F(JackDevices, SystemClientIsTheOnlyDeviceWithTheServersChannels) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 6});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 6}));
     ASSERT_EQ(devices().size(), 1u); // our own client is not a device
     const auto device = systemDevice();
     ASSERT_NE(device, hw::kNoObject);
@@ -28,7 +28,7 @@ TEST_F(JackDevices, SystemClientIsTheOnlyDeviceWithTheServersChannels) {
 }
 
 TEST_F(JackDevices, BufferSizeWriteIsAppliedByTheServerAndReadBack) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto device = systemDevice();
     const Address size{Selector::BufferFrameSize};
     EXPECT_EQ(hardware->getAs<std::uint32_t>(device, size), 256u);
@@ -47,7 +47,7 @@ TEST_F(JackDevices, BufferSizeWriteIsAppliedByTheServerAndReadBack) {
 }
 
 TEST_F(JackDevices, OnlyTheServersSampleRateIsAccepted) {
-    startAll({.rate = 44100, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 44100, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto device = systemDevice();
     const Address rate{Selector::NominalSampleRate};
     EXPECT_EQ(hardware->getAs<double>(device, rate), 44100.0);
@@ -57,7 +57,7 @@ TEST_F(JackDevices, OnlyTheServersSampleRateIsAccepted) {
 }
 
 TEST_F(JackDevices, LatencyComesFromThePhysicalPortsOfEachDirection) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     JackProbeClient probe("probe", 0, 0);
     ASSERT_TRUE(probe.ok());
     jack_latency_range_t capture{};
@@ -73,7 +73,7 @@ TEST_F(JackDevices, LatencyComesFromThePhysicalPortsOfEachDirection) {
 }
 
 TEST_F(JackDevices, ClientWithPhysicalPortsComesAndGoesAsADevice) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     auto listChanges = countCalls(hw::kSystemObject, Address{Selector::Devices});
     std::string uid;
     {
@@ -94,16 +94,8 @@ TEST_F(JackDevices, ClientWithPhysicalPortsComesAndGoesAsADevice) {
 TEST_F(JackDevices, WithoutServerSettlesEmptyAndFindsOneThatStartsLater) {
     server = std::make_unique<JackServer>(JackServer::Config{.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
     ::setenv("JACK_DEFAULT_SERVER", server->name().c_str(), 1);
-    {
-        hw::JackBackend::Options options;
-        options.retryInterval = 100ms;
-        std::vector<std::unique_ptr<hw::Backend>> backends;
-        backends.push_back(std::make_unique<hw::JackBackend>(options));
-        hardware = std::make_unique<hw::AudioHardware>(std::move(backends));
-        jack = hardware->backend<hw::JackBackend>();
-    }
     // The command line waits at most about a second for this.
-    ASSERT_TRUE(waitFor([this] { return jack->isSettled(); }, 900ms));
+    ASSERT_NO_FATAL_FAILURE(startLayer(900ms));
     EXPECT_FALSE(jack->isConnected());
     EXPECT_TRUE(devices().empty());
 

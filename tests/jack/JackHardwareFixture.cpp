@@ -12,14 +12,14 @@ void JackHardwareFixture::startAll(JackServer::Config config) {
     startLayer();
 }
 
-void JackHardwareFixture::startLayer() {
+void JackHardwareFixture::startLayer(std::chrono::milliseconds settleWithin) {
     hw::JackBackend::Options options;
     options.retryInterval = 100ms;
     std::vector<std::unique_ptr<hw::Backend>> backends;
     backends.push_back(std::make_unique<hw::JackBackend>(options));
     hardware = std::make_unique<hw::AudioHardware>(std::move(backends));
     jack = hardware->backend<hw::JackBackend>();
-    ASSERT_TRUE(waitFor([this] { return jack->isSettled(); }, 3000ms));
+    ASSERT_TRUE(waitFor([this] { return jack->isSettled(); }, settleWithin));
 }
 
 std::vector<hw::ObjectId> JackHardwareFixture::devices() const {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +22,9 @@ class JackHardwareFixture : public ::testing::Test {
 protected:
     // Starts `config`'s server, then the layer; fails the test if either is not ready.
     void startAll(JackServer::Config config);
-    void startLayer();
+    // The layer alone, on whatever server JACK_DEFAULT_SERVER names; fails the
+    // test unless the backend settles within `settleWithin`.
+    void startLayer(std::chrono::milliseconds settleWithin = std::chrono::milliseconds(3000));
 
     std::optional<hw::ObjectId> deviceByUid(const std::string& uid) const;
     std::vector<hw::ObjectId> devices() const;

@@ -14,7 +14,7 @@ protected:
 };
 
 TEST_F(JackIo, CallbackOutputsReachOtherClientsAndTheirSignalsReachTheCallback) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 3});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 3}));
     const auto device = systemDevice();
     ConstantIoCallback callback;
     std::string error;
@@ -49,7 +49,7 @@ TEST_F(JackIo, CallbackOutputsReachOtherClientsAndTheirSignalsReachTheCallback) 
 }
 
 TEST_F(JackIo, StopIoEndsTheCallbackAndRemovesOurPorts) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto device = systemDevice();
     ConstantIoCallback callback;
     std::string error;
@@ -75,7 +75,7 @@ TEST_F(JackIo, StopIoEndsTheCallbackAndRemovesOurPorts) {
 }
 
 TEST_F(JackIo, StartIoOnAnUnknownDeviceFailsWithAReason) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     ConstantIoCallback callback;
     std::string error;
     EXPECT_FALSE(hardware->startIo(hw::JackBackend::kFirstId + 1000, callback, error));
@@ -83,7 +83,7 @@ TEST_F(JackIo, StartIoOnAnUnknownDeviceFailsWithAReason) {
 }
 
 TEST_F(JackIo, PeriodSizeChangedBySomeoneElseIsAConfigurationChangeAndNeverOversizesTheCallback) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto device = systemDevice();
     auto changes = countCalls(device, Address{Selector::ConfigurationChange});
     ConstantIoCallback callback;
@@ -125,7 +125,7 @@ public:
 };
 
 TEST_F(JackIo, MissedDeadlineIsAnOverloadOfTheRunningDevice) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto device = systemDevice();
     auto overloads = countCalls(device, Address{Selector::Overload});
     StallingIoCallback callback;

@@ -10,7 +10,7 @@ using hw::Selector;
 class JackLifecycle : public JackHardwareFixture {};
 
 TEST_F(JackLifecycle, KilledServerTakesTheDeviceAndARestartBringsItBackUnderANewId) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     const auto before = systemDevice();
     ASSERT_NE(before, hw::kNoObject);
     auto listChanges = countCalls(hw::kSystemObject, Address{Selector::Devices});
@@ -31,7 +31,7 @@ TEST_F(JackLifecycle, KilledServerTakesTheDeviceAndARestartBringsItBackUnderANew
 }
 
 TEST_F(JackLifecycle, ServerDeathDuringIoIsSurvivedAndIoStartsAgainAfterARestart) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     ConstantIoCallback callback;
     std::string error;
     const auto first = systemDevice();
@@ -53,7 +53,7 @@ TEST_F(JackLifecycle, ServerDeathDuringIoIsSurvivedAndIoStartsAgainAfterARestart
 }
 
 TEST_F(JackLifecycle, CleanlyStoppedServerAlsoTakesItsDevices) {
-    startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2}));
     ASSERT_NE(systemDevice(), hw::kNoObject);
     server->stop();
     EXPECT_TRUE(waitFor([this] { return devices().empty() && !jack->isConnected(); }));
