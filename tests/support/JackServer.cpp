@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +14,6 @@
 #include <filesystem>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace corvane::test {
 
@@ -29,21 +27,30 @@ std::string nextName() {
 }
 
 // Spawns `args` with stdout and stderr appended to `logPath`; -1 on failure.
+// The child gets SIGTERM when we die, so a test that crashes leaves no server behind.
 pid_t spawnLogged(const std::vector<std::string>& args, const std::string& logPath) {
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // Child of a threaded process: only async-signal-safe calls until exec.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::_exit(1);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || log < 0)
+        ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(log, 1);
+    ::dup2(log, 2);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
 }
 
 // Non-blocking: true (and the status) once `pid` has exited and been reaped.
