@@ -1,9 +1,11 @@
 // The virtual device's inputs, recording and loopback, driven period by period
 // on the manual clock and checked sample by sample against the formulas.
+#include "platform/engine/RealtimeScope.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/hardware/virtual/SignalSource.h"
 #include "platform/hardware/virtual/VirtualBackend.h"
 #include "tests/hardware/IoProbe.h"
+#include "tests/support/RealtimeChecker.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -265,4 +267,31 @@ TEST_F(VirtualSignals, RecordingStopsAtItsLimitAndOnRequest) {
     ASSERT_TRUE(hardware->startIo(device, probe, error));
     ASSERT_TRUE(virt->runPeriods(kUid, 1));
     EXPECT_EQ(virt->recordedInput(kUid, 0), in);
+}
+
+TEST_F(VirtualSignals, PeriodsNeverTouchTheHeap) {
+    QTemporaryDir dir;
+    const std::string wav = dir.filePath("tone.wav").toStdString();
+    writeWav(wav, 1, 1, {0.5f, -0.5f, 0.25f});
+    ASSERT_TRUE(virt->setInputSignal(kUid, 1, VirtualBackend::Wav{wav}));
+    ASSERT_TRUE(virt->setInputSignal(kUid, 2, VirtualBackend::Noise{0.5, 3}));
+    ASSERT_TRUE(virt->setInputSignal(kUid, 3, VirtualBackend::Impulse{7, 1.0, 2}));
+    ASSERT_TRUE(virt->setInputSignal(kUid, 4, VirtualBackend::Silence{}));
+    ASSERT_TRUE(virt->startRecording(kUid, 1000));
+    std::string error;
+    ASSERT_TRUE(hardware->startIo(device, probe, error));
+
+    // Manual periods run the I/O thread's own code on this thread.
+    corvane::test::RealtimeChecker checker;
+    {
+        corvane::engine::RealtimeScope scope;
+        ASSERT_TRUE(virt->runPeriods(kUid, 2));
+    }
+    ASSERT_TRUE(virt->setLoopback(kUid, 300));
+    {
+        corvane::engine::RealtimeScope scope;
+        ASSERT_TRUE(virt->runPeriods(kUid, 8)); // the recording fills up on the way
+    }
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+    EXPECT_EQ(virt->recordedInput(kUid, 0).size(), 1000u);
 }
