@@ -47,8 +47,9 @@ public:
     VirtualBackend& operator=(const VirtualBackend&) = delete;
 
     // Backend. Writable: BufferFrameSize (16..4096) and NominalSampleRate
-    // (44100..192000 Hz). Either write while I/O runs is accepted, takes effect
-    // at the next start of I/O and announces ConfigurationChange.
+    // (44100..192000 Hz). A write that changes either while I/O runs is
+    // accepted, takes effect at the next start of I/O and also announces
+    // ConfigurationChange; rewriting the current value announces nothing.
     std::string name() const override { return "virtual"; }
     std::vector<ObjectId> deviceIds() const override;
     bool owns(ObjectId object) const override;
