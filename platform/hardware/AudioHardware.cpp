@@ -9,8 +9,9 @@ AudioHardware::AudioHardware(std::vector<std::unique_ptr<Backend>> backends) : b
 }
 
 AudioHardware::~AudioHardware() {
-    for (auto& backend : backends_)
-        backend->setNotify(nullptr);
+    // Backends stop their own threads as they go; destroying them before the
+    // listener table means none of those threads can report into a dead layer.
+    backends_.clear();
 }
 
 Backend* AudioHardware::owner(ObjectId object) const {
