@@ -1,5 +1,6 @@
 // The audio an effect produces: gain, width adaptation, both kinds of bypass,
 // latency, output sanitising, and a real Debian plug-in.
+#include "platform/lv2/PluginScan.h"
 #include "tests/lv2/Lv2TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -198,4 +199,25 @@ TEST(Lv2EffectRealPlugin, MdaDelayEchoesAnImpulseLaterForALongerDelay) {
     const std::size_t longer = echoPosition(0.6f);
     EXPECT_GT(shorter, 16u);
     EXPECT_GT(longer, shorter + 1000);
+}
+
+TEST(Lv2EffectRealPlugin, EveryInstalledMdaEffectLoadsAndProcessesWithFiniteOutput) {
+    useFixturePlugins();
+    int tried = 0;
+    for (const lv2::PluginDescription& d : lv2::scanInstalledPlugins()) {
+        if (!d.isEffect || d.uri.rfind("http://drobilla.net/plugins/mda/", 0) != 0)
+            continue;
+        ++tried;
+        SCOPED_TRACE(d.uri);
+        std::string error;
+        auto effect = lv2::Lv2Effect::instantiate(d.uri, 48000, 128, error);
+        ASSERT_TRUE(effect) << error;
+        ASSERT_TRUE(effect->prepare(48000, 128, 2, 2, error)) << error;
+        const auto out = runBlock(*effect, {ramp(128), ramp(128, 0.2f)}, 2);
+        for (const auto& ch : out)
+            for (float v : ch)
+                ASSERT_TRUE(std::isfinite(v));
+        ASSERT_TRUE(effect->saveState().has_value());
+    }
+    EXPECT_GT(tried, 10) << "mda-lv2 should be installed";
 }
