@@ -1,7 +1,12 @@
 #include "platform/lv2/PluginScan.h"
 
+#include "platform/lv2/SearchPath.h"
+#include "platform/lv2/TurtleFile.h"
 #include "platform/lv2/World.h"
 #include "platform/system/Logging.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <set>
 
@@ -61,9 +66,25 @@ bool takesMidi(const World& world, const LilvPlugin* plugin) {
     return false;
 }
 
+// lilv drops a bundle whose manifest does not parse and says so only on
+// stderr; name it in our log so a user can find the damaged bundle.
+void reportUnreadableManifests() {
+    for (const QString& dir : searchDirectories()) {
+        const QDir lv2Dir(dir);
+        for (const QString& bundle : lv2Dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString manifest = lv2Dir.filePath(bundle + QStringLiteral("/manifest.ttl"));
+            std::string why;
+            if (QFileInfo::exists(manifest) && !turtleFileParses(manifest.toStdString(), why))
+                qCWarning(lcEngine, "Skipping LV2 bundle %s: its manifest cannot be read (%s)",
+                          qUtf8Printable(lv2Dir.filePath(bundle)), why.c_str());
+        }
+    }
+}
+
 } // namespace
 
 std::vector<PluginDescription> scanInstalledPlugins() {
+    reportUnreadableManifests();
     World::Lock lock = World::lock();
     std::shared_ptr<World> world = World::reload(lock);
     const World::Uris& u = world->uris();

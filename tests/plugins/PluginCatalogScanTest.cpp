@@ -71,6 +71,9 @@ TEST(PluginCatalogScan, ListsEffectsWithTheirMakersAndSkipsWhatIsNotAnEffectOrUn
     EXPECT_FALSE(find(list, "urn:corvane:test:instrument"));
     EXPECT_FALSE(find(list, "urn:corvane:test:broken"));
     EXPECT_TRUE(log.contains("urn:corvane:test:broken")) << log.messages().join('\n').toStdString();
+    EXPECT_FALSE(find(list, "urn:corvane:test:badmanifest"));
+    EXPECT_TRUE(log.contains("badmanifest.lv2: its manifest cannot be read (line 4"))
+        << log.messages().join('\n').toStdString();
     // Debian's mda bundle is there too: an effect in, a synthesiser out.
     EXPECT_TRUE(find(list, "http://drobilla.net/plugins/mda/Delay"));
     EXPECT_FALSE(find(list, "http://drobilla.net/plugins/mda/JX10"));
