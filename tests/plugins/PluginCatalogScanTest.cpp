@@ -92,7 +92,7 @@ TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
     const auto blocking = PluginCatalog::waitForComponents(30s);
     ASSERT_TRUE(blocking);
     EXPECT_EQ(awaitComponents(), *blocking);
-    EXPECT_EQ(blocking->size(), 5) << "gain, stereo, latency, refuses, needs-feature";
+    EXPECT_EQ(blocking->size(), 6) << "gain, stereo, latency, worker, refuses, needs-feature";
 }
 
 TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {
