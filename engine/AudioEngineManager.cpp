@@ -1,6 +1,7 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/ObservableField.h"
+#include "plugins/PluginCatalog.h"
 #include "platform/system/Logging.h"
 
 #include <QPointer>
@@ -11,6 +12,9 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     : QObject(parent), hardware_(hardware), clock_(clock), engine_(std::make_unique<engine::Engine>(hardware)) {
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
+
+    // Usually done by the time the user first opens the plug-in picker.
+    PluginCatalog::startScan();
 
     // The hardware calls this on a thread of its own: only hop to the main thread.
     QPointer<AudioEngineManager> self(this);
@@ -114,9 +118,5 @@ double AudioEngineManager::requestedBufferMilliseconds() const {
     return frames / rate * 1000.0;
 }
 
-void AudioEngineManager::setBypass(ChannelSlot& slot, bool bypass) {
-    slot.setBypassFlag(bypass);
-    // A loaded effect is told at once, while running; that arrives with plug-in hosting.
-}
 
 } // namespace corvane

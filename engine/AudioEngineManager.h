@@ -138,10 +138,22 @@ private:
         ChannelSlot* slot = nullptr;
     };
 
+    // How building the graph ended: built, failed with a message for the
+    // failure exit, or ended by an effect that would not load (already reported).
+    struct BuildResult {
+        enum class Kind { Built, Failed, PluginFailed } kind = Kind::Built;
+        QString message;
+    };
+
     Async<void> startSequence(bool automaticRestart);
-    // Builds the graph for the routed strips; a message on failure.
-    std::optional<QString> buildGraph(const RoutingPlan& plan, const QList<ActiveStrip>& strips,
-                                      const HardwareFormats& formats, double rate);
+    Async<BuildResult> buildGraph(RoutingPlan plan, QList<ActiveStrip> strips, HardwareFormats formats, double rate);
+    // Loads the strip's effect between its splitter and the combiner's input bus;
+    // false when it would not load (the start is then over).
+    Async<bool> hostEffect(ChannelSlot& slot, engine::Unit& splitter, int combinerBus, engine::Format splitterOutput,
+                           engine::Format combinerInput, double rate);
+    // Keeps the effect's full state for the next build and lets the effect go.
+    void saveEffectState(ChannelSlot& slot);
+    double largestPluginLatency(const QList<ActiveStrip>& strips) const;
     void applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips);
     void failStart(const QString& message);
     // Points the engine at the device and waits (bounded) for its reconfiguration.

@@ -6,6 +6,18 @@ namespace corvane {
 
 ChannelSlot::ChannelSlot(int id, QObject* parent) : QObject(parent), id_(id) {}
 
+void ChannelSlot::setComponent(std::optional<PluginComponent> component) {
+    if (!assignIfChanged(component_, std::move(component)))
+        return;
+    lastPluginState_.reset();
+    emit componentChanged();
+}
+
+void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
+    if (assignIfChanged(effectNode_, std::move(node)))
+        emit effectNodeChanged();
+}
+
 void ChannelSlot::setBypassFlag(bool bypass) {
     if (assignIfChanged(bypass_, bypass))
         emit bypassChanged();

@@ -5,6 +5,8 @@
 // until the next start; only bypass acts at once (AudioEngineManager::setBypass).
 
 #include "engine/LevelStore.h"
+#include "platform/engine/EffectUnit.h"
+#include "plugins/PluginComponent.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -25,6 +27,15 @@ public:
     explicit ChannelSlot(int id, QObject* parent = nullptr);
 
     int id() const { return id_; }
+
+    // The effect chosen for this strip; none means straight through. Choosing a
+    // different effect forgets the saved settings of the old one.
+    const std::optional<PluginComponent>& component() const { return component_; }
+    void setComponent(std::optional<PluginComponent> component);
+
+    // The loaded effect while a graph exists.
+    const std::shared_ptr<engine::EffectUnit>& effectNode() const { return effectNode_; }
+    void setEffectNode(std::shared_ptr<engine::EffectUnit> node);
 
     bool bypass() const { return bypass_; }
     // Only the flag; AudioEngineManager::setBypass also tells a live effect.
@@ -53,6 +64,8 @@ public:
     void setLastPluginState(std::optional<QByteArray> state) { lastPluginState_ = std::move(state); }
 
 signals:
+    void componentChanged();
+    void effectNodeChanged();
     void bypassChanged();
     void inputChannelChanged();
     void outputChannelChanged();
@@ -65,6 +78,8 @@ signals:
 
 private:
     const int id_;
+    std::optional<PluginComponent> component_;
+    std::shared_ptr<engine::EffectUnit> effectNode_;
     bool bypass_ = false;
     std::optional<int> inputChannel_;
     std::optional<int> outputChannel_;

@@ -109,8 +109,13 @@ Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
         co_return;
     }
 
-    if (auto error = buildGraph(plan, strips, formats, rate)) {
-        failStart(*error);
+    const BuildResult built = co_await buildGraph(plan, strips, formats, rate);
+    if (abandoned())
+        co_return;
+    if (built.kind == BuildResult::Kind::PluginFailed)
+        co_return;
+    if (built.kind == BuildResult::Kind::Failed) {
+        failStart(built.message);
         co_return;
     }
     std::string startError;
@@ -132,17 +137,19 @@ Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
     latencyCriticalActivity_ = std::make_unique<ProcessActivity>(QStringLiteral("Real-time multi-channel audio routing"));
 }
 
-std::optional<QString> AudioEngineManager::buildGraph(const RoutingPlan& plan, const QList<ActiveStrip>& strips,
-                                                      const HardwareFormats& formats, double rate) {
+Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPlan plan, QList<ActiveStrip> strips,
+                                                                      HardwareFormats formats, double rate) {
+    QPointer<AudioEngineManager> self(this);
+    auto failed = [](QString message) { return BuildResult{BuildResult::Kind::Failed, std::move(message)}; };
     if (auto error = combiner_->configure(plan.combinerInputChannelCounts(), {plan.outputChannelCount}, rate))
-        return QStringLiteral("Configuring combiner failed: %1").arg(*error);
+        co_return failed(QStringLiteral("Configuring combiner failed: %1").arg(*error));
 
     QList<std::shared_ptr<MatrixMixerNode>> built;
     for (const auto& strip : strips) {
         auto splitter = std::make_shared<MatrixMixerNode>();
         engine_->attach(splitter->unit());
         if (auto error = splitter->configure({plan.inputChannelCount}, {strip.route.inputWidth()}, rate))
-            return QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error);
+            co_return failed(QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error));
         built.append(splitter);
     }
     splitters_ = built;
@@ -153,13 +160,13 @@ std::optional<QString> AudioEngineManager::buildGraph(const RoutingPlan& plan, c
     for (const auto& splitter : splitters_)
         points.push_back({splitter->unit().get(), 0});
     if (!engine_->connect(engine_->inputNode(), 0, points, fanOut))
-        return QStringLiteral("Connecting the device input failed: %1").arg(QString::fromStdString(engine_->lastError()));
+        co_return failed(QStringLiteral("Connecting the device input failed: %1").arg(QString::fromStdString(engine_->lastError())));
 
     auto combinerOutput = combiner_->unit()->outputFormat(0);
     if (!combinerOutput)
         combinerOutput = MatrixMixerNode::makeFormat(plan.outputChannelCount, rate);
     if (!combinerOutput)
-        return QStringLiteral("Failed to determine combiner output format.");
+        co_return failed(QStringLiteral("Failed to determine combiner output format."));
 
     for (int i = 0; i < strips.size(); ++i) {
         const auto& strip = strips[i];
@@ -169,20 +176,29 @@ std::optional<QString> AudioEngineManager::buildGraph(const RoutingPlan& plan, c
         if (!splitterOutput)
             splitterOutput = MatrixMixerNode::makeFormat(strip.route.inputWidth(), rate);
         if (!splitterOutput)
-            return QStringLiteral("Failed to determine ") + QStringLiteral("splitter output for channel ") +
-                   QString::number(n) + QStringLiteral(" format.");
+            co_return failed(QStringLiteral("Failed to determine ") + QStringLiteral("splitter output for channel ") +
+                             QString::number(n) + QStringLiteral(" format."));
         std::optional<engine::Format> combinerInput;
         if (i < combiner_->unit()->inputBusCount())
             combinerInput = combiner_->unit()->inputFormat(i);
         if (!combinerInput)
             combinerInput = MatrixMixerNode::makeFormat(strip.route.outputWidth(), rate);
         if (!combinerInput)
-            return QStringLiteral("Failed to determine ") + QStringLiteral("combiner input for channel ") +
-                   QString::number(n) + QStringLiteral(" format.");
+            co_return failed(QStringLiteral("Failed to determine ") + QStringLiteral("combiner input for channel ") +
+                             QString::number(n) + QStringLiteral(" format."));
 
+        if (strip.slot->component()) {
+            const bool hosted =
+                co_await hostEffect(*strip.slot, splitter, i, *splitterOutput, *combinerInput, rate);
+            if (!self)
+                co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
+            if (!hosted)
+                co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
+            continue;
+        }
         // A strip without an effect: its input and output levels are one signal.
         if (!engine_->connect(splitter, 0, *combiner_->unit(), i, *combinerInput))
-            return QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError()));
+            co_return failed(QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError())));
         LevelStore* store = &levelStore_;
         const int slot = strip.slot->id();
         engine_->installTap(splitter, 0, kTapFrames, *combinerInput,
@@ -192,11 +208,11 @@ std::optional<QString> AudioEngineManager::buildGraph(const RoutingPlan& plan, c
     }
 
     if (!engine_->connect(*combiner_->unit(), 0, engine_->outputNode(), 0, *combinerOutput))
-        return QStringLiteral("Connecting the device output failed: %1").arg(QString::fromStdString(engine_->lastError()));
+        co_return failed(QStringLiteral("Connecting the device output failed: %1").arg(QString::fromStdString(engine_->lastError())));
     std::string error;
     if (!engine_->prepare(error))
-        return QStringLiteral("Preparing the audio graph failed: %1").arg(QString::fromStdString(error));
-    return std::nullopt;
+        co_return failed(QStringLiteral("Preparing the audio graph failed: %1").arg(QString::fromStdString(error)));
+    co_return BuildResult{};
 }
 
 void AudioEngineManager::applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips) {
@@ -234,12 +250,16 @@ void AudioEngineManager::stop() {
     if (engine_) {
         for (const auto& splitter : splitters_)
             engine_->removeTap(*splitter->unit(), 0);
+        for (auto* slot : channels_)
+            if (slot->effectNode())
+                engine_->removeTap(*slot->effectNode(), 0);
         engine_->stop();
         engine_->reset();
     }
     splitters_.clear();
     combiner_.reset();
     for (auto* slot : channels_) {
+        saveEffectState(*slot);
         slot->setInputLevel({});
         slot->setInputLevelRight({});
         slot->setOutputLevel({});

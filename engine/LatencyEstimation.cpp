@@ -8,9 +8,8 @@ namespace corvane {
 Async<void> AudioEngineManager::computeLatencyEstimate(hw::ObjectId device, double rate, QList<ActiveStrip> strips) {
     QPointer<AudioEngineManager> self(this);
     const std::uint64_t run = stopCount_;
-    // Plug-in latencies join once strips host effects; until then none is reported.
-    const double pluginSeconds = 0.0;
-    (void)strips;
+    // Every loaded effect counts, bypassed or not: bypass can end at any moment.
+    const double pluginSeconds = largestPluginLatency(strips);
     auto frames = co_await runDetached([hardware = &hardware_, device] {
         return std::make_pair(deviceLatencyFrames(*hardware, device, hw::Scope::Input),
                               deviceLatencyFrames(*hardware, device, hw::Scope::Output));

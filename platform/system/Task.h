@@ -248,10 +248,12 @@ public:
             } else {
                 value = fn();
             }
-            postToMain([job, value = std::move(value)]() mutable {
+            // Boxed, so that move-only results cross into the (copyable) posted call.
+            auto box = std::make_shared<std::optional<Stored>>(std::move(value));
+            postToMain([job, box] {
                 if (job->finished)
                     return;
-                job->result = std::move(value);
+                job->result = std::move(*box);
                 job->finish();
             });
         });
