@@ -1,0 +1,40 @@
+#include "tests/integration/CorvaneProcess.h"
+
+#include <QProcessEnvironment>
+
+namespace corvane::test {
+
+CorvaneProcess::CorvaneProcess(const QString& serverName) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), serverName);
+    process_.setProcessEnvironment(environment);
+    process_.setProgram(binary());
+}
+
+CorvaneProcess::~CorvaneProcess() {
+    if (running()) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+QString CorvaneProcess::binary() { return QStringLiteral(CORVANE_BINARY); }
+
+bool CorvaneProcess::start(const QStringList& arguments) {
+    process_.setArguments(arguments);
+    process_.start();
+    return process_.waitForStarted(5000);
+}
+
+bool CorvaneProcess::finish(std::chrono::milliseconds timeout) {
+    const bool exited = process_.waitForFinished(static_cast<int>(timeout.count()));
+    if (!exited) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    output_ += QString::fromUtf8(process_.readAllStandardOutput());
+    error_ += QString::fromUtf8(process_.readAllStandardError());
+    return exited && process_.exitStatus() == QProcess::NormalExit;
+}
+
+} // namespace corvane::test

@@ -1,0 +1,42 @@
+#pragma once
+// The built corvane program, run as a child process on a given JACK server.
+// The destructor kills it if it still runs, so a failed test leaves nothing
+// behind.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace corvane::test {
+
+class CorvaneProcess {
+public:
+    // `serverName` becomes the child's JACK_DEFAULT_SERVER.
+    explicit CorvaneProcess(const QString& serverName);
+    ~CorvaneProcess();
+    CorvaneProcess(const CorvaneProcess&) = delete;
+    CorvaneProcess& operator=(const CorvaneProcess&) = delete;
+
+    // False if the program could not be started.
+    bool start(const QStringList& arguments);
+    // True once it has exited by itself within `timeout`; false if it still
+    // runs (it is then killed) or crashed.
+    bool finish(std::chrono::milliseconds timeout);
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+
+    int exitCode() const { return process_.exitCode(); }
+    QString standardOutput() const { return output_; }
+    QString standardError() const { return error_; }
+
+    static QString binary();
+
+private:
+    QProcess process_;
+    QString output_;
+    QString error_;
+};
+
+} // namespace corvane::test

@@ -1,0 +1,97 @@
+#include "tests/integration/SignalClient.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane::test {
+
+SignalClient::SignalClient(const std::string& name, std::vector<Tone> plays, std::vector<Tone> expects) {
+    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (!client_)
+        return;
+    bool registered = true;
+    for (std::size_t k = 0; k < plays.size(); ++k) {
+        jack_port_t* port = jack_port_register(client_, ("out_" + std::to_string(k + 1)).c_str(),
+                                               JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        outputs_.push_back(OutputState{port, plays[k]});
+        registered = registered && port;
+    }
+    for (std::size_t k = 0; k < expects.size(); ++k) {
+        auto input = std::make_unique<InputState>();
+        input->port = jack_port_register(client_, ("in_" + std::to_string(k + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                         JackPortIsInput, 0);
+        input->expected = expects[k];
+        registered = registered && input->port;
+        inputs_.push_back(std::move(input));
+    }
+    if (!registered || jack_set_process_callback(client_, &SignalClient::process, this) != 0 ||
+        jack_activate(client_) != 0) {
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+}
+
+SignalClient::~SignalClient() {
+    if (client_)
+        jack_client_close(client_);
+}
+
+std::string SignalClient::name() const { return client_ ? jack_get_client_name(client_) : ""; }
+
+std::string SignalClient::outputName(std::size_t k) const { return name() + ":out_" + std::to_string(k); }
+
+std::string SignalClient::inputName(std::size_t k) const { return name() + ":in_" + std::to_string(k); }
+
+bool SignalClient::connect(const std::string& source, const std::string& destination) {
+    return client_ && jack_connect(client_, source.c_str(), destination.c_str()) == 0;
+}
+
+std::vector<std::string> SignalClient::connections(const std::string& port) const {
+    std::vector<std::string> names;
+    jack_port_t* handle = client_ ? jack_port_by_name(client_, port.c_str()) : nullptr;
+    if (!handle)
+        return names;
+    if (const char** list = jack_port_get_all_connections(client_, handle)) {
+        for (const char** p = list; *p; ++p)
+            names.emplace_back(*p);
+        jack_free(list);
+    }
+    return names;
+}
+
+SignalClient::Comparison SignalClient::comparison(std::size_t k) const {
+    const auto& input = *inputs_.at(k - 1);
+    return Comparison{input.periods.load(), input.matching.load(), input.worstError.load()};
+}
+
+int SignalClient::process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<SignalClient*>(arg);
+    // Every client in a cycle sees the same frame time: it is what ties the
+    // listener's expectation to the feeder's samples.
+    const std::uint64_t start = jack_last_frame_time(self->client_);
+    for (auto& output : self->outputs_) {
+        auto* out = static_cast<float*>(jack_port_get_buffer(output.port, frames));
+        for (jack_nframes_t i = 0; i < frames; ++i)
+            out[i] = output.tone.at(start + i);
+    }
+    if (self->armed_.load()) {
+        for (auto& input : self->inputs_) {
+            const auto* in = static_cast<const float*>(jack_port_get_buffer(input->port, frames));
+            float worst = 0.0f;
+            for (jack_nframes_t i = 0; i < frames; ++i) {
+                const float error = std::abs(in[i] - input->expected.at(start + i));
+                // NaN compares false everywhere: count it as the worst error there is.
+                worst = std::isnan(error) ? INFINITY : std::max(worst, error);
+            }
+            input->periods.fetch_add(1);
+            if (worst <= kTolerance)
+                input->matching.fetch_add(1);
+            if (worst > input->worstError.load())
+                input->worstError.store(worst);
+        }
+    }
+    self->periods_.fetch_add(1);
+    return 0;
+}
+
+} // namespace corvane::test

@@ -1,0 +1,82 @@
+#pragma once
+// A plain JACK client on the server JACK_DEFAULT_SERVER names. Each output
+// plays a Tone; each input is compared, period by period, with the Tone it is
+// expected to carry, while the comparison is armed.
+//
+// Feeding and listening belong in two instances: a chain feeder -> program ->
+// listener runs in one cycle, so the listener sees this cycle's samples.
+
+#include "tests/integration/Tone.h"
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+
+class SignalClient {
+public:
+    // Check ok() afterwards.
+    SignalClient(const std::string& name, std::vector<Tone> plays, std::vector<Tone> expects);
+    ~SignalClient();
+    SignalClient(const SignalClient&) = delete;
+    SignalClient& operator=(const SignalClient&) = delete;
+
+    bool ok() const { return client_ != nullptr; }
+    jack_client_t* client() const { return client_; }
+    std::string name() const;
+    // "<name>:out_k" / "<name>:in_k", k from 1.
+    std::string outputName(std::size_t k) const;
+    std::string inputName(std::size_t k) const;
+
+    bool connect(const std::string& source, const std::string& destination);
+    // Full names of the ports `port` is connected to (empty if none or no such port).
+    std::vector<std::string> connections(const std::string& port) const;
+
+    // Periods this client has processed since it was activated.
+    std::uint64_t periods() const { return periods_.load(); }
+
+    // From the next period on, compares every input with its expected Tone;
+    // disarm() stops the comparison and keeps the results.
+    void arm() { armed_.store(true); }
+    void disarm() { armed_.store(false); }
+
+    struct Comparison {
+        std::uint64_t periods = 0;  // compared while armed
+        std::uint64_t matching = 0; // of those, periods where every sample matched
+        float worstError = 0.0f;    // largest |heard - expected| of any sample
+    };
+    // Input k, from 1.
+    Comparison comparison(std::size_t k) const;
+
+    // A sample within this of the expected value counts as matching: the path
+    // through unity gains must leave the signal all but untouched.
+    static constexpr float kTolerance = 1e-5f;
+
+private:
+    struct InputState {
+        jack_port_t* port = nullptr;
+        Tone expected;
+        std::atomic<std::uint64_t> periods{0};
+        std::atomic<std::uint64_t> matching{0};
+        std::atomic<float> worstError{0.0f};
+    };
+    struct OutputState {
+        jack_port_t* port = nullptr;
+        Tone tone;
+    };
+
+    static int process(jack_nframes_t frames, void* self);
+
+    jack_client_t* client_ = nullptr;
+    std::vector<OutputState> outputs_;
+    std::vector<std::unique_ptr<InputState>> inputs_; // atomics do not move
+    std::atomic<bool> armed_{false};
+    std::atomic<std::uint64_t> periods_{0};
+};
+
+} // namespace corvane::test
