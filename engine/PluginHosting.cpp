@@ -31,11 +31,14 @@ Async<bool> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& spli
 
     // Instantiation may be slow (plug-ins load files, build tables): never on
     // the main thread, never on the real-time one.
-    auto loaded = co_await runDetached([uri, rate, maxFrames] {
+    // Named, not written inside the co_await: g++ 12 destroys a capturing
+    // lambda twice when both share one expression.
+    auto instantiate = [uri, rate, maxFrames] {
         std::string reason;
         std::unique_ptr<lv2::Lv2Effect> effect = lv2::Lv2Effect::instantiate(uri, rate, maxFrames, reason);
         return std::make_pair(std::move(effect), reason);
-    });
+    };
+    auto loaded = co_await runDetached(std::move(instantiate));
     if (!self || !strip)
         co_return false;
     std::unique_ptr<lv2::Lv2Effect> effect = loaded ? std::move(loaded->first) : nullptr;

@@ -203,7 +203,8 @@ inline SleepAwaiter sleepUntil(Clock& clock, Clock::TimePoint deadline) { return
 inline SleepAwaiter sleepFor(Clock& clock, Clock::Duration d) { return {clock, clock.now() + d}; }
 
 // Runs `fn` on the background pool and resumes on the main thread with its
-// result. Cancellation resumes at once with no value (the late result is
+// result. Pass a named callable when it captures anything with a destructor:
+// g++ 12 destroys a lambda written inside a co_await expression twice. Cancellation resumes at once with no value (the late result is
 // dropped); an already cancelled task does not run `fn` at all.
 template <class F>
 class DetachedAwaiter {

@@ -1,0 +1,186 @@
+// Strips running real LV2 effects (the project's fixtures and Debian's mda-lv2)
+// inside the manager-built graph on the virtual device.
+#include "platform/lv2/Lv2Effect.h"
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RealtimeChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using test::kVirtual;
+namespace virt = hw::virt;
+
+namespace {
+
+const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Corvane Tests", false};
+const PluginComponent stereo{"urn:corvane:test:stereo", "Fixture Stereo", "Corvane Tests", true};
+const PluginComponent delay{"urn:corvane:test:latency", "Fixture Latency", "Corvane Tests", false};
+const PluginComponent refuses{"urn:corvane:test:refuses", "Fixture Refuses", "Corvane Tests", false};
+
+// Fixture bundles first, then Debian's plug-ins; set before the first lilv world.
+const bool pathSet = [] {
+    const std::string path = std::string(CORVANE_LV2_FIXTURE_DIR) + ":/usr/lib/lv2";
+    return setenv("LV2_PATH", path.c_str(), 1) == 0;
+}();
+
+lv2::Lv2Effect& effectOf(ChannelSlot& slot) {
+    return dynamic_cast<lv2::Lv2Effect&>(slot.effectNode()->processor());
+}
+
+std::uint32_t port(const lv2::Lv2Effect& effect, const std::string& symbol) {
+    for (const auto& p : effect.parameters())
+        if (p.symbol == symbol)
+            return p.portIndex;
+    ADD_FAILURE() << "no port " << symbol;
+    return 0;
+}
+
+struct Rig : test::VirtualRig {
+    explicit Rig(double rate = 48000, std::uint32_t frames = 256) {
+        EXPECT_TRUE(pathSet);
+        manager->setSampleRate(rate);
+        manager->setBufferFrames(frames);
+        for (std::uint32_t c = 0; c < 8; ++c)
+            device->setInputSignal(kVirtual, c, virt::Noise{0.2, 7 + c});
+    }
+    // Renders `periods` periods and returns what input `in` and output `out` carried.
+    std::pair<std::vector<float>, std::vector<float>> take(std::uint64_t periods, std::uint32_t in, std::uint32_t out) {
+        device->startRecording(kVirtual, periods * manager->actualBufferFrames().value_or(256));
+        render(periods);
+        device->stopRecording(kVirtual);
+        return {device->recordedInput(kVirtual, in), device->recordedOutput(kVirtual, out)};
+    }
+};
+
+struct Case {
+    double rate;
+    std::uint32_t frames;
+};
+class HostedGain : public ::testing::TestWithParam<Case> {};
+
+} // namespace
+
+TEST_P(HostedGain, MultipliesSampleExactlyAndBypassActsFromTheNextPeriod) {
+    const auto [rate, frames] = GetParam();
+    Rig rig(rate, frames);
+    auto& slot = rig.strip(0);
+    rig.route(0, 0, false, 0, false);
+    slot.setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning()) << rig.manager->errorMessage().value_or("").toStdString();
+    auto& effect = effectOf(slot);
+    effect.setParameter(port(effect, "gain"), 2.5f);
+
+    test::RealtimeChecker checker;
+    auto [in, out] = rig.take(4, 0, 0);
+    ASSERT_EQ(out.size(), 4u * frames);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        ASSERT_EQ(out[i], in[i] * 2.5f) << "frame " << i;
+
+    rig.manager->setBypass(slot, true);
+    std::tie(in, out) = rig.take(2, 0, 0);
+    EXPECT_EQ(out, in);
+    rig.manager->setBypass(slot, false);
+    std::tie(in, out) = rig.take(1, 0, 0);
+    EXPECT_EQ(out[0], in[0] * 2.5f);
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndBuffers, HostedGain,
+                         ::testing::Values(Case{44100, 64}, Case{44100, 512}, Case{96000, 64}, Case{96000, 512}),
+                         [](const auto& param) {
+                             return std::to_string(int(param.param.rate)) + "Hz_" + std::to_string(param.param.frames);
+                         });
+
+TEST(PluginHosting, AStereoEffectOnAMonoStripFollowsTheChannelRule) {
+    Rig rig;
+    rig.route(0, 2, false, 3, false);
+    rig.strip(0).setComponent(stereo); // left x0.5, right x2 by default
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning());
+    auto [in, out] = rig.take(2, 2, 3);
+    // Mono feeds both plug-in inputs; the two outputs mix down at half gain each.
+    for (std::size_t i = 0; i < out.size(); ++i)
+        ASSERT_NEAR(out[i], 0.5f * (0.5f * in[i] + 2.0f * in[i]), 1e-6f) << "frame " << i;
+}
+
+TEST(PluginHosting, TheEffectsLatencyReachesTheEstimateAndItsEnablePortBypasses) {
+    Rig rig;
+    rig.route(0, 0, false, 0, false);
+    rig.strip(0).setComponent(delay);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return rig.manager->latencyEstimate().has_value(); }, 1s));
+    EXPECT_DOUBLE_EQ(rig.manager->latencyEstimate()->pluginSeconds, 64.0 / 48000.0);
+    auto [in, out] = rig.take(2, 0, 0);
+    for (std::size_t i = 64; i < out.size(); ++i)
+        ASSERT_EQ(out[i], in[i - 64]) << "frame " << i;
+
+    // This one bypasses through its own enable port; it still counts as latency.
+    rig.manager->setBypass(rig.strip(0), true);
+    std::tie(in, out) = rig.take(1, 0, 0);
+    EXPECT_EQ(out, in);
+}
+
+TEST(PluginHosting, SettingsSurviveRestartsUntilAnotherEffectIsChosen) {
+    Rig rig;
+    auto& slot = rig.strip(0);
+    rig.route(0, 0, false, 0, false);
+    slot.setComponent(gain);
+    slot.setBypassFlag(true); // set before start: the new effect starts bypassed
+    ASSERT_TRUE(rig.start());
+    auto [in, out] = rig.take(1, 0, 0);
+    EXPECT_EQ(out, in);
+    rig.manager->setBypass(slot, false);
+    effectOf(slot).setParameter(port(effectOf(slot), "gain"), 3.0f);
+
+    ASSERT_TRUE(rig.start()); // stops (saving the state) and builds again
+    ASSERT_TRUE(slot.lastPluginState());
+    EXPECT_EQ(effectOf(slot).parameter(port(effectOf(slot), "gain")), 3.0f);
+    std::tie(in, out) = rig.take(1, 0, 0);
+    EXPECT_EQ(out[10], in[10] * 3.0f);
+
+    rig.manager->stop();
+    EXPECT_FALSE(slot.effectNode());
+    slot.setComponent(gain); // the same effect again: settings kept
+    EXPECT_TRUE(slot.lastPluginState());
+    slot.setComponent(stereo); // another one: its settings are not the old one's
+    EXPECT_FALSE(slot.lastPluginState());
+    slot.setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    EXPECT_EQ(effectOf(slot).parameter(port(effectOf(slot), "gain")), 1.0f);
+
+    // Saved settings that do not decode leave the effect at its defaults.
+    rig.manager->stop();
+    slot.setLastPluginState(QByteArray("not a state at all"));
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning());
+    EXPECT_EQ(effectOf(slot).parameter(port(effectOf(slot), "gain")), 1.0f);
+}
+
+TEST(PluginHosting, AnEffectThatWillNotLoadStopsTheWholeStartAsAPluginFailure) {
+    Rig rig;
+    rig.route(0, 0, false, 0, false); // a plain strip that would have worked
+    rig.route(2, 1, false, 1, false);
+    rig.strip(2).setComponent(refuses);
+    test::LogCapture log;
+    ASSERT_TRUE(rig.start());
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_FALSE(rig.manager->errorMessage());
+    const auto failure = rig.manager->pluginLoadFailure();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->slotID, 2);
+    EXPECT_EQ(failure->pluginName, "Fixture Refuses");
+    EXPECT_FALSE(failure->reason.isEmpty());
+    EXPECT_TRUE(log.contains("Plugin “Fixture Refuses” failed to load on channel 3: " + failure->reason));
+    EXPECT_TRUE(rig.manager->splitters().isEmpty());
+
+    // A later start that fails the same way makes a new record.
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->pluginLoadFailure());
+    EXPECT_NE(rig.manager->pluginLoadFailure()->id, failure->id);
+}
