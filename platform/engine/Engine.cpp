@@ -328,6 +328,11 @@ bool Engine::installTap(Unit& unit, int bus, std::uint32_t bufferFrames, const F
                                    [&](const auto& tap) { return &tap->unit() == &unit && tap->bus() == bus; });
     if (taken)
         return fail("Output bus " + std::to_string(bus) + " of the " + unit.name() + " already has a tap.");
+    // A unit outside the running graph was never prepared, so it cannot join it now.
+    const bool scheduled = plan_ && std::any_of(plan_->steps.begin(), plan_->steps.end(),
+                                                [&](const RenderPlan::Step& step) { return step.unit == &unit; });
+    if (running_ && !scheduled)
+        return fail("The " + unit.name() + " is not part of the running graph, so it cannot be tapped until a restart.");
     taps_.push_back(std::make_shared<Tap>(unit, bus, bufferFrames, format, std::move(block)));
     if (!running_) {
         planCurrent_ = false;

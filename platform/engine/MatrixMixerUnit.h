@@ -5,9 +5,9 @@
 //   out[o] = sum over i of in[i] * crosspoint(i, o) * inputVolume(i) * outputVolume(o) * master
 //
 // Every gain starts at 0, so a fresh mixer is silent until it is written.
-// Parameters may be written from any thread but the render thread, also while
-// the engine runs; the render thread reads them once per period, so a write
-// acts from the next period on.
+// Parameters are written on the main thread (the one that configures the
+// mixer), also while the engine runs; the render thread reads them once per
+// period without a lock, so a write acts from the next period on.
 
 #include "platform/engine/Unit.h"
 

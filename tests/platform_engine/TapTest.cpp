@@ -178,4 +178,10 @@ TEST_F(Taps, AreRefusedWhereThereIsNothingToTap) {
     auto stray = std::make_shared<engine::MatrixMixerUnit>();
     EXPECT_FALSE(e.installTap(*stray, 0, 64, rig.format(2), received.block()));
     EXPECT_NE(e.lastError().find("not attached"), std::string::npos) << e.lastError();
+
+    // Attached but outside the running graph: it was never prepared.
+    e.attach(stray);
+    start();
+    EXPECT_FALSE(e.installTap(*stray, 0, 64, rig.format(2), received.block()));
+    EXPECT_TRUE(e.installTap(e.inputNode(), 0, 64, rig.format(8), received.block())) << e.lastError();
 }
