@@ -1,0 +1,61 @@
+// The dropout count a headless run reports is the server's own xrun count for
+// the time the program played, including xruns another client causes.
+#include "tests/integration/CorvaneProcess.h"
+#include "tests/integration/HeadlessRig.h"
+#include "tests/integration/SignalClient.h"
+#include "tests/integration/XrunWitness.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/JackServer.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(HeadlessDropouts, ReportedCountEqualsTheXrunsTheServerAnnouncedWhileTheProgramPlayed) {
+    JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString reportPath = dir.filePath(QStringLiteral("report.json"));
+
+    // Counting starts before the program does and ends after it has exited.
+    XrunWitness witness("witness", "system:capture_1");
+    ASSERT_TRUE(witness.ok());
+    SignalClient observer("observer", {}, {});
+    ASSERT_TRUE(observer.ok());
+    CorvaneProcess corvane(QString::fromStdString(server.name()));
+    ASSERT_TRUE(corvane.start({QStringLiteral("--headless"), QStringLiteral("--device"), QStringLiteral("jack:system"),
+                               QStringLiteral("--buffer"), QStringLiteral("256"), QStringLiteral("--strip"),
+                               QStringLiteral("1:in=1,out=2"), QStringLiteral("--strip"), QStringLiteral("2:in=2,out=1"),
+                               QStringLiteral("--seconds"), QStringLiteral("4"), QStringLiteral("--report"), reportPath}));
+    ASSERT_FALSE(waitForProgramClient(observer).empty()) << "the program's ports never appeared";
+
+    // At 256 frames the dummy driver rarely misses a deadline by itself; three
+    // overruns of about four periods each make sure the count has something to
+    // count, well inside the run.
+    ASSERT_TRUE(waitForPeriods(observer, 20));
+    for (int burst = 0; burst < 3; ++burst) {
+        witness.overrun(1, 20ms);
+        ASSERT_TRUE(waitFor([&] { return witness.overrunsPending() == 0; }));
+        ASSERT_TRUE(waitForPeriods(observer, 40));
+    }
+
+    ASSERT_TRUE(corvane.finish(10s)) << corvane.standardError().toStdString();
+    EXPECT_EQ(corvane.exitCode(), 0) << corvane.standardError().toStdString();
+    // Wait for the disconnection notice, so the window is closed.
+    EXPECT_TRUE(waitFor([&] { return witness.disconnects() == 1; }, 5000ms));
+    const QJsonObject report = readReport(reportPath);
+    const int dropouts = report[QStringLiteral("dropouts")].toInt(-1);
+    RecordProperty("dropouts", dropouts);
+    RecordProperty("xruns", witness.whileConnected());
+    EXPECT_EQ(witness.connects(), 1);
+    EXPECT_GE(witness.whileConnected(), 1) << "the overruns caused no xrun: the comparison proves nothing";
+    EXPECT_EQ(dropouts, witness.whileConnected()) << "all xruns, before, during and after: " << witness.total();
+}
+
+} // namespace
+} // namespace corvane::test

@@ -1,0 +1,46 @@
+// A JACK server that dies under a headless run ends the run promptly, with the
+// message a user of the window would see.
+#include "tests/integration/CorvaneProcess.h"
+#include "tests/integration/HeadlessRig.h"
+#include "tests/integration/SignalClient.h"
+#include "tests/support/JackServer.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(HeadlessServerLoss, KilledServerEndsTheRunWithExitOneAndTheDisconnectionMessage) {
+    JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString reportPath = dir.filePath(QStringLiteral("report.json"));
+
+    CorvaneProcess corvane(QString::fromStdString(server.name()));
+    // Far longer than the test waits: only the server's death may end it.
+    ASSERT_TRUE(corvane.start({QStringLiteral("--headless"), QStringLiteral("--device"), QStringLiteral("jack:system"),
+                               QStringLiteral("--strip"), QStringLiteral("1:in=1-2,out=1-2"), QStringLiteral("--seconds"),
+                               QStringLiteral("60"), QStringLiteral("--report"), reportPath}));
+    {
+        SignalClient observer("observer", {}, {});
+        ASSERT_TRUE(observer.ok());
+        ASSERT_FALSE(waitForProgramClient(observer).empty()) << "the program's ports never appeared";
+        ASSERT_TRUE(waitForPeriods(observer, 20));
+    }
+
+    server.kill();
+    ASSERT_TRUE(corvane.finish(5s)) << "still running, or crashed, after the server was killed";
+    EXPECT_EQ(corvane.exitCode(), 1);
+    const QString message = corvane.standardError().trimmed();
+    EXPECT_TRUE(message.contains(QStringLiteral("system (JACK)"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("was disconnected"))) << message.toStdString();
+    // The report, written all the same, carries the same words.
+    EXPECT_EQ(readReport(reportPath)[QStringLiteral("error")].toString(), message);
+}
+
+} // namespace
+} // namespace corvane::test
