@@ -1,6 +1,7 @@
 #include "app/HeadlessRun.h"
 
 #include "engine/AudioEngineManager.h"
+#include "plugins/PluginCatalog.h"
 
 #include <QJsonArray>
 #include <QPointer>
@@ -67,8 +68,20 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         manager.setSampleRate(*options.sampleRate);
     if (options.bufferFrames)
         manager.setBufferFrames(*options.bufferFrames);
+    QList<PluginComponent> installed;
+    if (std::any_of(options.strips.begin(), options.strips.end(), [](const StripSpec& s) { return !s.pluginUri.isEmpty(); }))
+        installed = co_await PluginCatalog::components();
     for (const auto& spec : options.strips) {
         auto* slot = manager.channels()[spec.strip - 1];
+        if (!spec.pluginUri.isEmpty()) {
+            // An effect the catalog does not list is still tried: the load
+            // failure then says why it cannot run.
+            PluginComponent component{spec.pluginUri, spec.pluginUri, {}, false};
+            for (const auto& c : installed)
+                if (c.uri == spec.pluginUri)
+                    component = c;
+            slot->setComponent(component);
+        }
         slot->setInputStereo(spec.inputStereo);
         slot->setOutputStereo(spec.outputStereo);
         slot->setInputChannel(spec.input - 1);
@@ -86,7 +99,19 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     }
 
     co_await manager.start(false);
+    if (const auto& failure = manager.pluginLoadFailure()) {
+        result.exitCode = 1;
+        result.errorLine = QStringLiteral("Couldn’t load “%1” on channel %2: %3")
+                               .arg(failure->pluginName)
+                               .arg(failure->slotID + 1)
+                               .arg(failure->reason);
+        co_return result;
+    }
     const AudioDevice device = *manager.selectedDevice();
+    std::vector<std::optional<double>> pluginLatency(AudioEngineManager::kChannelCount);
+    for (auto* slot : manager.channels())
+        if (slot->effectNode())
+            pluginLatency[std::size_t(slot->id())] = slot->effectNode()->latencySeconds() * 1000.0;
     const auto actualRate = manager.actualSampleRate();
     const auto actualFrames = manager.actualBufferFrames();
     const auto warning = manager.warningMessage();
@@ -141,6 +166,9 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         entry[QStringLiteral("in")] = channelsText(spec.input, spec.inputStereo);
         entry[QStringLiteral("out")] = channelsText(spec.output, spec.outputStereo);
         entry[QStringLiteral("plugin")] = spec.pluginUri.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(spec.pluginUri);
+        const auto& latency = pluginLatency[std::size_t(spec.strip - 1)];
+        entry[QStringLiteral("pluginLatencyMs")] = latency ? QJsonValue(rounded(*latency, 3)) : QJsonValue(QJsonValue::Null);
+        entry[QStringLiteral("bypass")] = spec.bypass;
         entry[QStringLiteral("inputPeak")] = rounded(p.input.peak, 6);
         entry[QStringLiteral("inputRms")] = rounded(p.input.rms, 6);
         entry[QStringLiteral("outputPeak")] = rounded(p.output.peak, 6);

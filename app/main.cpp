@@ -3,6 +3,7 @@
 #include "app/HeadlessRun.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
+#include "plugins/PluginCatalog.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -21,6 +22,20 @@ void print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
     std::fflush(stream);
+}
+
+int listPluginsCommand() {
+    PluginCatalog::startScan();
+    const auto components = PluginCatalog::waitForComponents(std::chrono::seconds(60));
+    if (!components) {
+        print(stderr, QStringLiteral("corvane: the plug-in scan did not finish\n"));
+        return 1;
+    }
+    QString text;
+    for (const auto& c : *components)
+        text += QStringLiteral("%1\t%2\t%3\n").arg(c.uri, c.name, c.manufacturer);
+    print(stdout, text);
+    return 0;
 }
 
 int listDevicesCommand() {
@@ -106,8 +121,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Headless:
         return headlessCommand(line.headless);
     case CommandLine::Mode::ListPlugins:
-        print(stderr, QStringLiteral("corvane: this build cannot list plug-ins yet\n"));
-        return 1;
+        return listPluginsCommand();
     case CommandLine::Mode::Window:
         break;
     }
