@@ -1,3 +1,4 @@
+// Tap thread (run), render thread (wake, reportOverrun), main thread (the rest).
 #include "platform/engine/TapThread.h"
 
 #include <cerrno>
