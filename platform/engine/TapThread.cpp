@@ -49,14 +49,15 @@ void TapThread::reportOverrun() noexcept {
 void TapThread::run() {
     while (!stopping_.load()) {
         // The timeout only bounds how late a stop or a missed post is noticed.
+        // On the monotonic clock, so that a wall-clock jump cannot stall delivery.
         timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_nsec += 20'000'000;
         if (deadline.tv_nsec >= 1'000'000'000) {
             deadline.tv_nsec -= 1'000'000'000;
             ++deadline.tv_sec;
         }
-        while (sem_timedwait(&wakeup_, &deadline) != 0 && errno == EINTR) {
+        while (sem_clockwait(&wakeup_, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
         }
         // Posts arrive once per period; take them all so one pass serves them.
         while (sem_trywait(&wakeup_) == 0) {
