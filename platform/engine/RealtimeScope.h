@@ -26,4 +26,18 @@ public:
     RealtimeScope& operator=(const RealtimeScope&) = delete;
 };
 
+// Held around a hosted plug-in's own processing inside a real-time scope. What
+// a third-party plug-in does there is its own business: the allocation checker
+// reports it apart from the host's own heap use instead of failing on it.
+inline thread_local int pluginCodeDepth = 0;
+inline bool inPluginCode() noexcept { return pluginCodeDepth > 0; }
+
+class PluginCodeScope {
+public:
+    PluginCodeScope() noexcept { ++pluginCodeDepth; }
+    ~PluginCodeScope() { --pluginCodeDepth; }
+    PluginCodeScope(const PluginCodeScope&) = delete;
+    PluginCodeScope& operator=(const PluginCodeScope&) = delete;
+};
+
 } // namespace corvane::engine

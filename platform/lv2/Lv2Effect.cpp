@@ -1,5 +1,7 @@
 #include "platform/lv2/Lv2Effect.h"
 
+#include "platform/engine/RealtimeScope.h"
+
 #include "platform/lv2/ChannelAdapter.h"
 #include "platform/lv2/HostFeatures.h"
 #include "platform/lv2/RenderThread.h"
@@ -382,7 +384,10 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
             atom->size = ports_[i].atomCapacity - static_cast<std::uint32_t>(sizeof(LV2_Atom));
             atom->type = r.chunkType;
         }
-        lilv_instance_run(instance_, frames);
+        {
+            engine::PluginCodeScope pluginCode;
+            lilv_instance_run(instance_, frames);
+        }
         worker_->deliverResponses();
         adaptChannels(r.pluginOut.data(), static_cast<int>(r.pluginOut.size()), outputs, r.stripOut, frames);
         for (std::uint32_t i : r.controlOutputs)

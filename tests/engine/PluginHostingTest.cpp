@@ -1,5 +1,6 @@
 // Strips running real LV2 effects (the project's fixtures and Debian's mda-lv2)
 // inside the manager-built graph on the virtual device.
+#include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
@@ -183,4 +184,34 @@ TEST(PluginHosting, AnEffectThatWillNotLoadStopsTheWholeStartAsAPluginFailure) {
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.manager->pluginLoadFailure());
     EXPECT_NE(rig.manager->pluginLoadFailure()->id, failure->id);
+}
+
+TEST(PluginHosting, HeapUseByAPluginsOwnCodeIsReportedApartFromTheHosts) {
+    test::RealtimeChecker checker;
+    {
+        engine::RealtimeScope renderThread;
+        engine::PluginCodeScope pluginCode;
+        auto* leaked = new std::vector<int>(16); // what a careless plug-in might do in run()
+        delete leaked;
+    }
+    EXPECT_EQ(checker.violations(), 0u);
+    EXPECT_GE(checker.pluginHeapCalls(), 2u);
+    {
+        engine::RealtimeScope renderThread;
+        auto* ours = new int(1); // the host itself: a real fault
+        delete ours;
+    }
+    EXPECT_GE(checker.violations(), 2u);
+}
+
+TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
+    Rig rig(48000, 64);
+    rig.route(0, 0, true, 0, true);
+    rig.strip(0).setComponent(PluginComponent{"http://drobilla.net/plugins/mda/Delay", "MDA Delay", "", false});
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning());
+    test::RealtimeChecker checker;
+    rig.render(200);
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+    RecordProperty("PluginHeapCalls", int(checker.pluginHeapCalls()));
 }

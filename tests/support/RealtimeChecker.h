@@ -21,8 +21,11 @@ public:
     // Counts from now on.
     RealtimeChecker();
 
-    // Heap calls made inside real-time scopes since construction.
+    // Heap calls made inside real-time scopes since construction, not counting
+    // those a hosted plug-in's own code made (engine::PluginCodeScope).
     std::uint64_t violations() const;
+    // Heap calls made by hosted plug-ins' own processing: theirs to answer for.
+    std::uint64_t pluginHeapCalls() const;
     // "malloc 1, operator delete 1", or "none". Call outside a real-time scope.
     std::string report() const;
 
@@ -32,6 +35,7 @@ public:
 private:
     static constexpr int kKinds = 9;
     std::uint64_t start_[kKinds];
+    std::uint64_t pluginStart_ = 0;
 };
 
 } // namespace corvane::test
