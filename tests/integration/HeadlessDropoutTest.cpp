@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(HeadlessDropouts, ReportedCountEqualsTheXrunsTheServerAnnouncedWhileTheProgramPlayed) {
+TEST(HeadlessDropouts, ReportedCountMatchesTheXrunsTheServerAnnouncedWhileTheProgramPlayed) {
     JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
     ASSERT_TRUE(server.start()) << server.logPath();
     QTemporaryDir dir;
@@ -43,18 +43,24 @@ TEST(HeadlessDropouts, ReportedCountEqualsTheXrunsTheServerAnnouncedWhileTheProg
         ASSERT_TRUE(waitFor([&] { return witness.overrunsPending() == 0; }));
         ASSERT_TRUE(waitForPeriods(observer, 40));
     }
+    // Every xrun announced so far fell inside the run and long before its end:
+    // the program must have counted each of them.
+    const int surelyCounted = witness.whileConnected();
 
     ASSERT_TRUE(corvane.finish(10s)) << corvane.standardError().toStdString();
     EXPECT_EQ(corvane.exitCode(), 0) << corvane.standardError().toStdString();
-    // Wait for the disconnection notice, so the window is closed.
+    // The window closes with the disconnection notice.
     EXPECT_TRUE(waitFor([&] { return witness.disconnects() == 1; }, 5000ms));
-    const QJsonObject report = readReport(reportPath);
-    const int dropouts = report[QStringLiteral("dropouts")].toInt(-1);
+    const int announced = witness.whileConnected();
+    const int dropouts = readReport(reportPath)[QStringLiteral("dropouts")].toInt(-1);
     RecordProperty("dropouts", dropouts);
-    RecordProperty("xruns", witness.whileConnected());
+    RecordProperty("xruns", announced);
     EXPECT_EQ(witness.connects(), 1);
-    EXPECT_GE(witness.whileConnected(), 1) << "the overruns caused no xrun: the comparison proves nothing";
-    EXPECT_EQ(dropouts, witness.whileConnected()) << "all xruns, before, during and after: " << witness.total();
+    EXPECT_GE(surelyCounted, 1) << "the overruns caused no xrun: the comparison would prove nothing";
+    // The report is written a moment before the ports go, so an xrun in that
+    // moment reaches only the witness; on a quiet machine the two are equal.
+    EXPECT_GE(dropouts, surelyCounted) << "announced while connected: " << announced;
+    EXPECT_LE(dropouts, announced) << "announced before the last overrun: " << surelyCounted;
 }
 
 } // namespace
