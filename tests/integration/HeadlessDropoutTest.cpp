@@ -22,7 +22,7 @@ TEST(HeadlessDropouts, ReportedCountMatchesTheXrunsTheServerAnnouncedWhileThePro
     ASSERT_TRUE(dir.isValid());
     const QString reportPath = dir.filePath(QStringLiteral("report.json"));
 
-    // Counting starts before the program does and ends after it has exited.
+    // The witness listens before the program starts and until its ports are gone.
     XrunWitness witness("witness", "system:capture_1");
     ASSERT_TRUE(witness.ok());
     SignalClient observer("observer", {}, {});
