@@ -19,8 +19,11 @@ std::pair<Reading, Reading> measureLevels(const float* const* channels, int chan
         float peak = 0.0f;
         double sumSquares = 0.0;
         for (std::uint32_t i = 0; i < frames; ++i) {
-            peak = std::max(peak, std::abs(samples[i]));
-            sumSquares += double(samples[i]) * double(samples[i]);
+            // A NaN or infinity (a broken driver buffer, a misbehaving plug-in)
+            // would stick in the meter; it is measured as silence.
+            const float x = std::isfinite(samples[i]) ? samples[i] : 0.0f;
+            peak = std::max(peak, std::abs(x));
+            sumSquares += double(x) * double(x);
         }
         readings[c] = Reading{peak, float(std::sqrt(sumSquares / double(frames)))};
     }

@@ -10,7 +10,8 @@
 namespace corvane {
 
 // Peak (largest magnitude) and rms of the first two channels; a mono buffer
-// leaves the right reading zero, channels beyond the second are ignored.
+// leaves the right reading zero, channels beyond the second are ignored, and
+// non-finite samples count as silence.
 std::pair<LevelStore::Reading, LevelStore::Reading> measureLevels(const float* const* channels, int channelCount,
                                                                   std::uint32_t frames);
 

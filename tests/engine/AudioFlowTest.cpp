@@ -152,6 +152,11 @@ TEST(LevelMeter, MeasuresTheFirstTwoChannelsAndFallsOffByNineTenthsPerStep) {
     EXPECT_EQ(monoLeft.peak, 1.0f);
     EXPECT_EQ(monoRight, LevelStore::Reading{});
     EXPECT_EQ(measureLevels(stereo, 2, 0).first, LevelStore::Reading{});
+    const float broken[4] = {NAN, 0.5f, INFINITY, -0.5f};
+    const float* garbage[1] = {broken};
+    const auto measured = measureLevels(garbage, 1, 4).first; // non-finite samples count as silence
+    EXPECT_EQ(measured.peak, 0.5f);
+    EXPECT_NEAR(measured.rms, std::sqrt(0.5 / 4), 1e-7);
 
     LevelStore::Reading shown = decayedLevel({}, {1.0f, 0.5f});
     EXPECT_EQ(shown, (LevelStore::Reading{1.0f, 0.5f}));

@@ -69,6 +69,11 @@ JackServer::JackServer(Config config)
 
 JackServer::~JackServer() {
     stop();
+    // A killed jackd keeps its place in the machine-wide registry of eight
+    // servers until a server of the same name starts again: give it back, or a
+    // few failed tests would leave the machine unable to start any jackd.
+    if (killed_ && start())
+        stop();
     // The log only matters when something went wrong.
     if (!::testing::Test::HasFailure()) {
         std::error_code ec;
@@ -84,6 +89,7 @@ std::string JackServer::unusedName() { return nextName() + "-absent"; }
 
 bool JackServer::start() {
     stop();
+    killed_ = false;
     ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     pid_ = spawnLogged({"jackd", "-n", name_, "-d", "dummy", "-r", std::to_string(config_.rate), "-p",
                         std::to_string(config_.frames), "-C", std::to_string(config_.inputs), "-P",
@@ -140,6 +146,7 @@ void JackServer::reap(int signal) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        killed_ = killed_ || signal == SIGKILL || !gone;
         pid_ = -1;
     }
     removeLeftovers();

@@ -56,6 +56,7 @@ private:
     std::string name_;
     std::string logPath_;
     pid_t pid_ = -1;
+    bool killed_ = false; // the last stop was not clean (see the destructor)
     std::optional<std::string> previousDefault_;
 };
 
