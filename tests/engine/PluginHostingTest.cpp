@@ -83,6 +83,21 @@ TEST_P(HostedGain, MultipliesSampleExactlyAndBypassActsFromTheNextPeriod) {
     for (std::size_t i = 0; i < out.size(); ++i)
         ASSERT_EQ(out[i], in[i] * 2.5f) << "frame " << i;
 
+    // Two taps: the input meter reads the signal entering the effect, the
+    // output meter the signal leaving it.
+    if (frames == 512) {
+        std::tie(in, out) = rig.take(4, 0, 0); // one whole tap chunk more
+        LevelStore::Reading input, output;
+        ASSERT_TRUE(test::waitFor([&] {
+            rig.clock.advance(33ms);
+            test::drainEvents();
+            input.peak = std::max(input.peak, slot.inputLevel().peak);
+            output.peak = std::max(output.peak, slot.outputLevel().peak);
+            return input.peak > 0 && output.peak > 0;
+        }));
+        EXPECT_NEAR(output.peak, 2.5f * input.peak, 1e-5f);
+    }
+
     rig.manager->setBypass(slot, true);
     std::tie(in, out) = rig.take(2, 0, 0);
     EXPECT_EQ(out, in);
