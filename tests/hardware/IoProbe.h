@@ -1,9 +1,8 @@
 #pragma once
-// A duplex callback for hardware tests: copies each input channel to the output
-// channel with the same index (scaled), writes `fill` to the outputs it has no
-// input for, counts its calls, and can be told to take far longer than a period.
-// With `ramp` set it ignores its inputs and writes (n + 1) * (c + 1) to output c
-// at frame n, so every output sample says where it came from.
+// A duplex callback for hardware tests: output c carries gain * input c, or
+// silence where there is no such input; with `ramp` set it writes (n + 1) * (c + 1)
+// at frame n instead, so every output sample says where it came from. It can
+// also overrun its deadline on purpose.
 
 #include "platform/hardware/IoCallback.h"
 
@@ -17,22 +16,17 @@ namespace corvane::test {
 class IoProbe : public hw::IoCallback {
 public:
     float gain = 1.0f;
-    float fill = 0.0f;
     bool ramp = false;
     std::atomic<std::uint64_t> calls{0};
-    std::atomic<std::uint32_t> lastFrames{0};
-    std::atomic<std::uint32_t> lastInputs{0};
-    std::atomic<std::uint32_t> lastOutputs{0};
-    // Simulates a callback that overruns its deadline, to provoke a real overload.
+    std::atomic<std::uint32_t> lastFrames{0}, lastInputs{0}, lastOutputs{0};
     std::atomic<int> stallMilliseconds{0};
 
     void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
                  std::uint32_t outputCount, std::uint32_t frames) noexcept override {
         for (std::uint32_t c = 0; c < outputCount; ++c)
             for (std::uint32_t i = 0; i < frames; ++i)
-                outputs[c][i] = ramp              ? static_cast<float>((frame_ + i + 1) * (c + 1))
-                                : c < inputCount ? gain * inputs[c][i]
-                                                 : fill;
+                outputs[c][i] = ramp ? static_cast<float>((frame_ + i + 1) * (c + 1))
+                                     : c < inputCount ? gain * inputs[c][i] : 0.0f;
         frame_ += frames;
         lastFrames = frames;
         lastInputs = inputCount;
