@@ -1,7 +1,7 @@
 #pragma once
 // An effect processor for tests: doubles its first input channel into the first
-// output and writes the negated input to a second output, and records how the
-// engine used it. Touches only preallocated state while processing.
+// output and writes it negated to a second, and records how the engine used it.
+// Touches only preallocated state while processing.
 
 #include "platform/engine/EffectProcessor.h"
 #include "platform/engine/RealtimeScope.h"
@@ -20,49 +20,46 @@ struct TestEffectLog {
     std::atomic<int> calls{0};
     std::atomic<bool> allCallsRealtime{true};
     std::atomic<bool> denormalsFlushed{true};
-    std::atomic<float> lastHistory{0};
+    std::atomic<float> history{0}; // the last input sample, cleared by reset()
 };
 
 class TestEffect final : public engine::EffectProcessor {
 public:
     explicit TestEffect(TestEffectLog& log, bool refusePrepare = false) : log_(log), refuse_(refusePrepare) {}
 
-    bool prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
-                 std::string& error) override {
+    bool prepare(double rate, std::uint32_t maxFrames, int inputs, int outputs, std::string& error) override {
         if (refuse_) {
             error = "the test effect refuses";
             return false;
         }
-        log_.sampleRate = sampleRate;
+        log_.sampleRate = rate;
         log_.maxFrames = maxFrames;
-        log_.inputChannels = inputChannels;
-        log_.outputChannels = outputChannels;
+        log_.inputChannels = inputs;
+        log_.outputChannels = outputs;
         ++log_.prepares;
         return true;
     }
 
-    void process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept override {
+    void process(const float* const* in, float* const* out, std::uint32_t frames) noexcept override {
         ++log_.calls;
         if (!engine::inRealtimeScope())
             log_.allCallsRealtime = false;
-        // 1e-40 is below the smallest normal float: with flush-to-zero it becomes 0.
+        // 1e-40 is below the smallest normal float: flushed to zero it is 0.
         volatile float tiny = 1e-30f;
-        volatile float product = tiny * 1e-10f;
-        if (product != 0.0f)
+        if (tiny * 1e-10f != 0.0f)
             log_.denormalsFlushed = false;
         for (std::uint32_t f = 0; f < frames; ++f) {
-            outputs[0][f] = 2.0f * inputs[0][f];
+            out[0][f] = 2.0f * in[0][f];
             if (log_.outputChannels > 1)
-                outputs[1][f] = -inputs[0][f];
+                out[1][f] = -in[0][f];
         }
-        history_ = frames ? inputs[0][frames - 1] : history_;
-        log_.lastHistory = history_;
+        if (frames)
+            log_.history = in[0][frames - 1];
     }
 
     void reset() override {
         ++log_.resets;
-        history_ = 0;
-        log_.lastHistory = 0;
+        log_.history = 0;
     }
 
     double latencySeconds() const override { return 0.005; }
@@ -70,7 +67,6 @@ public:
 private:
     TestEffectLog& log_;
     bool refuse_;
-    float history_ = 0;
 };
 
 } // namespace corvane::test
