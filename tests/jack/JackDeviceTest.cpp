@@ -2,12 +2,9 @@
 #include "tests/jack/JackHardwareFixture.h"
 #include "tests/jack/JackProbeClient.h"
 
-#include <cstdlib>
-
 namespace corvane::test {
 namespace {
 
-using namespace std::chrono_literals;
 using hw::Address;
 using hw::Scope;
 using hw::Selector;
@@ -71,20 +68,6 @@ TEST_F(JackDevices, ClientWithPhysicalPortsComesAndGoesAsADevice) {
     }
     ASSERT_TRUE(waitFor([&] { return !deviceByUid(uid).has_value(); }));
     EXPECT_NE(systemDevice(), hw::kNoObject);
-}
-
-TEST_F(JackDevices, WithoutServerSettlesEmptyAndFindsOneThatStartsLater) {
-    server = std::make_unique<JackServer>();
-    ::setenv("JACK_DEFAULT_SERVER", server->name().c_str(), 1);
-    // The command line waits at most about a second for this.
-    ASSERT_NO_FATAL_FAILURE(startLayer(900ms));
-    EXPECT_FALSE(jack->isConnected());
-    EXPECT_TRUE(devices().empty());
-
-    auto listChanges = countCalls(hw::kSystemObject, Address{Selector::Devices});
-    ASSERT_TRUE(server->start());
-    ASSERT_TRUE(waitFor([this] { return systemDevice() != hw::kNoObject; }));
-    EXPECT_GE(listChanges->load(), 1);
 }
 
 } // namespace

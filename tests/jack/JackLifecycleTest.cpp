@@ -1,5 +1,7 @@
-// A server that dies or stops underneath us.
+// A server that comes late, dies or stops underneath us.
 #include "tests/jack/JackHardwareFixture.h"
+
+#include <cstdlib>
 
 namespace corvane::test {
 namespace {
@@ -38,9 +40,18 @@ TEST_F(JackLifecycle, KilledServerTakesTheDeviceEvenDuringIoAndARestartBringsItB
     EXPECT_TRUE(waitFor([&] { return callback.periods.load() > periodsBefore + 2; }));
 }
 
-TEST_F(JackLifecycle, CleanlyStoppedServerAlsoTakesItsDevices) {
-    ASSERT_NO_FATAL_FAILURE(startAll());
-    ASSERT_NE(systemDevice(), hw::kNoObject);
+TEST_F(JackLifecycle, ServerThatStartsLaterIsFoundAndOneThatStopsCleanlyTakesItsDevices) {
+    server = std::make_unique<JackServer>();
+    ::setenv("JACK_DEFAULT_SERVER", server->name().c_str(), 1);
+    // The command line waits at most about a second for this.
+    ASSERT_NO_FATAL_FAILURE(startLayer(std::chrono::milliseconds(900)));
+    EXPECT_FALSE(jack->isConnected());
+    EXPECT_TRUE(devices().empty());
+
+    auto listChanges = countCalls(hw::kSystemObject, Address{Selector::Devices});
+    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(waitFor([this] { return systemDevice() != hw::kNoObject; }));
+    EXPECT_GE(listChanges->load(), 1);
     server->stop();
     EXPECT_TRUE(waitFor([this] { return devices().empty() && !jack->isConnected(); }));
 }
