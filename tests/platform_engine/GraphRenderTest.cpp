@@ -106,26 +106,6 @@ TEST_P(GraphRender, WhatNothingFeedsIsSilent) {
     expectSilent(rig.period(in, frames), {});
 }
 
-TEST_P(GraphRender, AFreshMixerIsSilentUntilItsGainsAreWritten) {
-    auto mixer = std::make_shared<engine::MatrixMixerUnit>();
-    auto& e = *rig.engine;
-    e.attach(mixer);
-    ASSERT_TRUE(e.connect(e.inputNode(), 0, *mixer, 0, rig.format(8)));
-    ASSERT_TRUE(e.connect(*mixer, 0, e.outputNode(), 0, rig.format(8)));
-    start();
-    const Channels in = rig.inputs(frames, 0);
-    expectSilent(rig.period(in, frames), {});
-    // The crosspoint alone is not enough: the volumes and the master start at 0 too.
-    mixer->setParameter(ParameterScope::Global, engine::crosspointElement(5, 5), 1.0f);
-    mixer->setParameter(ParameterScope::Input, 5, 1.0f);
-    mixer->setParameter(ParameterScope::Output, 5, 1.0f);
-    expectSilent(rig.period(in, frames), {});
-    mixer->setParameter(ParameterScope::Global, engine::kMasterVolumeElement, 1.0f);
-    const Channels out = rig.period(in, frames);
-    EXPECT_EQ(out[5], in[5]);
-    expectSilent(out, {5});
-}
-
 TEST_P(GraphRender, AGainOrRouteWrittenWhileRunningActsFromTheNextPeriod) {
     auto combiner = makeCombiner({1}, 8, {{0, 5}}, rig.sampleRate);
     build({makeSplitter({2}, rig.sampleRate)}, combiner);
@@ -165,7 +145,6 @@ TEST_P(GraphRender, AnEffectInTheChainIsPreparedOnceForItsWidthsAndRunsRealtimeW
     EXPECT_EQ(log.maxFrames, frames);
     EXPECT_EQ(log.inputChannels, 1);
     EXPECT_EQ(log.outputChannels, 2);
-    EXPECT_EQ(effect->latencySeconds(), 0.005);
 
     for (int p = 0; p < 3; ++p) {
         const Channels in = rig.inputs(frames, p);

@@ -76,6 +76,18 @@ TEST(MatrixMixerUnit, GainIsCrosspointTimesBothVolumesTimesMasterWithChannelsCou
     EXPECT_EQ(render(*mixer)[1], std::vector<float>(kFrames, 0.0f));
 }
 
+TEST(MatrixMixerUnit, AFreshMixerIsSilentUntilCrosspointVolumesAndMasterAreAllWritten) {
+    auto mixer = twoByTwo();
+    const Channels silence(2, std::vector<float>(kFrames, 0.0f));
+    EXPECT_EQ(render(*mixer), silence);
+    mixer->setParameter(ParameterScope::Global, crosspointElement(1, 1), 1.0f);
+    mixer->setParameter(ParameterScope::Input, 1, 1.0f);
+    mixer->setParameter(ParameterScope::Output, 1, 1.0f);
+    EXPECT_EQ(render(*mixer), silence);
+    mixer->setParameter(ParameterScope::Global, engine::kMasterVolumeElement, 1.0f);
+    EXPECT_EQ(render(*mixer)[1][0], sampleAt(1, 0, 0));
+}
+
 TEST(MatrixMixerUnit, ElementsBeyondTheChannelsAreIgnoredAndGainsSurviveReconfiguration) {
     auto mixer = twoByTwo();
     mixer->setParameter(ParameterScope::Input, 4, 1.0f);
