@@ -19,7 +19,7 @@ namespace {
 using Mixer = std::shared_ptr<engine::MatrixMixerUnit>;
 
 class GraphRender : public ::testing::TestWithParam<std::tuple<double, std::uint32_t>> {
-protected:
+  protected:
     GraphRender() : rig(std::get<0>(GetParam()), std::get<1>(GetParam())), frames(std::get<1>(GetParam())) {}
 
     void TearDown() override {
@@ -40,7 +40,8 @@ protected:
         e.attach(combiner);
         ASSERT_TRUE(e.connect(e.inputNode(), 0, points, rig.format(8))) << e.lastError();
         for (std::size_t i = 0; i < splitters.size(); ++i)
-            ASSERT_TRUE(e.connect(*splitters[i], 0, *combiner, static_cast<int>(i), rig.format(1))) << e.lastError();
+            ASSERT_TRUE(e.connect(*splitters[i], 0, *combiner, static_cast<int>(i), rig.format(1)))
+                << e.lastError();
         ASSERT_TRUE(e.connect(*combiner, 0, e.outputNode(), 0, rig.format(8))) << e.lastError();
         start();
     }
@@ -72,9 +73,10 @@ TEST_P(GraphRender, StripsPassSampleExactInTheSamePeriodByTheChannelRuleAndSumOn
     // Bus widths 1, 2, 2, 1, 1: mono and stereo strips on their own widths,
     // mono into a stereo bus (both sides), stereo into a mono bus (half gain
     // each), and a mono strip sharing output 3 with the latter.
-    auto combiner = makeCombiner({1, 2, 2, 1, 1}, 8, {{0, 5}, {1, 0}, {2, 1}, {3, 6}, {4, 7}, {5, 3}, {6, 3}}, rate);
-    build({makeSplitter({2}, rate), makeSplitter({0, 1}, rate), makeSplitter({4}, rate), makeSplitter({6, 7}, rate),
-           makeSplitter({3}, rate)},
+    auto combiner =
+        makeCombiner({1, 2, 2, 1, 1}, 8, {{0, 5}, {1, 0}, {2, 1}, {3, 6}, {4, 7}, {5, 3}, {6, 3}}, rate);
+    build({makeSplitter({2}, rate), makeSplitter({0, 1}, rate), makeSplitter({4}, rate),
+           makeSplitter({6, 7}, rate), makeSplitter({3}, rate)},
           combiner);
     // Full periods, then a short one: a device may deliver fewer frames.
     for (int p = 0; p < 4; ++p) {
@@ -87,7 +89,8 @@ TEST_P(GraphRender, StripsPassSampleExactInTheSamePeriodByTheChannelRuleAndSumOn
         EXPECT_EQ(out[6], in[4]) << "period " << p;
         EXPECT_EQ(out[7], in[4]) << "period " << p;
         for (std::uint32_t f = 0; f < n; ++f)
-            ASSERT_EQ(out[3][f], (0.5f * in[6][f] + 0.5f * in[7][f]) + in[3][f]) << "period " << p << " frame " << f;
+            ASSERT_EQ(out[3][f], (0.5f * in[6][f] + 0.5f * in[7][f]) + in[3][f])
+                << "period " << p << " frame " << f;
         expectSilent(out, {0, 1, 3, 5, 6, 7});
     }
 }
@@ -161,7 +164,8 @@ TEST_P(GraphRender, AnEffectInTheChainIsPreparedOnceForItsWidthsAndRunsRealtimeW
 }
 
 INSTANTIATE_TEST_SUITE_P(RatesAndPeriods, GraphRender,
-                         ::testing::Combine(::testing::Values(44100.0, 96000.0), ::testing::Values(32u, 512u)),
+                         ::testing::Combine(::testing::Values(44100.0, 96000.0),
+                                            ::testing::Values(32u, 512u)),
                          [](const auto& param) {
                              return std::to_string(static_cast<int>(std::get<0>(param.param))) + "Hz_" +
                                     std::to_string(std::get<1>(param.param)) + "frames";

@@ -1,72 +1,98 @@
 #pragma once
 // A test device driven by hand: its I/O callback runs on an I/O thread of its
 // own, exactly when the test asks for a period, with the inputs the test gives,
-// and the outputs come back to the test. Properties are changed directly, with
-// the notifications a backend would send, to play a device changing underneath.
+// and the outputs come back to the test. Changes of the device come with the
+// notifications a backend would send.
 
-#include "platform/hardware/Backend.h"
+#include "tests/support/FakeBackend.h"
 
+#include <limits>
 #include <map>
 #include <mutex>
+#include <numeric>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace corvane::test {
 
 using Channels = std::vector<std::vector<float>>;
 
-class ManualBackend final : public hw::Backend {
-    template <typename F>
-    auto locked(F f) const {
-        std::lock_guard lock(mutex_);
-        return f();
-    }
-
-public:
+class ManualBackend final : public FakeBackend {
+  public:
     struct Device {
-        hw::ObjectId id = 0;
-        int inputs = 8;
-        int outputs = 8;
-        double sampleRate = 48000.0;
-        std::uint32_t periodFrames = 256;
+        std::uint32_t inputs, outputs;
+        double sampleRate;
+        std::uint32_t periodFrames;
     };
 
-    explicit ManualBackend(const std::vector<Device>& devices) {
-        for (const auto& d : devices)
-            devices_[d.id] = d;
+    // The devices get ids 0x100, 0x101, ... in order.
+    explicit ManualBackend(const std::vector<Device>& devices) : FakeBackend(0x100) {
+        for (const auto& d : devices) {
+            const auto id = addDevice("manual", "Manual", d.inputs, d.outputs);
+            setProperty(id, {hw::Selector::NominalSampleRate}, d.sampleRate);
+            setProperty(id, {hw::Selector::BufferFrameSize}, d.periodFrames);
+        }
     }
 
-    std::string name() const override { return "manual"; }
-    std::vector<hw::ObjectId> deviceIds() const override;
-    bool owns(hw::ObjectId object) const override { return locked([&] { return devices_.contains(object); }); }
-    std::optional<hw::PropertyValue> get(hw::ObjectId object, hw::Address address) const override;
-    bool set(hw::ObjectId, hw::Address, const hw::PropertyValue&) override { return false; }
-    bool has(hw::ObjectId object, hw::Address address) const override { return get(object, address).has_value(); }
-    bool startIo(hw::ObjectId device, hw::IoCallback& callback, std::string& error) override;
-    // A period runs under mutex_ (see runPeriod), so none is running once this returns.
-    void stopIo(hw::ObjectId device) override { locked([&] { return running_.erase(device); }); }
+    bool startIo(hw::ObjectId device, hw::IoCallback& callback, std::string& error) override {
+        std::lock_guard lock(ioMutex_);
+        error = !owns(device) ? "No such device." : std::exchange(refusal_, std::string());
+        if (error.empty()) running_[device] = &callback;
+        return error.empty();
+    }
+    // Periods run under ioMutex_ (see runPeriod), so none is running once this returns.
+    void stopIo(hw::ObjectId device) override {
+        std::lock_guard lock(ioMutex_);
+        running_.erase(device);
+    }
+    bool isRunning(hw::ObjectId device) const {
+        std::lock_guard lock(ioMutex_);
+        return running_.contains(device);
+    }
 
     // The next startIo() fails with `reason`.
     void refuseNextStart(std::string reason) { refusal_ = std::move(reason); }
-    // Each changes the device and notifies as a backend would.
-    void changeSampleRate(hw::ObjectId device, double rate);
-    void changeOutputChannels(hw::ObjectId device, int channels);
-    void remove(hw::ObjectId device);
-    void reportConfigurationChange(hw::ObjectId device) { notify(device, {hw::Selector::ConfigurationChange}); }
-    // Notifies a property change without changing anything.
-    void notifyOnly(hw::ObjectId object, hw::Address address) { notify(object, address); }
-    // Changes the period length without telling anyone.
-    void setPeriodFrames(hw::ObjectId device, std::uint32_t frames) {
-        locked([&] { return devices_.at(device).periodFrames = frames; });
+    void changeSampleRate(hw::ObjectId device, double rate) {
+        setProperty(device, {hw::Selector::NominalSampleRate}, rate);
+        announce(device, {hw::Selector::NominalSampleRate});
+    }
+    void changeOutputChannels(hw::ObjectId device, std::uint32_t channels) {
+        setProperty(device, {hw::Selector::StreamConfiguration, hw::Scope::Output},
+                    hw::StreamConfiguration{{channels}});
+        announce(device, {hw::Selector::StreamConfiguration, hw::Scope::Output});
+    }
+    void remove(hw::ObjectId device) {
+        removeDevice(device);
+        announceDeviceList();
     }
 
-    bool isRunning(hw::ObjectId device) const { return locked([&] { return running_.contains(device); }); }
     // Runs one period of `frames` frames on an I/O thread and returns the
     // device's outputs, which start as NaN so that an unwritten sample shows.
-    Channels runPeriod(hw::ObjectId device, const Channels& inputs, std::uint32_t frames);
+    Channels runPeriod(hw::ObjectId device, const Channels& inputs, std::uint32_t frames) {
+        const auto layout = get(device, {hw::Selector::StreamConfiguration, hw::Scope::Output});
+        const auto widths =
+            layout ? std::get<hw::StreamConfiguration>(*layout).bufferChannels : std::vector<std::uint32_t>{};
+        Channels outputs(std::accumulate(widths.begin(), widths.end(), 0u),
+                         std::vector<float>(frames, std::numeric_limits<float>::quiet_NaN()));
+        std::vector<const float*> in;
+        for (const auto& channel : inputs)
+            in.push_back(channel.data());
+        std::vector<float*> out;
+        for (auto& channel : outputs)
+            out.push_back(channel.data());
+        std::lock_guard lock(ioMutex_);
+        if (const auto running = running_.find(device); running != running_.end()) {
+            std::thread([&] {
+                running->second->process(in.data(), static_cast<std::uint32_t>(in.size()), out.data(),
+                                         static_cast<std::uint32_t>(out.size()), frames);
+            }).join();
+        }
+        return outputs;
+    }
 
-private:
-    mutable std::mutex mutex_;
-    std::map<hw::ObjectId, Device> devices_;
+  private:
+    mutable std::mutex ioMutex_;
     std::map<hw::ObjectId, hw::IoCallback*> running_;
     std::string refusal_;
 };

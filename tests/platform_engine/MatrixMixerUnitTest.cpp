@@ -1,7 +1,7 @@
 // The matrix mixer on its own: parameter addressing, gain arithmetic and its
 // bus and format rules, rendered directly without an engine.
-#include "platform/engine/EffectUnit.h"
 #include "platform/engine/MatrixMixerUnit.h"
+#include "platform/engine/EffectUnit.h"
 #include "tests/platform_engine/EngineRig.h"
 #include "tests/platform_engine/TestEffect.h"
 

@@ -1,5 +1,5 @@
-#include "platform/engine/RealtimeScope.h"
 #include "tests/support/RealtimeChecker.h"
+#include "platform/engine/RealtimeScope.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,9 @@ using corvane::test::RealtimeChecker;
 namespace {
 
 // Keeps the optimiser from removing an allocation it can see is unused.
-void escape(void* pointer) { asm volatile("" : : "g"(pointer) : "memory"); }
+void escape(void* pointer) {
+    asm volatile("" : : "g"(pointer) : "memory");
+}
 
 } // namespace
 
@@ -25,7 +27,9 @@ TEST(RealtimeChecker, CountsEachForbiddenCallInsideARealtimeScope) {
     struct Wide {
         alignas(128) float x[32];
     };
-    const std::pair<void (*)(), const char*> cases[] = { // the call, and its report in the normal build
+    // The call, and its report in the normal build.
+    // clang-format off
+    const std::pair<void (*)(), const char*> cases[] = {
         {[] { void* p = std::malloc(32); escape(p); std::free(p); }, "malloc 1, free 1"},
         {[] { void* p = std::calloc(4, 8); escape(p); std::free(p); }, "calloc 1, free 1"},
         {[] { void* p = std::malloc(8); escape(p); p = std::realloc(p, 4096); escape(p); std::free(p); },
@@ -39,6 +43,7 @@ TEST(RealtimeChecker, CountsEachForbiddenCallInsideARealtimeScope) {
         {[] { auto* p = new (std::nothrow) int; escape(p); delete p; }, "operator new 1, operator delete 1"},
         {[] { std::vector<int> v; v.push_back(1); escape(v.data()); }, "operator new 1, operator delete 1"},
     };
+    // clang-format on
     for (const auto& [call, reported] : cases) {
         RealtimeChecker checker;
         {

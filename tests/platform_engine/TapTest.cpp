@@ -8,39 +8,36 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <atomic>
 
 using namespace corvane;
 using namespace corvane::test;
 
 namespace {
 
-// What a tap block saw, gathered under a lock (the block runs on the tap thread).
+// What a tap block saw. Only the tap thread writes; the test reads the
+// samples after stop(), which returns once that thread has ended.
 struct Received {
-    std::mutex mutex;
+    std::atomic<std::size_t> chunks{0};
     std::vector<std::uint32_t> chunkSizes;
     Channels samples; // concatenated, per channel
     bool onRenderOrMainThread = false;
 
     engine::TapBlock block() {
         return [this](const float* const* channels, int count, std::uint32_t frames) {
-            std::lock_guard lock(mutex);
             chunkSizes.push_back(frames);
             onRenderOrMainThread |= engine::inRealtimeScope() || isMainThread();
             samples.resize(static_cast<std::size_t>(count));
             for (std::size_t c = 0; c < samples.size(); ++c)
                 samples[c].insert(samples[c].end(), channels[c], channels[c] + frames);
+            ++chunks;
         };
-    }
-    std::size_t chunks() {
-        std::lock_guard lock(mutex);
-        return chunkSizes.size();
     }
 };
 
 // Device inputs 3 and 4 -> splitter -> combiner -> device outputs 0 and 1, 32-frame periods.
 class Taps : public ::testing::Test {
-protected:
+  protected:
     Taps() {
         e.attach(splitter);
         e.attach(combiner);
@@ -68,7 +65,8 @@ protected:
     EngineRig rig{48000.0, 32};
     engine::Engine& e = *rig.engine;
     std::shared_ptr<engine::MatrixMixerUnit> splitter = makeSplitter({3, 4}, rig.sampleRate);
-    std::shared_ptr<engine::MatrixMixerUnit> combiner = makeCombiner({2}, 8, {{0, 0}, {1, 1}}, rig.sampleRate);
+    std::shared_ptr<engine::MatrixMixerUnit> combiner =
+        makeCombiner({2}, 8, {{0, 0}, {1, 1}}, rig.sampleRate);
 };
 
 } // namespace
@@ -78,10 +76,9 @@ TEST_F(Taps, DeliverExactlyTheRenderedSamplesInChunksOfTheRequestedSizeOffTheRen
     ASSERT_TRUE(e.installTap(*splitter, 0, 100, rig.format(2), received.block()));
     rig.start();
     run(0, 40); // 1280 frames: twelve whole chunks of 100, 80 frames left over
-    ASSERT_TRUE(waitFor([&] { return received.chunks() >= 12; }));
+    ASSERT_TRUE(waitFor([&] { return received.chunks >= 12; }));
     e.stop();
 
-    std::lock_guard lock(received.mutex);
     EXPECT_EQ(received.chunkSizes, std::vector<std::uint32_t>(12, 100));
     ASSERT_EQ(received.samples.size(), 2u);
     auto left = rendered(3, 0, 40);
@@ -103,7 +100,7 @@ TEST_F(Taps, AdaptTheBusToTheTapFormatByTheChannelRule) {
     ASSERT_TRUE(e.installTap(*splitter, 0, 64, rig.format(1), narrow.block()));
     rig.start();
     run(0, 2);
-    ASSERT_TRUE(waitFor([&] { return wide.chunks() == 1 && narrow.chunks() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return wide.chunks == 1 && narrow.chunks == 1; }));
     e.stop();
 
     EXPECT_EQ(wide.samples, Channels(2, rendered(6, 0, 2)));
@@ -120,15 +117,15 @@ TEST_F(Taps, CanBeAddedAndRemovedWhileRunningAndARemovedBlockIsNeverCalledAgain)
     EXPECT_FALSE(e.installTap(*splitter, 0, 32, rig.format(2), first.block())) << "one tap per bus";
     rig.start();
     run(0, 2);
-    ASSERT_TRUE(waitFor([&] { return first.chunks() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return first.chunks == 2; }));
 
     e.removeTap(*splitter, 0);
     ASSERT_TRUE(e.installTap(*combiner, 0, 32, rig.format(8), second.block()));
     run(2, 3);
-    ASSERT_TRUE(waitFor([&] { return second.chunks() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return second.chunks == 3; }));
     e.stop();
 
-    EXPECT_EQ(first.chunks(), 2u);
+    EXPECT_EQ(first.chunks.load(), 2u);
     EXPECT_EQ(second.samples[0], rendered(3, 2, 3));
     EXPECT_EQ(second.samples[1], rendered(4, 2, 3));
     EXPECT_EQ(second.samples[7], std::vector<float>(96, 0.0f));
@@ -143,7 +140,7 @@ TEST_F(Taps, AStopDropsAudioNotYetDelivered) {
     e.stop();
     rig.start();
     run(10, 2);
-    ASSERT_TRUE(waitFor([&] { return received.chunks() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return received.chunks == 1; }));
     e.stop();
     EXPECT_EQ(received.samples[0], rendered(3, 10, 2)) << "the chunk holds only audio of the new run";
 }

@@ -24,7 +24,7 @@ struct TestEffectLog {
 };
 
 class TestEffect final : public engine::EffectProcessor {
-public:
+  public:
     explicit TestEffect(TestEffectLog& log, bool refusePrepare = false) : log_(log), refuse_(refusePrepare) {}
 
     bool prepare(double rate, std::uint32_t maxFrames, int inputs, int outputs, std::string& error) override {
@@ -42,19 +42,15 @@ public:
 
     void process(const float* const* in, float* const* out, std::uint32_t frames) noexcept override {
         ++log_.calls;
-        if (!engine::inRealtimeScope())
-            log_.allCallsRealtime = false;
+        if (!engine::inRealtimeScope()) log_.allCallsRealtime = false;
         // 1e-40 is below the smallest normal float: flushed to zero it is 0.
         volatile float tiny = 1e-30f;
-        if (tiny * 1e-10f != 0.0f)
-            log_.denormalsFlushed = false;
+        if (tiny * 1e-10f != 0.0f) log_.denormalsFlushed = false;
         for (std::uint32_t f = 0; f < frames; ++f) {
             out[0][f] = 2.0f * in[0][f];
-            if (log_.outputChannels > 1)
-                out[1][f] = -in[0][f];
+            if (log_.outputChannels > 1) out[1][f] = -in[0][f];
         }
-        if (frames)
-            log_.history = in[0][frames - 1];
+        if (frames) log_.history = in[0][frames - 1];
     }
 
     void reset() override {
@@ -64,7 +60,7 @@ public:
 
     double latencySeconds() const override { return 0.005; }
 
-private:
+  private:
     TestEffectLog& log_;
     bool refuse_;
 };
