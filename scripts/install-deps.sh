@@ -9,7 +9,7 @@ packages=(
   liblilv-dev lv2-dev lilv-utils
   libjack-jackd2-dev jackd2
   libgtest-dev libgmock-dev libbenchmark-dev
-  mda-lv2
+  mda-lv2 swh-lv2
   xvfb xauth
 )
 

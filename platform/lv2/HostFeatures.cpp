@@ -27,10 +27,10 @@ char* duplicate(const std::string& s) { return strdup(s.c_str()); }
 
 } // namespace
 
-HostFeatures::HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std::uint32_t sequenceBytes,
-                           Worker& worker, std::string scratchDir)
+HostFeatures::HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std::uint32_t nominalBlockFrames,
+                           std::uint32_t sequenceBytes, Worker& worker, std::string scratchDir)
     : sampleRate_(static_cast<float>(sampleRate)), minBlock_(1), maxBlock_(static_cast<std::int32_t>(maxBlockFrames)),
-      sequenceSize_(static_cast<std::int32_t>(sequenceBytes)), scratchDir_(std::move(scratchDir)) {
+      nominalBlock_(static_cast<std::int32_t>(nominalBlockFrames)), sequenceSize_(static_cast<std::int32_t>(sequenceBytes)), scratchDir_(std::move(scratchDir)) {
     UridMap& urids = UridMap::instance();
     const LV2_URID atomInt = urids.map(LV2_ATOM__Int);
     const LV2_URID atomFloat = urids.map(LV2_ATOM__Float);
@@ -40,7 +40,7 @@ HostFeatures::HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std:
     option(LV2_PARAMETERS__sampleRate, atomFloat, &sampleRate_, sizeof sampleRate_);
     option(LV2_BUF_SIZE__minBlockLength, atomInt, &minBlock_, sizeof minBlock_);
     option(LV2_BUF_SIZE__maxBlockLength, atomInt, &maxBlock_, sizeof maxBlock_);
-    option(LV2_BUF_SIZE__nominalBlockLength, atomInt, &maxBlock_, sizeof maxBlock_);
+    option(LV2_BUF_SIZE__nominalBlockLength, atomInt, &nominalBlock_, sizeof nominalBlock_);
     option(LV2_BUF_SIZE__sequenceSize, atomInt, &sequenceSize_, sizeof sequenceSize_);
     options_.push_back({LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr});
 

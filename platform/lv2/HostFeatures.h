@@ -21,8 +21,8 @@ class HostFeatures {
 public:
     // `scratchDir` is where state:makePath puts files the plug-in creates; it is
     // made on first use. `sequenceBytes` is the capacity of every atom buffer.
-    HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std::uint32_t sequenceBytes, Worker& worker,
-                 std::string scratchDir);
+    HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std::uint32_t nominalBlockFrames,
+                 std::uint32_t sequenceBytes, Worker& worker, std::string scratchDir);
     HostFeatures(const HostFeatures&) = delete;
     HostFeatures& operator=(const HostFeatures&) = delete;
 
@@ -46,6 +46,7 @@ private:
     float sampleRate_;
     std::int32_t minBlock_;
     std::int32_t maxBlock_;
+    std::int32_t nominalBlock_;
     std::int32_t sequenceSize_;
     std::string scratchDir_;
     std::vector<LV2_Options_Option> options_;

@@ -31,6 +31,27 @@ namespace {
 // a port that asks for more through rsz:minimumSize gets that.
 constexpr std::uint32_t defaultAtomCapacity = 8192;
 
+// Bypass without an enable port fades this long between the plug-in's output
+// and the dry signal.
+constexpr double kBypassFadeSeconds = 0.005;
+// The dry path's delay line has at least this much room beyond the latency the
+// plug-in reported when it was prepared.
+constexpr double kDryLineHeadroomSeconds = 0.1;
+// No real plug-in delays by more; a larger report is a broken one.
+constexpr double kMaxLatencySeconds = 10.0;
+
+// Zeroes every sample that is not finite; true when there was one.
+CORVANE_REALTIME
+bool scrubNonFinite(float* samples, std::uint32_t frames) noexcept {
+    bool found = false;
+    for (std::uint32_t i = 0; i < frames; ++i)
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0f;
+            found = true;
+        }
+    return found;
+}
+
 std::string inQuotes(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
 std::string nodeString(const LilvNode* node) {
@@ -76,12 +97,11 @@ std::string libraryLoadError(const LilvPlugin* plugin) {
     return reason;
 }
 
-inline float finiteOrZero(float v) noexcept { return std::isfinite(v) ? v : 0.0f; }
-
 } // namespace
 
 std::unique_ptr<Lv2Effect> Lv2Effect::instantiate(const std::string& uri, double sampleRate,
-                                                  std::uint32_t maxBlockFrames, std::string& error) {
+                                                  std::uint32_t maxBlockFrames, std::uint32_t nominalBlockFrames,
+                                                  std::string& error) {
     if (sampleRate <= 0.0 || maxBlockFrames == 0) {
         error = "Cannot load a plug-in without a sample rate and a block size.";
         return nullptr;
@@ -100,12 +120,14 @@ std::unique_ptr<Lv2Effect> Lv2Effect::instantiate(const std::string& uri, double
     }
     std::unique_ptr<Lv2Effect> effect(new Lv2Effect);
     effect->world_ = world;
-    if (!effect->load(plugin, sampleRate, maxBlockFrames, error))
+    if (!effect->load(plugin, sampleRate, maxBlockFrames, std::clamp<std::uint32_t>(nominalBlockFrames, 1, maxBlockFrames),
+                      error))
         return nullptr;
     return effect;
 }
 
-bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames, std::string& error) {
+bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames,
+                     std::uint32_t nominalBlockFrames, std::string& error) {
     plugin_ = plugin;
     uri_ = nodeString(lilv_plugin_get_uri(plugin));
     if (!lilv_plugin_verify(plugin)) {
@@ -140,7 +162,8 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
     for (const Port& p : ports_)
         sequenceBytes = std::max(sequenceBytes, p.atomCapacity);
     worker_ = std::make_unique<Worker>();
-    features_ = std::make_unique<HostFeatures>(sampleRate, maxBlockFrames, sequenceBytes, *worker_, scratchDirectory());
+    features_ = std::make_unique<HostFeatures>(sampleRate, maxBlockFrames, nominalBlockFrames, sequenceBytes, *worker_,
+                                               scratchDirectory());
     instance_ = lilv_plugin_instantiate(plugin, sampleRate, features_->features());
     if (!instance_) {
         const std::string why = libraryLoadError(plugin);
@@ -150,6 +173,12 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
     }
     worker_->attach(lilv_instance_get_handle(instance_), static_cast<const LV2_Worker_Interface*>(
                                                              lilv_instance_get_extension_data(instance_, LV2_WORKER__interface)));
+    // Every port gets its buffer and the instance is activated at once, so that
+    // whatever happens next (a failed start elsewhere, a stop before it ever
+    // ran) it is deactivated and freed in the order plug-ins are written for.
+    allocatePortBuffers();
+    connectPorts();
+    activate();
     return true;
 }
 
@@ -238,36 +267,11 @@ Lv2Effect::~Lv2Effect() {
         QDir(QString::fromStdString(features_->scratchDir())).removeRecursively();
 }
 
-bool Lv2Effect::prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
-                        std::string& error) {
-    if (inputChannels < 1 || inputChannels > 2 || outputChannels < 1 || outputChannels > 2) {
-        error = "An effect takes one or two channels in and out.";
-        return false;
-    }
-    if (sampleRate != sampleRate_) {
-        error = "The plug-in " + inQuotes(name_) + " was loaded for " + std::to_string(sampleRate_) +
-                " Hz and cannot run at " + std::to_string(sampleRate) + " Hz.";
-        return false;
-    }
-    if (maxFrames == 0 || maxFrames > maxBlockFrames_) {
-        error = "The plug-in " + inQuotes(name_) + " was loaded for blocks of at most " +
-                std::to_string(maxBlockFrames_) + " frames.";
-        return false;
-    }
-    deactivate();
-    render_.prepared = false;
-    render_.stripIn = inputChannels;
-    render_.stripOut = outputChannels;
+void Lv2Effect::allocatePortBuffers() {
     const std::size_t count = ports_.size();
     render_.controls.assign(count, 0.0f);
     render_.audio.assign(count, {});
     render_.atoms.assign(count, {});
-    render_.pluginIn.clear();
-    render_.pluginOut.clear();
-    render_.controlInputs.clear();
-    render_.controlOutputs.clear();
-    render_.atomInputs.clear();
-    render_.atomOutputs.clear();
     UridMap& urids = UridMap::instance();
     render_.sequenceType = urids.map(LV2_ATOM__Sequence);
     render_.chunkType = urids.map(LV2_ATOM__Chunk);
@@ -295,17 +299,53 @@ bool Lv2Effect::prepare(double sampleRate, std::uint32_t maxFrames, int inputCha
         render_.pluginIn.push_back(render_.audio[i].data());
     for (std::uint32_t i : audioOut_)
         render_.pluginOut.push_back(render_.audio[i].data());
-    connectPorts();
-    activate();
-    render_.prepared = true;
+}
 
-    // One silent period: many plug-ins only report latency once they have run.
+bool Lv2Effect::prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
+                        std::string& error) {
+    if (inputChannels < 1 || inputChannels > 2 || outputChannels < 1 || outputChannels > 2) {
+        error = "An effect takes one or two channels in and out.";
+        return false;
+    }
+    if (sampleRate != sampleRate_) {
+        error = "The plug-in " + inQuotes(name_) + " was loaded for " + std::to_string(sampleRate_) +
+                " Hz and cannot run at " + std::to_string(sampleRate) + " Hz.";
+        return false;
+    }
+    if (maxFrames == 0 || maxFrames > maxBlockFrames_) {
+        error = "The plug-in " + inQuotes(name_) + " was loaded for blocks of at most " +
+                std::to_string(maxBlockFrames_) + " frames.";
+        return false;
+    }
+    render_.prepared = false;
+    render_.stripIn = inputChannels;
+    render_.stripOut = outputChannels;
+    render_.dry.assign(static_cast<std::size_t>(outputChannels), std::vector<float>(maxBlockFrames_, 0.0f));
+    render_.dryPointers.clear();
+    for (auto& block : render_.dry)
+        render_.dryPointers.push_back(block.data());
+    render_.fadeStep = 1.0f / std::max(1.0f, static_cast<float>(sampleRate_ * kBypassFadeSeconds));
+    // The dry path's delay line has room for the latency the plug-in reports
+    // after one silent period (many only report it once they have run) and for
+    // growth, since plug-ins change their latency with their settings.
+    auto sizeDryLine = [&](double latencyFrames) {
+        const double room = std::max(2.0 * latencyFrames, sampleRate_ * kDryLineHeadroomSeconds) + maxBlockFrames_;
+        std::uint32_t length = 1;
+        while (length < room)
+            length <<= 1;
+        render_.dryLine.assign(static_cast<std::size_t>(outputChannels), std::vector<float>(length, 0.0f));
+        render_.dryMask = length - 1;
+    };
+    sizeDryLine(0.0);
+    render_.prepared = true;
     std::vector<float> silence(maxFrames, 0.0f);
     std::vector<float> sink(maxFrames * 2, 0.0f);
     const float* in[2] = {silence.data(), silence.data()};
     float* out[2] = {sink.data(), sink.data() + maxFrames};
     process(in, out, maxFrames);
+    sizeDryLine(latencySeconds() * sampleRate_);
     reset();
+    nonFinitePeriods_.store(0);
     return true;
 }
 
@@ -343,19 +383,46 @@ void Lv2Effect::deactivate() {
     }
 }
 
-void Lv2Effect::reset() {
-    if (!render_.prepared)
-        return;
-    // LV2 defines activate() as the reset to a fresh audio history.
+void Lv2Effect::restart() {
+    // activate() is LV2's reset to a fresh audio history. It must not overlap
+    // the worker running work() on the same instance.
+    auto held = worker_->holdWork();
     deactivate();
     worker_->clear();
     activate();
 }
 
+void Lv2Effect::clearBypassPath() {
+    for (auto& line : render_.dryLine)
+        std::fill(line.begin(), line.end(), 0.0f);
+    render_.dryWrite = 0;
+    render_.wet = bypass_.load(std::memory_order_relaxed) && enablePort_ < 0 ? 0.0f : 1.0f;
+}
+
+void Lv2Effect::reset() {
+    if (!render_.prepared)
+        return;
+    restart();
+    clearBypassPath();
+    health_.store(Health::Running, std::memory_order_release);
+}
+
+bool Lv2Effect::resetIfFaulted() {
+    if (health_.load(std::memory_order_acquire) != Health::Faulted)
+        return false;
+    // The render thread leaves the instance alone while it is Faulted, so it
+    // can be restarted here while the graph runs; the dry path is the render
+    // thread's and stays as it is.
+    restart();
+    health_.store(Health::Running, std::memory_order_release);
+    return true;
+}
+
+CORVANE_REALTIME
 void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept {
     RenderScope scope;
     Render& r = render_;
-    if (!r.prepared || frames > maxBlockFrames_) {
+    if (!r.prepared || frames > maxBlockFrames_ || health_.load(std::memory_order_acquire) != Health::Running) {
         for (int c = 0; c < r.stripOut; ++c)
             std::fill(outputs[c], outputs[c] + std::min(frames, maxBlockFrames_), 0.0f);
         return;
@@ -365,46 +432,95 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
     const bool bypassed = bypass_.load(std::memory_order_relaxed);
     if (freeWheelPort_ >= 0)
         r.controls[static_cast<std::size_t>(freeWheelPort_)] = 0.0f;
+    if (enablePort_ >= 0)
+        r.controls[static_cast<std::size_t>(enablePort_)] = bypassed ? 0.0f : 1.0f;
 
-    if (bypassed && enablePort_ < 0) {
-        adaptChannels(inputs, r.stripIn, outputs, r.stripOut, frames);
-    } else {
-        if (enablePort_ >= 0)
-            r.controls[static_cast<std::size_t>(enablePort_)] = bypassed ? 0.0f : 1.0f;
-        adaptChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
-        for (std::uint32_t i : r.atomInputs) {
-            auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(r.atoms[i].data());
-            seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
-            seq->atom.type = r.sequenceType;
-            seq->body.unit = 0;
-            seq->body.pad = 0;
-        }
-        for (std::uint32_t i : r.atomOutputs) {
-            auto* atom = reinterpret_cast<LV2_Atom*>(r.atoms[i].data());
-            atom->size = ports_[i].atomCapacity - static_cast<std::uint32_t>(sizeof(LV2_Atom));
-            atom->type = r.chunkType;
-        }
-        {
-            engine::PluginCodeScope pluginCode;
-            lilv_instance_run(instance_, frames);
-        }
-        worker_->deliverResponses();
-        adaptChannels(r.pluginOut.data(), static_cast<int>(r.pluginOut.size()), outputs, r.stripOut, frames);
-        for (std::uint32_t i : r.controlOutputs)
-            values_[i].store(r.controls[i], std::memory_order_relaxed);
-        if (latencyPort_ >= 0)
-            latencyFrames_.store(finiteOrZero(r.controls[static_cast<std::size_t>(latencyPort_)]),
-                                 std::memory_order_relaxed);
+    adaptChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
+    for (std::uint32_t i : r.atomInputs) {
+        auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(r.atoms[i].data());
+        seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
+        seq->atom.type = r.sequenceType;
+        seq->body.unit = 0;
+        seq->body.pad = 0;
     }
-    // A plug-in that produces NaN or infinities must not poison the mix.
+    for (std::uint32_t i : r.atomOutputs) {
+        auto* atom = reinterpret_cast<LV2_Atom*>(r.atoms[i].data());
+        atom->size = ports_[i].atomCapacity - static_cast<std::uint32_t>(sizeof(LV2_Atom));
+        atom->type = r.chunkType;
+    }
+    {
+        engine::PluginCodeScope pluginCode;
+        lilv_instance_run(instance_, frames);
+    }
+    worker_->deliverResponses();
+    adaptChannels(r.pluginOut.data(), static_cast<int>(r.pluginOut.size()), outputs, r.stripOut, frames);
+    for (std::uint32_t i : r.controlOutputs)
+        values_[i].store(r.controls[i], std::memory_order_relaxed);
+    if (latencyPort_ >= 0)
+        latencyFrames_.store(r.controls[static_cast<std::size_t>(latencyPort_)], std::memory_order_relaxed);
+
+    // A plug-in that produces NaN or infinities must not poison the mix, and its
+    // state is most likely ruined: it rests until the main thread resets it.
+    bool poisoned = false;
     for (int c = 0; c < r.stripOut; ++c)
-        for (std::uint32_t f = 0; f < frames; ++f)
-            outputs[c][f] = finiteOrZero(outputs[c][f]);
+        poisoned |= scrubNonFinite(outputs[c], frames);
+    if (poisoned) {
+        nonFinitePeriods_.fetch_add(1, std::memory_order_relaxed);
+        health_.store(Health::Faulted, std::memory_order_release);
+    }
+    if (enablePort_ < 0)
+        mixDry(inputs, outputs, frames, bypassed);
+}
+
+CORVANE_REALTIME
+void Lv2Effect::mixDry(const float* const* inputs, float* const* outputs, std::uint32_t frames,
+                       bool bypassed) noexcept {
+    Render& r = render_;
+    const float target = bypassed ? 0.0f : 1.0f;
+    const std::uint32_t longest = r.dryMask + 1 - maxBlockFrames_; // the line holds at least this plus a block
+    const auto delay = static_cast<std::uint32_t>(
+        std::min(std::round(latencySeconds() * sampleRate_), static_cast<double>(longest)));
+    if (delay == 0 && r.wet == 1.0f && target == 1.0f)
+        return; // fully wet and nothing to keep in time: the common case costs nothing
+
+    // The dry signal of this period, delayed as much as the plug-in delays.
+    adaptChannels(inputs, r.stripIn, r.dryPointers.data(), r.stripOut, frames);
+    if (delay > 0) {
+        for (int c = 0; c < r.stripOut; ++c) {
+            float* line = r.dryLine[static_cast<std::size_t>(c)].data();
+            float* block = r.dryPointers[static_cast<std::size_t>(c)];
+            for (std::uint32_t i = 0; i < frames; ++i)
+                line[(r.dryWrite + i) & r.dryMask] = block[i];
+            for (std::uint32_t i = 0; i < frames; ++i)
+                block[i] = line[(r.dryWrite + i - delay) & r.dryMask];
+        }
+        r.dryWrite = (r.dryWrite + frames) & r.dryMask;
+    }
+    if (r.wet == target) {
+        if (target == 0.0f)
+            for (int c = 0; c < r.stripOut; ++c)
+                std::copy(r.dryPointers[static_cast<std::size_t>(c)], r.dryPointers[static_cast<std::size_t>(c)] + frames,
+                          outputs[c]);
+        return;
+    }
+    // A short linear cross-fade, so switching never clicks.
+    const float step = target > r.wet ? r.fadeStep : -r.fadeStep;
+    float wet = r.wet;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        wet = step > 0 ? std::min(wet + step, 1.0f) : std::max(wet + step, 0.0f);
+        for (int c = 0; c < r.stripOut; ++c) {
+            const float dry = r.dryPointers[static_cast<std::size_t>(c)][i];
+            outputs[c][i] = dry + wet * (outputs[c][i] - dry);
+        }
+    }
+    r.wet = wet;
 }
 
 double Lv2Effect::latencySeconds() const {
-    const float frames = latencyFrames_.load(std::memory_order_relaxed);
-    return frames > 0.0f && sampleRate_ > 0.0 ? frames / sampleRate_ : 0.0;
+    const double frames = latencyFrames_.load(std::memory_order_relaxed);
+    if (!(sampleRate_ > 0.0) || !std::isfinite(frames) || frames <= 0.0 || frames > kMaxLatencySeconds * sampleRate_)
+        return 0.0;
+    return frames / sampleRate_;
 }
 
 bool Lv2Effect::setParameter(std::uint32_t portIndex, float value) {

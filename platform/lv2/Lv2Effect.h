@@ -5,7 +5,12 @@
 // parameter metadata on the main thread while the graph is stopped; process()
 // on the render thread; setBypass(), setParameter(), parameter() and
 // latencySeconds() from any thread (atomics the render thread copies at the
-// top of each period, so a change takes effect from the next period).
+// top of each period, so a change takes effect from the next period);
+// resetIfFaulted() on the main thread while the graph runs.
+//
+// The instance lives as LV2 hosts keep it: instantiated and activated together,
+// run only while active, deactivated before it is freed, on every path. Some
+// plug-ins free in cleanup() what activate() made and crash otherwise.
 
 #include "platform/engine/EffectProcessor.h"
 #include "platform/lv2/Parameter.h"
@@ -30,8 +35,15 @@ public:
     // Loads the plug-in with this URI. On failure returns null and puts a reason
     // a person can read into `error` (not installed, unreadable description, a
     // required feature we lack, not an audio effect, the plug-in refused).
+    // `maxBlockFrames` is the longest block process() will ever be given;
+    // `nominalBlockFrames` the block length expected most of the time.
     static std::unique_ptr<Lv2Effect> instantiate(const std::string& uri, double sampleRate,
-                                                  std::uint32_t maxBlockFrames, std::string& error);
+                                                  std::uint32_t maxBlockFrames, std::uint32_t nominalBlockFrames,
+                                                  std::string& error);
+    static std::unique_ptr<Lv2Effect> instantiate(const std::string& uri, double sampleRate,
+                                                  std::uint32_t maxBlockFrames, std::string& error) {
+        return instantiate(uri, sampleRate, maxBlockFrames, maxBlockFrames, error);
+    }
     ~Lv2Effect() override;
     Lv2Effect(const Lv2Effect&) = delete;
     Lv2Effect& operator=(const Lv2Effect&) = delete;
@@ -43,16 +55,28 @@ public:
                  std::string& error) override;
     void process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept override;
     void reset() override;
+    // The reported latency; a value that is not finite, negative or beyond ten
+    // seconds is no latency a plug-in can have and counts as none.
     double latencySeconds() const override;
+    // What the latency port last said, in frames, unchecked (0 without one).
+    float reportedLatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
 
-    // Uses the plug-in's own enable port when it has one, else passes the
-    // strip's input round the plug-in.
+    // Uses the plug-in's own enable port when it has one. Without one the
+    // plug-in keeps running, so its history and latency stay current, while a
+    // short cross-fade moves to its input delayed by the plug-in's latency.
     void setBypass(bool bypassed) noexcept { bypass_.store(bypassed, std::memory_order_relaxed); }
     bool isBypassed() const noexcept { return bypass_.load(std::memory_order_relaxed); }
     bool hasEnablePort() const { return enablePort_ >= 0; }
 
+    // Periods whose output held NaN or infinity (zeroed before it left). After
+    // such a period the plug-in is not run again until resetIfFaulted().
+    std::uint64_t nonFinitePeriods() const { return nonFinitePeriods_.load(std::memory_order_relaxed); }
+    // Main thread, also while running: brings a plug-in that produced
+    // non-finite audio back to a fresh history. True when it did reset it.
+    bool resetIfFaulted();
+
     // Main thread, graph stopped. The full state (plug-in properties and every
-    // input control value) as Turtle text; nothing when the plug-in gives none.
+    // input control value) as Turtle text; nothing when it cannot be saved.
     std::optional<std::string> saveState();
     // Main thread, before start. False, with the plug-in left as it was, for
     // text that does not parse or that belongs to another plug-in.
@@ -78,12 +102,22 @@ private:
         std::uint32_t atomCapacity = 0;
     };
 
+    // The render thread does not touch the instance while it is Faulted: that
+    // is what lets the main thread reset it while the graph runs.
+    enum class Health : int { Running, Faulted };
+
     Lv2Effect() = default;
-    bool load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames, std::string& error);
+    bool load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames,
+              std::uint32_t nominalBlockFrames, std::string& error);
     void describePorts(const LilvPlugin* plugin);
+    void allocatePortBuffers();
     void connectPorts();
     void activate();
     void deactivate();
+    void restart(); // deactivate and activate again, with the worker held off
+    void clearBypassPath();
+    // Render thread: the host's bypass for plug-ins without an enable port.
+    void mixDry(const float* const* inputs, float* const* outputs, std::uint32_t frames, bool bypassed) noexcept;
     int findPort(const char* symbol) const;
 
     static const void* stateValue(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type);
@@ -113,6 +147,8 @@ private:
     std::unique_ptr<std::atomic<float>[]> values_;
     std::atomic<bool> bypass_{false};
     std::atomic<float> latencyFrames_{0.0f};
+    std::atomic<Health> health_{Health::Running};
+    std::atomic<std::uint64_t> nonFinitePeriods_{0};
 
     // What the render thread touches, all allocated by prepare().
     struct Render {
@@ -130,6 +166,16 @@ private:
         std::vector<std::uint32_t> atomOutputs;
         std::uint32_t sequenceType = 0;
         std::uint32_t chunkType = 0;
+
+        // The dry path of the host's bypass: the strip's input adapted to its
+        // output width, through a delay line as long as the plug-in's latency.
+        std::vector<std::vector<float>> dryLine; // one per strip output channel
+        std::uint32_t dryMask = 0;
+        std::uint32_t dryWrite = 0;
+        std::vector<std::vector<float>> dry;     // one block per strip output channel
+        std::vector<float*> dryPointers;
+        float wet = 1.0f;      // 1: the plug-in's output, 0: the dry path
+        float fadeStep = 1.0f; // per frame
     } render_;
     std::vector<std::uint32_t> audioIn_;  // port indices in port order
     std::vector<std::uint32_t> audioOut_;

@@ -79,6 +79,11 @@ void Worker::deliverResponses() noexcept {
         iface_->end_run(handle_);
 }
 
-void Worker::clear() noexcept { responses_.clear(); }
+void Worker::clear() noexcept {
+    // Requests are the worker thread's to read; with work held off it takes
+    // whatever is left and finds the plug-in restarted, which work() must cope
+    // with anyway. Responses for the old history must not reach the new one.
+    responses_.clear();
+}
 
 } // namespace corvane::lv2

@@ -35,8 +35,12 @@ public:
     // Render thread, after run(): hands finished work back to the plug-in.
     void deliverResponses() noexcept;
 
-    // Main thread, while stopped: forgets queued requests and responses.
+    // Main thread, while the plug-in is not run: forgets queued requests and responses.
     void clear() noexcept;
+
+    // Main thread: while the returned lock is held, no work() runs, so the
+    // instance may be deactivated and activated again.
+    std::unique_lock<std::mutex> holdWork() { return std::unique_lock(workMutex_); }
 
 private:
     LV2_Worker_Status schedule(std::uint32_t size, const void* data) noexcept;

@@ -84,7 +84,7 @@ TEST(Lv2EffectWidths, MonoPluginOnAStereoStripMixesDownThenFeedsBothOutputs) {
     }
 }
 
-TEST(Lv2EffectBypass, HostBypassPassesTheAdaptedInputFromTheNextBlock) {
+TEST(Lv2EffectBypass, HostBypassFadesToTheAdaptedInputAndBackWhileThePluginKeepsRunning) {
     auto effect = loadEffect(gainUri);
     ASSERT_TRUE(effect);
     EXPECT_FALSE(effect->hasEnablePort());
@@ -93,18 +93,60 @@ TEST(Lv2EffectBypass, HostBypassPassesTheAdaptedInputFromTheNextBlock) {
     effect->setParameter(portOf(*effect, "gain"), 3.0f);
     const std::vector<float> a = ramp(128);
     const std::vector<float> b = ramp(128, 0.1f, 0.002f);
+    auto dry = [&](std::size_t i) { return 0.5f * (a[i] + b[i]); };
+    EXPECT_FLOAT_EQ(runBlock(*effect, {a, b}, 1)[0][5], 3.0f * dry(5));
 
-    auto processed = runBlock(*effect, {a, b}, 1);
-    EXPECT_FLOAT_EQ(processed[0][5], 0.5f * (a[5] + b[5]) * 3.0f);
-
+    // Where each frame sits between the plug-in's output (1) and the dry input
+    // (0): never a jump, the whole way in 5 ms (240 frames at 48 kHz).
+    auto wetness = [&](const std::vector<float>& out, std::size_t i) { return (out[i] - dry(i)) / (2.0f * dry(i)); };
+    const float processedBefore = effect->parameter(portOf(*effect, "processed"));
     effect->setBypass(true);
-    auto bypassed = runBlock(*effect, {a, b}, 1);
-    for (std::size_t i = 0; i < a.size(); ++i)
-        ASSERT_FLOAT_EQ(bypassed[0][i], 0.5f * (a[i] + b[i])) << i;
+    std::vector<float> trace;
+    for (int block = 0; block < 3; ++block) {
+        const auto out = runBlock(*effect, {a, b}, 1)[0];
+        for (std::size_t i = 0; i < out.size(); ++i)
+            trace.push_back(wetness(out, i));
+    }
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        ASSERT_NEAR(trace[i], std::max(0.0f, 1.0f - float(i + 1) / 240.0f), 1e-3f) << "frame " << i;
+        if (i >= 240) {
+            ASSERT_EQ(trace[i], 0.0f) << "frame " << i;
+        }
+    }
+    EXPECT_GT(effect->parameter(portOf(*effect, "processed")), processedBefore + 300) << "it ran while bypassed";
 
     effect->setBypass(false);
-    auto again = runBlock(*effect, {a, b}, 1);
-    EXPECT_FLOAT_EQ(again[0][5], 0.5f * (a[5] + b[5]) * 3.0f);
+    auto back = runBlock(*effect, {a, b}, 1)[0];
+    EXPECT_NEAR(wetness(back, 0), 1.0f / 240.0f, 1e-3f);
+    for (int block = 0; block < 2; ++block)
+        back = runBlock(*effect, {a, b}, 1)[0];
+    EXPECT_FLOAT_EQ(back[5], 3.0f * dry(5));
+}
+
+TEST(Lv2EffectBypass, TheDryPathIsDelayedLikeThePluginSoNothingJumpsInTimeOrPlaysStale) {
+    auto effect = loadEffect("urn:corvane:test:delay", 48000, 256);
+    ASSERT_TRUE(effect);
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    const double latency = 64.0 / 48000.0;
+    // For a pure delay the plug-in's output and the delayed dry path are the
+    // same signal, so every frame across a switch is the input 64 frames late,
+    // and after the switch back there is nothing left over from before it.
+    std::vector<float> heard;
+    std::vector<float> played;
+    for (int block = 0; block < 8; ++block) {
+        if (block == 2)
+            effect->setBypass(true);
+        if (block == 5)
+            effect->setBypass(false);
+        const auto in = ramp(256, 0.01f * float(block + 1));
+        played.insert(played.end(), in.begin(), in.end());
+        const auto out = runBlock(*effect, {in}, 1)[0];
+        heard.insert(heard.end(), out.begin(), out.end());
+        EXPECT_DOUBLE_EQ(effect->latencySeconds(), latency) << "block " << block << ": a bypassed effect keeps it";
+    }
+    for (std::size_t i = 64; i < heard.size(); ++i)
+        ASSERT_FLOAT_EQ(heard[i], played[i - 64]) << "frame " << i;
 }
 
 TEST(Lv2EffectBypass, PluginWithAnEnablePortIsSwitchedThroughIt) {
@@ -157,16 +199,43 @@ TEST(Lv2EffectLatency, ReportedBeforeStartAndMatchesTheDelayHeard) {
     EXPECT_FALSE(latencyParam->isInput);
 }
 
-TEST(Lv2EffectSanitising, NaNAndInfinityFromThePluginBecomeSilence) {
+TEST(Lv2EffectSanitising, NonFiniteOutputIsSilencedCountedAndRestsThePluginUntilItIsReset) {
     auto effect = loadEffect(gainUri);
     ASSERT_TRUE(effect);
     std::string error;
     ASSERT_TRUE(effect->prepare(48000, 64, 1, 2, error)) << error;
+    EXPECT_FALSE(effect->resetIfFaulted());
     effect->setParameter(portOf(*effect, "poison"), 1.0f);
-    auto out = runBlock(*effect, {ramp(64)}, 2);
-    for (const auto& ch : out)
-        for (float v : ch)
-            ASSERT_EQ(v, 0.0f);
+    for (int block = 0; block < 3; ++block)
+        for (const auto& ch : runBlock(*effect, {ramp(64)}, 2))
+            for (float v : ch)
+                ASSERT_EQ(v, 0.0f);
+    EXPECT_EQ(effect->nonFinitePeriods(), 1u) << "not run again after the first";
+    const float processed = effect->parameter(portOf(*effect, "processed"));
+
+    effect->setParameter(portOf(*effect, "poison"), 0.0f);
+    EXPECT_TRUE(effect->resetIfFaulted());
+    EXPECT_FALSE(effect->resetIfFaulted());
+    const auto in = ramp(64);
+    EXPECT_EQ(runBlock(*effect, {in}, 2)[1][7], in[7]);
+    EXPECT_GT(effect->parameter(portOf(*effect, "processed")), processed);
+}
+
+TEST(Lv2EffectLatency, AReportThatCannotBeTrueCountsAsNone) {
+    auto effect = loadEffect("urn:corvane:test:delay", 48000, 64);
+    ASSERT_TRUE(effect);
+    std::string error;
+    ASSERT_TRUE(effect->prepare(48000, 64, 1, 1, error)) << error;
+    const auto claim = portOf(*effect, "claim");
+    for (const float frames : {1e30f, -5.0f, 480001.0f}) {
+        effect->setParameter(claim, frames);
+        runBlock(*effect, {ramp(64)}, 1);
+        EXPECT_EQ(effect->reportedLatencyFrames(), frames);
+        EXPECT_EQ(effect->latencySeconds(), 0.0) << frames;
+    }
+    effect->setParameter(claim, 480000.0f);
+    runBlock(*effect, {ramp(64)}, 1);
+    EXPECT_DOUBLE_EQ(effect->latencySeconds(), 10.0) << "ten seconds is long but possible";
 }
 
 TEST(Lv2EffectRealPlugin, MdaDelayEchoesAnImpulseLaterForALongerDelay) {

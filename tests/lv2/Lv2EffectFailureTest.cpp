@@ -51,3 +51,29 @@ TEST(Lv2EffectFailure, PrepareRefusesWhatThePluginWasNotPromised) {
     auto out = runBlock(*effect, {std::vector<float>(16, 0.5f)}, 1);
     EXPECT_EQ(out[0][15], 0.5f);
 }
+
+TEST(Lv2EffectLifecycle, InstancesAreActivatedBeforeTheyRunAndDeactivatedBeforeTheyAreFreedOnEveryPath) {
+    useFixturePlugins();
+    // The strict fixture aborts the process on any other order. The Debian IIR
+    // filters crash in cleanup() when they were never activated.
+    const std::string uris[] = {"urn:corvane:test:strict",
+                                "http://plugin.org.uk/swh-plugins/lowpass_iir",
+                                "http://plugin.org.uk/swh-plugins/highpass_iir",
+                                "http://plugin.org.uk/swh-plugins/bandpass_iir",
+                                "http://plugin.org.uk/swh-plugins/bandpass_a_iir",
+                                "http://plugin.org.uk/swh-plugins/buttlow_iir",
+                                "http://plugin.org.uk/swh-plugins/butthigh_iir",
+                                "http://plugin.org.uk/swh-plugins/bwxover_iir"};
+    for (const auto& uri : uris) {
+        SCOPED_TRACE(uri);
+        std::string error;
+        EXPECT_TRUE(lv2::Lv2Effect::instantiate(uri, 48000, 256, error)) << error; // dropped unprepared
+        auto effect = lv2::Lv2Effect::instantiate(uri, 48000, 256, error);
+        ASSERT_TRUE(effect) << error;
+        ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+        runBlock(*effect, {ramp(256)}, 1);
+        effect->reset();
+        ASSERT_TRUE(effect->prepare(48000, 128, 2, 2, error)) << error; // prepared again for other widths
+        runBlock(*effect, {ramp(128), ramp(128)}, 2);
+    }
+}
