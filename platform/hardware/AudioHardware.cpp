@@ -1,5 +1,7 @@
 #include "platform/hardware/AudioHardware.h"
 
+#include <algorithm>
+
 namespace corvane::hw {
 
 
@@ -51,27 +53,39 @@ bool AudioHardware::has(ObjectId object, Address address) const {
 AudioHardware::ListenerId AudioHardware::addListener(ObjectId object, Address address, Listener listener) {
     const ListenerId id = nextListenerId_++;
     std::lock_guard lock(listenersMutex_);
+    auto registration = std::make_shared<Registration>();
+    registration->listener = std::move(listener);
     listeners_[{object, std::uint32_t(address.selector), std::uint32_t(address.scope), address.element}]
-        .emplace_back(id, std::make_shared<Listener>(std::move(listener)));
+        .emplace_back(id, std::move(registration));
     return id;
 }
 
 bool AudioHardware::removeListener(ObjectId object, Address address, ListenerId id) {
-    std::lock_guard lock(listenersMutex_);
-    auto it = listeners_.find({object, std::uint32_t(address.selector), std::uint32_t(address.scope), address.element});
-    if (it == listeners_.end())
-        return false;
-    auto& list = it->second;
-    const auto before = list.size();
-    std::erase_if(list, [id](const auto& entry) { return entry.first == id; });
-    const bool removed = list.size() != before;
-    if (list.empty())
-        listeners_.erase(it);
-    return removed;
+    std::shared_ptr<Registration> removed;
+    {
+        std::lock_guard lock(listenersMutex_);
+        auto it =
+            listeners_.find({object, std::uint32_t(address.selector), std::uint32_t(address.scope), address.element});
+        if (it == listeners_.end())
+            return false;
+        auto& list = it->second;
+        auto entry = std::find_if(list.begin(), list.end(), [id](const auto& e) { return e.first == id; });
+        if (entry == list.end())
+            return false;
+        removed = std::move(entry->second);
+        list.erase(entry);
+        if (list.empty())
+            listeners_.erase(it);
+    }
+    // A dispatch may have picked it up just before: wait for that call, and
+    // make sure a later one finds it removed.
+    std::lock_guard calling(removed->calling);
+    removed->removed = true;
+    return true;
 }
 
 void AudioHardware::dispatch(ObjectId object, Address address) {
-    std::vector<std::shared_ptr<Listener>> targets;
+    std::vector<std::shared_ptr<Registration>> targets;
     {
         std::lock_guard lock(listenersMutex_);
         // A listener on the global scope hears a change in any scope of that selector.
@@ -84,8 +98,11 @@ void AudioHardware::dispatch(ObjectId object, Address address) {
                 break;
         }
     }
-    for (auto& listener : targets)
-        (*listener)();
+    for (auto& target : targets) {
+        std::lock_guard calling(target->calling);
+        if (!target->removed)
+            target->listener();
+    }
 }
 
 bool AudioHardware::startIo(ObjectId device, IoCallback& callback, std::string& error) {
@@ -97,9 +114,9 @@ bool AudioHardware::startIo(ObjectId device, IoCallback& callback, std::string& 
     return backend->startIo(device, callback, error);
 }
 
-void AudioHardware::stopIo(ObjectId device) {
-    if (auto* backend = owner(device))
-        backend->stopIo(device);
+bool AudioHardware::stopIo(ObjectId device, std::chrono::milliseconds patience) {
+    auto* backend = owner(device);
+    return !backend || backend->stopIo(device, patience);
 }
 
 } // namespace corvane::hw

@@ -50,10 +50,13 @@ public:
     // Registers `listener` for changes of `address` on `object`. Returns its id,
     // which removeListener() takes together with the same object and address.
     ListenerId addListener(ObjectId object, Address address, Listener listener);
+    // Once it returns, the listener is not running and never runs again (a call
+    // in progress on another thread is waited for; it only hands events on).
     bool removeListener(ObjectId object, Address address, ListenerId id);
 
     bool startIo(ObjectId device, IoCallback& callback, std::string& error);
-    void stopIo(ObjectId device);
+    // See Backend::stopIo.
+    bool stopIo(ObjectId device, std::chrono::milliseconds patience = std::chrono::seconds(2));
 
     // The first backend of type B, for tests and the command line.
     template <class B>
@@ -69,9 +72,14 @@ private:
     void dispatch(ObjectId object, Address address);
 
     std::vector<std::unique_ptr<Backend>> backends_;
+    struct Registration {
+        Listener listener;
+        std::recursive_mutex calling; // held while it runs; recursive, so it may remove itself
+        bool removed = false;
+    };
     using Key = std::tuple<ObjectId, std::uint32_t, std::uint32_t, std::uint32_t>;
     mutable std::mutex listenersMutex_;
-    std::map<Key, std::vector<std::pair<ListenerId, std::shared_ptr<Listener>>>> listeners_;
+    std::map<Key, std::vector<std::pair<ListenerId, std::shared_ptr<Registration>>>> listeners_;
     std::atomic<ListenerId> nextListenerId_{1};
 };
 

@@ -10,6 +10,7 @@
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/Properties.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,9 +43,12 @@ public:
     // backend's real-time thread until stopIo(). One callback per device. On
     // failure returns false and a readable reason in `error`.
     virtual bool startIo(ObjectId device, IoCallback& callback, std::string& error) = 0;
-    // Stops I/O; when it returns the callback is no longer running and will not
-    // be called again. Safe to call when not started.
-    virtual void stopIo(ObjectId device) = 0;
+    // Stops I/O; when it returns true the callback is no longer running and
+    // will not be called again. Safe to call when not started. False when the
+    // callback did not return within `patience` (it hangs): the backend then
+    // leaves that thread and everything it touches behind, never freed, and the
+    // caller must do the same with the callback.
+    virtual bool stopIo(ObjectId device, std::chrono::milliseconds patience) = 0;
 
     // The backend reports property changes through this (set once by AudioHardware
     // before any other call): device-list changes as (kSystemObject, Devices),

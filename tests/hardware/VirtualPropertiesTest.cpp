@@ -2,6 +2,8 @@
 // and devices that come, change and go.
 #include "tests/hardware/VirtualRig.h"
 
+#include <thread>
+
 using namespace corvane::hw;
 using namespace corvane::test;
 
@@ -147,4 +149,25 @@ TEST_F(VirtualProperties, DevicesComeAndGoWithFreshIdsAndListeners) {
     virt->failDeviceList(false);
     EXPECT_EQ(devices().size(), 2u);
     EXPECT_EQ(listChanged, 6);
+}
+
+TEST_F(VirtualProperties, ARemovedListenerNeverRunsAgainNotEvenForADispatchUnderWay) {
+    // A dispatch on another thread has picked up both listeners and is held in
+    // the first while the second is removed.
+    std::atomic<bool> inFirst{false};
+    std::atomic<bool> letGo{false};
+    std::atomic<int> secondCalls{0};
+    hardware->addListener(device, kRate, [&] {
+        inFirst = true;
+        while (!letGo)
+            std::this_thread::yield();
+    });
+    const auto second = hardware->addListener(device, kRate, [&] { ++secondCalls; });
+    std::thread dispatcher([&] { hardware->set(device, kRate, 44100.0); });
+    while (!inFirst)
+        std::this_thread::yield();
+    EXPECT_TRUE(hardware->removeListener(device, kRate, second));
+    letGo = true;
+    dispatcher.join();
+    EXPECT_EQ(secondCalls, 0);
 }

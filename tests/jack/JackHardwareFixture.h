@@ -32,18 +32,23 @@ public:
                  std::uint32_t outputCount, std::uint32_t frames) noexcept override {
         if (stall.exchange(false))
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        while (hang.load()) {
+            hanging.store(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         for (std::uint32_t i = 0; i < inputCount && i < heard.size(); ++i)
             heard[i].store(inputs[i][0]);
         for (std::uint32_t o = 0; o < outputCount; ++o)
             std::fill(outputs[o], outputs[o] + frames, valueFor(o + 1));
-        if (frames > largestFrames.load())
-            largestFrames.store(frames);
+        lastFrames.store(frames);
         periods.fetch_add(1);
     }
 
     std::atomic<bool> stall{false};
+    std::atomic<bool> hang{false};    // stays in the callback until cleared
+    std::atomic<bool> hanging{false}; // it got there
     std::atomic<std::uint64_t> periods{0};
-    std::atomic<std::uint32_t> largestFrames{0};
+    std::atomic<std::uint32_t> lastFrames{0};
     std::array<std::atomic<float>, 8> heard{};
 };
 

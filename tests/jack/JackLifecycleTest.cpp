@@ -56,5 +56,24 @@ TEST_F(JackLifecycle, ServerThatStartsLaterIsFoundAndOneThatStopsCleanlyTakesIts
     EXPECT_TRUE(waitFor([this] { return devices().empty() && !jack->isConnected(); }));
 }
 
+TEST_F(JackLifecycle, ACallbackOrAServerThatHangsIsLeftBehindInBoundedTime) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    std::string error;
+    ASSERT_TRUE(hardware->startIo(systemDevice(), callback, error)) << error;
+    callback.hang = true;
+    ASSERT_TRUE(waitFor([&] { return callback.hanging.load(); }));
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(hardware->stopIo(systemDevice(), std::chrono::milliseconds(200)));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+    callback.hang = false;
+
+    // Closing a client of a server that no longer answers is not waited for.
+    server->freeze(true);
+    const auto closing = std::chrono::steady_clock::now();
+    hardware.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
+    server->freeze(false);
+}
+
 } // namespace
 } // namespace corvane::test

@@ -42,9 +42,10 @@ class ManualBackend final : public FakeBackend {
         return error.empty();
     }
     // Periods run under ioMutex_ (see runPeriod), so none is running once this returns.
-    void stopIo(hw::ObjectId device) override {
+    bool stopIo(hw::ObjectId device, std::chrono::milliseconds) override {
         std::lock_guard lock(ioMutex_);
         running_.erase(device);
+        return true;
     }
     bool isRunning(hw::ObjectId device) const {
         std::lock_guard lock(ioMutex_);

@@ -45,7 +45,7 @@ public:
         error = "The test device has no I/O.";
         return false;
     }
-    void stopIo(hw::ObjectId) override {}
+    bool stopIo(hw::ObjectId, std::chrono::milliseconds) override { return true; }
 
     // Writes that succeed: by default every property that exists may be written.
     void refuseWrites(hw::ObjectId object, hw::Selector selector, bool refuse);

@@ -132,10 +132,16 @@ bool JackServer::waitUntilReady() {
 
 void JackServer::stop() { reap(SIGTERM); }
 
+void JackServer::freeze(bool frozen) {
+    if (pid_ > 0)
+        ::kill(pid_, frozen ? SIGSTOP : SIGCONT);
+}
+
 void JackServer::kill() { reap(SIGKILL); }
 
 void JackServer::reap(int signal) {
     if (pid_ > 0) {
+        ::kill(pid_, SIGCONT); // a frozen server cannot act on the signal
         ::kill(pid_, signal);
         // jackd sometimes sits out SIGTERM while clients hang on; the grace is short.
         const auto deadline = std::chrono::steady_clock::now() + 2s;

@@ -38,6 +38,8 @@ public:
     void stop();
     // SIGKILL at once, as if it crashed; then the same clean-up as stop().
     void kill();
+    // SIGSTOP / SIGCONT: a server that hangs, and one that comes back.
+    void freeze(bool frozen);
 
     bool running() const { return pid_ > 0; }
     const std::string& name() const { return name_; }

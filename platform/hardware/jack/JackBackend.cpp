@@ -1,6 +1,7 @@
 #include "platform/hardware/jack/JackBackend.h"
 
 #include "platform/hardware/jack/JackConnector.h"
+#include "platform/system/KeepForever.h"
 #include "platform/system/MainThread.h"
 
 #include <QLoggingCategory>
@@ -26,11 +27,14 @@ void routeLibjackMessages() {
     });
 }
 
+// How long stopping waits for a period in progress to end.
+constexpr std::chrono::milliseconds kStopPatience{2000};
+
 std::vector<ValueRange> supportedBufferSizes() {
     // jackd2 takes any size up to 8192, PipeWire wants powers of two: offer the
     // sizes both accept.
     std::vector<ValueRange> sizes;
-    for (double frames = 16; frames <= 8192; frames *= 2)
+    for (double frames = 16; frames <= JackBackend::kMaxPeriodFrames; frames *= 2)
         sizes.push_back(ValueRange{frames, frames});
     return sizes;
 }
@@ -62,30 +66,46 @@ JackBackend::JackBackend(Options options) : options_(std::move(options)) {
 }
 
 JackBackend::~JackBackend() {
+    std::unique_ptr<JackIoSession> session;
+    jack_client_t* client = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (session_) {
-            slot_.retract();
-            session_->close();
-            session_.reset();
-        }
-        client_ = nullptr;
+        session = std::move(session_);
+        client = std::exchange(client_, nullptr);
+    }
+    if (session) {
+        if (retract(session, kStopPatience))
+            session->close();
+        else
+            connector_->forget(client);
     }
     // Closes the client; JACK calls none of our callbacks after this.
     connector_.reset();
     alive_.reset();
 }
 
+bool JackBackend::retract(std::unique_ptr<JackIoSession>& session, std::chrono::milliseconds patience) {
+    if (slot_->retract(patience))
+        return true;
+    // The process thread hangs inside: it keeps the session and the slot.
+    keepForever(std::shared_ptr<JackIoSession>(std::move(session)));
+    keepForever(std::shared_ptr<JackProcessSlot>(std::move(slot_)));
+    slot_ = std::make_unique<JackProcessSlot>();
+    return false;
+}
+
 bool JackBackend::configure(jack_client_t* client) {
     // Registration callbacks only arrive for an activated client, so the
     // client stays active throughout; its process callback idles without I/O.
-    jack_set_process_callback(client, &JackProcessSlot::process, &slot_);
+    jack_set_process_callback(client, &JackProcessSlot::process, slot_.get());
     jack_set_client_registration_callback(client, &JackBackend::onClientRegistration, this);
     jack_set_port_registration_callback(client, &JackBackend::onPortRegistration, this);
     jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, this);
     jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, this);
     jack_set_xrun_callback(client, &JackBackend::onXrun, this);
-    jack_on_info_shutdown(client, &JackBackend::onShutdown, this);
+    // jackd2 calls the info variant when both are set; PipeWire calls only the plain one.
+    jack_on_shutdown(client, &JackBackend::onShutdown, this);
+    jack_on_info_shutdown(client, &JackBackend::onInfoShutdown, this);
     if (jack_activate(client) != 0)
         return false;
     std::weak_ptr<int> alive = alive_;
@@ -96,42 +116,40 @@ bool JackBackend::configure(jack_client_t* client) {
     return true;
 }
 
-void JackBackend::post(Event event) {
-    // Port registrations come in bursts (a card's worth at a time): one rescan
-    // covers a burst.
-    if (event == Event::Graph && graphPending_.exchange(true))
-        return;
-    std::weak_ptr<int> alive = alive_;
-    postToMain([alive, this, event] {
-        if (alive.lock())
-            handle(event);
-    });
+void JackBackend::raise(Event event) noexcept {
+    // One wake-up covers a burst (a card's worth of port registrations).
+    if ((pending_.fetch_or(event) & event) == 0)
+        wakeup_.signal();
 }
 
-void JackBackend::onClientRegistration(const char*, int, void* self) { static_cast<JackBackend*>(self)->post(Event::Graph); }
+void JackBackend::onClientRegistration(const char*, int, void* self) { static_cast<JackBackend*>(self)->raise(Graph); }
 
-void JackBackend::onPortRegistration(jack_port_id_t, int, void* self) { static_cast<JackBackend*>(self)->post(Event::Graph); }
+void JackBackend::onPortRegistration(jack_port_id_t, int, void* self) { static_cast<JackBackend*>(self)->raise(Graph); }
 
 int JackBackend::onBufferSize(jack_nframes_t, void* self) {
-    static_cast<JackBackend*>(self)->post(Event::BufferSize);
+    static_cast<JackBackend*>(self)->raise(BufferSize);
     return 0;
 }
 
 int JackBackend::onSampleRate(jack_nframes_t, void* self) {
-    static_cast<JackBackend*>(self)->post(Event::SampleRate);
+    static_cast<JackBackend*>(self)->raise(SampleRate);
     return 0;
 }
 
 int JackBackend::onXrun(void* self) {
     auto* backend = static_cast<JackBackend*>(self);
-    if (backend->slot_.running()) {
+    if (backend->slot_->running()) {
         backend->xruns_.fetch_add(1);
-        backend->post(Event::Xrun);
+        backend->raise(Xrun);
     }
     return 0;
 }
 
-void JackBackend::onShutdown(jack_status_t, const char*, void* self) { static_cast<JackBackend*>(self)->post(Event::Shutdown); }
+void JackBackend::onShutdown(void* self) { static_cast<JackBackend*>(self)->raise(Shutdown); }
+
+void JackBackend::onInfoShutdown(jack_status_t, const char*, void* self) {
+    static_cast<JackBackend*>(self)->raise(Shutdown);
+}
 
 void JackBackend::adopt(jack_client_t* client) {
     {
@@ -144,38 +162,38 @@ void JackBackend::adopt(jack_client_t* client) {
     settled_.store(true);
 }
 
-void JackBackend::handle(Event event) {
-    switch (event) {
-    case Event::Graph:
-        rescan();
-        break;
-    case Event::BufferSize:
+void JackBackend::handleEvents() {
+    const unsigned events = pending_.exchange(0);
+    if (events & Shutdown) {
+        lose();
+        return;
+    }
+    if (events & (Graph | BufferSize))
         rescan(); // port latencies follow the period size
-        checkConfiguration();
-        break;
-    case Event::SampleRate:
-        checkConfiguration();
-        break;
-    case Event::Xrun: {
+    if (events & BufferSize) {
+        std::vector<ObjectId> ids = deviceIds();
+        for (ObjectId id : ids)
+            notify(id, Address{Selector::BufferFrameSize});
+    }
+    if (events & SampleRate)
+        checkSampleRate();
+    if (events & Xrun) {
         ObjectId device = kNoObject;
         {
             std::lock_guard lock(mutex_);
             if (session_)
                 device = session_->device();
         }
-        if (device != kNoObject)
+        const std::uint64_t total = xruns_.load();
+        const std::uint64_t fresh = total - std::exchange(xrunsReported_, total);
+        for (std::uint64_t i = 0; device != kNoObject && i < fresh; ++i)
             notify(device, Address{Selector::Overload});
-        break;
-    }
-    case Event::Shutdown:
-        lose();
-        break;
     }
 }
 
 void JackBackend::rescan() {
-    graphPending_.store(false);
-    bool changed = false;
+    bool listChanged = false;
+    std::vector<ObjectId> latencyChanged;
     {
         std::lock_guard lock(mutex_);
         if (!client_)
@@ -185,59 +203,69 @@ void JackBackend::rescan() {
             auto old = std::find_if(devices_.begin(), devices_.end(),
                                     [&](const Device& d) { return d.info.clientName == info.clientName; });
             const ObjectId id = old != devices_.end() ? old->id : nextId_++;
+            if (old != devices_.end() && (old->info.captureLatency != info.captureLatency ||
+                                          old->info.playbackLatency != info.playbackLatency))
+                latencyChanged.push_back(id);
             next.push_back(Device{id, std::move(info)});
         }
-        changed = next.size() != devices_.size() ||
-                  !std::equal(next.begin(), next.end(), devices_.begin(),
-                              [](const Device& a, const Device& b) { return a.id == b.id && a.info == b.info; });
+        scannedBufferSize_ = jack_get_buffer_size(client_);
+        // Latencies alone do not make another device list.
+        auto sameDevice = [](const Device& a, const Device& b) {
+            return a.id == b.id && a.info.clientName == b.info.clientName &&
+                   a.info.capturePorts == b.info.capturePorts && a.info.playbackPorts == b.info.playbackPorts;
+        };
+        listChanged = next.size() != devices_.size() || !std::equal(next.begin(), next.end(), devices_.begin(), sameDevice);
         devices_ = std::move(next);
     }
-    if (changed)
+    if (listChanged)
         notify(kSystemObject, Address{Selector::Devices});
+    for (ObjectId id : latencyChanged)
+        notify(id, Address{Selector::Latency});
 }
 
-void JackBackend::checkConfiguration() {
+void JackBackend::checkSampleRate() {
     ObjectId device = kNoObject;
     {
         std::lock_guard lock(mutex_);
         if (!client_)
             return;
         const std::uint32_t rate = jack_get_sample_rate(client_);
-        const std::uint32_t size = jack_get_buffer_size(client_);
-        bool changed = false;
-        if (session_) {
-            changed = rate != knownSampleRate_ || (size != knownBufferSize_ && size != requestedBufferSize_);
-            if (changed || size == requestedBufferSize_)
-                knownBufferSize_ = size;
-            if (changed)
-                device = session_->device();
-        }
+        if (session_ && rate != knownSampleRate_)
+            device = session_->device();
         knownSampleRate_ = rate;
     }
     if (device != kNoObject)
         notify(device, Address{Selector::ConfigurationChange});
 }
 
-void JackBackend::lose() {
+void JackBackend::lose(bool hung) {
     jack_client_t* client = nullptr;
     bool hadDevices = false;
+    std::unique_ptr<JackIoSession> session;
     {
         std::lock_guard lock(mutex_);
         if (!client_)
             return;
-        client = client_;
-        client_ = nullptr;
-        if (session_) {
-            // The ports died with the server; only our side is left to drop.
-            slot_.retract();
-            session_->abandon();
-            session_.reset();
-        }
+        client = std::exchange(client_, nullptr);
+        session = std::move(session_);
         hadDevices = !devices_.empty();
         devices_.clear();
     }
-    qCInfo(lcJack, "the JACK server went away");
-    connector_->discard(client);
+    // The ports died with the server (or go with the client we give up); only
+    // our side is left to drop.
+    if (session) {
+        if (retract(session, kStopPatience))
+            session->abandon();
+        else
+            hung = true;
+    }
+    if (hung) {
+        qCWarning(lcJack, "our audio callback stopped responding: leaving the JACK client behind");
+        connector_->forget(client);
+    } else {
+        qCInfo(lcJack, "the JACK server went away");
+        connector_->discard(client);
+    }
     if (hadDevices)
         notify(kSystemObject, Address{Selector::Devices});
 }
@@ -286,10 +314,12 @@ std::optional<PropertyValue> JackBackend::get(ObjectId object, Address address) 
         if (input || output)
             return channelsOf(input ? info.capturePorts.size() : info.playbackPorts.size());
         return std::nullopt;
-    case Selector::Latency:
-        if (input || output)
-            return input ? info.captureLatency : info.playbackLatency;
-        return std::nullopt;
+    case Selector::Latency: {
+        if (!input && !output)
+            return std::nullopt;
+        const std::uint32_t ports = input ? info.captureLatency : info.playbackLatency;
+        return ports > scannedBufferSize_ ? ports - scannedBufferSize_ : 0u;
+    }
     case Selector::NominalSampleRate:
         return static_cast<double>(jack_get_sample_rate(client_));
     case Selector::BufferFrameSize:
@@ -314,11 +344,11 @@ bool JackBackend::set(ObjectId object, Address address, const PropertyValue& val
         return rate && std::fabs(*rate - static_cast<double>(jack_get_sample_rate(client_))) < 0.5;
     }
     case Selector::BufferFrameSize: {
+        // The server may apply it later (PipeWire does); the buffer-size
+        // callback tells when.
         auto frames = framesFrom(value);
-        if (!frames || *frames == 0)
+        if (!frames || *frames == 0 || *frames > kMaxPeriodFrames)
             return false;
-        if (session_)
-            requestedBufferSize_ = *frames;
         return jack_set_buffer_size(client_, *frames) == 0;
     }
     default:
@@ -342,28 +372,37 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
                                              : "Audio I/O is already running on another JACK device.";
         return false;
     }
-    auto session = JackIoSession::open(client_, device, target->info, callback, error);
+    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, error);
     if (!session)
         return false;
-    knownBufferSize_ = session->maxFrames();
-    requestedBufferSize_ = 0;
     knownSampleRate_ = jack_get_sample_rate(client_);
-    slot_.publish(session.get());
+    xrunsReported_ = xruns_.load();
+    slot_->publish(session.get());
     if (!session->connect(error)) {
-        slot_.retract();
+        if (!retract(session, kStopPatience))
+            error = "The audio callback stopped responding.";
         return false; // the session's destructor unregisters its ports
     }
     session_ = std::move(session);
     return true;
 }
 
-void JackBackend::stopIo(ObjectId device) {
-    std::lock_guard lock(mutex_);
-    if (!session_ || session_->device() != device)
-        return;
-    slot_.retract();
-    session_->close();
-    session_.reset();
+bool JackBackend::stopIo(ObjectId device, std::chrono::milliseconds patience) {
+    std::unique_ptr<JackIoSession> session;
+    {
+        std::lock_guard lock(mutex_);
+        if (!session_ || session_->device() != device)
+            return true;
+        session = std::move(session_);
+    }
+    // Outside the lock: a callback that hangs must not take every property
+    // read of this backend down with it.
+    if (!retract(session, patience)) {
+        lose(true); // its process thread is ours no more, and so is the client
+        return false;
+    }
+    session->close();
+    return true;
 }
 
 } // namespace corvane::hw

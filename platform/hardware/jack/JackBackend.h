@@ -13,10 +13,22 @@
 // search resumes. Device ids come from 0x20000000 upwards and are never reused:
 // a device that returns with a restarted server gets a new id.
 //
-// Threads: JACK calls us on its own threads; those callbacks only post to the
-// main thread, where the device list is rebuilt and listeners are told. The
-// main thread's event loop must therefore run for the list to appear. Destroy
-// the backend on the main thread.
+// The period size is shared by every client of the server. A size change, ours
+// or anyone's (another client, jack_bufsize, PipeWire's quantum, which PipeWire
+// applies up to seconds after it was asked for), is no reconfiguration: it is
+// announced as a change of BufferFrameSize, and the callback simply gets
+// periods of the new size (the graph is prepared for the largest). Only a new
+// sample rate is a ConfigurationChange.
+//
+// Latency: JACK puts the buffering itself into the physical ports' latency (at
+// a 256-frame period, capture [256 256] and playback [512 512]). The device's
+// own latency is what the ports add beyond one period, never below zero.
+//
+// Threads: JACK calls us on its own threads; those callbacks behave like signal
+// handlers (JACK's rule): they set a flag and wake the main thread through an
+// eventfd, where the device list is rebuilt and listeners are told. The main
+// thread's event loop must therefore run for the list to appear. Construct and
+// destroy the backend on the main thread.
 //
 // I/O: see JackIoSession.h for the names of the ports a session registers on
 // our client (clientName() + ":in_1".., ":out_1"..). One device at a time runs I/O.
@@ -24,6 +36,7 @@
 #include "platform/hardware/Backend.h"
 #include "platform/hardware/jack/JackDeviceScan.h"
 #include "platform/hardware/jack/JackIoSession.h"
+#include "platform/system/MainThreadWakeup.h"
 
 #include <jack/jack.h>
 
@@ -61,7 +74,7 @@ public:
     bool set(ObjectId object, Address address, const PropertyValue& value) override;
     bool has(ObjectId object, Address address) const override;
     bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
-    void stopIo(ObjectId device) override;
+    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
 
     // True once the first connection attempt has finished, either way (on
     // success, once the device list has been built on the main thread).
@@ -74,49 +87,60 @@ public:
 
     static constexpr ObjectId kFirstId = 0x20000000;
     static constexpr ObjectId kIdRangeEnd = 0x30000000;
+    // The longest period JACK runs; the top of every device's buffer-size range.
+    static constexpr std::uint32_t kMaxPeriodFrames = 8192;
 
 private:
     struct Device {
         ObjectId id;
         JackDeviceInfo info;
     };
-    enum class Event { Graph, BufferSize, SampleRate, Xrun, Shutdown };
+    // What JACK's threads tell the main thread, as bits of pending_.
+    enum Event : unsigned { Graph = 1, BufferSize = 2, SampleRate = 4, Xrun = 8, Shutdown = 16 };
 
     // Connector thread.
     bool configure(jack_client_t* client);
-    // JACK threads.
-    void post(Event event);
+    // JACK threads: signal-handler rules, nothing but flags and a wake-up.
+    void raise(Event event) noexcept;
     static void onClientRegistration(const char*, int, void* self);
     static void onPortRegistration(jack_port_id_t, int, void* self);
     static int onBufferSize(jack_nframes_t, void* self);
     static int onSampleRate(jack_nframes_t, void* self);
     static int onXrun(void* self);
-    static void onShutdown(jack_status_t, const char*, void* self);
+    static void onShutdown(void* self);
+    static void onInfoShutdown(jack_status_t, const char*, void* self);
     // Main thread.
     void adopt(jack_client_t* client);
-    void handle(Event event);
+    void handleEvents();
     void rescan();
-    void checkConfiguration();
-    void lose();
+    void checkSampleRate();
+    // The server went away, or (`hung`) our process thread hangs in the
+    // callback and the client is given up for good.
+    void lose(bool hung = false);
+    // Main thread: takes the session out of the process callback; false when
+    // the callback hangs, and then everything that thread touches is kept.
+    bool retract(std::unique_ptr<JackIoSession>& session, std::chrono::milliseconds patience);
 
     const Device* findDevice(ObjectId id) const; // with mutex_ held
 
     const Options options_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0); // posted work runs only while it lives
     std::atomic<bool> settled_{false};
-    std::atomic<bool> graphPending_{false};
+    std::atomic<unsigned> pending_{0};
     std::atomic<std::uint64_t> xruns_{0};
+    std::uint64_t xrunsReported_ = 0; // main thread
+    MainThreadWakeup wakeup_{[this] { handleEvents(); }};
 
     mutable std::mutex mutex_; // guards everything below; never taken by JACK threads
     jack_client_t* client_ = nullptr;
     std::vector<Device> devices_;
+    std::uint32_t scannedBufferSize_ = 0; // the period size the port latencies were read at
     ObjectId nextId_ = kFirstId;
     std::unique_ptr<JackIoSession> session_;
-    std::uint32_t knownBufferSize_ = 0;   // what the running session last agreed to
-    std::uint32_t requestedBufferSize_ = 0;
     std::uint32_t knownSampleRate_ = 0;
 
-    JackProcessSlot slot_;
+    // Read by the process callback; replaced (the old one kept) when a callback hangs in it.
+    std::unique_ptr<JackProcessSlot> slot_ = std::make_unique<JackProcessSlot>();
     std::unique_ptr<JackConnector> connector_; // last: its thread calls configure()
 };
 

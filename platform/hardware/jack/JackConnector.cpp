@@ -1,83 +1,110 @@
+// The connector thread: opens and closes JACK clients.
 #include "platform/hardware/jack/JackConnector.h"
+
+#include <utility>
 
 namespace corvane::hw {
 
 JackConnector::JackConnector(Settings settings, Opened opened, Failed failed)
-    : settings_(std::move(settings)), opened_(std::move(opened)), failed_(std::move(failed)),
-      thread_([this] { run(); }) {}
+    : settings_(std::move(settings)),
+      thread_(&JackConnector::run, state_, settings_, std::move(opened), std::move(failed)) {}
 
 JackConnector::~JackConnector() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+    std::unique_lock lock(state_->mutex);
+    state_->stopping = true;
+    state_->wake.notify_all();
+    if (state_->wake.wait_for(lock, settings_.closePatience, [this] { return state_->ended; })) {
+        lock.unlock();
+        thread_.join();
+    } else {
+        lock.unlock();
+        thread_.detach(); // it holds its own state and calls nothing of ours again
     }
-    wake_.notify_all();
-    thread_.join();
-    if (discarded_)
-        jack_client_close(discarded_);
-    if (current_)
-        jack_client_close(current_);
 }
 
 void JackConnector::discard(jack_client_t* client) {
     {
-        std::lock_guard lock(mutex_);
-        if (!client || client != current_)
+        std::lock_guard lock(state_->mutex);
+        if (!client || client != state_->current)
             return;
-        current_ = nullptr;
-        discarded_ = client;
+        state_->current = nullptr;
+        state_->discarded = client;
     }
-    wake_.notify_all();
+    state_->wake.notify_all();
 }
 
-void JackConnector::run() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        if (discarded_) {
-            auto* client = discarded_;
-            discarded_ = nullptr;
+void JackConnector::forget(jack_client_t* client) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!client || client != state_->current)
+            return;
+        state_->current = nullptr;
+    }
+    state_->wake.notify_all();
+}
+
+void JackConnector::run(std::shared_ptr<State> state, Settings settings, Opened opened, Failed failed) {
+    std::unique_lock lock(state->mutex);
+    while (!state->stopping) {
+        if (state->discarded) {
+            auto* client = std::exchange(state->discarded, nullptr);
             lock.unlock();
             jack_client_close(client);
             lock.lock();
             continue;
         }
-        if (!current_) {
-            lock.unlock();
-            jack_options_t options = JackNoStartServer;
-            if (!settings_.serverName.empty())
-                options = static_cast<jack_options_t>(options | JackServerName);
-            jack_status_t status{};
-            jack_client_t* client =
-                settings_.serverName.empty()
-                    ? jack_client_open(settings_.clientName.c_str(), options, &status)
-                    : jack_client_open(settings_.clientName.c_str(), options, &status, settings_.serverName.c_str());
-            if (client) {
-                // Recorded before it is handed out, so a discard() that follows
-                // at once from another thread finds it.
-                lock.lock();
-                current_ = client;
-                lock.unlock();
-                if (!opened_(client)) {
-                    lock.lock();
-                    if (current_ == client)
-                        current_ = nullptr;
-                    if (discarded_ == client)
-                        discarded_ = nullptr;
-                    lock.unlock();
-                    jack_client_close(client);
-                    client = nullptr;
-                }
-            }
-            if (!client)
-                failed_();
-            lock.lock();
-            if (!client) {
-                wake_.wait_for(lock, settings_.retryInterval, [this] { return stopping_ || discarded_; });
-                continue;
-            }
+        if (state->current) {
+            state->wake.wait(lock, [&] { return state->stopping || state->discarded || !state->current; });
+            continue;
         }
-        wake_.wait(lock, [this] { return stopping_ || discarded_ != nullptr; });
+        lock.unlock();
+        jack_options_t options = JackNoStartServer;
+        if (!settings.serverName.empty())
+            options = static_cast<jack_options_t>(options | JackServerName);
+        jack_status_t status{};
+        jack_client_t* client =
+            settings.serverName.empty()
+                ? jack_client_open(settings.clientName.c_str(), options, &status)
+                : jack_client_open(settings.clientName.c_str(), options, &status, settings.serverName.c_str());
+        lock.lock();
+        if (state->stopping) {
+            if (client)
+                state->current = client; // closed below
+            break;
+        }
+        if (client) {
+            // Recorded before it is handed out, so a discard() that follows at
+            // once from another thread finds it.
+            state->current = client;
+            lock.unlock();
+            const bool kept = opened(client);
+            lock.lock();
+            if (kept)
+                continue;
+            if (state->current == client)
+                state->current = nullptr;
+            if (state->discarded == client)
+                state->discarded = nullptr;
+            lock.unlock();
+            jack_client_close(client);
+            lock.lock();
+        }
+        if (state->stopping)
+            break;
+        lock.unlock();
+        failed();
+        lock.lock();
+        state->wake.wait_for(lock, settings.retryInterval, [&] { return state->stopping || state->discarded; });
     }
+    // Stopping: close what is ours, then say so.
+    jack_client_t* clients[] = {std::exchange(state->discarded, nullptr), std::exchange(state->current, nullptr)};
+    lock.unlock();
+    for (auto* client : clients)
+        if (client)
+            jack_client_close(client);
+    lock.lock();
+    state->ended = true;
+    state->wake.notify_all();
 }
 
 } // namespace corvane::hw

@@ -1,14 +1,15 @@
 #pragma once
 // Finds a JACK server and keeps looking while there is none. Opening and
-// closing a client talk to the server and may take a while (or much longer
-// with a server that hangs), so both happen on this class's own thread, never
-// on the caller's. We never start a server: a user who has none gets none.
+// closing a client talk to the server and may take a while (or for ever, with
+// a server that hangs), so both happen on this class's own thread, never on the
+// caller's. We never start a server: a user who has none gets none.
 
 #include <jack/jack.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +22,8 @@ public:
         std::string clientName;
         std::string serverName; // empty: libjack's choice (JACK_DEFAULT_SERVER, else "default")
         std::chrono::milliseconds retryInterval{1000};
+        // How long destruction waits for the thread to close its client.
+        std::chrono::milliseconds closePatience{2000};
     };
     // Connector thread. Given a freshly opened client; returns false to reject
     // it (it is then closed and the search goes on).
@@ -30,7 +33,9 @@ public:
 
     // Starts searching at once.
     JackConnector(Settings settings, Opened opened, Failed failed);
-    // Stops the thread and closes the client it opened, if any.
+    // Stops the thread, which closes the client it opened, if any. A server that
+    // does not answer is not waited for beyond closePatience: the thread is then
+    // left to finish on its own, and neither callback is called again.
     ~JackConnector();
     JackConnector(const JackConnector&) = delete;
     JackConnector& operator=(const JackConnector&) = delete;
@@ -38,18 +43,25 @@ public:
     // Any thread. The client we handed out is done with (its server went
     // away): close it on the connector thread and resume searching.
     void discard(jack_client_t* client);
+    // Any thread. The same for a client that must never be closed: its process
+    // thread hangs in our callback, and closing a client cancels that thread,
+    // which a thread inside C++ code does not survive. It is left as it is.
+    void forget(jack_client_t* client);
 
 private:
-    void run();
+    // Shared with the thread, which may outlive this object (see the destructor).
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool stopping = false;
+        bool ended = false;
+        jack_client_t* current = nullptr;   // opened and handed out
+        jack_client_t* discarded = nullptr; // waiting to be closed
+    };
+    static void run(std::shared_ptr<State> state, Settings settings, Opened opened, Failed failed);
 
     const Settings settings_;
-    const Opened opened_;
-    const Failed failed_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    jack_client_t* current_ = nullptr;   // opened and handed out
-    jack_client_t* discarded_ = nullptr; // waiting to be closed
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
 };
 

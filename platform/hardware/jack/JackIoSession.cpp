@@ -11,8 +11,8 @@ JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback&
     : client_(client), device_(device), callback_(callback), maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
 
 std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                                   IoCallback& callback, std::string& error) {
-    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, jack_get_buffer_size(client)));
+                                                   IoCallback& callback, std::uint32_t maxFrames, std::string& error) {
+    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, maxFrames));
     session->captureSources_ = info.capturePorts;
     session->playbackTargets_ = info.playbackPorts;
 
@@ -79,8 +79,8 @@ void JackIoSession::process(jack_nframes_t frames) noexcept {
     for (std::uint32_t o = 0; o < outputCount; ++o)
         outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
 
-    // Someone else may have raised the period size since we started; the
-    // callback was promised periods no longer than the one it started with.
+    // The callback was promised periods no longer than the session's maximum;
+    // a server that goes beyond it still gets every frame, in slices.
     for (jack_nframes_t offset = 0; offset < frames; offset += maxFrames_) {
         const std::uint32_t slice = std::min<std::uint32_t>(maxFrames_, frames - offset);
         for (std::uint32_t i = 0; i < inputCount; ++i)
@@ -91,12 +91,18 @@ void JackIoSession::process(jack_nframes_t frames) noexcept {
     }
 }
 
-void JackProcessSlot::retract() {
+bool JackProcessSlot::retract(std::chrono::milliseconds patience) {
     session_.store(nullptr);
     // Sequentially consistent on both sides: either process() saw the cleared
-    // slot, or we see it inside and wait for at most the rest of one period.
-    while (inside_.load() != 0)
-        std::this_thread::yield();
+    // slot, or we see it inside and wait for the rest of one period, unless
+    // the callback hangs.
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (inside_.load() != 0) {
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 int JackProcessSlot::process(jack_nframes_t frames, void* slot) noexcept {

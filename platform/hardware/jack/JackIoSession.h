@@ -14,6 +14,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,10 +24,11 @@ namespace corvane::hw {
 
 class JackIoSession {
 public:
-    // Registers and connects the ports. Main or background thread, never the
-    // process thread. Null, with a readable reason in `error`, on failure.
+    // Registers the ports. Main or background thread, never the process thread.
+    // The callback gets periods of at most `maxFrames` (longer ones are sliced).
+    // Null, with a readable reason in `error`, on failure.
     static std::unique_ptr<JackIoSession> open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                               IoCallback& callback, std::string& error);
+                                               IoCallback& callback, std::uint32_t maxFrames, std::string& error);
     ~JackIoSession();
     JackIoSession(const JackIoSession&) = delete;
     JackIoSession& operator=(const JackIoSession&) = delete;
@@ -45,7 +47,7 @@ public:
     std::uint32_t maxFrames() const { return maxFrames_; }
 
     // Process thread. Hands the port buffers to the callback, in slices no
-    // longer than the period size the session started with.
+    // longer than the session's maximum.
     void process(jack_nframes_t frames) noexcept;
 
 private:
@@ -72,9 +74,10 @@ private:
 class JackProcessSlot {
 public:
     void publish(JackIoSession* session) { session_.store(session); }
-    // Clears the slot and returns once the process thread is certainly not
-    // inside the session it held.
-    void retract();
+    // Clears the slot and returns true once the process thread is certainly not
+    // inside the session it held; false when it was still inside after
+    // `patience` (the callback hangs), and the session must then be kept forever.
+    bool retract(std::chrono::milliseconds patience);
     bool running() const { return session_.load() != nullptr; }
 
     static int process(jack_nframes_t frames, void* slot) noexcept;

@@ -45,13 +45,15 @@ bool IoSession::runManual(std::uint64_t periods) {
     return true;
 }
 
-void IoSession::stop() {
+bool IoSession::stop(std::chrono::milliseconds patience) {
+    bool ended = true;
     {
         std::lock_guard lock(controlMutex_);
         stopped_ = true;
-        clock_.stop();
+        ended = clock_.stop(patience);
     }
     notifier_.stop();
+    return ended;
 }
 
 void IoSession::keep(std::shared_ptr<const void> object) {

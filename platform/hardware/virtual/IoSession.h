@@ -13,6 +13,7 @@
 #include "platform/hardware/virtual/SignalSource.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,8 +57,10 @@ public:
     void setPaced(bool paced);
     // Runs `periods` periods on the calling thread; false once stopped or while paced.
     bool runManual(std::uint64_t periods);
-    // After this returns the callback never runs again.
-    void stop();
+    // After this returns true the callback never runs again. False when a
+    // period in progress did not end within `patience`: its thread is left
+    // behind, and this session must then never be destroyed.
+    bool stop(std::chrono::milliseconds patience = std::chrono::seconds(2));
 
     // Publishing, from any non-real-time thread; takes effect at the next period.
     void setSignal(std::uint32_t channel, std::shared_ptr<const SignalSource> source);

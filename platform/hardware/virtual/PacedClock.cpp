@@ -7,6 +7,7 @@
 #include <cmath>
 #include <pthread.h>
 #include <sched.h>
+#include <thread>
 #include <time.h>
 
 namespace corvane::hw::virt {
@@ -42,14 +43,24 @@ void PacedClock::start(std::uint32_t periodFrames, double sampleRate, std::funct
     period_ = std::move(period);
     overload_ = std::move(overload);
     stopping_.store(false);
+    ended_.store(false);
     thread_ = std::thread([this, periodFrames, sampleRate] { run(periodFrames, sampleRate); });
 }
 
-void PacedClock::stop() {
+bool PacedClock::stop(std::chrono::milliseconds patience) {
     if (!thread_.joinable())
-        return;
+        return true;
     stopping_.store(true);
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (!ended_.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            thread_.detach();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     thread_.join();
+    return true;
 }
 
 void PacedClock::run(std::uint32_t periodFrames, double sampleRate) {
@@ -80,6 +91,7 @@ void PacedClock::run(std::uint32_t periodFrames, double sampleRate) {
             ++period;
         }
     }
+    ended_.store(true, std::memory_order_release);
 }
 
 } // namespace corvane::hw::virt

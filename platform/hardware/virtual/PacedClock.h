@@ -5,6 +5,7 @@
 // skips to the next period boundary still ahead instead of running late for ever.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -23,9 +24,11 @@ public:
     // runs at normal priority when that is not permitted.
     void start(std::uint32_t periodFrames, double sampleRate, std::function<void()> period,
                std::function<void()> overload);
-    // Returns once the thread has ended; neither function runs again. Safe when
-    // not started.
-    void stop();
+    // Returns true once the thread has ended; neither function runs again.
+    // Safe when not started. False when a period did not end within `patience`
+    // (the period function hangs): the thread is then left running, and this
+    // clock must never be destroyed.
+    bool stop(std::chrono::milliseconds patience = std::chrono::seconds(2));
 
     bool running() const { return thread_.joinable(); }
     // Whether the thread got real-time priority (meaningful once it has run a period).
@@ -38,6 +41,7 @@ private:
     std::function<void()> overload_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> realtime_{false};
+    std::atomic<bool> ended_{false};
     std::thread thread_;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/hardware/virtual/VirtualBackend.h"
 
+#include "platform/system/KeepForever.h"
+
 #include <algorithm>
 
 namespace corvane::hw {
@@ -19,6 +21,9 @@ auto* findIn(Devices& devices, Match match) {
     return it == devices.end() ? nullptr : &*it;
 }
 
+// How long a device that goes away waits for a period in progress to end.
+constexpr std::chrono::milliseconds kStopPatience{2000};
+
 } // namespace
 
 VirtualBackend::VirtualBackend() {
@@ -34,7 +39,8 @@ VirtualBackend::~VirtualBackend() {
                 sessions.push_back(std::move(device.session));
     }
     for (auto& session : sessions)
-        session->stop();
+        if (!session->stop(kStopPatience))
+            keepForever(session);
 }
 
 VirtualDevice* VirtualBackend::find(const std::string& uid) {
@@ -167,7 +173,7 @@ bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::strin
     return true;
 }
 
-void VirtualBackend::stopIo(ObjectId deviceId) {
+bool VirtualBackend::stopIo(ObjectId deviceId, std::chrono::milliseconds patience) {
     std::shared_ptr<virt::IoSession> session;
     {
         std::lock_guard lock(mutex_);
@@ -176,8 +182,11 @@ void VirtualBackend::stopIo(ObjectId deviceId) {
     }
     // Outside the lock: stopping announces pending overloads, and their
     // listeners may read properties.
-    if (session)
-        session->stop();
+    if (session && !session->stop(patience)) {
+        keepForever(session); // its clock thread hangs in the callback
+        return false;
+    }
+    return true;
 }
 
 // --- Devices -----------------------------------------------------------------
@@ -212,8 +221,8 @@ bool VirtualBackend::removeDevice(const std::string& uid) {
         session = std::move(device->session);
         devices_.erase(devices_.begin() + (device - devices_.data()));
     }
-    if (session)
-        session->stop();
+    if (session && !session->stop(kStopPatience))
+        keepForever(session);
     notify(kSystemObject, kDevicesAddress);
     return true;
 }

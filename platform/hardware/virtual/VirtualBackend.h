@@ -57,7 +57,7 @@ public:
     bool set(ObjectId object, Address address, const PropertyValue& value) override;
     bool has(ObjectId object, Address address) const override;
     bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
-    void stopIo(ObjectId device) override;
+    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
 
     // Devices. addDevice returns kNoObject when the uid is empty or taken.
     // changeDevice takes the name and channel counts of `spec` (not its uid);
