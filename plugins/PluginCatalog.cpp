@@ -43,6 +43,17 @@ CatalogState& state() {
     return s;
 }
 
+// Scans take seconds with a few hundred plug-ins installed: they get a thread
+// of their own rather than holding one of the pool that device queries need.
+QThreadPool& scanPool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // lives until exit; a scan may still be running
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
 QCollator nameCollator() {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -65,7 +76,7 @@ std::shared_ptr<ScanJob> cachedJob() {
     s.watcher->watch(lv2::searchDirectories());
     auto job = std::make_shared<ScanJob>();
     s.cached = job;
-    backgroundPool().start([job] {
+    scanPool().start([job] {
         QList<PluginComponent> list = PluginCatalog::effectsFrom(lv2::scanInstalledPlugins());
         {
             std::lock_guard guard(job->mutex);

@@ -92,7 +92,7 @@ TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
     const auto blocking = PluginCatalog::waitForComponents(30s);
     ASSERT_TRUE(blocking);
     EXPECT_EQ(awaitComponents(), *blocking);
-    EXPECT_EQ(blocking->size(), 6) << "gain, stereo, latency, worker, refuses, needs-feature";
+    EXPECT_EQ(blocking->size(), 9) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall";
 }
 
 TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {
