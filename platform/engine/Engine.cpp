@@ -14,9 +14,9 @@ namespace corvane::engine {
 
 namespace {
 
-// Used when the device does not say how long its periods are; a longer period
-// still plays (as silence) and is announced as a configuration change.
-constexpr std::uint32_t kFallbackPeriodFrames = 4096;
+// The graph's period limit when the device gives no buffer-size range: as long
+// as JACK's longest period.
+constexpr std::uint32_t kFallbackPeriodLimit = 8192;
 
 int channelCount(const hw::AudioHardware& hardware, hw::ObjectId device, hw::Scope scope) {
     auto layout = hardware.getAs<hw::StreamConfiguration>(device, {hw::Selector::StreamConfiguration, scope, 0});
@@ -41,7 +41,7 @@ Engine::Engine(hw::AudioHardware& hardware, QObject* parent)
 
 Engine::~Engine() {
     stop();
-    renderer_.publish(nullptr);
+    renderer_.publish(nullptr, stallPatience_);
 }
 
 bool Engine::fail(std::string message) {
@@ -57,9 +57,12 @@ void Engine::setDevice(hw::ObjectId device) {
         stop();
     if (device == device_)
         return;
+    const bool moved = device_ != hw::kNoObject;
     device_ = device;
     bindDeviceNodes();
     planCurrent_ = false;
+    if (!moved)
+        return;
     postToMain([self = QPointer<Engine>(this)] {
         if (self)
             emit self->configurationChanged();
@@ -82,9 +85,29 @@ double Engine::deviceSampleRate() const {
     return hardware_.getAs<double>(device_, {hw::Selector::NominalSampleRate}).value_or(0.0);
 }
 
-std::uint32_t Engine::devicePeriodFrames() const {
-    const auto frames = hardware_.getAs<std::uint32_t>(device_, {hw::Selector::BufferFrameSize});
-    return frames && *frames > 0 ? *frames : kFallbackPeriodFrames;
+std::uint32_t Engine::periodLimit() const {
+    const auto ranges = hardware_.getAs<std::vector<hw::ValueRange>>(device_, {hw::Selector::BufferFrameSizeRange});
+    double top = 0.0;
+    if (ranges)
+        for (const auto& range : *ranges)
+            top = std::max(top, range.maximum);
+    if (!(top >= 1.0) || top > 1 << 20)
+        top = kFallbackPeriodLimit;
+    // A device may still be running a period longer than its range admits.
+    const auto current = hardware_.getAs<std::uint32_t>(device_, {hw::Selector::BufferFrameSize}).value_or(0);
+    return std::max(static_cast<std::uint32_t>(top), current);
+}
+
+void Engine::setTimingGroup(Unit& unit, int group) {
+    if (group >= 0 && group < RenderStats::kGroups)
+        timingGroups_[&unit] = group;
+    else
+        timingGroups_.erase(&unit);
+    planCurrent_ = false;
+}
+
+Unit* Engine::stalledUnit() const {
+    return abandoned_ ? stalled_ : renderer_.stalledUnit(stallPatience_);
 }
 
 void Engine::bindDeviceNodes() {
@@ -194,7 +217,9 @@ void Engine::disconnectInput(Unit& destination, int bus) {
 // --- building -------------------------------------------------------------
 
 bool Engine::rebuild(bool prepareUnits, std::string& error) {
-    GraphDescription graph{input_, output_, units_, connections_, taps_};
+    GraphDescription graph{input_, output_, units_, connections_, taps_, {}};
+    for (const auto& [unit, group] : timingGroups_)
+        graph.timingGroups[unit] = group;
     CompileOptions options;
     if (running_ && plan_) {
         options.sampleRate = plan_->sampleRate;
@@ -203,15 +228,16 @@ bool Engine::rebuild(bool prepareUnits, std::string& error) {
         options.sampleRate = deviceSampleRate();
         if (options.sampleRate <= 0.0)
             options.sampleRate = input_->outputFormat(0).value_or(Format{0, 48000.0}).sampleRate;
-        options.maxFrames = devicePeriodFrames();
+        options.maxFrames = periodLimit();
     }
     options.prepareUnits = prepareUnits;
     options.replaceRings = !running_;
     auto plan = compileGraph(graph, options, error);
     if (!plan)
         return false;
-    if (running_) {
-        renderer_.publish(plan.get());
+    if (running_ && !renderer_.publish(plan.get(), stallPatience_)) {
+        // The render thread is stuck in the old plan: it must never be freed.
+        (void)plan_.release();
     }
     plan_ = std::move(plan);
     planCurrent_ = true;
@@ -244,7 +270,11 @@ bool Engine::start(std::string& error) {
         return fail(error);
     }
     bindDeviceNodes();
-    const bool stale = !planCurrent_ || !plan_ || plan_->maxFrames != devicePeriodFrames() ||
+    if (abandoned_) {
+        error = "A unit of this engine stopped responding; use a new engine.";
+        return fail(error);
+    }
+    const bool stale = !planCurrent_ || !plan_ || plan_->maxFrames != periodLimit() ||
                        plan_->sampleRate != deviceSampleRate();
     if (stale && !rebuild(true, error))
         return fail(error);
@@ -263,6 +293,7 @@ bool Engine::start(std::string& error) {
         });
     };
     watch_ = std::make_unique<DeviceWatch>(hardware_, device_, hop);
+    renderer_.stats().clear();
     tapThread_.start(taps_, [self, generation] {
         postToMain([self, generation] {
             if (self)
@@ -288,23 +319,38 @@ bool Engine::start(std::string& error) {
     return true;
 }
 
-void Engine::stop() {
+bool Engine::stop() {
     if (!running_)
-        return;
-    hardware_.stopIo(device_);
+        return true;
+    const bool ioStopped = hardware_.stopIo(device_, stallPatience_);
     running_ = false;
     ++generation_;
-    renderer_.publish(nullptr);
+    // The device may have stopped calling us (a lost server) while the render
+    // thread is still inside a period: that too must end within the patience.
+    Unit* inside = renderer_.stalledUnit(std::chrono::nanoseconds(0));
+    const bool out = renderer_.publish(nullptr, ioStopped ? stallPatience_ : std::chrono::milliseconds(0));
     tapThread_.stop();
     watch_.reset();
+    if (!ioStopped || !out) {
+        abandoned_ = true;
+        stalled_ = renderer_.stalledUnit(std::chrono::nanoseconds(0));
+        if (!stalled_)
+            stalled_ = inside;
+        qCWarning(lcEngine, "The render thread did not come out of the %s: leaving it behind",
+                  stalled_ ? stalled_->name().c_str() : "graph");
+        return false;
+    }
     // A chunk half gathered now would be finished with audio of the next run.
     for (auto& tap : taps_)
         tap->clear();
     for (auto& unit : units_)
         unit->setRendering(false);
+    return true;
 }
 
 void Engine::reset() {
+    if (abandoned_)
+        return; // the stuck render thread may still use every unit
     if (running_) {
         fail("The engine cannot be reset while it is running.");
         return;

@@ -4,11 +4,20 @@
 // thread with no latency of its own (what enters in a period leaves in it).
 //
 // Threads: every method is for the main thread. configurationChanged() is
-// emitted on the main thread: after setDevice() binds a different device, and
-// while running when the device vanishes, changes its rate or channel layout,
-// reports a configuration change, or delivers a longer period than the graph
-// was built for (that period plays silence). The owner is expected to stop and
-// rebuild; the engine never stops itself.
+// emitted on the main thread: after setDevice() moves the engine from one
+// device to another, and while running when the device vanishes, changes its
+// rate or channel layout, reports a configuration change, or delivers a longer
+// period than it said it could (that period plays silence). The owner is
+// expected to stop and rebuild; the engine never stops itself.
+//
+// The graph is prepared for the longest period the device offers, so the
+// device's period size may change while it runs (a JACK server's buffer size):
+// the new size is simply rendered.
+//
+// A unit that never returns from its render call (a plug-in that hangs) leaves
+// the render thread inside this engine for good: stop() then gives up after a
+// bounded wait and marks the engine abandoned. An abandoned engine must never
+// be destroyed, since that thread may come back into it at any time.
 
 #include "platform/engine/Connection.h"
 #include "platform/engine/DeviceNodes.h"
@@ -21,7 +30,9 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -37,8 +48,9 @@ public:
     explicit Engine(hw::AudioHardware& hardware, QObject* parent = nullptr);
     ~Engine() override;
 
-    // Binds both device nodes to `device` (stopping first if running). Unless the
-    // engine already was on it, configurationChanged() follows asynchronously.
+    // Binds both device nodes to `device` (stopping first if running). When the
+    // engine was on another device before, configurationChanged() follows
+    // asynchronously; a fresh engine has nothing to move and announces nothing.
     void setDevice(hw::ObjectId device);
     hw::ObjectId device() const { return device_; }
     // The device's input (output) channel count and nominal rate, read now;
@@ -73,9 +85,11 @@ public:
     bool prepare(std::string& error);
     // Starts I/O on the device. False with a readable reason in `error`.
     bool start(std::string& error);
-    // Returns once the render thread is out and the tap thread has ended.
-    // Tapped audio not yet delivered is dropped.
-    void stop();
+    // Returns once the render thread is out and the tap thread has ended, and
+    // true. Tapped audio not yet delivered is dropped. False when the render
+    // thread did not come out within the stall patience: the engine is then
+    // abandoned (see above).
+    bool stop();
     // Clears every unit's audio history and all tapped audio not yet delivered.
     // While stopped only.
     void reset();
@@ -92,7 +106,23 @@ public:
     const std::string& lastError() const { return lastError_; }
     // The largest period the built graph takes (0 before prepare).
     std::uint32_t maximumFrames() const;
+    // The largest period the device says it may ever deliver (the top of its
+    // buffer-size range, else 8192): what the graph and its effects are made for.
+    std::uint32_t periodLimit() const;
+    Renderer& renderer() { return renderer_; }
     const Renderer& renderer() const { return renderer_; }
+
+    // Counts `unit`'s render time in timing group `group` (0 to
+    // RenderStats::kGroups - 1) from the next prepare or start on.
+    void setTimingGroup(Unit& unit, int group);
+
+    // How long stop() and the hardware wait for the render thread to come out.
+    void setStallPatience(std::chrono::milliseconds patience) { stallPatience_ = patience; }
+    // While running: the unit the render thread has been inside for longer than
+    // the stall patience. After an abandoning stop(): the unit it is stuck in.
+    Unit* stalledUnit() const;
+    // True once stop() had to leave the render thread behind.
+    bool isAbandoned() const { return abandoned_; }
 
 signals:
     void configurationChanged();
@@ -102,7 +132,6 @@ private:
     bool checkAttached(const Unit& unit);
     bool setConnectionFormats(Unit& source, int sourceBus, Unit& destination, int destinationBus, const Format& format);
     void bindDeviceNodes();
-    std::uint32_t devicePeriodFrames() const;
     double deviceSampleRate() const;
     bool rebuild(bool prepareUnits, std::string& error);
     void republishWhileRunning();
@@ -127,6 +156,10 @@ private:
     // Counts runs, so that events posted during one run are ignored after it.
     std::uint64_t generation_ = 0;
     bool changeAnnounced_ = false;
+    std::unordered_map<const Unit*, int> timingGroups_;
+    std::chrono::milliseconds stallPatience_{2000};
+    bool abandoned_ = false;
+    Unit* stalled_ = nullptr;
     Format runningInput_;
     Format runningOutput_;
     std::string lastError_;

@@ -142,6 +142,8 @@ private:
             return true; // the render pass copies its input to the device itself
         RenderPlan::Step step;
         step.unit = &unit;
+        if (auto group = graph_.timingGroups.find(&unit); group != graph_.timingGroups.end())
+            step.timingGroup = group->second;
         for (int bus = 0; bus < unit.inputBusCount(); ++bus)
             step.inputs.push_back(makeInput(unit, bus, step.mixdowns));
         for (int bus = 0; bus < unit.outputBusCount(); ++bus) {
@@ -176,9 +178,8 @@ private:
                 return fail("A tap's buffer no longer fits its bus; stop the engine first.");
             auto step = std::find_if(plan_->steps.begin(), plan_->steps.end(),
                                      [&](const RenderPlan::Step& s) { return s.unit == &unit; });
-            step->taps.push_back({tap->ring(), step->outputs[static_cast<std::size_t>(tap->bus())].channels});
+            step->taps.push_back({tap.get(), step->outputs[static_cast<std::size_t>(tap->bus())].channels});
             plan_->tapOwners.push_back(tap);
-            plan_->hasTaps = true;
         }
         return true;
     }

@@ -9,6 +9,7 @@
 #include "platform/engine/RenderPlan.h"
 
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct GraphDescription {
     std::vector<std::shared_ptr<Unit>> units; // attached units in attach order, the device nodes included
     std::vector<Connection> connections;
     std::vector<std::shared_ptr<Tap>> taps;
+    std::unordered_map<const Unit*, int> timingGroups; // units whose time is counted, by group
 };
 
 struct CompileOptions {

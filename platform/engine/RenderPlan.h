@@ -20,7 +20,7 @@ struct RenderPlan {
         float* destination = nullptr;
     };
     struct TapFeed {
-        AudioRing* ring = nullptr;
+        Tap* tap = nullptr;
         const float* const* channels = nullptr;
     };
     // One unit, in schedule order.
@@ -30,6 +30,7 @@ struct RenderPlan {
         std::vector<InputBus> inputs;
         std::vector<OutputBus> outputs;
         std::vector<TapFeed> taps;
+        int timingGroup = -1; // where its time is counted (RenderStats), -1 for nowhere
     };
 
     std::uint32_t maxFrames = 0;
@@ -42,7 +43,6 @@ struct RenderPlan {
     // What the device output node receives, copied to the device's outputs last.
     std::vector<Mixdown> deviceOutputMixdowns;
     InputBus deviceOutput;
-    bool hasTaps = false;
 
     // Owners of the memory the views above point into.
     std::vector<std::unique_ptr<float[]>> buffers;

@@ -1,4 +1,4 @@
-// Render thread, except publish() (main thread): one period of the graph.
+// Render thread, except publish() and stalledUnit() (main thread): one period of the graph.
 #include "platform/engine/Renderer.h"
 
 #include "platform/engine/ChannelRule.h"
@@ -9,16 +9,14 @@
 
 namespace corvane::engine {
 
-void Renderer::publish(RenderPlan* plan) {
-    RenderPlan* old = plan_.exchange(plan);
-    // The render thread announces the plan it uses and re-checks that it is
-    // still the current one (see process()); in that order, once the exchange
-    // is done it can only be using `old` if inUse_ already says so.
-    while (old && inUse_.load() == old)
-        std::this_thread::yield();
-}
-
 namespace {
+
+// The monotonic clock in nanoseconds; clock_gettime through the vDSO, no system call.
+CORVANE_REALTIME
+inline std::int64_t nowNanos() noexcept {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 CORVANE_REALTIME
 void silence(float* const* outputs, std::uint32_t outputCount, std::uint32_t frames) noexcept {
@@ -33,6 +31,32 @@ void runMixdowns(const std::vector<RenderPlan::Mixdown>& mixdowns, std::uint32_t
 }
 
 } // namespace
+
+bool Renderer::publish(RenderPlan* plan, std::chrono::milliseconds patience) {
+    RenderPlan* old = plan_.exchange(plan);
+    // The render thread announces the plan it uses and re-checks that it is
+    // still the current one (see process()); in that order, once the exchange
+    // is done it can only be using `old` if inUse_ already says so.
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (old && inUse_.load() == old) {
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+Unit* Renderer::stalledUnit(std::chrono::nanoseconds patience) const {
+    Unit* unit = current_.load(std::memory_order_acquire);
+    const std::int64_t since = currentSince_.load(std::memory_order_acquire);
+    if (!unit || since == 0 || nowNanos() - since < patience.count())
+        return nullptr;
+    // Still the same unit since then, not a new visit to it.
+    return current_.load(std::memory_order_acquire) == unit &&
+                   currentSince_.load(std::memory_order_acquire) == since
+               ? unit
+               : nullptr;
+}
 
 CORVANE_REALTIME
 void Renderer::process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
@@ -52,12 +76,13 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
     if (!plan) {
         silence(outputs, outputCount, frames);
     } else if (frames > plan->maxFrames) {
-        // The device runs longer periods than the graph was built for: there is
-        // nowhere to render them, so play silence and let the owner rebuild.
+        // The device runs longer periods than it said it could: there is nowhere
+        // to render them, so play silence and let the owner rebuild.
         silence(outputs, outputCount, frames);
         overruns_.fetch_add(1, std::memory_order_relaxed);
         tapThread_.reportOverrun();
     } else {
+        const std::int64_t began = nowNanos();
         for (std::size_t c = 0; c < plan->deviceInputs.size(); ++c) {
             float* to = plan->deviceInputs[c];
             if (c < inputCount && inputs[c])
@@ -65,12 +90,24 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             else
                 std::fill(to, to + frames, 0.0f);
         }
+        // Time per timing group within this period; one clock read per step.
+        std::array<std::uint64_t, RenderStats::kGroups> groupNanos{};
+        bool completedChunk = false;
+        std::int64_t stepStart = began;
         for (const auto& step : plan->steps) {
             runMixdowns(step.mixdowns, frames);
+            current_.store(step.unit, std::memory_order_relaxed);
+            currentSince_.store(stepStart, std::memory_order_release);
             step.unit->render(step.inputs.data(), step.outputs.data(), frames);
             for (const auto& tap : step.taps)
-                tap.ring->write(tap.channels, frames);
+                completedChunk |= tap.tap->feed(tap.channels, frames);
+            const std::int64_t stepEnd = nowNanos();
+            if (step.timingGroup >= 0)
+                groupNanos[static_cast<std::size_t>(step.timingGroup)] += static_cast<std::uint64_t>(stepEnd - stepStart);
+            stepStart = stepEnd;
         }
+        currentSince_.store(0, std::memory_order_release);
+        current_.store(nullptr, std::memory_order_release);
         runMixdowns(plan->deviceOutputMixdowns, frames);
         const auto produced = static_cast<std::uint32_t>(std::max(plan->deviceOutput.channelCount, 0));
         for (std::uint32_t c = 0; c < outputCount; ++c) {
@@ -79,8 +116,13 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             else
                 std::fill(outputs[c], outputs[c] + frames, 0.0f);
         }
-        if (plan->hasTaps)
+        // Only a whole chunk is worth waking the tap thread for.
+        if (completedChunk)
             tapThread_.wake();
+        stats_.notePeriod(static_cast<std::uint64_t>(nowNanos() - began));
+        for (int g = 0; g < RenderStats::kGroups; ++g)
+            if (groupNanos[static_cast<std::size_t>(g)] > 0)
+                stats_.noteGroup(g, groupNanos[static_cast<std::size_t>(g)]);
     }
     periods_.fetch_add(1, std::memory_order_relaxed);
     inUse_.store(nullptr);

@@ -1,4 +1,5 @@
-// Tap thread (deliver) and main thread (set-up): gathering tapped audio into chunks.
+// Render thread (feed), tap thread (deliver) and main thread (set-up): gathering
+// tapped audio into chunks.
 #include "platform/engine/Tap.h"
 
 #include "platform/engine/ChannelRule.h"
@@ -28,6 +29,18 @@ void Tap::provideRing(int sourceChannels, std::uint32_t maxFrames) {
         gatheredChannels_.push_back(gathered_.data() + static_cast<std::size_t>(c) * bufferFrames_);
     cursor_.assign(static_cast<std::size_t>(sourceChannels), nullptr);
     fill_ = 0;
+    fed_ = 0;
+}
+
+CORVANE_REALTIME
+bool Tap::feed(const float* const* channels, std::uint32_t frames) noexcept {
+    if (!ring_->write(channels, frames))
+        return false;
+    fed_ += frames;
+    if (fed_ < bufferFrames_)
+        return false;
+    fed_ %= bufferFrames_;
+    return true;
 }
 
 void Tap::deliver() {
@@ -55,6 +68,7 @@ void Tap::clear() {
     if (ring_)
         ring_->discard();
     fill_ = 0;
+    fed_ = 0;
 }
 
 } // namespace corvane::engine

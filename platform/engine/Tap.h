@@ -2,7 +2,7 @@
 // One tap: a copy of a unit's output bus, handed to a block in chunks of a
 // fixed number of frames on the engine's tap thread.
 //
-// The render thread only writes the tap's ring; gathering, channel adaptation
+// The render thread only feeds the tap's ring; gathering, channel adaptation
 // and the block call happen on the tap thread. The engine swaps the ring only
 // while the tap thread does not know the tap.
 
@@ -36,6 +36,10 @@ public:
     void provideRing(int sourceChannels, std::uint32_t maxFrames);
     AudioRing* ring() const { return ring_.get(); }
 
+    // Render thread: appends one period; true when it completed a chunk, the
+    // only moment the tap thread has anything to deliver.
+    CORVANE_REALTIME bool feed(const float* const* channels, std::uint32_t frames) noexcept;
+
     // Tap thread: moves everything readable out of the ring and calls the block
     // once per complete chunk.
     void deliver();
@@ -57,6 +61,7 @@ private:
     std::vector<float*> convertedChannels_;
     std::vector<float*> cursor_;
     std::uint32_t fill_ = 0;
+    std::uint32_t fed_ = 0; // render thread: frames fed since the last completed chunk
 };
 
 } // namespace corvane::engine

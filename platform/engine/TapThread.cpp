@@ -2,7 +2,6 @@
 #include "platform/engine/TapThread.h"
 
 #include <cerrno>
-#include <ctime>
 
 namespace corvane::engine {
 
@@ -38,7 +37,10 @@ void TapThread::setTaps(std::vector<std::shared_ptr<Tap>> taps) {
 }
 
 CORVANE_REALTIME
-void TapThread::wake() noexcept { sem_post(&wakeup_); }
+void TapThread::wake() noexcept {
+    wakeups_.fetch_add(1, std::memory_order_relaxed);
+    sem_post(&wakeup_);
+}
 
 CORVANE_REALTIME
 void TapThread::reportOverrun() noexcept {
@@ -48,18 +50,11 @@ void TapThread::reportOverrun() noexcept {
 
 void TapThread::run() {
     while (!stopping_.load()) {
-        // The timeout only bounds how late a stop or a missed post is noticed.
-        // On the monotonic clock, so that a wall-clock jump cannot stall delivery.
-        timespec deadline{};
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_nsec += 20'000'000;
-        if (deadline.tv_nsec >= 1'000'000'000) {
-            deadline.tv_nsec -= 1'000'000'000;
-            ++deadline.tv_sec;
+        // Sleeps until a chunk is complete, an overrun is reported or stop()
+        // posts: nothing wakes this thread for less.
+        while (sem_wait(&wakeup_) != 0 && errno == EINTR) {
         }
-        while (sem_clockwait(&wakeup_, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
-        }
-        // Posts arrive once per period; take them all so one pass serves them.
+        // Several posts may have piled up; one pass serves them all.
         while (sem_trywait(&wakeup_) == 0) {
         }
         if (overrun_.exchange(false, std::memory_order_acq_rel) && onOverrun_)

@@ -33,11 +33,13 @@ public:
     void setTaps(std::vector<std::shared_ptr<Tap>> taps);
     bool isRunning() const { return thread_.joinable(); }
 
-    // Render thread: there is new audio in the rings. Never blocks (a semaphore
-    // post wakes the waiting thread through the kernel at most).
+    // Render thread: a tap has a whole chunk to deliver. Never blocks (a
+    // semaphore post wakes the waiting thread through the kernel at most).
     CORVANE_REALTIME void wake() noexcept;
     // Render thread: a period did not fit the graph.
     CORVANE_REALTIME void reportOverrun() noexcept;
+    // How often the render thread woke this thread since it was made.
+    std::uint64_t wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
 
 private:
     void run();
@@ -49,6 +51,7 @@ private:
     std::function<void()> onOverrun_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overrun_{false};
+    std::atomic<std::uint64_t> wakeups_{0};
 };
 
 } // namespace corvane::engine

@@ -80,6 +80,8 @@ TEST_F(Taps, DeliverExactlyTheRenderedSamplesInChunksOfTheRequestedSizeOffTheRen
     e.stop();
 
     EXPECT_EQ(received.chunkSizes, std::vector<std::uint32_t>(12, 100));
+    // Woken per completed chunk, never per period: 12 wake-ups for 40 periods.
+    EXPECT_EQ(e.renderer().tapWakeups(), 12u);
     ASSERT_EQ(received.samples.size(), 2u);
     auto left = rendered(3, 0, 40);
     auto right = rendered(4, 0, 40);
