@@ -44,9 +44,10 @@ double rounded(double value, int decimals) {
 } // namespace
 
 Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
-                                  const bool& interrupted) {
+                                  RunInterrupt& interrupt) {
     HeadlessResult result;
     AudioEngineManager manager(hardware, clock);
+    manager.setLockMemory(true);
     co_await manager.refreshDevices();
 
     if (!options.deviceUid.isEmpty()) {
@@ -113,17 +114,36 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         if (slot->effectNode())
             pluginLatency[std::size_t(slot->id())] = slot->effectNode()->latencySeconds() * 1000.0;
     const auto actualRate = manager.actualSampleRate();
-    const auto actualFrames = manager.actualBufferFrames();
+    auto actualFrames = manager.actualBufferFrames();
     const auto warning = manager.warningMessage();
     if (!manager.isRunning()) {
         result.exitCode = 1;
         result.errorLine = manager.errorMessage().value_or(QStringLiteral("The engine did not start."));
     } else {
-        const auto end = clock.now() + std::chrono::duration_cast<Clock::Duration>(
-                                           std::chrono::duration<double>(options.seconds.value_or(0)));
-        // Wakes often enough to notice Ctrl-C and a stop the manager made itself.
-        while (manager.isRunning() && !interrupted && (!options.seconds || clock.now() < end))
-            co_await sleepUntil(clock, options.seconds ? std::min(end, clock.now() + 50ms) : clock.now() + 50ms);
+        // Sleeps until the end, the user's interrupt, or playback stopping by itself.
+        auto gate = std::make_shared<TaskState>();
+        auto open = [gate] {
+            postToMain([gate] {
+                if (!gate->isDone())
+                    gate->markDone();
+            });
+        };
+        QObject context;
+        QObject::connect(&manager, &AudioEngineManager::isRunningChanged, &context, open);
+        QObject::connect(&interrupt, &RunInterrupt::requested, &context, open);
+        std::optional<Clock::TimerId> deadline;
+        if (options.seconds)
+            deadline = clock.callAt(clock.now() + std::chrono::duration_cast<Clock::Duration>(
+                                                       std::chrono::duration<double>(*options.seconds)),
+                                    open);
+        if (!interrupt.isRequested())
+            co_await Task(gate).join();
+        if (deadline)
+            clock.cancelTimer(*deadline);
+        // What the device really ran at in the end: a server may apply a new
+        // period size well after it was asked for.
+        if (manager.isRunning())
+            actualFrames = manager.actualBufferFrames();
         if (!manager.isRunning()) {
             result.exitCode = 1;
             result.errorLine = manager.errorMessage().value_or(QStringLiteral("Playback stopped."));
@@ -147,7 +167,12 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     }
     report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
     report[QStringLiteral("warning")] = optionalText(warning);
+    report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
     manager.stop();
+    const double periodMicros =
+        actualRate && actualFrames && *actualRate > 0 ? double(*actualFrames) / *actualRate * 1e6 : 0.0;
+    report[QStringLiteral("periodMicros")] = rounded(periodMicros, 1);
+    report[QStringLiteral("periodMaxMicros")] = rounded(double(manager.longestPeriodRender().count()) / 1e3, 1);
     report[QStringLiteral("error")] = result.exitCode == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(result.errorLine);
 
     // Only what the device could route: the same rule the graph build applies.
@@ -173,6 +198,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         entry[QStringLiteral("inputRms")] = rounded(p.input.rms, 6);
         entry[QStringLiteral("outputPeak")] = rounded(p.output.peak, 6);
         entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
+        entry[QStringLiteral("dspMaxMicros")] = rounded(double(manager.longestStripRender(spec.strip - 1).count()) / 1e3, 1);
+        entry[QStringLiteral("nonFinitePeriods")] = qint64(manager.nonFinitePeriods(spec.strip - 1));
         strips.append(entry);
     }
     report[QStringLiteral("strips")] = strips;

@@ -3,13 +3,13 @@
 #include "app/HeadlessRun.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
+#include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -45,30 +45,28 @@ int listDevicesCommand() {
     return 0;
 }
 
-// Ctrl-C and SIGTERM end a headless run cleanly: the handler only writes a byte
-// that the event loop picks up.
-int signalPipe[2] = {-1, -1};
+// Ctrl-C and SIGTERM end a headless run cleanly: the handler only wakes the
+// event loop, which asks the run to end.
+MainThreadWakeup* signalWakeup = nullptr;
 void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+    if (signalWakeup)
+        signalWakeup->signal();
 }
 
 int headlessCommand(const HeadlessOptions& options) {
     auto hardware = hw::createDefaultHardware();
     hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
 
-    bool interrupted = false;
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] { interrupted = true; });
+    RunInterrupt interrupt;
+    MainThreadWakeup wakeup([&] { interrupt.request(); });
+    signalWakeup = &wakeup;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
 
     HeadlessResult result;
     bool finished = false;
     spawnWith([&]() -> Async<void> {
-        result = co_await runHeadless(*hardware, SystemClock::instance(), options, interrupted);
+        result = co_await runHeadless(*hardware, SystemClock::instance(), options, interrupt);
         finished = true;
         QCoreApplication::quit();
     });

@@ -7,6 +7,10 @@ using hw::Selector;
 
 std::optional<std::uint32_t> setBufferFrameSize(hw::AudioHardware& hardware, std::uint32_t frames, hw::ObjectId device) {
     hardware.set(device, Address{Selector::BufferFrameSize}, frames);
+    return bufferFrameSize(hardware, device);
+}
+
+std::optional<std::uint32_t> bufferFrameSize(const hw::AudioHardware& hardware, hw::ObjectId device) {
     return hardware.getAs<std::uint32_t>(device, Address{Selector::BufferFrameSize});
 }
 

@@ -13,6 +13,9 @@ namespace corvane {
 // device then reports, or none when the read-back fails.
 std::optional<std::uint32_t> setBufferFrameSize(hw::AudioHardware& hardware, std::uint32_t frames, hw::ObjectId device);
 
+// The device's current period size, or none when it cannot be read.
+std::optional<std::uint32_t> bufferFrameSize(const hw::AudioHardware& hardware, hw::ObjectId device);
+
 // Requests a nominal rate; true when the device accepted the request.
 bool setNominalSampleRate(hw::AudioHardware& hardware, double rate, hw::ObjectId device);
 

@@ -1,15 +1,17 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/ObservableField.h"
+#include "platform/lv2/Lv2Effect.h"
 #include "plugins/PluginCatalog.h"
 #include "platform/system/Logging.h"
+#include "platform/system/MemoryLock.h"
 
 #include <QPointer>
 
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock), engine_(std::make_unique<engine::Engine>(hardware)) {
+    : QObject(parent), hardware_(hardware), clock_(clock), engine_(makeEngine()) {
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
 
@@ -51,6 +53,11 @@ void AudioEngineManager::setSelectedDevice(std::optional<AudioDevice> device) {
 }
 
 void AudioEngineManager::setBufferFrames(std::uint32_t frames) {
+    bufferFramesChosen_ = true;
+    adoptBufferFrames(frames);
+}
+
+void AudioEngineManager::adoptBufferFrames(std::uint32_t frames) {
     if (assignIfChanged(bufferFrames_, frames))
         emit bufferFramesChanged();
 }
@@ -108,6 +115,41 @@ void AudioEngineManager::setSupportedBufferRange(std::optional<BufferRange> rang
 void AudioEngineManager::setPluginLoadFailure(std::optional<PluginLoadFailure> failure) {
     if (assignIfChanged(pluginLoadFailure_, std::move(failure)))
         emit pluginLoadFailureChanged();
+}
+
+std::uint64_t AudioEngineManager::nonFinitePeriods(int slotID) const {
+    if (slotID < 0 || slotID >= kChannelCount)
+        return 0;
+    if (isRunning_)
+        if (auto* effect = channels_[slotID]->effect())
+            return effect->nonFinitePeriods();
+    return stripStats_[std::size_t(slotID)].nonFinitePeriods;
+}
+
+std::chrono::nanoseconds AudioEngineManager::longestStripRender(int slotID) const {
+    if (slotID < 0 || slotID >= kChannelCount)
+        return {};
+    if (isRunning_)
+        return std::chrono::nanoseconds(engine_->renderer().stats().sinceStart().groupNanos[std::size_t(slotID)]);
+    return stripStats_[std::size_t(slotID)].longestRender;
+}
+
+std::chrono::nanoseconds AudioEngineManager::longestPeriodRender() const {
+    if (isRunning_)
+        return std::chrono::nanoseconds(engine_->renderer().stats().sinceStart().periodNanos);
+    return longestPeriodRender_;
+}
+
+void AudioEngineManager::lockMemoryOnce() {
+    if (!lockMemory_ || memoryLockTried_)
+        return;
+    memoryLockTried_ = true;
+    const MemoryLockResult result = lockProcessMemory();
+    memoryLocked_ = result.locked;
+    if (result.locked)
+        qCInfo(lcEngine, "Memory locked against paging");
+    else
+        qCWarning(lcEngine, "Memory not locked against paging: %s", qUtf8Printable(result.reason));
 }
 
 double AudioEngineManager::requestedBufferMilliseconds() const {

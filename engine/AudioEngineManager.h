@@ -25,6 +25,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -46,8 +48,12 @@ public:
     void setDevices(QList<AudioDevice> devices);
     const std::optional<AudioDevice>& selectedDevice() const { return selectedDevice_; }
     void setSelectedDevice(std::optional<AudioDevice> device);
+    // The requested period size. It starts as the selected device's current one
+    // (a JACK server's is shared with every other program on it); only a size
+    // the user chose with setBufferFrames() is ever written to the device.
     std::uint32_t bufferFrames() const { return bufferFrames_; }
     void setBufferFrames(std::uint32_t frames);
+    bool bufferFramesChosen() const { return bufferFramesChosen_; }
     double sampleRate() const { return sampleRate_; }
     void setSampleRate(double rate);
     bool isRunning() const { return isRunning_; }
@@ -101,6 +107,22 @@ public:
     // The user's reset of the dropout count.
     void resetDropouts();
 
+    // Per strip while running (and after a stop, for the last run): periods in
+    // which its effect's output was not finite, and its longest render time
+    // in one period.
+    std::uint64_t nonFinitePeriods(int slotID) const;
+    std::chrono::nanoseconds longestStripRender(int slotID) const;
+    // The longest render of a whole period, and the period's own length.
+    std::chrono::nanoseconds longestPeriodRender() const;
+
+    // How long a render call may take before its plug-in counts as hung (and
+    // how long stopping waits for it). Two seconds unless a test says less.
+    void setStallPatience(std::chrono::milliseconds patience) { stallPatience_ = patience; }
+    // Whether process memory is locked against paging (tried at the first
+    // start when allowed; never in sanitizer builds).
+    void setLockMemory(bool lock) { lockMemory_ = lock; }
+    bool memoryLocked() const { return memoryLocked_; }
+
     // What the running graph is made of (tests and the editor look at it).
     engine::Engine& engine() { return *engine_; }
     const QList<std::shared_ptr<MatrixMixerNode>>& splitters() const { return splitters_; }
@@ -139,26 +161,40 @@ private:
     };
 
     // How building the graph ended: built, failed with a message for the
-    // failure exit, or ended by an effect that would not load (already reported).
+    // failure exit, ended by an effect that would not load (already reported),
+    // or overtaken while it waited (see Checkpoint).
     struct BuildResult {
-        enum class Kind { Built, Failed, PluginFailed } kind = Kind::Built;
+        enum class Kind { Built, Failed, PluginFailed, Overtaken } kind = Kind::Built;
         QString message;
     };
+    // What a start finds after each of its waits: the world as it left it, a
+    // stop() (the start is abandoned), or another selected device (the start
+    // begins again on it; with none selected it ends).
+    enum class Checkpoint { Continue, Abandoned, Reselected };
 
-    Async<void> startSequence(bool automaticRestart);
-    Async<BuildResult> buildGraph(RoutingPlan plan, QList<ActiveStrip> strips, HardwareFormats formats, double rate);
-    // Loads the strip's effect between its splitter and the combiner's input bus;
-    // false when it would not load (the start is then over).
-    Async<bool> hostEffect(ChannelSlot& slot, engine::Unit& splitter, int combinerBus, engine::Format splitterOutput,
-                           engine::Format combinerInput, double rate);
+    // True when the sequence must run again for a newly selected device.
+    Async<bool> startSequence(bool automaticRestart);
+    Checkpoint checkpoint(const AudioDevice& device, std::uint64_t run) const;
+    Async<BuildResult> buildGraph(RoutingPlan plan, QList<ActiveStrip> strips, HardwareFormats formats, double rate,
+                                  AudioDevice device, std::uint64_t run);
+    // Loads the strip's effect between its splitter and the combiner's input bus.
+    Async<BuildResult> hostEffect(ChannelSlot& slot, engine::Unit& splitter, int combinerBus,
+                                  engine::Format splitterOutput, engine::Format combinerInput, double rate,
+                                  const AudioDevice& device, std::uint64_t run);
     // Keeps the effect's full state for the next build and lets the effect go.
     void saveEffectState(ChannelSlot& slot);
-    double largestPluginLatency(const QList<ActiveStrip>& strips) const;
+    // Logs each effect whose reported latency cannot be right, once per run.
+    double largestPluginLatency(const QList<ActiveStrip>& strips);
     void applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips);
     void failStart(const QString& message);
     // Points the engine at the device and waits (bounded) for its reconfiguration.
     Async<HardwareFormats> moveEngine(engine::Engine& engine, const AudioDevice& device);
     Async<void> computeLatencyEstimate(hw::ObjectId device, double rate, QList<ActiveStrip> strips);
+    // The running device's period size or latency changed underneath (a JACK
+    // server's buffer size): the actual size and the estimate follow.
+    void followDeviceSettings(hw::ObjectId device);
+    void stopFollowingDeviceSettings();
+    void deviceSettingsChanged();
 
     void installDropoutListener(hw::ObjectId device);
     void removeDropoutListener();
@@ -166,6 +202,10 @@ private:
 
     void startMetering();
     void collectLevels();
+    // Resets effects that produced non-finite audio, and stops playback when a
+    // plug-in stopped responding. From the meter task.
+    void watchEffects();
+    void lockMemoryOnce();
 
     void handleConfigurationChange();
     void scheduleRecovery(const QString& deviceUID);
@@ -176,15 +216,22 @@ private:
     Async<bool> prepareDevice();
     void onDeviceListListener();
 
+    std::unique_ptr<engine::Engine> makeEngine() const;
+    // Takes the device's period size as the request, without making it a choice.
+    void adoptBufferFrames(std::uint32_t frames);
+
     hw::AudioHardware& hardware_;
     Clock& clock_;
     std::unique_ptr<engine::Engine> engine_;
+    QList<ActiveStrip> runningStrips_; // the strips of the running graph, in route order
+    double runningRate_ = 0.0;
     QList<std::shared_ptr<MatrixMixerNode>> splitters_;
     std::shared_ptr<MatrixMixerNode> combiner_;
 
     QList<AudioDevice> devices_;
     std::optional<AudioDevice> selectedDevice_;
     std::uint32_t bufferFrames_ = 256;
+    bool bufferFramesChosen_ = false;
     double sampleRate_ = 48000.0;
     bool isRunning_ = false;
     std::optional<QString> errorMessage_;
@@ -204,12 +251,36 @@ private:
         hw::AudioHardware::ListenerId id;
     };
     std::optional<DropoutListener> dropoutListener_;
+    struct Registration {
+        hw::ObjectId object;
+        hw::Address address;
+        hw::AudioHardware::ListenerId id;
+    };
+    std::vector<Registration> settingsListeners_;
+    Task deviceSettingsTask_;
     std::optional<hw::AudioHardware::ListenerId> deviceListListener_;
     QMetaObject::Connection configurationChangeObserver_;
     std::unique_ptr<ProcessActivity> latencyCriticalActivity_;
     // Starts run one at a time; a stop() during a start's waits abandons it.
     std::shared_ptr<TaskState> startInFlight_;
     std::uint64_t stopCount_ = 0;
+    // The device whose playback a configuration change just stopped: if it
+    // turns out to be gone, its disconnection says playback was stopped.
+    std::optional<QString> interruptedDeviceUID_;
+    // Set by a stop() that had to leave a hung plug-in behind.
+    std::optional<QString> stallMessage_;
+    std::chrono::milliseconds stallPatience_{2000};
+    bool lockMemory_ = false;
+    bool memoryLockTried_ = false;
+    bool memoryLocked_ = false;
+    // Kept from the last run for the report after a stop.
+    struct StripStats {
+        std::uint64_t nonFinitePeriods = 0;
+        std::chrono::nanoseconds longestRender{0};
+    };
+    std::array<StripStats, kChannelCount> stripStats_{};
+    std::chrono::nanoseconds longestPeriodRender_{0};
+    QList<const void*> latencyComplaints_; // effects whose latency was already called impossible
     std::optional<QString> preferredDeviceUID_;
     std::optional<QString> preferredDeviceName_;
     Task deviceRefreshTask_;

@@ -1,6 +1,7 @@
 #include "engine/ChannelSlot.h"
 
 #include "engine/ObservableField.h"
+#include "platform/lv2/Lv2Effect.h"
 
 namespace corvane {
 
@@ -16,6 +17,10 @@ void ChannelSlot::setComponent(std::optional<PluginComponent> component) {
 void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
     if (assignIfChanged(effectNode_, std::move(node)))
         emit effectNodeChanged();
+}
+
+lv2::Lv2Effect* ChannelSlot::effect() const {
+    return effectNode_ ? dynamic_cast<lv2::Lv2Effect*>(&effectNode_->processor()) : nullptr;
 }
 
 void ChannelSlot::setBypassFlag(bool bypass) {

@@ -14,6 +14,10 @@
 
 namespace corvane {
 
+namespace lv2 {
+class Lv2Effect;
+}
+
 class ChannelSlot : public QObject {
     Q_OBJECT
     Q_PROPERTY(int id READ id CONSTANT)
@@ -36,6 +40,8 @@ public:
     // The loaded effect while a graph exists.
     const std::shared_ptr<engine::EffectUnit>& effectNode() const { return effectNode_; }
     void setEffectNode(std::shared_ptr<engine::EffectUnit> node);
+    // The LV2 plug-in instance inside effectNode(), or null.
+    lv2::Lv2Effect* effect() const;
 
     bool bypass() const { return bypass_; }
     // Only the flag; AudioEngineManager::setBypass also tells a live effect.

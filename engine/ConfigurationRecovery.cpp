@@ -12,35 +12,33 @@ namespace corvane {
 using namespace std::chrono_literals;
 
 void AudioEngineManager::handleConfigurationChange() {
-    if (!isRunning_ || configurationCheck_)
+    if (!isRunning_)
         return;
-    // A device that vanished is a disconnection, not a reconfiguration: let the
-    // device-list handling stop playback with its own message instead of
-    // scheduling a restart that could only be abandoned.
+    // Stop first: whatever the device does next, a graph built for what it was
+    // must not go on.
+    qCInfo(lcEngine, "Engine configuration change while running - stopping");
+    const std::optional<QString> uid = selectedDevice_ ? std::optional<QString>(selectedDevice_->uid) : std::nullopt;
+    stop();
+    if (!uid) {
+        setErrorMessage(QStringLiteral("The audio device's configuration changed - playback was stopped. Press "
+                                       "Start to rebuild the routing."));
+        return;
+    }
+    interruptedDeviceUID_ = uid;
+    // Then tell a vanished device (a disconnection, reported as one) from one
+    // that reconfigured itself (restarted). A device list that does not come in
+    // time is no reason to give the device up.
     QPointer<AudioEngineManager> self(this);
-    const std::uint64_t run = stopCount_;
-    configurationCheck_ = spawnWith([this, self, run]() -> Async<void> {
-        auto list = co_await runDetached([hardware = &hardware_] { return listDevices(*hardware); });
-        if (!self)
+    configurationCheck_ = spawnWith([this, self, uid = *uid]() -> Async<void> {
+        auto list = co_await runDetachedWithin(clock_, 2s, [hardware = &hardware_] { return listDevices(*hardware); });
+        if (!self || co_await currentTaskCancelled())
             co_return;
         configurationCheck_ = Task();
-        if (stopCount_ != run || !isRunning_)
-            co_return;
-        if (list && selectedDevice_ &&
-            std::none_of(list->begin(), list->end(), [&](const AudioDevice& d) { return d.uid == selectedDevice_->uid; })) {
+        if (list && std::none_of(list->begin(), list->end(), [&](const AudioDevice& d) { return d.uid == uid; })) {
             deviceListChanged(*list);
             co_return;
         }
-        qCInfo(lcEngine, "Engine configuration change while running - stopping");
-        const std::optional<QString> uid =
-            selectedDevice_ ? std::optional<QString>(selectedDevice_->uid) : std::nullopt;
-        stop();
-        if (!uid) {
-            setErrorMessage(QStringLiteral("The audio device's configuration changed - playback was stopped. Press "
-                                           "Start to rebuild the routing."));
-            co_return;
-        }
-        scheduleRecovery(*uid);
+        scheduleRecovery(uid);
     });
 }
 

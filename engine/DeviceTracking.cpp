@@ -88,15 +88,19 @@ void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list) {
         return;
     }
 
-    qCInfo(lcEngine, "Selected device “%s” (uid %s) is missing from a device list of %lld - running: %d",
+    qCInfo(lcEngine, "Selected device “%s” (uid %s) is missing from a device list of %lld - running: %s",
            qUtf8Printable(current.name), qUtf8Printable(current.uid), static_cast<long long>(list.size()),
-           int(isRunning_));
-    if (isRunning_) {
+           isRunning_ ? "true" : "false");
+    // Playback counts as stopped by the loss when a configuration change of the
+    // same device stopped it a moment before.
+    const bool playing = isRunning_ || interruptedDeviceUID_ == current.uid;
+    if (isRunning_)
         stop();
-        setErrorMessage(QStringLiteral("“%1” was disconnected - playback was stopped.").arg(current.name));
-    } else {
-        setErrorMessage(QStringLiteral("“%1” was disconnected.").arg(current.name));
-    }
+    interruptedDeviceUID_.reset();
+    // A plug-in that hung says more about what happened than the device's loss.
+    if (!stallMessage_ || errorMessage_ != stallMessage_)
+        setErrorMessage(playing ? QStringLiteral("“%1” was disconnected - playback was stopped.").arg(current.name)
+                                : QStringLiteral("“%1” was disconnected.").arg(current.name));
     setSelectedDevice(std::nullopt);
     refreshSupportedBufferRange();
 }
@@ -153,11 +157,17 @@ void AudioEngineManager::refreshSupportedBufferRange() {
     const hw::ObjectId id = selectedDevice_->id;
     QPointer<AudioEngineManager> self(this);
     supportedBufferRangeTask_ = spawnWith([this, self, id]() -> Async<void> {
-        auto range = co_await runDetached([hardware = &hardware_, id] { return bufferFrameSizeRange(*hardware, id); });
-        if (!self || !range || co_await currentTaskCancelled())
+        auto facts = co_await runDetached([hardware = &hardware_, id] {
+            return std::make_pair(bufferFrameSizeRange(*hardware, id), bufferFrameSize(*hardware, id));
+        });
+        if (!self || !facts || co_await currentTaskCancelled())
             co_return;
-        if (selectedDevice_ && selectedDevice_->id == id)
-            setSupportedBufferRange(*range);
+        if (!selectedDevice_ || selectedDevice_->id != id)
+            co_return;
+        setSupportedBufferRange(facts->first);
+        // Until the user chooses a size, the request is what the device runs now.
+        if (!bufferFramesChosen_ && facts->second && *facts->second > 0)
+            adoptBufferFrames(*facts->second);
     });
 }
 
@@ -168,10 +178,17 @@ Async<bool> AudioEngineManager::prepareDevice() {
     const hw::ObjectId id = selectedDevice_->id;
     hw::AudioHardware* hardware = &hardware_;
 
-    auto actual = co_await runDetached([hardware, frames, id] { return setBufferFrameSize(*hardware, frames, id); });
+    // Only a size the user chose is written: a JACK server's period belongs to
+    // everyone on it.
+    const bool write = bufferFramesChosen_;
+    auto actual = co_await runDetached([hardware, frames, id, write] {
+        return write ? setBufferFrameSize(*hardware, frames, id) : bufferFrameSize(*hardware, id);
+    });
     if (!self)
         co_return false;
     setActualBufferFrames(actual ? *actual : std::nullopt);
+    if (!write && actual && *actual && **actual > 0)
+        adoptBufferFrames(**actual);
 
     auto accepted = co_await runDetached([hardware, rate, id] { return setNominalSampleRate(*hardware, rate, id); });
     if (!self || !accepted || !*accepted)

@@ -2,6 +2,8 @@
 // short-lived flag for "a dropout just now".
 #include "engine/AudioEngineManager.h"
 
+#include "platform/system/Logging.h"
+
 #include <QPointer>
 
 namespace corvane {
@@ -29,6 +31,24 @@ void AudioEngineManager::removeDropoutListener() {
 
 void AudioEngineManager::noteDropout() {
     setAudioDropoutCount(audioDropoutCount_ + 1);
+    if (isRunning_) {
+        // Which strip took longest since the last dropout: the first suspect.
+        const auto window = engine_->renderer().stats().takeWindow();
+        const ChannelSlot* slowest = nullptr;
+        std::uint64_t slowestNanos = 0;
+        for (const auto& strip : runningStrips_) {
+            const auto nanos = window.groupNanos[std::size_t(strip.slot->id())];
+            if (nanos > slowestNanos) {
+                slowest = strip.slot;
+                slowestNanos = nanos;
+            }
+        }
+        const double periodMicros = runningRate_ > 0 ? actualBufferFrames_.value_or(bufferFrames_) / runningRate_ * 1e6 : 0;
+        if (slowest && periodMicros > 0)
+            qCInfo(lcEngine, "Dropout %d: the slowest strip was channel %d, %.0f µs of the %.0f µs period (%.0f %%)",
+                   audioDropoutCount_, slowest->id() + 1, slowestNanos / 1e3, periodMicros,
+                   slowestNanos / 1e3 / periodMicros * 100.0);
+    }
     const auto now = clock_.now();
     lastDropoutDate_ = now;
     setAudioDropoutActive(true);

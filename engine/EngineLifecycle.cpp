@@ -3,6 +3,8 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
+#include "platform/lv2/Lv2Effect.h"
+#include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 
 #include <QLocale>
@@ -33,7 +35,9 @@ Async<void> AudioEngineManager::start(bool automaticRestart) {
     auto mine = std::make_shared<TaskState>();
     startInFlight_ = mine;
     try {
-        co_await startSequence(automaticRestart);
+        // Again as long as another device was selected while it waited.
+        while (co_await startSequence(automaticRestart) && self)
+            automaticRestart = true; // the user's request already emptied the throttle
     } catch (const std::exception& e) {
         qCWarning(lcEngine, "Start failed unexpectedly: %s", e.what());
         if (self)
@@ -44,29 +48,54 @@ Async<void> AudioEngineManager::start(bool automaticRestart) {
     mine->markDone();
 }
 
-Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
+AudioEngineManager::Checkpoint AudioEngineManager::checkpoint(const AudioDevice& device, std::uint64_t run) const {
+    if (stopCount_ != run)
+        return Checkpoint::Abandoned;
+    if (!selectedDevice_ || *selectedDevice_ != device)
+        return Checkpoint::Reselected;
+    return Checkpoint::Continue;
+}
+
+Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     QPointer<AudioEngineManager> self(this);
     if (!selectedDevice_) {
         setErrorMessage(QStringLiteral("Select an audio device."));
-        co_return;
+        co_return false;
     }
     if (!automaticRestart)
         recoveryThrottle_.attempts.clear();
-    stop();
-    // A stop() while this start waits abandons it.
+    stop(); // also gives us a fresh engine
     const std::uint64_t run = stopCount_;
-    auto abandoned = [&] { return !self || stopCount_ != run; };
     setErrorMessage(std::nullopt);
     setWarningMessage(std::nullopt);
-    engine_ = std::make_unique<engine::Engine>(hardware_);
+    interruptedDeviceUID_.reset();
+    stallMessage_.reset();
     const AudioDevice device = *selectedDevice_;
+    // After every wait: a stop() abandons this start; another selected device
+    // (the user's choice, or the device-list handling dropping a vanished one)
+    // starts it again on that device, or ends it when there is none, keeping
+    // whatever message that handling set. Yields whether to start again.
+    auto afterWait = [&]() -> std::optional<bool> {
+        if (!self)
+            return false;
+        switch (checkpoint(device, run)) {
+        case Checkpoint::Continue:
+            return std::nullopt;
+        case Checkpoint::Abandoned:
+            return false;
+        case Checkpoint::Reselected:
+            stop();
+            return selectedDevice_.has_value();
+        }
+        return false;
+    };
 
     const bool rateAccepted = co_await prepareDevice();
-    if (abandoned())
-        co_return;
+    if (auto again = afterWait())
+        co_return *again;
     const HardwareFormats formats = co_await moveEngine(*engine_, device);
-    if (abandoned())
-        co_return;
+    if (auto again = afterWait())
+        co_return *again;
 
     setAudioDropoutCount(0);
     setAudioDropoutActive(false);
@@ -91,7 +120,7 @@ Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
         stop();
         setErrorMessage(QStringLiteral(
             "The selected device reports an invalid format (0 channels). Try a different device or sample rate."));
-        co_return;
+        co_return false;
     }
 
     QList<RoutingPlan::SlotRequest> requests;
@@ -106,39 +135,51 @@ Async<void> AudioEngineManager::startSequence(bool automaticRestart) {
         stop();
         setErrorMessage(QStringLiteral(
             "No channel has both an input and an output channel selected (within what the device offers)."));
-        co_return;
+        co_return false;
     }
 
-    const BuildResult built = co_await buildGraph(plan, strips, formats, rate);
-    if (abandoned())
-        co_return;
-    if (built.kind == BuildResult::Kind::PluginFailed)
-        co_return;
-    if (built.kind == BuildResult::Kind::Failed) {
+    const BuildResult built = co_await buildGraph(plan, strips, formats, rate, device, run);
+    if (auto again = afterWait())
+        co_return *again;
+    switch (built.kind) {
+    case BuildResult::Kind::Built:
+        break;
+    case BuildResult::Kind::Overtaken:
+    case BuildResult::Kind::PluginFailed:
+        co_return false;
+    case BuildResult::Kind::Failed:
         failStart(built.message);
-        co_return;
+        co_return false;
     }
     std::string startError;
     if (!engine_->start(startError)) {
         failStart(QStringLiteral("Starting audio graph (engine.start) failed: %1").arg(QString::fromStdString(startError)));
-        co_return;
+        co_return false;
     }
     configurationChangeObserver_ = connect(engine_.get(), &engine::Engine::configurationChanged, this,
                                            &AudioEngineManager::handleConfigurationChange);
     applyGains(plan, strips);
+    runningStrips_ = strips;
+    runningRate_ = rate;
+    stripStats_ = {};
+    longestPeriodRender_ = {};
     setRunning(true);
     qCInfo(lcEngine, "Engine started on “%s” - %d in / %d out @ %f Hz, buffer %u, %lld active strips",
            qUtf8Printable(device.name), inputChannelCount, outputChannelCount, rate, actualBufferFrames_.value_or(0),
            static_cast<long long>(strips.size()));
+    followDeviceSettings(device.id);
     startMetering();
     co_await computeLatencyEstimate(device.id, rate, strips);
-    if (abandoned() || !isRunning_)
-        co_return;
+    if (!self || stopCount_ != run || !isRunning_)
+        co_return false;
     latencyCriticalActivity_ = std::make_unique<ProcessActivity>(QStringLiteral("Real-time multi-channel audio routing"));
+    lockMemoryOnce();
+    co_return false;
 }
 
 Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPlan plan, QList<ActiveStrip> strips,
-                                                                      HardwareFormats formats, double rate) {
+                                                                      HardwareFormats formats, double rate,
+                                                                      AudioDevice device, std::uint64_t run) {
     QPointer<AudioEngineManager> self(this);
     auto failed = [](QString message) { return BuildResult{BuildResult::Kind::Failed, std::move(message)}; };
     if (auto error = combiner_->configure(plan.combinerInputChannelCounts(), {plan.outputChannelCount}, rate))
@@ -148,6 +189,7 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
     for (const auto& strip : strips) {
         auto splitter = std::make_shared<MatrixMixerNode>();
         engine_->attach(splitter->unit());
+        engine_->setTimingGroup(*splitter->unit(), strip.slot->id());
         if (auto error = splitter->configure({plan.inputChannelCount}, {strip.route.inputWidth()}, rate))
             co_return failed(QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error));
         built.append(splitter);
@@ -188,12 +230,12 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
                              QString::number(n) + QStringLiteral(" format."));
 
         if (strip.slot->component()) {
-            const bool hosted =
-                co_await hostEffect(*strip.slot, splitter, i, *splitterOutput, *combinerInput, rate);
+            BuildResult hosted =
+                co_await hostEffect(*strip.slot, splitter, i, *splitterOutput, *combinerInput, rate, device, run);
             if (!self)
-                co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
-            if (!hosted)
-                co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
+                co_return BuildResult{BuildResult::Kind::Overtaken, {}};
+            if (hosted.kind != BuildResult::Kind::Built)
+                co_return hosted;
             continue;
         }
         // A strip without an effect: its input and output levels are one signal.
@@ -232,6 +274,12 @@ void AudioEngineManager::failStart(const QString& message) {
     setErrorMessage(QStringLiteral("Failed to start engine: %1").arg(message));
 }
 
+std::unique_ptr<engine::Engine> AudioEngineManager::makeEngine() const {
+    auto engine = std::make_unique<engine::Engine>(hardware_);
+    engine->setStallPatience(stallPatience_);
+    return engine;
+}
+
 void AudioEngineManager::stop() {
     ++stopCount_;
     recoveryTask_.cancel();
@@ -242,33 +290,70 @@ void AudioEngineManager::stop() {
     meterTask_ = Task();
     levelStore_.clear();
     removeDropoutListener();
+    stopFollowingDeviceSettings();
     if (configurationChangeObserver_) {
         disconnect(configurationChangeObserver_);
         configurationChangeObserver_ = {};
     }
     latencyCriticalActivity_.reset();
+
+    ChannelSlot* hung = nullptr;
     if (engine_) {
         for (const auto& splitter : splitters_)
             engine_->removeTap(*splitter->unit(), 0);
         for (auto* slot : channels_)
             if (slot->effectNode())
                 engine_->removeTap(*slot->effectNode(), 0);
-        engine_->stop();
-        engine_->reset();
+        if (isRunning_) {
+            const auto periods = engine_->renderer().stats().sinceStart();
+            longestPeriodRender_ = std::chrono::nanoseconds(periods.periodNanos);
+            for (auto* slot : channels_) {
+                auto& stats = stripStats_[std::size_t(slot->id())];
+                stats.longestRender = std::chrono::nanoseconds(periods.groupNanos[std::size_t(slot->id())]);
+                if (auto* effect = slot->effect())
+                    stats.nonFinitePeriods = effect->nonFinitePeriods();
+            }
+        }
+        if (engine_->stop()) {
+            engine_->reset();
+        } else {
+            for (auto* slot : channels_)
+                if (slot->effectNode() && slot->effectNode().get() == engine_->stalledUnit())
+                    hung = slot;
+        }
     }
     splitters_.clear();
     combiner_.reset();
     for (auto* slot : channels_) {
-        saveEffectState(*slot);
+        // A hung plug-in cannot be asked for its state; its last saved one stays.
+        if (slot == hung)
+            slot->setEffectNode(nullptr);
+        else
+            saveEffectState(*slot);
         slot->setInputLevel({});
         slot->setInputLevelRight({});
         slot->setOutputLevel({});
         slot->setOutputLevelRight({});
     }
+    // The engine goes with its units, instances and worker threads; a new one
+    // waits for the next start. One the render thread is stuck in stays for good.
+    if (engine_ && engine_->isAbandoned())
+        keepForever(std::shared_ptr<engine::Engine>(std::move(engine_)));
+    engine_ = makeEngine();
+    runningStrips_.clear();
+    latencyComplaints_.clear();
     setRunning(false);
     setActualBufferFrames(std::nullopt);
     setActualSampleRate(std::nullopt);
     setLatencyEstimate(std::nullopt);
+    if (hung) {
+        const QString message = QStringLiteral("“%1” on channel %2 stopped responding - playback was stopped.")
+                                    .arg(hung->component() ? hung->component()->name : QStringLiteral("Plugin"))
+                                    .arg(hung->id() + 1);
+        qCWarning(lcEngine, "%s", qUtf8Printable(message));
+        stallMessage_ = message;
+        setErrorMessage(message);
+    }
 }
 
 } // namespace corvane

@@ -13,7 +13,9 @@ using namespace std::chrono_literals;
 Async<AudioEngineManager::HardwareFormats> AudioEngineManager::moveEngine(engine::Engine& engine,
                                                                           const AudioDevice& device) {
     QPointer<AudioEngineManager> self(this);
-    const bool alreadyThere = engine.device() == device.id;
+    // A fresh engine is on no device yet: binding it is no move, and nothing
+    // will be announced to wait for.
+    const bool alreadyThere = engine.device() == device.id || engine.device() == hw::kNoObject;
     // Binding announces a reconfiguration; building on a half-switched engine
     // would be wasted, so wait (bounded) for that announcement.
     auto raised = std::make_shared<bool>(false);

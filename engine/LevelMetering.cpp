@@ -2,6 +2,8 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
+#include "platform/lv2/Lv2Effect.h"
+#include "platform/system/Logging.h"
 
 #include <QPointer>
 
@@ -17,6 +19,7 @@ void AudioEngineManager::startMetering() {
             if (!co_await sleepFor(clock_, 33ms) || !self)
                 co_return;
             collectLevels();
+            watchEffects();
         }
     });
 }
@@ -34,6 +37,22 @@ void AudioEngineManager::collectLevels() {
         slot->setOutputLevel(decayedLevel(slot->outputLevel(), readings[2 * n + i]));
         slot->setOutputLevelRight(decayedLevel(slot->outputLevelRight(), readings[3 * n + i]));
     }
+}
+
+void AudioEngineManager::watchEffects() {
+    if (!isRunning_)
+        return;
+    for (const auto& strip : runningStrips_) {
+        auto* effect = strip.slot->effect();
+        if (effect && effect->resetIfFaulted())
+            qCWarning(lcEngine, "Plugin “%s” on channel %d produced audio that is not a number; it was reset",
+                      qUtf8Printable(strip.slot->component() ? strip.slot->component()->name : QString()),
+                      strip.slot->id() + 1);
+    }
+    // A plug-in that never returns from its processing: stop() leaves it
+    // behind and says which one it was.
+    if (engine_->stalledUnit())
+        stop();
 }
 
 } // namespace corvane

@@ -15,32 +15,34 @@ namespace {
 
 constexpr std::uint32_t kTapFrames = 2048;
 
-lv2::Lv2Effect* lv2EffectOf(const ChannelSlot& slot) {
-    return slot.effectNode() ? dynamic_cast<lv2::Lv2Effect*>(&slot.effectNode()->processor()) : nullptr;
-}
-
 } // namespace
 
-Async<bool> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& splitter, int combinerBus,
-                                           engine::Format splitterOutput, engine::Format combinerInput, double rate) {
+Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& splitter,
+                                                                      int combinerBus, engine::Format splitterOutput,
+                                                                      engine::Format combinerInput, double rate,
+                                                                      const AudioDevice& device, std::uint64_t run) {
     QPointer<AudioEngineManager> self(this);
     QPointer<ChannelSlot> strip(&slot);
     const PluginComponent component = *slot.component();
     const std::string uri = component.uri.toStdString();
-    const std::uint32_t maxFrames = actualBufferFrames_.value_or(bufferFrames_);
+    // The plug-in is promised blocks up to the longest period the device may
+    // switch to while running, and told the one it runs now.
+    const std::uint32_t maxFrames = engine_->periodLimit();
+    const std::uint32_t nominalFrames = actualBufferFrames_.value_or(bufferFrames_);
 
     // Instantiation may be slow (plug-ins load files, build tables): never on
     // the main thread, never on the real-time one.
     // Named, not written inside the co_await: g++ 12 destroys a capturing
     // lambda twice when both share one expression.
-    auto instantiate = [uri, rate, maxFrames] {
+    auto instantiate = [uri, rate, maxFrames, nominalFrames] {
         std::string reason;
-        std::unique_ptr<lv2::Lv2Effect> effect = lv2::Lv2Effect::instantiate(uri, rate, maxFrames, reason);
+        std::unique_ptr<lv2::Lv2Effect> effect = lv2::Lv2Effect::instantiate(uri, rate, maxFrames, nominalFrames, reason);
         return std::make_pair(std::move(effect), reason);
     };
     auto loaded = co_await runDetached(std::move(instantiate));
-    if (!self || !strip)
-        co_return false;
+    // The instance (if any) goes with `loaded` when this start was overtaken.
+    if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
+        co_return BuildResult{BuildResult::Kind::Overtaken, {}};
     std::unique_ptr<lv2::Lv2Effect> effect = loaded ? std::move(loaded->first) : nullptr;
     if (!effect) {
         const QString reason = loaded ? QString::fromStdString(loaded->second) : QStringLiteral("Loading was cancelled.");
@@ -48,16 +50,21 @@ Async<bool> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& spli
                slot.id() + 1, qUtf8Printable(reason));
         stop();
         setPluginLoadFailure(PluginLoadFailure{QUuid::createUuid(), slot.id(), component.name, reason});
-        co_return false;
+        co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
     }
 
     // The unit owns the effect from here on; the strip reaches it through the unit.
     auto unit = std::make_shared<engine::EffectUnit>(std::move(effect));
     slot.setEffectNode(unit);
     engine_->attach(unit);
-    engine_->connect(splitter, 0, *unit, 0, splitterOutput);
-    engine_->connect(*unit, 0, *combiner_->unit(), combinerBus, combinerInput);
-    auto* hosted = lv2EffectOf(slot);
+    engine_->setTimingGroup(*unit, slot.id());
+    const int n = slot.id() + 1;
+    if (!engine_->connect(splitter, 0, *unit, 0, splitterOutput) ||
+        !engine_->connect(*unit, 0, *combiner_->unit(), combinerBus, combinerInput))
+        co_return BuildResult{BuildResult::Kind::Failed, QStringLiteral("Connecting the effect on channel %1 failed: %2")
+                                                             .arg(n)
+                                                             .arg(QString::fromStdString(engine_->lastError()))};
+    auto* hosted = slot.effect();
     hosted->setBypass(slot.bypass());
     if (const auto& saved = slot.lastPluginState()) {
         // A state that does not decode or belongs to another plug-in leaves the
@@ -74,28 +81,46 @@ Async<bool> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& spli
                         [store, id](const float* const* channels, int count, std::uint32_t frames) {
                             recordLevels(*store, id, false, true, channels, count, frames);
                         });
-    co_return true;
+    co_return BuildResult{};
 }
 
 void AudioEngineManager::saveEffectState(ChannelSlot& slot) {
-    if (auto* effect = lv2EffectOf(slot)) {
-        if (auto state = effect->saveState())
-            slot.setLastPluginState(QByteArray::fromStdString(*state));
+    if (auto* effect = slot.effect()) {
+        // A state that cannot be saved leaves nothing rather than an older
+        // state the user has since changed.
+        auto state = effect->saveState();
+        if (!state)
+            qCWarning(lcEngine, "The settings of “%s” on channel %d could not be saved",
+                      qUtf8Printable(slot.component() ? slot.component()->name : QString()), slot.id() + 1);
+        slot.setLastPluginState(state ? std::optional<QByteArray>(QByteArray::fromStdString(*state)) : std::nullopt);
     }
     slot.setEffectNode(nullptr);
 }
 
 void AudioEngineManager::setBypass(ChannelSlot& slot, bool bypass) {
     slot.setBypassFlag(bypass);
-    if (auto* effect = lv2EffectOf(slot))
+    if (auto* effect = slot.effect())
         effect->setBypass(bypass);
 }
 
-double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) const {
+double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) {
     double longest = 0.0;
-    for (const auto& strip : strips)
-        if (strip.slot->effectNode())
-            longest = std::max(longest, strip.slot->effectNode()->latencySeconds());
+    for (const auto& strip : strips) {
+        // Bypassed or not: a bypassed effect keeps its latency on the dry path.
+        auto* effect = strip.slot->effect();
+        if (!effect)
+            continue;
+        const double seconds = effect->latencySeconds();
+        const float reported = effect->reportedLatencyFrames();
+        if (seconds == 0.0 && reported != 0.0f && !latencyComplaints_.contains(effect)) {
+            latencyComplaints_.append(effect);
+            qCWarning(lcEngine, "Plugin “%s” on channel %d reports a latency of %g frames, which cannot be right - "
+                                "counted as none",
+                      qUtf8Printable(strip.slot->component() ? strip.slot->component()->name : QString()),
+                      strip.slot->id() + 1, double(reported));
+        }
+        longest = std::max(longest, seconds);
+    }
     return longest;
 }
 

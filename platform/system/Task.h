@@ -205,7 +205,8 @@ inline SleepAwaiter sleepFor(Clock& clock, Clock::Duration d) { return {clock, c
 // Runs `fn` on the background pool and resumes on the main thread with its
 // result. Pass a named callable when it captures anything with a destructor:
 // g++ 12 destroys a lambda written inside a co_await expression twice. Cancellation resumes at once with no value (the late result is
-// dropped); an already cancelled task does not run `fn` at all.
+// dropped); an already cancelled task does not run `fn` at all. With a time
+// limit (runDetachedWithin) a call that takes longer resumes with no value too.
 template <class F>
 class DetachedAwaiter {
     using R = std::invoke_result_t<F>;
@@ -215,16 +216,21 @@ class DetachedAwaiter {
         bool finished = false;
         std::coroutine_handle<> h;
         std::shared_ptr<TaskState> task;
+        Clock* clock = nullptr;
+        Clock::TimerId timer = 0;
         void finish() {
             finished = true;
             if (task)
                 task->clearCancelHook();
+            if (clock)
+                clock->cancelTimer(timer);
             h.resume();
         }
     };
 
 public:
-    explicit DetachedAwaiter(F fn) : fn_(std::move(fn)) {}
+    explicit DetachedAwaiter(F fn, Clock* clock = nullptr, Clock::Duration limit = {})
+        : fn_(std::move(fn)), clock_(clock), limit_(limit) {}
     bool await_ready() const noexcept { return false; }
     template <detail::TaskPromise P>
     bool await_suspend(std::coroutine_handle<P> h) {
@@ -239,6 +245,15 @@ public:
                     if (!job->finished)
                         job->finish();
                 });
+            });
+        }
+        if (clock_) {
+            job_->clock = clock_;
+            job_->timer = clock_->callAt(clock_->now() + limit_, [job = job_] {
+                if (!job->finished) {
+                    job->clock = nullptr; // this timer has fired
+                    job->finish();
+                }
             });
         }
         backgroundPool().start([job = job_, fn = std::move(fn_)]() mutable {
@@ -264,11 +279,17 @@ public:
 
 private:
     F fn_;
+    Clock* clock_;
+    Clock::Duration limit_;
     std::shared_ptr<Job> job_;
 };
 template <class F>
 DetachedAwaiter<std::decay_t<F>> runDetached(F&& fn) {
     return DetachedAwaiter<std::decay_t<F>>(std::forward<F>(fn));
+}
+template <class F>
+DetachedAwaiter<std::decay_t<F>> runDetachedWithin(Clock& clock, Clock::Duration limit, F&& fn) {
+    return DetachedAwaiter<std::decay_t<F>>(std::forward<F>(fn), &clock, limit);
 }
 
 } // namespace corvane

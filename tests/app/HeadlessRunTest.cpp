@@ -103,10 +103,12 @@ TEST(HeadlessRun, FailuresEndWithAMessageAndTheirExitCode) {
         << run.standardError.toStdString();
     EXPECT_GT(run.standardError.trimmed().size(), QString("Couldn’t load “Fixture Refuses” on channel 2: ").size());
 
+    // Around it, lilv may name the deliberately broken fixture bundle.
     run = runCorvane({"--headless", "--strip", "1:in=9,out=1", "--seconds", "1"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.standardError.trimmed(),
-              "No channel has both an input and an output channel selected (within what the device offers).");
+    EXPECT_TRUE(run.standardError.split('\n').contains(
+        "No channel has both an input and an output channel selected (within what the device offers)."))
+        << run.standardError.toStdString();
 
     run = runCorvane({"--headless", "--strip", "1:in=1,out=1", "--buffer", "lots"});
     EXPECT_EQ(run.exitCode, 2);

@@ -109,7 +109,7 @@ TEST_F(Tracking, AnUnpluggedDeviceIsReportedAndReselectedWhenItReturns) {
     EXPECT_EQ(m().errorMessage(), QString("“Beta” was disconnected."));
     EXPECT_FALSE(m().selectedDevice());
     EXPECT_FALSE(m().supportedBufferRange());
-    EXPECT_TRUE(log.contains("Selected device “Beta” (uid b) is missing from a device list of 1 - running: 0"));
+    EXPECT_TRUE(log.contains("Selected device “Beta” (uid b) is missing from a device list of 1 - running: false"));
 
     // Back with a new id: found again by uid, both messages cleared.
     auto back = fake->addDevice("b", "Beta", 2, 2);
@@ -202,6 +202,26 @@ TEST_F(Tracking, StartWithoutADeviceAsksForOne) {
     ASSERT_TRUE(rig->start());
     EXPECT_EQ(m().errorMessage(), QString("Select an audio device."));
     EXPECT_FALSE(m().isRunning());
+}
+
+TEST_F(Tracking, TheRequestedBufferSizeIsTheDevicesOwnUntilTheUserChoosesOne) {
+    auto id = fake->addDevice("a", "Alpha", 2, 2);
+    fake->setProperty(id, {Selector::BufferFrameSize}, std::uint32_t(1024));
+    ASSERT_TRUE(rig->refresh());
+    rig->settle();
+    EXPECT_EQ(m().bufferFrames(), 1024u);
+    EXPECT_FALSE(m().bufferFramesChosen());
+
+    // Another program changes the shared size: a start takes it as it is.
+    fake->setProperty(id, {Selector::BufferFrameSize}, std::uint32_t(512));
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(fake->get(id, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(512)));
+    EXPECT_EQ(m().bufferFrames(), 512u);
+
+    // Only a size the user chose is written.
+    m().setBufferFrames(128);
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(fake->get(id, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(128)));
 }
 
 TEST_F(Tracking, StartAppliesTheBufferSizeAndReadsItBack) {

@@ -2,6 +2,7 @@
 // inside the manager-built graph on the virtual device.
 #include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/Lv2Effect.h"
+#include "tests/engine/StallFixtureControl.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <thread>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -22,6 +25,8 @@ const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Corvane Tes
 const PluginComponent stereo{"urn:corvane:test:stereo", "Fixture Stereo", "Corvane Tests", true};
 const PluginComponent delay{"urn:corvane:test:latency", "Fixture Latency", "Corvane Tests", false};
 const PluginComponent refuses{"urn:corvane:test:refuses", "Fixture Refuses", "Corvane Tests", false};
+const PluginComponent stall{"urn:corvane:test:stall", "Fixture Stall", "Corvane Tests", false};
+const PluginComponent strict{"urn:corvane:test:strict", "Fixture Strict", "Corvane Tests", false};
 
 // Fixture bundles first, then Debian's plug-ins; set before the first lilv world.
 const bool pathSet = [] {
@@ -68,7 +73,7 @@ class HostedGain : public ::testing::TestWithParam<Case> {};
 
 } // namespace
 
-TEST_P(HostedGain, MultipliesSampleExactlyAndBypassActsFromTheNextPeriod) {
+TEST_P(HostedGain, MultipliesSampleExactlyAndBypassFadesFromTheNextPeriod) {
     const auto [rate, frames] = GetParam();
     Rig rig(rate, frames);
     auto& slot = rig.strip(0);
@@ -100,12 +105,17 @@ TEST_P(HostedGain, MultipliesSampleExactlyAndBypassActsFromTheNextPeriod) {
         EXPECT_NEAR(output.peak, 2.5f * input.peak, 1e-5f);
     }
 
+    // Bypass fades for 5 ms, then passes the input untouched.
+    const auto fadePeriods = std::uint64_t(std::ceil(0.005 * rate / frames));
     rig.manager->setBypass(slot, true);
-    std::tie(in, out) = rig.take(2, 0, 0);
-    EXPECT_EQ(out, in);
+    std::tie(in, out) = rig.take(fadePeriods + 2, 0, 0);
+    EXPECT_NE(out[0], in[0]);
+    const auto settled = std::size_t(fadePeriods) * frames;
+    EXPECT_EQ(std::vector<float>(out.begin() + std::ptrdiff_t(settled), out.end()),
+              std::vector<float>(in.begin() + std::ptrdiff_t(settled), in.end()));
     rig.manager->setBypass(slot, false);
-    std::tie(in, out) = rig.take(1, 0, 0);
-    EXPECT_EQ(out[0], in[0] * 2.5f);
+    std::tie(in, out) = rig.take(fadePeriods + 1, 0, 0);
+    EXPECT_EQ(out.back(), in.back() * 2.5f);
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
 }
 
@@ -149,7 +159,7 @@ TEST(PluginHosting, SettingsSurviveRestartsUntilAnotherEffectIsChosen) {
     auto& slot = rig.strip(0);
     rig.route(0, 0, false, 0, false);
     slot.setComponent(gain);
-    slot.setBypassFlag(true); // set before start: the new effect starts bypassed
+    slot.setBypassFlag(true); // set before start: the new effect starts bypassed, with no fade
     ASSERT_TRUE(rig.start());
     auto [in, out] = rig.take(1, 0, 0);
     EXPECT_EQ(out, in);
@@ -160,7 +170,7 @@ TEST(PluginHosting, SettingsSurviveRestartsUntilAnotherEffectIsChosen) {
     ASSERT_TRUE(slot.lastPluginState());
     EXPECT_EQ(effectOf(slot).parameter(port(effectOf(slot), "gain")), 3.0f);
     std::tie(in, out) = rig.take(1, 0, 0);
-    EXPECT_EQ(out[10], in[10] * 3.0f);
+    EXPECT_EQ(out[10], in[10] * 3.0f) << "starts unbypassed, with no fade";
 
     rig.manager->stop();
     EXPECT_FALSE(slot.effectNode());
@@ -201,6 +211,59 @@ TEST(PluginHosting, AnEffectThatWillNotLoadStopsTheWholeStartAsAPluginFailure) {
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.manager->pluginLoadFailure());
     EXPECT_NE(rig.manager->pluginLoadFailure()->id, failure->id);
+}
+
+TEST(PluginHosting, AStopWhileAnEffectIsStillLoadingAbandonsTheStartAndTheEffect) {
+    test::StallFixtureControl fixture;
+    ASSERT_TRUE(fixture.ok());
+    Rig rig;
+    rig.route(0, 0, false, 0, false);
+    rig.route(1, 1, false, 1, false);
+    rig.strip(0).setComponent(stall);
+    rig.strip(1).setComponent(strict);
+    fixture.hold(1);
+    Task start = spawn(rig.manager->start(false));
+    const bool loading = test::runBeside(rig.clock, [&] { return fixture.loading() == 1; });
+    rig.manager->stop();
+    fixture.hold(0);
+    ASSERT_TRUE(loading);
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return start.isDone(); }));
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_FALSE(rig.strip(0).effectNode());
+    EXPECT_FALSE(rig.manager->errorMessage() || rig.manager->pluginLoadFailure());
+
+    // A start that goes through, then a stop: every unit goes with the engine.
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning());
+    std::weak_ptr<engine::EffectUnit> unit = rig.strip(1).effectNode();
+    std::weak_ptr<MatrixMixerNode> splitter = rig.manager->splitters().first();
+    rig.manager->stop();
+    EXPECT_TRUE(unit.expired());
+    EXPECT_TRUE(splitter.expired());
+}
+
+TEST(PluginHosting, APlugInThatStopsRespondingStopsPlaybackWithItsNameAndLeavesTheRestUsable) {
+    test::StallFixtureControl fixture;
+    ASSERT_TRUE(fixture.ok());
+    Rig rig;
+    rig.manager->setStallPatience(100ms);
+    rig.device->setClockMode(kVirtual, hw::VirtualBackend::ClockMode::Paced);
+    rig.route(0, 0, false, 0, false);
+    rig.strip(0).setComponent(stall);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning());
+    effectOf(rig.strip(0)).setParameter(port(effectOf(rig.strip(0)), "stall"), 1.0f);
+    const bool stopped = test::runBeside(rig.clock, [&] { return !rig.manager->isRunning(); });
+    EXPECT_EQ(rig.manager->errorMessage(),
+              QString("“Fixture Stall” on channel 1 stopped responding - playback was stopped."));
+    // A new start gets a new instance on a new engine; the hung one's state
+    // (stall on) was never asked for, so it does not come back.
+    const bool restarted = rig.start() && rig.manager->isRunning();
+    fixture.release(); // lets the stuck thread go before the process ends
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(restarted);
+    rig.manager->stop();
+    std::this_thread::sleep_for(50ms); // for the released thread to leave what it was left with
 }
 
 TEST(PluginHosting, HeapUseByAPluginsOwnCodeIsReportedApartFromTheHosts) {

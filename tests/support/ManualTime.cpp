@@ -49,4 +49,18 @@ void runFor(ManualClock& clock, Clock::Duration span) {
     settle();
 }
 
+bool runBeside(ManualClock& clock, const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        drainEvents();
+        if (condition())
+            return true;
+        if (auto next = clock.nextDeadline())
+            clock.advanceTo(*next);
+        QThread::usleep(1000);
+    }
+    drainEvents();
+    return condition();
+}
+
 } // namespace corvane::test

@@ -18,4 +18,11 @@ bool runUntil(ManualClock& clock, const std::function<bool()>& condition,
 // of simulated time, then leaves the clock at now + span.
 void runFor(ManualClock& clock, Clock::Duration span);
 
+// Like runUntil, but never waits for pool jobs to end, for flows a test holds
+// up on purpose (a gate, a plug-in that takes its time, one that hangs): runs
+// posted events and moves the clock from timer to timer with a short real pause
+// between, until `condition` holds or `timeout` of real time has passed.
+bool runBeside(ManualClock& clock, const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 } // namespace corvane::test
