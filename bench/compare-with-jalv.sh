@@ -21,9 +21,13 @@ work=$(mktemp -d)
 pids=()
 
 cleanup() {
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    sleep 0.5
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    # Clients first, then the server: a jackd that is killed instead of stopped
+    # keeps its place in the machine's registry of eight servers for good.
+    for pid in "${pids[@]:1}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    sleep 1
+    for pid in "${pids[@]:1}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    kill -TERM "${pids[0]}" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "${pids[0]}" 2>/dev/null || break; sleep 0.1; done
     wait 2>/dev/null || true
     rm -rf "$work" /dev/shm/jack_"$server"* /dev/shm/jack-"$server"* 2>/dev/null || true
 }
