@@ -4,9 +4,11 @@
 
 namespace corvane::test {
 
-CorvaneProcess::CorvaneProcess(const QString& serverName) {
+CorvaneProcess::CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& extra) {
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), serverName);
+    for (const auto& [name, value] : extra)
+        environment.insert(name, value);
     process_.setProcessEnvironment(environment);
     process_.setProgram(binary());
 }

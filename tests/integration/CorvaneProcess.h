@@ -14,8 +14,9 @@ namespace corvane::test {
 
 class CorvaneProcess {
 public:
-    // `serverName` becomes the child's JACK_DEFAULT_SERVER.
-    explicit CorvaneProcess(const QString& serverName);
+    // `serverName` becomes the child's JACK_DEFAULT_SERVER; `environment` is
+    // set on top of this process's own.
+    explicit CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& environment = {});
     ~CorvaneProcess();
     CorvaneProcess(const CorvaneProcess&) = delete;
     CorvaneProcess& operator=(const CorvaneProcess&) = delete;
