@@ -1,12 +1,20 @@
 #include "tests/integration/CorvaneProcess.h"
 
-#include <QProcessEnvironment>
-
 namespace corvane::test {
 
-CorvaneProcess::CorvaneProcess(const QString& serverName) {
+namespace {
+
+QProcessEnvironment onServer(const QString& serverName) {
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), serverName);
+    return environment;
+}
+
+} // namespace
+
+CorvaneProcess::CorvaneProcess(const QString& serverName) : CorvaneProcess(onServer(serverName)) {}
+
+CorvaneProcess::CorvaneProcess(const QProcessEnvironment& environment) {
     process_.setProcessEnvironment(environment);
     process_.setProgram(binary());
 }

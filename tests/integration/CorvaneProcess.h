@@ -1,9 +1,11 @@
 #pragma once
-// The built corvane program, run as a child process on a given JACK server.
-// The destructor kills it if it still runs, so a failed test leaves nothing
-// behind.
+// The built corvane program, run as a child process on a given JACK server, or
+// in a given environment (PipeWire's libjack is chosen there, since a process
+// keeps the libjack it loaded first). The destructor kills it if it still runs,
+// so a failed test leaves nothing behind.
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +18,7 @@ class CorvaneProcess {
 public:
     // `serverName` becomes the child's JACK_DEFAULT_SERVER.
     explicit CorvaneProcess(const QString& serverName);
+    explicit CorvaneProcess(const QProcessEnvironment& environment);
     ~CorvaneProcess();
     CorvaneProcess(const CorvaneProcess&) = delete;
     CorvaneProcess& operator=(const CorvaneProcess&) = delete;
