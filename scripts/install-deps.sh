@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev libgl-dev
   liblilv-dev lv2-dev lilv-utils
   libjack-jackd2-dev jackd2
+  pipewire pipewire-bin pipewire-jack
   libgtest-dev libgmock-dev libbenchmark-dev
   mda-lv2 swh-lv2
   xvfb xauth
@@ -22,6 +23,10 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
+# --no-install-recommends keeps wireplumber, rtkit and dbus-user-session out: the
+# PipeWire tests run private daemons of their own and need none of them. pipewire
+# only enables its user units for future login sessions; nothing starts now, and
+# PipeWire's libjack stays off the loader's path, so JACK programs keep jackd2's.
 # jackd2 asks whether to enable real-time limits; answer it up front.
 echo 'jackd2 jackd/tweak_rt_limits boolean false' | $sudo debconf-set-selections
 $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq

@@ -1,9 +1,11 @@
 #pragma once
-// The built corvane program, run as a child process on a given JACK server.
-// The destructor kills it if it still runs, so a failed test leaves nothing
-// behind.
+// The built corvane program, run as a child process on a given JACK server, or
+// in a given environment (PipeWire's libjack is chosen there, since a process
+// keeps the libjack it loaded first). The destructor kills it if it still runs,
+// so a failed test leaves nothing behind.
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -14,9 +16,10 @@ namespace corvane::test {
 
 class CorvaneProcess {
 public:
-    // `serverName` becomes the child's JACK_DEFAULT_SERVER; `environment` is
-    // set on top of this process's own.
-    explicit CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& environment = {});
+    // `serverName` becomes the child's JACK_DEFAULT_SERVER; `extra` is set on
+    // top of this process's own environment.
+    explicit CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& extra = {});
+    explicit CorvaneProcess(const QProcessEnvironment& environment);
     ~CorvaneProcess();
     CorvaneProcess(const CorvaneProcess&) = delete;
     CorvaneProcess& operator=(const CorvaneProcess&) = delete;

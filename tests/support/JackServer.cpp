@@ -1,8 +1,8 @@
 #include "tests/support/JackServer.h"
 
-#include <fcntl.h>
+#include "tests/support/ChildProcess.h"
+
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
-#include <vector>
 
 namespace corvane::test {
 
@@ -24,39 +23,6 @@ using namespace std::chrono_literals;
 std::string nextName() {
     static std::atomic<int> counter{0};
     return "corvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-}
-
-// Spawns `args` with stdout and stderr appended to `logPath`; -1 on failure.
-// The child gets SIGTERM when we die, so a test that crashes leaves no server behind.
-pid_t spawnLogged(const std::vector<std::string>& args, const std::string& logPath) {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
-    // Child of a threaded process: only async-signal-safe calls until exec.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent)
-        ::_exit(1);
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in < 0 || log < 0)
-        ::_exit(126);
-    ::dup2(in, 0);
-    ::dup2(log, 1);
-    ::dup2(log, 2);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-}
-
-// Non-blocking: true (and the status) once `pid` has exited and been reaped.
-bool exited(pid_t pid, int* status = nullptr) {
-    int local = 0;
-    return ::waitpid(pid, status ? status : &local, WNOHANG) == pid;
 }
 
 } // namespace
@@ -142,16 +108,8 @@ void JackServer::kill() { reap(SIGKILL); }
 void JackServer::reap(int signal) {
     if (pid_ > 0) {
         ::kill(pid_, SIGCONT); // a frozen server cannot act on the signal
-        ::kill(pid_, signal);
         // jackd sometimes sits out SIGTERM while clients hang on; the grace is short.
-        const auto deadline = std::chrono::steady_clock::now() + 2s;
-        bool gone = false;
-        while (!(gone = exited(pid_)) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(5ms);
-        if (!gone) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        const bool gone = endChild(pid_, signal, 2s);
         killed_ = killed_ || signal == SIGKILL || !gone;
         pid_ = -1;
     }
