@@ -37,6 +37,15 @@ bool CorvaneProcess::start(const QStringList& arguments) {
     return process_.waitForStarted(5000);
 }
 
+bool CorvaneProcess::waitForStandardError(const QString& text, std::chrono::milliseconds timeout) {
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    while (!error_.contains(text) && running() && std::chrono::steady_clock::now() < giveUp) {
+        process_.waitForReadyRead(50);
+        error_ += QString::fromUtf8(process_.readAllStandardError());
+    }
+    return error_.contains(text);
+}
+
 bool CorvaneProcess::finish(std::chrono::milliseconds timeout) {
     const bool exited = process_.waitForFinished(static_cast<int>(timeout.count()));
     if (!exited) {

@@ -30,6 +30,8 @@ public:
     // runs (it is then killed) or crashed.
     bool finish(std::chrono::milliseconds timeout);
     bool running() const { return process_.state() != QProcess::NotRunning; }
+    // Waits until the program has written `text` to standard error, at most `timeout`.
+    bool waitForStandardError(const QString& text, std::chrono::milliseconds timeout);
 
     int exitCode() const { return process_.exitCode(); }
     QString standardOutput() const { return output_; }

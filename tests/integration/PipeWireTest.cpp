@@ -1,6 +1,10 @@
 // The program on PipeWire, through PipeWire's libjack, as most desktop users run it.
 #include "tests/integration/CorvaneProcess.h"
+#include "tests/integration/HeadlessRig.h"
 #include "tests/support/PipeWireServer.h"
+
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +22,59 @@ TEST(PipeWire, ListDevicesShowsTheCardAsTheJackSystemDeviceBeforeTheVirtualOne) 
     EXPECT_EQ(corvane.exitCode(), 0);
     EXPECT_EQ(corvane.standardOutput(), QStringLiteral("jack:system\tsystem (JACK)\t2 in\t2 out\n"
                                                        "virtual:default\tVirtual Audio Device\t8 in\t8 out\n"));
+}
+
+// Runs the program on `server` with `arguments`, a report and the engine's log.
+struct ProgramRun {
+    QTemporaryDir dir;
+    QString report = dir.filePath(QStringLiteral("report.json"));
+    CorvaneProcess corvane;
+    ProgramRun(const PipeWireServer& server, QStringList arguments) : corvane(withEngineLog(server.clientEnvironment())) {
+        arguments << QStringLiteral("--report") << report;
+        EXPECT_TRUE(corvane.start(arguments));
+    }
+    static QProcessEnvironment withEngineLog(QProcessEnvironment environment) {
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.engine.info=true"));
+        return environment;
+    }
+};
+
+const QStringList kStrip{QStringLiteral("--headless"), QStringLiteral("--device"), QStringLiteral("jack:system"),
+                         QStringLiteral("--strip"), QStringLiteral("1:in=1,out=1")};
+
+TEST(PipeWire, RunsKeepGoingAtTheSizeTheServerReallyAppliesAndEndByNameWhenPipeWireGoes) {
+    PipeWireServer server({.quantum = 1024});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    // PipeWire applies a requested size later, when it sees fit; neither our
+    // own request nor its late arrival may stop the run.
+    for (const QString& buffer : {QString(), QStringLiteral("64")}) {
+        SCOPED_TRACE(buffer.isEmpty() ? "the server's own size" : "--buffer 64");
+        QStringList arguments = kStrip + QStringList{QStringLiteral("--seconds"), QStringLiteral("3")};
+        if (!buffer.isEmpty())
+            arguments << QStringLiteral("--buffer") << buffer;
+        ProgramRun run(server, arguments);
+        ASSERT_TRUE(run.corvane.finish(20s)) << run.corvane.standardError().toStdString();
+        EXPECT_EQ(run.corvane.exitCode(), 0) << run.corvane.standardError().toStdString();
+        EXPECT_EQ(run.corvane.standardError().count(QStringLiteral("Engine started on")), 1);
+        const auto report = readReport(run.report);
+        const int expected = buffer.isEmpty() ? 1024 : 64;
+        EXPECT_EQ(report[QStringLiteral("bufferFrames")].toObject()[QStringLiteral("actual")].toInt(), expected);
+        EXPECT_EQ(report[QStringLiteral("bufferFrames")].toObject()[QStringLiteral("requested")].toInt(), expected);
+        EXPECT_EQ(report[QStringLiteral("error")], QJsonValue());
+        // PipeWire's ports hold one period each way, and nothing more.
+        EXPECT_NEAR(report[QStringLiteral("latency")].toObject()[QStringLiteral("roundTripMs")].toDouble(),
+                    2.0 * expected / 48.0, 1e-3);
+    }
+
+    ProgramRun run(server, kStrip + QStringList{QStringLiteral("--seconds"), QStringLiteral("60")});
+    ASSERT_TRUE(run.corvane.waitForStandardError(QStringLiteral("Engine started on"), 20s))
+        << run.corvane.standardError().toStdString();
+    server.stop();
+    ASSERT_TRUE(run.corvane.finish(10s)) << run.corvane.standardError().toStdString();
+    EXPECT_EQ(run.corvane.exitCode(), 1);
+    const QString message = QStringLiteral("“system (JACK)” was disconnected - playback was stopped.");
+    EXPECT_TRUE(run.corvane.standardError().contains(message)) << run.corvane.standardError().toStdString();
+    EXPECT_EQ(readReport(run.report)[QStringLiteral("error")].toString(), message);
 }
 
 } // namespace
