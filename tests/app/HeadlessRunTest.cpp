@@ -93,6 +93,17 @@ TEST(HeadlessRun, ALatentEffectShowsInTheReportsLatency) {
     EXPECT_NEAR(latency["roundTripMs"].toDouble(), 2 * 128.0 / 48.0 + 64.0 / 48.0, 1e-3);
     EXPECT_TRUE(latency["summary"].toString().contains("Plugins up to 1.3 ms"));
     EXPECT_EQ(run.report["bufferFrames"].toObject()["actual"].toInt(), 128);
+
+    // How long the render thread worked, against the period it had.
+    EXPECT_NEAR(run.report["periodMicros"].toDouble(), 128.0 / 48000.0 * 1e6, 0.1);
+    const double periodMax = run.report["periodMaxMicros"].toDouble();
+    const double stripMax = strip(run, 1)["dspMaxMicros"].toDouble();
+    EXPECT_GT(stripMax, 0.0);
+    EXPECT_LE(stripMax, periodMax);
+    EXPECT_EQ(strip(run, 1)["nonFinitePeriods"].toInt(), 0);
+    // Locked, or the log says why not.
+    ASSERT_TRUE(run.report["memoryLocked"].isBool());
+    EXPECT_NE(run.report["memoryLocked"].toBool(), run.standardError.contains("Memory not locked against paging"));
 }
 
 TEST(HeadlessRun, FailuresEndWithAMessageAndTheirExitCode) {

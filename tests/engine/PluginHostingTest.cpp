@@ -266,6 +266,38 @@ TEST(PluginHosting, APlugInThatStopsRespondingStopsPlaybackWithItsNameAndLeavesT
     std::this_thread::sleep_for(50ms); // for the released thread to leave what it was left with
 }
 
+TEST(PluginHosting, AnEffectGoneNaNIsResetAndCountedAndAnImpossibleLatencyIsNamedAndIgnored) {
+    Rig rig;
+    rig.route(0, 0, false, 0, false);
+    rig.route(1, 1, false, 1, false);
+    rig.strip(0).setComponent(gain);
+    rig.strip(1).setComponent(PluginComponent{"urn:corvane:test:delay", "Fixture Delay", "", false});
+    // Saved settings that make the delay claim a latency of 1e9 frames (over
+    // five hours; lilv cannot write a float as large as 1e30 into a state).
+    ASSERT_TRUE(rig.start());
+    auto& delayEffect = effectOf(rig.strip(1));
+    delayEffect.setParameter(port(delayEffect, "claim"), 1e9f);
+    ASSERT_TRUE(rig.start());
+    test::LogCapture log;
+    ASSERT_TRUE(rig.start());
+    rig.render(1);
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return rig.manager->latencyEstimate().has_value(); }, 1s));
+    EXPECT_EQ(rig.manager->latencyEstimate()->pluginSeconds, 0.0);
+    EXPECT_EQ(log.count("Plugin “Fixture Delay” on channel 2 reports a latency of 1e+09 frames"), 1);
+
+    auto& gainEffect = effectOf(rig.strip(0));
+    gainEffect.setParameter(port(gainEffect, "poison"), 1.0f);
+    rig.render(3);
+    gainEffect.setParameter(port(gainEffect, "poison"), 0.0f);
+    EXPECT_EQ(rig.manager->nonFinitePeriods(0), 1u);
+    test::runFor(rig.clock, 40ms); // one meter tick
+    EXPECT_TRUE(log.contains("Plugin “Fixture Gain” on channel 1 produced audio that is not a number; it was reset"));
+    auto [in, out] = rig.take(1, 0, 0);
+    EXPECT_EQ(out[5], in[5]) << "running again";
+    rig.manager->stop();
+    EXPECT_EQ(rig.manager->nonFinitePeriods(0), 1u) << "kept for the report after the run";
+}
+
 TEST(PluginHosting, HeapUseByAPluginsOwnCodeIsReportedApartFromTheHosts) {
     test::RealtimeChecker checker;
     {
