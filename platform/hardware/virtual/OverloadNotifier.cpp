@@ -1,39 +1,39 @@
+// post() runs on the real-time thread; run() on the notifier's own thread.
 #include "platform/hardware/virtual/OverloadNotifier.h"
 
-#include <chrono>
+#include <cerrno>
 
 namespace corvane::hw::virt {
 
-namespace {
-// The real-time thread cannot wake anyone without risking a block, so this
-// thread looks for news a few times per (typical) period instead.
-constexpr auto kPollInterval = std::chrono::milliseconds(2);
-} // namespace
+OverloadNotifier::OverloadNotifier(std::function<void()> announce) : announce_(std::move(announce)) {
+    sem_init(&wakeup_, 0, 0);
+    thread_ = std::thread([this] { run(); });
+}
 
-OverloadNotifier::OverloadNotifier(std::function<void()> announce)
-    : announce_(std::move(announce)), thread_([this] { run(); }) {}
+OverloadNotifier::~OverloadNotifier() {
+    stop();
+    sem_destroy(&wakeup_);
+}
 
-OverloadNotifier::~OverloadNotifier() { stop(); }
+void OverloadNotifier::post() noexcept {
+    pending_.fetch_add(1, std::memory_order_relaxed);
+    sem_post(&wakeup_);
+}
 
 void OverloadNotifier::stop() {
     if (thread_.joinable()) {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
+        stopping_.store(true);
+        sem_post(&wakeup_);
         thread_.join();
     }
     announcePending();
 }
 
 void OverloadNotifier::run() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        wake_.wait_for(lock, kPollInterval, [this] { return stopping_; });
-        lock.unlock();
+    while (!stopping_.load()) {
+        while (sem_wait(&wakeup_) != 0 && errno == EINTR) {
+        }
         announcePending();
-        lock.lock();
     }
 }
 

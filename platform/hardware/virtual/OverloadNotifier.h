@@ -1,12 +1,12 @@
 #pragma once
 // Announces overloads counted on the real-time thread from a thread of its own,
 // because listeners allocate and lock and so must never run on the real-time one.
+// The thread sleeps until an overload is posted: nothing wakes it otherwise.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <semaphore.h>
 #include <thread>
 
 namespace corvane::hw::virt {
@@ -19,8 +19,8 @@ public:
     OverloadNotifier(const OverloadNotifier&) = delete;
     OverloadNotifier& operator=(const OverloadNotifier&) = delete;
 
-    // Real-time thread: only bumps a counter.
-    void post() noexcept { pending_.fetch_add(1, std::memory_order_relaxed); }
+    // Real-time thread: bumps a counter and posts a semaphore, which never blocks.
+    void post() noexcept;
 
     // Ends the thread, then announces what is still pending on the calling
     // thread. Do not call it holding a lock that a listener takes.
@@ -32,9 +32,8 @@ private:
 
     std::function<void()> announce_;
     std::atomic<std::uint64_t> pending_{0};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
+    sem_t wakeup_;
     std::thread thread_;
 };
 
