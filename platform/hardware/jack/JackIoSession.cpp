@@ -100,6 +100,7 @@ void JackProcessSlot::retract() {
 }
 
 int JackProcessSlot::process(jack_nframes_t frames, void* slot) noexcept {
+    engine::RealtimeScope realtime;
     auto* self = static_cast<JackProcessSlot*>(slot);
     self->inside_.fetch_add(1);
     if (auto* session = self->session_.load())
