@@ -12,10 +12,10 @@
 //   I/O       read, write, open, openat, poll, ppoll, with their 64-bit and
 //             fortified names.
 // Trying a lock, posting a semaphore and waking waiters are fine and not
-// counted. Neither are calls the C library makes inside itself (stdio's own
-// reads and writes) or waits that never reach the kernel (an uncontended
-// QMutex). Counting is a relaxed atomic increment: the checker never allocates,
-// locks or recurses.
+// counted. Not seen at all: calls the C library makes inside itself (stdio's
+// own reads and writes, fopen) and locks built on atomics alone until they
+// really wait (QMutex uncontended). Counting is a relaxed atomic increment:
+// the checker never allocates, locks or recurses.
 //
 // The same holds in both builds, with one difference: under the address
 // sanitizer the allocator belongs to the sanitizer, and heap calls are counted

@@ -11,7 +11,8 @@ namespace corvane::test::realtime {
 
 namespace {
 
-// One per checker alive at once; tests seldom hold more than one.
+// One per checker alive at once (tests seldom hold more than one): opened and
+// closed by the checkers' thread, raised by any thread leaving a scope.
 struct Slot {
     std::atomic<bool> open{false};
     std::atomic<std::int64_t> longest{0}; // nanoseconds
