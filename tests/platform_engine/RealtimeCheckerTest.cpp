@@ -209,10 +209,11 @@ const Row rows[] = {
      }},
     {"write 1", nullptr, [](Stage& s) { [[maybe_unused]] const auto n = write(s.fds[1], "c", 1); }},
     {"open 8", nullptr, [](Stage&) {
-         for (int fd : {open("/dev/null", O_RDONLY), open64("/dev/null", O_RDONLY),
-                        openat(AT_FDCWD, "/dev/null", O_RDONLY), openat64(AT_FDCWD, "/dev/null", O_RDONLY),
-                        __open_2("/dev/null", O_RDONLY), __open64_2("/dev/null", O_RDONLY),
-                        __openat_2(AT_FDCWD, "/dev/null", O_RDONLY), __openat64_2(AT_FDCWD, "/dev/null", O_RDONLY)})
+         const char* null = "/dev/null";
+         for (int fd : {open(null, O_RDONLY), open64(null, O_RDONLY), __open_2(null, O_RDONLY),
+                        __open64_2(null, O_RDONLY), openat(AT_FDCWD, null, O_RDONLY),
+                        openat64(AT_FDCWD, null, O_RDONLY), __openat_2(AT_FDCWD, null, O_RDONLY),
+                        __openat64_2(AT_FDCWD, null, O_RDONLY)})
              close(fd);
      }},
     {"poll 4", nullptr, [](Stage& s) {
@@ -240,7 +241,8 @@ const Row rows[] = {
 
 TEST(RealtimeChecker, CatchesEachForbiddenKindOfCallInsideARealtimeScopeAndNotOutside) {
     for (const Row& row : rows) {
-        const std::string caught = RealtimeChecker::replacesMalloc() || !row.sanitized ? row.caught : row.sanitized;
+        const std::string caught =
+            RealtimeChecker::replacesMalloc() || !row.sanitized ? row.caught : row.sanitized;
         for (const bool inside : {false, true}) {
             RealtimeChecker checker;
             Stage stage(checker);
@@ -255,7 +257,8 @@ TEST(RealtimeChecker, CatchesEachForbiddenKindOfCallInsideARealtimeScopeAndNotOu
             }
             if (letGo.joinable())
                 letGo.join();
-            EXPECT_EQ(calls(checker), inside ? caught : "none") << caught << (inside ? ", inside" : ", outside");
+            EXPECT_EQ(calls(checker), inside ? caught : "none")
+                << caught << (inside ? ", inside" : ", outside");
         }
     }
 }

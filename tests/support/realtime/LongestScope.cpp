@@ -44,7 +44,8 @@ void watch(bool entering) noexcept {
         if (!slot.open.load(std::memory_order_relaxed))
             continue;
         std::int64_t longest = slot.longest.load(std::memory_order_relaxed);
-        while (lasted > longest && !slot.longest.compare_exchange_weak(longest, lasted, std::memory_order_relaxed)) {
+        while (lasted > longest &&
+               !slot.longest.compare_exchange_weak(longest, lasted, std::memory_order_relaxed)) {
         }
     }
 }

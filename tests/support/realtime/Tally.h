@@ -40,10 +40,12 @@ enum Call : int {
     CallCount
 };
 
+// In the order of Call, grouped as there.
 inline constexpr const char* callNames[CallCount] = {
-    "malloc",       "calloc",    "realloc",        "free",           "aligned alloc", "operator new", "operator delete",
-    "allocation",   "release",   "mutex lock",     "read-write lock", "condition wait", "semaphore wait",
-    "futex wait",   "sleep",     "read",           "write",          "open",          "poll",
+    "malloc", "calloc", "realloc", "free", "aligned alloc", "operator new", "operator delete",
+    "allocation", "release",
+    "mutex lock", "read-write lock", "condition wait", "semaphore wait", "futex wait", "sleep",
+    "read", "write", "open", "poll",
 };
 
 // Host code proper; host code a plug-in called back into; the plug-in's own.
@@ -56,7 +58,9 @@ inline void note(Call call) noexcept {
     if (!engine::inRealtimeScope())
         return;
     const CodeOwner owner = engine::codeOwner;
-    const Owner who = owner == CodeOwner::Plugin ? Plugin : owner == CodeOwner::HostCallback ? HostCallback : Host;
+    const Owner who = owner == CodeOwner::Plugin         ? Plugin
+                      : owner == CodeOwner::HostCallback ? HostCallback
+                                                         : Host;
     tally[who][call].fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -71,10 +71,10 @@ constinit NextDefinition<SleepFunction> nextSleep{"sleep"};
 constinit NextDefinition<SyscallFunction> nextSyscall{"syscall"};
 
 [[maybe_unused]] const bool lookedUp =
-    lookUp(nextMutexLock, nextMutexTimedLock, nextMutexClockLock, nextReadLock, nextWriteLock, nextTimedReadLock,
-           nextTimedWriteLock, nextClockReadLock, nextClockWriteLock, nextCondWait, nextCondTimedWait,
-           nextCondClockWait, nextSemWait, nextSemTimedWait, nextSemClockWait, nextNanosleep, nextClockNanosleep,
-           nextUsleep, nextSleep, nextSyscall);
+    lookUp(nextMutexLock, nextMutexTimedLock, nextMutexClockLock, nextReadLock, nextWriteLock,
+           nextTimedReadLock, nextTimedWriteLock, nextClockReadLock, nextClockWriteLock, nextCondWait,
+           nextCondTimedWait, nextCondClockWait, nextSemWait, nextSemTimedWait, nextSemClockWait,
+           nextNanosleep, nextClockNanosleep, nextUsleep, nextSleep, nextSyscall);
 
 bool blocksOnFutex(long number, long operation) noexcept {
 #ifdef SYS_futex_waitv
