@@ -1,6 +1,8 @@
 #pragma once
 // Marks code that runs on the render thread, and tells anyone watching (the
-// test programs' allocation checker) when a thread is inside such code.
+// test programs' real-time checker) when a thread is inside such code.
+
+#include <atomic>
 
 namespace corvane::engine {
 
@@ -16,28 +18,74 @@ inline thread_local int realtimeScopeDepth = 0;
 
 inline bool inRealtimeScope() noexcept { return realtimeScopeDepth > 0; }
 
+// Called on the thread itself as it enters (true) and leaves (false) its
+// outermost real-time scope. Null in the program, so the scope costs nothing
+// more than a load; a test program's checker sets it from the main thread to
+// time the scopes. Whatever it points to must be real-time safe.
+using RealtimeScopeWatch = void (*)(bool entering) noexcept;
+inline std::atomic<RealtimeScopeWatch> realtimeScopeWatch{nullptr};
+
 // Held by the render path for the whole of each device callback. Always compiled:
-// it costs two increments per period and lets the tests watch the real thing.
+// it costs two increments and, for the outermost scope only, one relaxed load on
+// the way in and one on the way out, and lets the tests watch the real thing.
 class RealtimeScope {
 public:
-    RealtimeScope() noexcept { ++realtimeScopeDepth; }
-    ~RealtimeScope() { --realtimeScopeDepth; }
+    RealtimeScope() noexcept {
+        if (++realtimeScopeDepth == 1)
+            tell(true);
+    }
+    ~RealtimeScope() {
+        if (--realtimeScopeDepth == 0)
+            tell(false);
+    }
     RealtimeScope(const RealtimeScope&) = delete;
     RealtimeScope& operator=(const RealtimeScope&) = delete;
+
+private:
+    static void tell(bool entering) noexcept {
+        if (const RealtimeScopeWatch watch = realtimeScopeWatch.load(std::memory_order_relaxed))
+            watch(entering);
+    }
 };
 
-// Held around a hosted plug-in's own processing inside a real-time scope. What
-// a third-party plug-in does there is its own business: the allocation checker
-// reports it apart from the host's own heap use instead of failing on it.
-inline thread_local int pluginCodeDepth = 0;
-inline bool inPluginCode() noexcept { return pluginCodeDepth > 0; }
+// Whose code the calling thread is running: the checker holds the host to
+// account for what it does in real time, but only reports what a hosted
+// plug-in's own code does. Per thread, like the depth above.
+enum class CodeOwner : unsigned char { Host, Plugin, HostCallback };
+inline thread_local CodeOwner codeOwner = CodeOwner::Host;
 
+inline bool inPluginCode() noexcept { return codeOwner == CodeOwner::Plugin; }
+
+// Held around a hosted plug-in's own processing inside a real-time scope. What
+// a third-party plug-in does there is its own business: the checker reports it
+// apart from the host's own calls instead of failing on it.
 class PluginCodeScope {
 public:
-    PluginCodeScope() noexcept { ++pluginCodeDepth; }
-    ~PluginCodeScope() { --pluginCodeDepth; }
+    PluginCodeScope() noexcept : previous_(codeOwner) { codeOwner = CodeOwner::Plugin; }
+    ~PluginCodeScope() { codeOwner = previous_; }
     PluginCodeScope(const PluginCodeScope&) = delete;
     PluginCodeScope& operator=(const PluginCodeScope&) = delete;
+
+private:
+    CodeOwner previous_;
+};
+
+// Held by every host function a plug-in may call from its processing (worker
+// schedule, log, URID map): the plug-in has handed control back to us, and what
+// our code does there is ours to answer for. Called by the host itself it
+// changes nothing.
+class HostCallbackScope {
+public:
+    HostCallbackScope() noexcept : previous_(codeOwner) {
+        if (previous_ == CodeOwner::Plugin)
+            codeOwner = CodeOwner::HostCallback;
+    }
+    ~HostCallbackScope() { codeOwner = previous_; }
+    HostCallbackScope(const HostCallbackScope&) = delete;
+    HostCallbackScope& operator=(const HostCallbackScope&) = delete;
+
+private:
+    CodeOwner previous_;
 };
 
 } // namespace corvane::engine

@@ -1,6 +1,10 @@
 #pragma once
 // The duplex I/O callback a device drives once per period.
 
+// A backend holds an engine::RealtimeScope around the whole of its device
+// callback, its own part included, so that the tests' checker watches all of it.
+#include "platform/engine/RealtimeScope.h"
+
 #include <cstdint>
 
 namespace corvane::hw {

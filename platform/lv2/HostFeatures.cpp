@@ -1,5 +1,6 @@
 #include "platform/lv2/HostFeatures.h"
 
+#include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
 #include "platform/lv2/Worker.h"
@@ -92,6 +93,7 @@ int HostFeatures::logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* fm
 }
 
 int HostFeatures::logVprintf(LV2_Log_Handle, LV2_URID type, const char* fmt, va_list args) {
+    engine::HostCallbackScope host; // may be called from the plug-in's run()
     // Formatting and Qt logging allocate and may block: a message written from
     // run() is dropped rather than risk a dropout.
     if (insideRender)

@@ -1,5 +1,7 @@
 #include "platform/lv2/UridMap.h"
 
+#include "platform/engine/RealtimeScope.h"
+
 #include <deque>
 #include <mutex>
 #include <string>
@@ -28,10 +30,16 @@ UridMap& UridMap::instance() {
 }
 
 UridMap::UridMap() {
+    // LV2 lets these be slow, yet nothing stops a plug-in calling them from
+    // run(): when it does, what the table does there is the host's doing.
     map_.handle = this;
-    map_.map = [](LV2_URID_Map_Handle handle, const char* uri) { return static_cast<UridMap*>(handle)->map(uri); };
+    map_.map = [](LV2_URID_Map_Handle handle, const char* uri) {
+        engine::HostCallbackScope host;
+        return static_cast<UridMap*>(handle)->map(uri);
+    };
     unmap_.handle = this;
     unmap_.unmap = [](LV2_URID_Unmap_Handle handle, LV2_URID urid) {
+        engine::HostCallbackScope host;
         return static_cast<UridMap*>(handle)->unmap(urid);
     };
 }

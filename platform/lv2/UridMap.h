@@ -10,7 +10,9 @@ class UridMap {
 public:
     static UridMap& instance();
 
-    // Thread-safe (a mutex: plug-ins map during instantiation, never in run()).
+    // Thread-safe, but with a mutex: not real-time safe, which LV2 allows.
+    // Plug-ins map during instantiation; one that maps in run() makes the
+    // host take the lock on the render thread.
     LV2_URID map(const char* uri);
     const char* unmap(LV2_URID urid);
 

@@ -1,5 +1,6 @@
 #include "platform/lv2/Worker.h"
 
+#include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 
 namespace corvane::lv2 {
@@ -31,6 +32,7 @@ void Worker::attach(LV2_Handle handle, const LV2_Worker_Interface* iface) {
 }
 
 LV2_Worker_Status Worker::schedule(std::uint32_t size, const void* data) noexcept {
+    engine::HostCallbackScope host; // called from the plug-in's run()
     if (!iface_ || !iface_->work)
         return LV2_WORKER_ERR_UNKNOWN;
     if (!insideRender) {
@@ -71,12 +73,16 @@ void Worker::deliverResponses() noexcept {
         std::uint32_t size = 0;
         while (responses_.peekSize(size)) {
             size = responses_.read(responseScratch_.data(), static_cast<std::uint32_t>(responseScratch_.size()));
-            if (size > 0)
+            if (size > 0) {
+                engine::PluginCodeScope pluginCode; // as much the plug-in's own as its run()
                 iface_->work_response(handle_, size, responseScratch_.data());
+            }
         }
     }
-    if (iface_->end_run)
+    if (iface_->end_run) {
+        engine::PluginCodeScope pluginCode;
         iface_->end_run(handle_);
+    }
 }
 
 void Worker::clear() noexcept {

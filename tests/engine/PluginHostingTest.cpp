@@ -1,6 +1,5 @@
 // Strips running real LV2 effects (the project's fixtures and Debian's mda-lv2)
 // inside the manager-built graph on the virtual device.
-#include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "tests/engine/StallFixtureControl.h"
 #include "tests/engine/VirtualRig.h"
@@ -33,8 +32,6 @@ const bool pathSet = [] {
     const std::string path = std::string(CORVANE_LV2_FIXTURE_DIR) + ":/usr/lib/lv2";
     return setenv("LV2_PATH", path.c_str(), 1) == 0;
 }();
-
-void* volatile sink = nullptr;
 
 lv2::Lv2Effect& effectOf(ChannelSlot& slot) {
     return dynamic_cast<lv2::Lv2Effect&>(slot.effectNode()->processor());
@@ -298,26 +295,6 @@ TEST(PluginHosting, AnEffectGoneNaNIsResetAndCountedAndAnImpossibleLatencyIsName
     EXPECT_EQ(rig.manager->nonFinitePeriods(0), 1u) << "kept for the report after the run";
 }
 
-TEST(PluginHosting, HeapUseByAPluginsOwnCodeIsReportedApartFromTheHosts) {
-    test::RealtimeChecker checker;
-    {
-        engine::RealtimeScope renderThread;
-        engine::PluginCodeScope pluginCode;
-        auto* leaked = new std::vector<int>(16); // what a careless plug-in might do in run()
-        sink = leaked;                           // keeps the optimiser from eliding the pair
-        delete leaked;
-    }
-    EXPECT_EQ(checker.violations(), 0u);
-    EXPECT_GE(checker.pluginHeapCalls(), 2u);
-    {
-        engine::RealtimeScope renderThread;
-        auto* ours = new int(1); // the host itself: a real fault
-        sink = ours;
-        delete ours;
-    }
-    EXPECT_GE(checker.violations(), 2u);
-}
-
 TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
     Rig rig(48000, 64);
     rig.route(0, 0, true, 0, true);
@@ -327,5 +304,5 @@ TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
     test::RealtimeChecker checker;
     rig.render(200);
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
-    RecordProperty("PluginHeapCalls", int(checker.pluginHeapCalls()));
+    RecordProperty("PluginCalls", int(checker.pluginCalls()));
 }

@@ -2,8 +2,9 @@
 // A duplex callback for hardware tests: output c carries gain * input c, or
 // silence where there is no such input; with `ramp` set it writes (n + 1) * (c + 1)
 // at frame n instead, so every output sample says where it came from. It can
-// also overrun its deadline on purpose.
+// also overrun its deadline on purpose, and tells whether it ran in real time.
 
+#include "platform/engine/RealtimeScope.h"
 #include "platform/hardware/IoCallback.h"
 
 #include <atomic>
@@ -20,6 +21,7 @@ public:
     std::atomic<std::uint64_t> calls{0};
     std::atomic<std::uint32_t> lastFrames{0}, lastInputs{0}, lastOutputs{0};
     std::atomic<int> stallMilliseconds{0};
+    std::atomic<bool> realtime{false}; // whether the latest call ran inside a real-time scope
 
     void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
                  std::uint32_t outputCount, std::uint32_t frames) noexcept override {
@@ -28,6 +30,7 @@ public:
                 outputs[c][i] = ramp ? static_cast<float>((frame_ + i + 1) * (c + 1))
                                      : c < inputCount ? gain * inputs[c][i] : 0.0f;
         frame_ += frames;
+        realtime = engine::inRealtimeScope();
         lastFrames = frames;
         lastInputs = inputCount;
         lastOutputs = outputCount;

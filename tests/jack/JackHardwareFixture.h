@@ -2,6 +2,7 @@
 // The hardware layer with only the JACK backend in it, on a private jackd the
 // fixture starts (and always stops, whatever the test did).
 
+#include "platform/engine/RealtimeScope.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/hardware/jack/JackBackend.h"
 #include "tests/support/EventLoop.h"
@@ -22,8 +23,8 @@
 namespace corvane::test {
 
 // Plays 0.1 * k on output channel k (from 1), remembers the first sample of
-// each input's latest period, and on request misses one deadline by holding
-// the process thread.
+// each input's latest period and whether it ran inside a real-time scope, and
+// on request misses one deadline by holding the process thread.
 class ConstantIoCallback : public hw::IoCallback {
 public:
     static float valueFor(std::size_t k) { return 0.1f * static_cast<float>(k); }
@@ -41,6 +42,7 @@ public:
         for (std::uint32_t o = 0; o < outputCount; ++o)
             std::fill(outputs[o], outputs[o] + frames, valueFor(o + 1));
         lastFrames.store(frames);
+        realtime.store(engine::inRealtimeScope());
         periods.fetch_add(1);
     }
 
@@ -49,6 +51,7 @@ public:
     std::atomic<bool> hanging{false}; // it got there
     std::atomic<std::uint64_t> periods{0};
     std::atomic<std::uint32_t> lastFrames{0};
+    std::atomic<bool> realtime{false};
     std::array<std::atomic<float>, 8> heard{};
 };
 

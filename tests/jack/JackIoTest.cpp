@@ -1,6 +1,7 @@
 // Duplex I/O through our client's ports, observed by another JACK client.
 #include "tests/jack/JackHardwareFixture.h"
 #include "tests/jack/JackProbeClient.h"
+#include "tests/support/RealtimeChecker.h"
 
 namespace corvane::test {
 namespace {
@@ -21,8 +22,9 @@ protected:
     }
 };
 
-TEST_F(JackIo, CallbackOutputsReachOtherClientsAndTheirSignalsReachTheCallback) {
+TEST_F(JackIo, CallbackOutputsReachOtherClientsAndTheirSignalsReachTheCallbackInRealTime) {
     ASSERT_NO_FATAL_FAILURE(startAll({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 3}));
+    RealtimeChecker checker;
     ASSERT_TRUE(start());
 
     // Our ports are wired to the hardware one to one, in order.
@@ -48,6 +50,11 @@ TEST_F(JackIo, CallbackOutputsReachOtherClientsAndTheirSignalsReachTheCallback) 
     // The dummy driver captures silence, so our inputs hold just the probe's signal.
     EXPECT_TRUE(waitFor([&] { return callback.heard[0].load() == -0.25f && callback.heard[1].load() == -0.5f; }))
         << callback.heard[0].load() << " " << callback.heard[1].load();
+
+    // The whole of our process callback, the session's part included, is real
+    // time, and neither part allocates, waits or does I/O.
+    EXPECT_TRUE(callback.realtime.load());
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
 }
 
 TEST_F(JackIo, OneSessionPerDeviceAndStopIoEndsItAndRemovesOurPorts) {

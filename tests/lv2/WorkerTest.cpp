@@ -1,8 +1,11 @@
 // The worker carries requests from the render thread to its own thread and
-// the responses back, in order, delivered only inside the render call.
+// the responses back, in order, delivered only inside the render call; the
+// render thread's side neither allocates, locks nor waits.
+#include "platform/engine/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 #include "platform/lv2/RingBuffer.h"
 #include "platform/lv2/Worker.h"
+#include "tests/support/RealtimeChecker.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+using namespace corvane;
 using namespace corvane::lv2;
 
 namespace {
@@ -50,27 +54,39 @@ const LV2_Worker_Interface iface{work, workResponse, endRun};
 
 } // namespace
 
-TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThread) {
+TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThreadWithoutAHostViolation) {
     FakePlugin plugin;
     plugin.renderThread = std::this_thread::get_id();
     Worker worker;
     worker.attach(&plugin, &iface);
     LV2_Worker_Schedule* schedule = worker.scheduleFeature();
+    test::RealtimeChecker checker;
+    LV2_Worker_Status scheduled[3];
     {
+        // As in a period: the device callback, the effect, the plug-in's run().
+        engine::RealtimeScope realtime;
         RenderScope render;
+        engine::PluginCodeScope run;
         for (int i = 1; i <= 3; ++i)
-            ASSERT_EQ(schedule->schedule_work(schedule->handle, sizeof i, &i), LV2_WORKER_SUCCESS);
+            scheduled[i - 1] = schedule->schedule_work(schedule->handle, sizeof i, &i);
     }
+    for (const LV2_Worker_Status status : scheduled)
+        EXPECT_EQ(status, LV2_WORKER_SUCCESS);
     // Poll as the render thread would, period after period.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (plugin.responses.size() < 3 && std::chrono::steady_clock::now() < deadline) {
-        RenderScope render;
-        worker.deliverResponses();
+        {
+            engine::RealtimeScope realtime;
+            RenderScope render;
+            worker.deliverResponses();
+        }
         std::this_thread::yield();
     }
     EXPECT_EQ(plugin.responses, (std::vector<int>{10, 20, 30}));
     EXPECT_EQ(plugin.workedOnRenderThread.load(), 0);
     EXPECT_GT(plugin.endRuns, 0);
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+    EXPECT_GT(checker.pluginCalls(), 0u) << "the fake's own allocation in work_response is its own";
 }
 
 TEST(Worker, WorkScheduledOutsideRunIsDoneAtOnceButAnsweredOnlyInRun) {

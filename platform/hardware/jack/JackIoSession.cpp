@@ -106,6 +106,7 @@ bool JackProcessSlot::retract(std::chrono::milliseconds patience) {
 }
 
 int JackProcessSlot::process(jack_nframes_t frames, void* slot) noexcept {
+    engine::RealtimeScope realtime;
     auto* self = static_cast<JackProcessSlot*>(slot);
     self->inside_.fetch_add(1);
     if (auto* session = self->session_.load())

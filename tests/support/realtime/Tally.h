@@ -1,0 +1,67 @@
+#pragma once
+// What the interposed calls add up to: one counter per kind of forbidden call
+// and per owner of the code that made it, bumped only on a thread inside an
+// engine::RealtimeScope. Any thread bumps them; RealtimeChecker reads them.
+// Noting a call is a few thread-local reads and a relaxed atomic increment: it
+// never allocates, locks or calls anything, so every interposer may use it.
+
+#include "platform/engine/RealtimeScope.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace corvane::test::realtime {
+
+enum Call : int {
+    // Heap, replaced in the normal build.
+    Malloc,
+    Calloc,
+    Realloc,
+    Free,
+    AlignedAlloc,
+    OperatorNew,
+    OperatorDelete,
+    // Heap, seen through the address sanitizer's hooks, which cannot tell the
+    // kinds apart.
+    Allocation,
+    Release,
+    // Waiting.
+    MutexLock,
+    ReadWriteLock,
+    ConditionWait,
+    SemaphoreWait,
+    FutexWait,
+    Sleep,
+    // File and socket I/O.
+    Read,
+    Write,
+    Open,
+    Poll,
+    CallCount
+};
+
+// In the order of Call, grouped as there.
+inline constexpr const char* callNames[CallCount] = {
+    "malloc", "calloc", "realloc", "free", "aligned alloc", "operator new", "operator delete",
+    "allocation", "release",
+    "mutex lock", "read-write lock", "condition wait", "semaphore wait", "futex wait", "sleep",
+    "read", "write", "open", "poll",
+};
+
+// Host code proper; host code a plug-in called back into; the plug-in's own.
+enum Owner : int { Host, HostCallback, Plugin, OwnerCount };
+
+inline std::atomic<std::uint64_t> tally[OwnerCount][CallCount];
+
+inline void note(Call call) noexcept {
+    using engine::CodeOwner;
+    if (!engine::inRealtimeScope())
+        return;
+    const CodeOwner owner = engine::codeOwner;
+    const Owner who = owner == CodeOwner::Plugin         ? Plugin
+                      : owner == CodeOwner::HostCallback ? HostCallback
+                                                         : Host;
+    tally[who][call].fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace corvane::test::realtime
