@@ -107,8 +107,10 @@ TEST(HeadlessRun, ALatentEffectShowsInTheReportsLatency) {
 }
 
 TEST(HeadlessRun, FailuresEndWithAMessageAndTheirExitCode) {
-    Outcome run = runCorvane({"--headless", "--strip", "1:in=1,out=1", "--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses",
-                          "--seconds", "1"});
+    // Strip 1's filter was loaded when strip 2's failed: tearing it down unrun
+    // once killed the program (it frees in cleanup() what activate() made).
+    Outcome run = runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=http://plugin.org.uk/swh-plugins/lowpass_iir",
+                              "--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "1"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.standardError.startsWith("Couldn’t load “Fixture Refuses” on channel 2: "))
         << run.standardError.toStdString();
