@@ -13,7 +13,7 @@ namespace corvane {
 namespace {
 
 // Whether the effective capabilities include CAP_IPC_LOCK (bit 14).
-bool mayLockWithoutLimit() {
+[[maybe_unused]] bool mayLockWithoutLimit() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return false;
