@@ -5,9 +5,14 @@
 #
 #   bench/compare-with-jalv.sh [STRIPS] [FRAMES] [SECONDS]   (defaults 1 64 20)
 #
+# JACK charges the client that comes first in its graph more per period than
+# the ones after it (it wakes the others), so there are two rounds on the same
+# server: Corvane joins first in one and last in the other, and the figures are
+# the sums of both.
+#
 # Environment: CORVANE (the binary, default build/app/corvane), PLUGIN (the
 # effect's URI, default mda Delay). Needs jalv, jackd2 and jack_connect.
-# Prints one line: corvane_ms jalv_ms ratio, CPU milliseconds over the window.
+# Prints each round and the total: corvane_ms jalv_ms ratio, CPU milliseconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 strips=${1:-1}
@@ -18,16 +23,25 @@ plugin=${PLUGIN:-http://drobilla.net/plugins/mda/Delay}
 server=corvane-compare-$$
 export JACK_DEFAULT_SERVER=$server
 work=$(mktemp -d)
-pids=()
+jackd_pid=
+clients=()
+
+stop_clients() {
+    for pid in "${clients[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    sleep 1
+    for pid in "${clients[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    for pid in "${clients[@]}"; do wait "$pid" 2>/dev/null || true; done
+    clients=()
+}
 
 cleanup() {
-    # Clients first, then the server: a jackd that is killed instead of stopped
-    # keeps its place in the machine's registry of eight servers for good.
-    for pid in "${pids[@]:1}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    sleep 1
-    for pid in "${pids[@]:1}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    kill -TERM "${pids[0]}" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "${pids[0]}" 2>/dev/null || break; sleep 0.1; done
+    stop_clients
+    # A jackd that is killed instead of stopped keeps its place in the
+    # machine's registry of eight servers for good.
+    if [ -n "$jackd_pid" ]; then
+        kill -TERM "$jackd_pid" 2>/dev/null || true
+        for _ in $(seq 50); do kill -0 "$jackd_pid" 2>/dev/null || break; sleep 0.1; done
+    fi
     wait 2>/dev/null || true
     rm -rf "$work" /dev/shm/jack_"$server"* /dev/shm/jack-"$server"* 2>/dev/null || true
 }
@@ -44,44 +58,75 @@ cpu_ns() {
     echo "$total"
 }
 
+start_corvane() {
+    local args=(--headless --device jack:system --buffer "$frames" --seconds $((seconds + 60)))
+    for ((s = 1; s <= strips; ++s)); do args+=(--strip "$s:in=1-2,out=1-2,plugin=$plugin"); done
+    "$corvane" "${args[@]}" >"$work/corvane.log" 2>&1 &
+    corvane_pid=$!
+    clients+=("$corvane_pid")
+    # Running once its ports are wired.
+    for _ in $(seq 200); do
+        jack_lsp -c 2>/dev/null | grep -q '^corvane[^ ]*:out_1' && break
+        sleep 0.1
+    done
+}
+
+start_jalvs() {
+    jalv_pids=()
+    for ((s = 1; s <= strips; ++s)); do
+        jalv -x -n "jalv-$s" "$plugin" < <(sleep $((seconds + 90))) >"$work/jalv-$s.log" 2>&1 &
+        jalv_pids+=($!)
+        clients+=($!)
+    done
+    sleep 2
+    # jalv leaves its ports unconnected; wire them as Corvane wires its own.
+    for ((s = 1; s <= strips; ++s)); do
+        local ins=() outs=() port
+        while read -r port; do
+            case "$(jack_lsp -p "$port" | tail -n 1)" in
+                *input*) ins+=("$port") ;;
+                *output*) outs+=("$port") ;;
+            esac
+        done < <(jack_lsp "jalv-$s:")
+        for k in "${!ins[@]}"; do jack_connect "system:capture_$((k % 2 + 1))" "${ins[$k]}"; done
+        for k in "${!outs[@]}"; do jack_connect "${outs[$k]}" "system:playback_$((k % 2 + 1))"; done
+    done
+}
+
+# One round; leaves the CPU nanoseconds in round_corvane and round_jalv.
+round() {
+    if [ "$1" = corvane-first ]; then
+        start_corvane
+        start_jalvs
+    else
+        start_jalvs
+        start_corvane
+    fi
+    sleep 2
+    [ -n "${VERBOSE:-}" ] && jack_lsp -c >&2
+    local c0 j0 c1 j1
+    c0=$(cpu_ns "$corvane_pid")
+    j0=$(cpu_ns "${jalv_pids[@]}")
+    sleep "$seconds"
+    c1=$(cpu_ns "$corvane_pid")
+    j1=$(cpu_ns "${jalv_pids[@]}")
+    kill -0 "$corvane_pid" 2>/dev/null || { echo "corvane ended early:" >&2; cat "$work/corvane.log" >&2; exit 1; }
+    stop_clients
+    round_corvane=$((c1 - c0))
+    round_jalv=$((j1 - j0))
+}
+
 jackd -n "$server" -d dummy -r 48000 -p "$frames" -C 2 -P 2 >"$work/jackd.log" 2>&1 &
-pids+=($!)
+jackd_pid=$!
 jack_wait -w -s "$server" -t 10 >/dev/null 2>&1
 
-args=(--headless --device jack:system --buffer "$frames" --seconds $((seconds + 30)))
-for ((s = 1; s <= strips; ++s)); do args+=(--strip "$s:in=1-2,out=1-2,plugin=$plugin"); done
-"$corvane" "${args[@]}" >"$work/corvane.log" 2>&1 &
-corvane_pid=$!
-pids+=("$corvane_pid")
-
-jalv_pids=()
-for ((s = 1; s <= strips; ++s)); do
-    jalv -x -n "jalv-$s" "$plugin" < <(sleep $((seconds + 60))) >"$work/jalv-$s.log" 2>&1 &
-    jalv_pids+=($!)
-    pids+=($!)
-done
-sleep 3
-# jalv leaves its ports unconnected; wire them as Corvane wires its own.
-for ((s = 1; s <= strips; ++s)); do
-    ins=() outs=()
-    while read -r port; do
-        case "$(jack_lsp -p "$port" | tail -n 1)" in
-            *input*) ins+=("$port") ;;
-            *output*) outs+=("$port") ;;
-        esac
-    done < <(jack_lsp "jalv-$s:")
-    for k in "${!ins[@]}"; do jack_connect "system:capture_$((k % 2 + 1))" "${ins[$k]}"; done
-    for k in "${!outs[@]}"; do jack_connect "${outs[$k]}" "system:playback_$((k % 2 + 1))"; done
-done
-sleep 2
-jack_lsp -c >"$work/connections.txt"; [ -n "${VERBOSE:-}" ] && cat "$work/connections.txt" >&2
-
-c0=$(cpu_ns "$corvane_pid")
-j0=$(cpu_ns "${jalv_pids[@]}")
-sleep "$seconds"
-c1=$(cpu_ns "$corvane_pid")
-j1=$(cpu_ns "${jalv_pids[@]}")
-kill -0 "$corvane_pid" 2>/dev/null || { echo "corvane ended early:" >&2; cat "$work/corvane.log" >&2; exit 1; }
-
-awk -v c=$((c1 - c0)) -v j=$((j1 - j0)) -v n="$strips" -v f="$frames" \
-    'BEGIN { printf "strips=%d frames=%d corvane_ms=%.1f jalv_ms=%.1f ratio=%.3f\n", n, f, c / 1e6, j / 1e6, c / j }'
+round corvane-first
+c_first=$round_corvane j_first=$round_jalv
+round corvane-last
+c_last=$round_corvane j_last=$round_jalv
+awk -v c1="$c_first" -v j1="$j_first" -v c2="$c_last" -v j2="$j_last" -v n="$strips" -v f="$frames" 'BEGIN {
+    printf "strips=%d frames=%d corvane first: %.1f / %.1f ms (%.3f); corvane last: %.1f / %.1f ms (%.3f)\n",
+           n, f, c1 / 1e6, j1 / 1e6, c1 / j1, c2 / 1e6, j2 / 1e6, c2 / j2
+    printf "strips=%d frames=%d corvane_ms=%.1f jalv_ms=%.1f ratio=%.3f\n", n, f, (c1 + c2) / 1e6, (j1 + j2) / 1e6,
+           (c1 + c2) / (j1 + j2)
+}'
