@@ -55,18 +55,30 @@ void MatrixMixerUnit::busesChanged() {
     crosspoints_ = std::move(crosspoints);
     inputChannels_ = newInputs;
     outputChannels_ = newOutputs;
-    inputSamples_ = std::make_unique<const float*[]>(static_cast<std::size_t>(newInputs));
     publishRoutes();
 }
 
 void MatrixMixerUnit::publishRoutes() {
+    struct Place {
+        std::uint32_t bus, channel;
+    };
+    std::vector<Place> places;
+    places.reserve(static_cast<std::size_t>(inputChannels_));
+    for (int bus = 0; bus < inputBusCount(); ++bus)
+        if (auto format = inputFormat(bus))
+            for (int channel = 0; channel < format->channels; ++channel)
+                places.push_back({static_cast<std::uint32_t>(bus), static_cast<std::uint32_t>(channel)});
+
     RouteList& routes = routes_[writing_];
     routes.clear();
     for (int o = 0; o < outputChannels_; ++o) {
         for (int i = 0; i < inputChannels_; ++i) {
             const auto& crosspoint = crosspoints_[static_cast<std::size_t>(i * outputChannels_ + o)];
-            if (crosspoint.load(std::memory_order_relaxed) != 0.0f)
-                routes.push_back({&crosspoint, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(o)});
+            if (crosspoint.load(std::memory_order_relaxed) == 0.0f)
+                continue;
+            const Place& place = places[static_cast<std::size_t>(i)];
+            routes.push_back({&crosspoint, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(o), place.bus,
+                              place.channel});
         }
     }
     // Releases the list and every gain stored before it; takes back a list the

@@ -54,8 +54,11 @@ private:
     // through the pointer each period, so a later change still counts.
     struct Route {
         const std::atomic<float>* crosspoint = nullptr;
-        std::uint32_t input = 0;
+        std::uint32_t input = 0; // counted across buses
         std::uint32_t output = 0;
+        // Where input `input` arrives, so a period reads only the channels it mixes.
+        std::uint32_t inputBus = 0;
+        std::uint32_t inputBusChannel = 0;
     };
     using RouteList = std::vector<Route>; // by output, then input: sums keep channel order
 
@@ -84,8 +87,6 @@ private:
     std::atomic<std::uint32_t> handover_{1};
     std::uint32_t writing_ = 0; // main thread
     std::uint32_t reading_ = 2; // render thread
-    // Render thread scratch: input channel k's samples for the current call.
-    std::unique_ptr<const float*[]> inputSamples_;
 };
 
 } // namespace corvane::engine

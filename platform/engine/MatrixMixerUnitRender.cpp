@@ -17,15 +17,12 @@ const MatrixMixerUnit::RouteList& MatrixMixerUnit::routesForPeriod() noexcept {
 CORVANE_REALTIME
 void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept {
     const RouteList& routes = routesForPeriod();
-    int suppliedInputs = 0;
-    for (int ib = 0; ib < inputBusCount(); ++ib)
-        for (int ic = 0; ic < inputs[ib].channelCount && suppliedInputs < inputChannels_; ++ic)
-            inputSamples_[static_cast<std::size_t>(suppliedInputs++)] = inputs[ib].channels[ic];
-
+    const int outputBuses = outputBusCount();
     const float master = master_.load(std::memory_order_relaxed);
-    auto route = routes.begin();
+    const Route* route = routes.data();
+    const Route* const end = route + routes.size();
     std::uint32_t output = 0;
-    for (int ob = 0; ob < outputBusCount(); ++ob) {
+    for (int ob = 0; ob < outputBuses; ++ob) {
         for (int oc = 0; oc < outputs[ob].channelCount; ++oc, ++output) {
             float* out = outputs[ob].channels[oc];
             bool written = false;
@@ -33,18 +30,20 @@ void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, s
                 output < static_cast<std::uint32_t>(outputChannels_)
                     ? outputVolumes_[output].load(std::memory_order_relaxed) * master
                     : 0.0f;
-            for (; route != routes.end() && route->output == output; ++route) {
-                if (outputGain == 0.0f || route->input >= static_cast<std::uint32_t>(suppliedInputs))
+            for (; route != end && route->output == output; ++route) {
+                const InputBus& bus = inputs[route->inputBus];
+                if (outputGain == 0.0f || route->inputBusChannel >= static_cast<std::uint32_t>(bus.channelCount))
                     continue;
                 const float gain = route->crosspoint->load(std::memory_order_relaxed) *
                                    inputVolumes_[route->input].load(std::memory_order_relaxed) * outputGain;
                 if (gain == 0.0f)
                     continue;
+                const float* in = bus.channels[route->inputBusChannel];
                 // The first contribution overwrites, which spares clearing the output first.
                 if (written)
-                    vec::addScaled(inputSamples_[route->input], gain, out, frames);
+                    vec::addScaled(in, gain, out, frames);
                 else
-                    vec::scale(inputSamples_[route->input], gain, out, frames);
+                    vec::scale(in, gain, out, frames);
                 written = true;
             }
             if (!written)
