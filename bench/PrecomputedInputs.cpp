@@ -58,8 +58,10 @@ std::string writeTones(const QTemporaryDir& dir) {
 
 bool precomputeInputs(hw::VirtualBackend& device, const std::string& uid, std::uint32_t inputs, std::uint32_t toned) {
     static const QTemporaryDir dir;
-    static const std::string path = dir.isValid() ? writeTones(dir) : std::string{};
-    if (path.empty())
+    static std::string path;
+    if (toned > 0 && path.empty() && dir.isValid())
+        path = writeTones(dir);
+    if (toned > 0 && path.empty())
         return false;
     for (std::uint32_t c = 0; c < inputs; ++c) {
         const hw::virt::Signal signal = c < toned ? hw::virt::Signal{hw::virt::Wav{path}} : hw::virt::Signal{hw::virt::Silence{}};

@@ -1,8 +1,8 @@
 #pragma once
 // The virtual device's default inputs are sines computed sample by sample on
-// the I/O thread, which would cost more than the graph they feed. These
-// benchmarks play the same tones from memory instead, so what they time is the
-// render path.
+// the I/O thread, which would cost more than the graph they feed. Benchmarks
+// give their inputs silence, or the same tones played from memory where the
+// signal matters, so what they time is the render path.
 
 #include "platform/hardware/virtual/VirtualBackend.h"
 
