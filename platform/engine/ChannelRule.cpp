@@ -1,6 +1,8 @@
 // Render thread and tap thread: channel adaptation between buses of different widths.
 #include "platform/engine/ChannelRule.h"
 
+#include "platform/engine/VectorOps.h"
+
 #include <algorithm>
 
 namespace corvane::engine {
@@ -25,11 +27,10 @@ int sourceChannelFor(int channel, int sourceChannels, int destinationChannels) {
 
 CORVANE_REALTIME
 void mixDown(const float* const* source, int sourceChannels, float* destination, std::uint32_t frames) noexcept {
-    const float gain = 1.0f / static_cast<float>(sourceChannels);
-    std::fill(destination, destination + frames, 0.0f);
-    for (int c = 0; c < sourceChannels; ++c)
-        for (std::uint32_t f = 0; f < frames; ++f)
-            destination[f] += gain * source[c][f];
+    if (sourceChannels < 1)
+        std::fill(destination, destination + frames, 0.0f);
+    else
+        vec::average(source, sourceChannels, destination, frames);
 }
 
 CORVANE_REALTIME

@@ -35,6 +35,8 @@ void MatrixMixerUnit::busesChanged() {
     const int newOutputs = channelsOf(*this, Direction::Output);
     if (inputVolumes_ && newInputs == inputChannels_ && newOutputs == outputChannels_)
         return;
+    // Routes point into the gains replaced below: a fresh list is handed over
+    // before any render can run again.
     auto inputs = zeroedGains(newInputs);
     auto outputs = zeroedGains(newOutputs);
     auto crosspoints = zeroedGains(newInputs * newOutputs);
@@ -53,6 +55,35 @@ void MatrixMixerUnit::busesChanged() {
     crosspoints_ = std::move(crosspoints);
     inputChannels_ = newInputs;
     outputChannels_ = newOutputs;
+    publishRoutes();
+}
+
+void MatrixMixerUnit::publishRoutes() {
+    struct Place {
+        std::uint32_t bus, channel;
+    };
+    std::vector<Place> places;
+    places.reserve(static_cast<std::size_t>(inputChannels_));
+    for (int bus = 0; bus < inputBusCount(); ++bus)
+        if (auto format = inputFormat(bus))
+            for (int channel = 0; channel < format->channels; ++channel)
+                places.push_back({static_cast<std::uint32_t>(bus), static_cast<std::uint32_t>(channel)});
+
+    RouteList& routes = routes_[writing_];
+    routes.clear();
+    for (int o = 0; o < outputChannels_; ++o) {
+        for (int i = 0; i < inputChannels_; ++i) {
+            const auto& crosspoint = crosspoints_[static_cast<std::size_t>(i * outputChannels_ + o)];
+            if (crosspoint.load(std::memory_order_relaxed) == 0.0f)
+                continue;
+            const Place& place = places[static_cast<std::size_t>(i)];
+            routes.push_back({&crosspoint, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(o), place.bus,
+                              place.channel});
+        }
+    }
+    // Releases the list and every gain stored before it; takes back a list the
+    // render thread has let go of (or never took).
+    writing_ = handover_.exchange(writing_ | kFresh, std::memory_order_acq_rel) & ~kFresh;
 }
 
 const std::atomic<float>* MatrixMixerUnit::find(ParameterScope scope, std::uint32_t element) const {
@@ -75,8 +106,15 @@ const std::atomic<float>* MatrixMixerUnit::find(ParameterScope scope, std::uint3
 }
 
 void MatrixMixerUnit::setParameter(ParameterScope scope, std::uint32_t element, float value) {
-    if (auto* slot = find(scope, element))
-        const_cast<std::atomic<float>*>(slot)->store(value, std::memory_order_relaxed);
+    auto* slot = const_cast<std::atomic<float>*>(find(scope, element));
+    if (!slot)
+        return;
+    const bool wasZero = slot->exchange(value, std::memory_order_relaxed) == 0.0f;
+    // Only a crosspoint turning on or off changes which routes exist; a gain
+    // changing on a listed one is read directly by the next period.
+    const bool isCrosspoint = scope == ParameterScope::Global && element != kMasterVolumeElement;
+    if (isCrosspoint && wasZero != (value == 0.0f))
+        publishRoutes();
 }
 
 float MatrixMixerUnit::parameter(ParameterScope scope, std::uint32_t element) const {

@@ -11,9 +11,11 @@
 
 #include "platform/engine/Unit.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace corvane::engine {
 
@@ -48,8 +50,25 @@ public:
     void render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept override;
 
 private:
+    // A crosspoint that was non-zero when its list was made. The gain is read
+    // through the pointer each period, so a later change still counts.
+    struct Route {
+        const std::atomic<float>* crosspoint = nullptr;
+        std::uint32_t input = 0; // counted across buses
+        std::uint32_t output = 0;
+        // Where input `input` arrives, so a period reads only the channels it mixes.
+        std::uint32_t inputBus = 0;
+        std::uint32_t inputBusChannel = 0;
+    };
+    using RouteList = std::vector<Route>; // by output, then input: sums keep channel order
+
     void busesChanged() override;
     const std::atomic<float>* find(ParameterScope scope, std::uint32_t element) const;
+    // Main thread: lists the non-zero crosspoints and hands the list over.
+    void publishRoutes();
+    // Render thread: the newest list handed over, taken once per period.
+    CORVANE_REALTIME
+    const RouteList& routesForPeriod() noexcept;
 
     int inputChannels_ = 0;
     int outputChannels_ = 0;
@@ -58,6 +77,16 @@ private:
     std::unique_ptr<std::atomic<float>[]> outputVolumes_;
     std::unique_ptr<std::atomic<float>[]> crosspoints_; // [input * outputChannels_ + output]
     std::atomic<float> master_{0.0f};
+
+    // Three route lists: the main thread owns one and fills it, the render
+    // thread owns one and reads it, and the third sits in handover_. Each side
+    // trades its own for that one with a single exchange, so neither ever
+    // waits for the other and neither touches a list the other owns.
+    static constexpr std::uint32_t kFresh = 4; // handover_'s list is newer than the reader's
+    std::array<RouteList, 3> routes_;
+    std::atomic<std::uint32_t> handover_{1};
+    std::uint32_t writing_ = 0; // main thread
+    std::uint32_t reading_ = 2; // render thread
 };
 
 } // namespace corvane::engine

@@ -1,39 +1,53 @@
 // Render thread: the matrix mixer's audio path.
 #include "platform/engine/MatrixMixerUnit.h"
 
+#include "platform/engine/VectorOps.h"
+
 #include <algorithm>
 
 namespace corvane::engine {
 
 CORVANE_REALTIME
+const MatrixMixerUnit::RouteList& MatrixMixerUnit::routesForPeriod() noexcept {
+    if (handover_.load(std::memory_order_relaxed) & kFresh)
+        reading_ = handover_.exchange(reading_, std::memory_order_acq_rel) & ~kFresh;
+    return routes_[reading_];
+}
+
+CORVANE_REALTIME
 void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept {
-    const int inputBuses = inputBusCount();
+    const RouteList& routes = routesForPeriod();
     const int outputBuses = outputBusCount();
     const float master = master_.load(std::memory_order_relaxed);
-    int output = 0;
+    const Route* route = routes.data();
+    const Route* const end = route + routes.size();
+    std::uint32_t output = 0;
     for (int ob = 0; ob < outputBuses; ++ob) {
         for (int oc = 0; oc < outputs[ob].channelCount; ++oc, ++output) {
             float* out = outputs[ob].channels[oc];
-            std::fill(out, out + frames, 0.0f);
-            if (output >= outputChannels_)
-                continue;
-            const float outputGain = outputVolumes_[static_cast<std::size_t>(output)].load(std::memory_order_relaxed) * master;
-            if (outputGain == 0.0f)
-                continue;
-            int input = 0;
-            for (int ib = 0; ib < inputBuses; ++ib) {
-                for (int ic = 0; ic < inputs[ib].channelCount && input < inputChannels_; ++ic, ++input) {
-                    const auto index = static_cast<std::size_t>(input * outputChannels_ + output);
-                    const float gain = crosspoints_[index].load(std::memory_order_relaxed) *
-                                       inputVolumes_[static_cast<std::size_t>(input)].load(std::memory_order_relaxed) *
-                                       outputGain;
-                    if (gain == 0.0f)
-                        continue;
-                    const float* in = inputs[ib].channels[ic];
-                    for (std::uint32_t f = 0; f < frames; ++f)
-                        out[f] += gain * in[f];
-                }
+            bool written = false;
+            const float outputGain =
+                output < static_cast<std::uint32_t>(outputChannels_)
+                    ? outputVolumes_[output].load(std::memory_order_relaxed) * master
+                    : 0.0f;
+            for (; route != end && route->output == output; ++route) {
+                const InputBus& bus = inputs[route->inputBus];
+                if (outputGain == 0.0f || route->inputBusChannel >= static_cast<std::uint32_t>(bus.channelCount))
+                    continue;
+                const float gain = route->crosspoint->load(std::memory_order_relaxed) *
+                                   inputVolumes_[route->input].load(std::memory_order_relaxed) * outputGain;
+                if (gain == 0.0f)
+                    continue;
+                const float* in = bus.channels[route->inputBusChannel];
+                // The first contribution overwrites, which spares clearing the output first.
+                if (written)
+                    vec::addScaled(in, gain, out, frames);
+                else
+                    vec::scale(in, gain, out, frames);
+                written = true;
             }
+            if (!written)
+                std::fill(out, out + frames, 0.0f);
         }
     }
 }

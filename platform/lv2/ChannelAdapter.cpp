@@ -1,6 +1,7 @@
 #include "platform/lv2/ChannelAdapter.h"
 
-#include <algorithm>
+#include "platform/engine/VectorOps.h"
+
 #include <cstring>
 
 namespace corvane::lv2 {
@@ -27,14 +28,8 @@ void adaptChannels(const float* const* from, int fromCount, float* const* to, in
             std::memmove(to[c], from[0], bytes);
         return;
     }
-    // Many into one: read every source before writing, since `to[0]` may alias one.
-    const float scale = 1.0f / static_cast<float>(fromCount);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        float sum = 0.0f;
-        for (int c = 0; c < fromCount; ++c)
-            sum += from[c][i];
-        to[0][i] = sum * scale;
-    }
+    // Many into one: `to[0]` may be one of the sources, which average() allows.
+    engine::vec::average(from, fromCount, to[0], frames);
 }
 
 } // namespace corvane::lv2

@@ -130,3 +130,36 @@ TEST(MatrixMixerUnit, BusCountsAndFormatsFollowTheirRulesForMixersAndEffects) {
     EXPECT_EQ(error, "The effect's input is not connected.");
     EXPECT_EQ(log.prepares, 0);
 }
+
+TEST(MatrixMixerUnit, EachPeriodHearsTheCrosspointsAsTheyAreNowAcrossChangesAndBusChanges) {
+    auto mixer = twoByTwo();
+    setUnity(*mixer);
+    const auto at = [](int channel, std::uint32_t f) { return sampleAt(channel, f, 0); };
+    const auto set = [&](std::uint32_t input, std::uint32_t output, float gain) {
+        mixer->setParameter(ParameterScope::Global, crosspointElement(input, output), gain);
+    };
+    set(0, 1, 0.5f);
+    EXPECT_EQ(render(*mixer)[1][3], 0.5f * at(0, 3));
+    set(0, 1, 0.25f);
+    EXPECT_EQ(render(*mixer)[1][3], 0.25f * at(0, 3));
+    set(0, 1, 0.0f);
+    EXPECT_EQ(render(*mixer)[1], std::vector<float>(kFrames, 0.0f));
+    // Raised again, now beside another input on the same output.
+    set(2, 1, 1.0f);
+    set(0, 1, 1.0f);
+    Channels out = render(*mixer);
+    for (std::uint32_t f = 0; f < kFrames; ++f)
+        ASSERT_EQ(out[1][f], at(0, f) + at(2, f));
+
+    // New channel counts move every gain: the routes must follow them.
+    std::string error;
+    ASSERT_TRUE(mixer->setOutputFormat(0, {4, 48000.0}, error));
+    out = render(*mixer);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[1][5], at(0, 5) + at(2, 5));
+    EXPECT_EQ(out[0], std::vector<float>(kFrames, 0.0f));
+    ASSERT_TRUE(mixer->setInputBusCount(1, error));
+    out = render(*mixer);
+    for (std::uint32_t f = 0; f < kFrames; ++f)
+        ASSERT_EQ(out[1][f], at(0, f));
+}

@@ -1,0 +1,79 @@
+// The packed sample loops against their one-sample-at-a-time meaning, at every
+// length around the vector width so that both the packed part and the tail run.
+#include "platform/engine/VectorOps.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <vector>
+
+namespace vec = corvane::engine::vec;
+
+namespace {
+
+constexpr std::size_t kLongest = 11;
+// Past the end of every buffer, where no kernel may write.
+constexpr float kGuard = 12345.0f;
+
+std::vector<float> ramp(std::size_t frames, float step) {
+    std::vector<float> v(frames + 1, kGuard);
+    for (std::size_t i = 0; i < frames; ++i)
+        v[i] = step * static_cast<float>(i + 1) * ((i % 3 == 0) ? -1.0f : 1.0f);
+    return v;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+} // namespace
+
+TEST(VectorOps, MixingKernelsEqualTheirScalarMeaningAndStayInsideTheBuffer) {
+    for (std::size_t frames = 0; frames <= kLongest; ++frames) {
+        SCOPED_TRACE(frames);
+        const auto a = ramp(frames, 0.125f);
+        const auto b = ramp(frames, -0.3f);
+        const auto c = ramp(frames, 0.07f);
+        std::vector<float> scaled = b, summed = b, averaged = b;
+        auto expectScaled = b, expectSummed = b, expectAveraged = b;
+        for (std::size_t i = 0; i < frames; ++i) {
+            expectScaled[i] = a[i] * 0.5f;
+            expectSummed[i] += a[i] * 0.25f;
+            expectAveraged[i] = (a[i] + b[i] + c[i]) * (1.0f / 3.0f);
+        }
+        vec::scale(a.data(), 0.5f, scaled.data(), frames);
+        vec::addScaled(a.data(), 0.25f, summed.data(), frames);
+        const float* three[] = {a.data(), averaged.data(), c.data()};
+        vec::average(three, 3, averaged.data(), frames); // writes over its second source
+        EXPECT_EQ(scaled, expectScaled);
+        EXPECT_EQ(summed, expectSummed);
+        EXPECT_EQ(averaged, expectAveraged);
+    }
+}
+
+TEST(VectorOps, ScrubZeroesExactlyTheNonFiniteSamplesAndSaysWhetherThereWereAny) {
+    using limits = std::numeric_limits<float>;
+    const float bad[] = {limits::infinity(), -limits::infinity(), limits::quiet_NaN(), -limits::quiet_NaN(),
+                         limits::signaling_NaN()};
+    // Finite extremes that share bits with the bad ones stay as they are.
+    std::vector<float> healthy{-0.0f, limits::max(), -limits::max(), limits::denorm_min(), limits::min(),
+                               1.0f,  -2.5f,         0.0f,           3.0f,                -limits::max(), 7.0f};
+    ASSERT_EQ(healthy.size(), kLongest);
+    healthy.push_back(limits::quiet_NaN()); // past the end: neither seen nor touched
+
+    auto untouched = healthy;
+    EXPECT_FALSE(vec::scrubNonFinite(untouched.data(), kLongest));
+    EXPECT_TRUE(sameBits(untouched, healthy));
+
+    for (std::size_t at = 0; at < kLongest; ++at) {
+        SCOPED_TRACE(at);
+        auto buffer = healthy;
+        buffer[at] = bad[at % std::size(bad)];
+        EXPECT_TRUE(vec::scrubNonFinite(buffer.data(), kLongest));
+        auto expected = healthy;
+        expected[at] = 0.0f;
+        EXPECT_TRUE(sameBits(buffer, expected));
+    }
+}
