@@ -22,19 +22,26 @@ QJsonValue optionalText(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-// The largest levels a strip showed during the run.
+// The largest levels each strip reached during the run: with the meters not
+// shown, the level store kept them from the start, and the stop that ended the
+// run kept them for us.
 struct Peaks {
     LevelStore::Reading input;
     LevelStore::Reading output;
-    void take(const ChannelSlot& slot) {
-        auto raise = [](LevelStore::Reading& r, LevelStore::Reading a, LevelStore::Reading b) {
-            r.peak = std::max({r.peak, a.peak, b.peak});
-            r.rms = std::max({r.rms, a.rms, b.rms});
-        };
-        raise(input, slot.inputLevel(), slot.inputLevelRight());
-        raise(output, slot.outputLevel(), slot.outputLevelRight());
-    }
 };
+
+std::vector<Peaks> runPeaks(const std::vector<LevelStore::Reading>& readings) {
+    const auto n = std::size_t(AudioEngineManager::kChannelCount);
+    std::vector<Peaks> peaks(n);
+    if (readings.size() < 4 * n)
+        return peaks;
+    auto larger = [](LevelStore::Reading a, LevelStore::Reading b) {
+        return LevelStore::Reading{std::max(a.peak, b.peak), std::max(a.rms, b.rms)};
+    };
+    for (std::size_t i = 0; i < n; ++i)
+        peaks[i] = {larger(readings[i], readings[n + i]), larger(readings[2 * n + i], readings[3 * n + i])};
+    return peaks;
+}
 
 double rounded(double value, int decimals) {
     const double scale = std::pow(10.0, decimals);
@@ -48,6 +55,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     HeadlessResult result;
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
+    manager.setMetersShown(false);
     co_await manager.refreshDevices();
 
     if (!options.deviceUid.isEmpty()) {
@@ -88,15 +96,6 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         slot->setInputChannel(spec.input - 1);
         slot->setOutputChannel(spec.output - 1);
         manager.setBypass(*slot, spec.bypass);
-    }
-
-    std::vector<Peaks> peaks(AudioEngineManager::kChannelCount);
-    for (auto* slot : manager.channels()) {
-        auto follow = [&peaks, slot] { peaks[std::size_t(slot->id())].take(*slot); };
-        QObject::connect(slot, &ChannelSlot::inputLevelChanged, follow);
-        QObject::connect(slot, &ChannelSlot::inputLevelRightChanged, follow);
-        QObject::connect(slot, &ChannelSlot::outputLevelChanged, follow);
-        QObject::connect(slot, &ChannelSlot::outputLevelRightChanged, follow);
     }
 
     co_await manager.start(false);
@@ -169,6 +168,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     report[QStringLiteral("warning")] = optionalText(warning);
     report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
     manager.stop();
+    const std::vector<Peaks> peaks = runPeaks(manager.lastRunLevels());
     const double periodMicros =
         actualRate && actualFrames && *actualRate > 0 ? double(*actualFrames) / *actualRate * 1e6 : 0.0;
     report[QStringLiteral("periodMicros")] = rounded(periodMicros, 1);

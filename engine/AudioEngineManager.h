@@ -115,6 +115,15 @@ public:
     // The longest render of a whole period, and the period's own length.
     std::chrono::nanoseconds longestPeriodRender() const;
 
+    // Whether anything shows the strips' level readings. While nothing does,
+    // they are not moved out of the level store (which keeps the largest since
+    // its last collection) 30 times a second; the main thread is woken four
+    // times a second instead, to look after the effects. Shown by default.
+    void setMetersShown(bool shown) { metersShown_ = shown; }
+    // With the meters not shown: the largest readings of the last run, in the
+    // level store's layout, kept by the stop() that ended it.
+    const std::vector<LevelStore::Reading>& lastRunLevels() const { return lastRunLevels_; }
+
     // How long a render call may take before its plug-in counts as hung (and
     // how long stopping waits for it). Two seconds unless a test says less.
     void setStallPatience(std::chrono::milliseconds patience) { stallPatience_ = patience; }
@@ -271,6 +280,8 @@ private:
     std::optional<QString> stallMessage_;
     std::chrono::milliseconds stallPatience_{2000};
     bool lockMemory_ = false;
+    bool metersShown_ = true;
+    std::vector<LevelStore::Reading> lastRunLevels_;
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.

@@ -288,6 +288,8 @@ void AudioEngineManager::stop() {
     configurationCheck_ = Task();
     meterTask_.cancel();
     meterTask_ = Task();
+    if (isRunning_ && !metersShown_)
+        lastRunLevels_ = levelStore_.collect();
     levelStore_.clear();
     removeDropoutListener();
     stopFollowingDeviceSettings();

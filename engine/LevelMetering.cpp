@@ -1,4 +1,5 @@
-// Moving the tapped levels into the strips every 33 ms, with their fall-off.
+// Moving the tapped levels into the strips every 33 ms, with their fall-off,
+// and keeping an eye on the effects while the graph runs.
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
@@ -16,9 +17,12 @@ void AudioEngineManager::startMetering() {
     QPointer<AudioEngineManager> self(this);
     meterTask_ = spawnWith([this, self]() -> Async<void> {
         while (!co_await currentTaskCancelled()) {
-            if (!co_await sleepFor(clock_, 33ms) || !self)
+            // Nobody looking at the meters: the readings pile up in the level
+            // store, and the effects are looked after at a more leisurely pace.
+            if (!co_await sleepFor(clock_, metersShown_ ? 33ms : 250ms) || !self)
                 co_return;
-            collectLevels();
+            if (metersShown_)
+                collectLevels();
             watchEffects();
         }
     });

@@ -1,6 +1,7 @@
 #include "platform/lv2/Lv2Effect.h"
 
 #include "platform/engine/RealtimeScope.h"
+#include "platform/engine/VectorOps.h"
 
 #include "platform/lv2/ChannelAdapter.h"
 #include "platform/lv2/HostFeatures.h"
@@ -39,18 +40,6 @@ constexpr double kBypassFadeSeconds = 0.005;
 constexpr double kDryLineHeadroomSeconds = 0.1;
 // No real plug-in delays by more; a larger report is a broken one.
 constexpr double kMaxLatencySeconds = 10.0;
-
-// Zeroes every sample that is not finite; true when there was one.
-CORVANE_REALTIME
-bool scrubNonFinite(float* samples, std::uint32_t frames) noexcept {
-    bool found = false;
-    for (std::uint32_t i = 0; i < frames; ++i)
-        if (!std::isfinite(samples[i])) {
-            samples[i] = 0.0f;
-            found = true;
-        }
-    return found;
-}
 
 std::string inQuotes(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
@@ -463,7 +452,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
     // state is most likely ruined: it rests until the main thread resets it.
     bool poisoned = false;
     for (int c = 0; c < r.stripOut; ++c)
-        poisoned |= scrubNonFinite(outputs[c], frames);
+        poisoned |= engine::vec::scrubNonFinite(outputs[c], frames);
     if (poisoned) {
         nonFinitePeriods_.fetch_add(1, std::memory_order_relaxed);
         health_.store(Health::Faulted, std::memory_order_release);

@@ -119,7 +119,7 @@ TEST(HeadlessRun, FailuresEndWithAMessageAndTheirExitCode) {
     // Around it, lilv may name the deliberately broken fixture bundle.
     run = runCorvane({"--headless", "--strip", "1:in=9,out=1", "--seconds", "1"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.split('\n').contains(
+    EXPECT_TRUE(run.standardError.contains(
         "No channel has both an input and an output channel selected (within what the device offers)."))
         << run.standardError.toStdString();
 
