@@ -8,7 +8,8 @@
 # JACK charges the client that comes first in its graph more per period than
 # the ones after it (it wakes the others), so there are two rounds on the same
 # server: Corvane joins first in one and last in the other, and the figures are
-# the sums of both.
+# the sums of both. Then each side runs alone on the server for the same time,
+# where neither pays for the other.
 #
 # Environment: CORVANE (the binary, default build/app/corvane), PLUGIN (the
 # effect's URI, default mda Delay). Needs jalv, jackd2 and jack_connect.
@@ -93,7 +94,16 @@ start_jalvs() {
     done
 }
 
-# One round; leaves the CPU nanoseconds in round_corvane and round_jalv.
+# The CPU nanoseconds the given processes use over `seconds`.
+measure() {
+    local before after
+    before=$(cpu_ns "$@")
+    sleep "$seconds"
+    after=$(cpu_ns "$@")
+    echo $((after - before))
+}
+
+# One round side by side; leaves the CPU nanoseconds in round_corvane and round_jalv.
 round() {
     if [ "$1" = corvane-first ]; then
         start_corvane
@@ -124,9 +134,20 @@ round corvane-first
 c_first=$round_corvane j_first=$round_jalv
 round corvane-last
 c_last=$round_corvane j_last=$round_jalv
-awk -v c1="$c_first" -v j1="$j_first" -v c2="$c_last" -v j2="$j_last" -v n="$strips" -v f="$frames" 'BEGIN {
+start_corvane
+sleep 2
+c_alone=$(measure "$corvane_pid")
+stop_clients
+start_jalvs
+sleep 2
+j_alone=$(measure "${jalv_pids[@]}")
+stop_clients
+
+awk -v c1="$c_first" -v j1="$j_first" -v c2="$c_last" -v j2="$j_last" -v ca="$c_alone" -v ja="$j_alone" \
+    -v n="$strips" -v f="$frames" 'BEGIN {
     printf "strips=%d frames=%d corvane first: %.1f / %.1f ms (%.3f); corvane last: %.1f / %.1f ms (%.3f)\n",
            n, f, c1 / 1e6, j1 / 1e6, c1 / j1, c2 / 1e6, j2 / 1e6, c2 / j2
+    printf "strips=%d frames=%d alone: %.1f / %.1f ms (%.3f)\n", n, f, ca / 1e6, ja / 1e6, ca / ja
     printf "strips=%d frames=%d corvane_ms=%.1f jalv_ms=%.1f ratio=%.3f\n", n, f, (c1 + c2) / 1e6, (j1 + j2) / 1e6,
            (c1 + c2) / (j1 + j2)
 }'
