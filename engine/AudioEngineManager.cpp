@@ -11,7 +11,8 @@
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock), engine_(makeEngine()) {
+    : QObject(parent), hardware_(hardware), clock_(clock) {
+    engine_ = makeEngine(); // here, once every setting it reads has its value
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
 
