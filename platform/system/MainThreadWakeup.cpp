@@ -9,21 +9,14 @@
 
 namespace corvane {
 
-MainThreadWakeup::MainThreadWakeup(std::function<void()> handler)
-    : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), handler_(std::move(handler)) {
-    if (fd_ < 0)
-        return;
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
-}
+WakeupSignal::WakeupSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-MainThreadWakeup::~MainThreadWakeup() {
-    notifier_.reset();
+WakeupSignal::~WakeupSignal() {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-void MainThreadWakeup::signal() noexcept {
+void WakeupSignal::signal() noexcept {
     if (fd_ < 0)
         return;
     const std::uint64_t one = 1;
@@ -31,9 +24,18 @@ void MainThreadWakeup::signal() noexcept {
     [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
 }
 
+MainThreadWakeup::MainThreadWakeup(std::function<void()> handler) : handler_(std::move(handler)) {
+    if (signal_->fd() < 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(signal_->fd(), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
+}
+
+MainThreadWakeup::~MainThreadWakeup() = default;
+
 void MainThreadWakeup::drain() {
     std::uint64_t count = 0;
-    [[maybe_unused]] const auto read = ::read(fd_, &count, sizeof count);
+    [[maybe_unused]] const auto read = ::read(signal_->fd(), &count, sizeof count);
     if (handler_)
         handler_();
 }

@@ -60,6 +60,7 @@ JackBackend::JackBackend() : JackBackend(Options{}) {}
 
 JackBackend::JackBackend(Options options) : options_(std::move(options)) {
     routeLibjackMessages();
+    relay_->wakeup = wakeup_.source();
     connector_ = std::make_unique<JackConnector>(
         JackConnector::Settings{options_.clientName, options_.serverName, options_.retryInterval},
         [this](jack_client_t* client) { return configure(client); }, [this] { settled_.store(true); });
@@ -74,17 +75,23 @@ JackBackend::~JackBackend() {
         client = std::exchange(client_, nullptr);
     }
     if (session) {
-        if (retract(session, kStopPatience))
+        if (retract(session, kStopPatience)) {
             session->close();
-        else
+        } else {
             connector_->forget(client);
+            relayLeftBehind_ = true;
+        }
     }
-    // Closes the client; JACK calls none of our callbacks after this.
+    // Closes the client; JACK calls none of our callbacks after this, but for
+    // those of a client left behind, which still reach the relay.
     connector_.reset();
     alive_.reset();
+    if (relayLeftBehind_)
+        keepForever(relay_);
 }
 
 bool JackBackend::retract(std::unique_ptr<JackIoSession>& session, std::chrono::milliseconds patience) {
+    relay_->ioRunning.store(false);
     if (slot_->retract(patience))
         return true;
     // The process thread hangs inside: it keeps the session and the slot.
@@ -98,14 +105,15 @@ bool JackBackend::configure(jack_client_t* client) {
     // Registration callbacks only arrive for an activated client, so the
     // client stays active throughout; its process callback idles without I/O.
     jack_set_process_callback(client, &JackProcessSlot::process, slot_.get());
-    jack_set_client_registration_callback(client, &JackBackend::onClientRegistration, this);
-    jack_set_port_registration_callback(client, &JackBackend::onPortRegistration, this);
-    jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, this);
-    jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, this);
-    jack_set_xrun_callback(client, &JackBackend::onXrun, this);
+    Relay* relay = relay_.get();
+    jack_set_client_registration_callback(client, &JackBackend::onClientRegistration, relay);
+    jack_set_port_registration_callback(client, &JackBackend::onPortRegistration, relay);
+    jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, relay);
+    jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, relay);
+    jack_set_xrun_callback(client, &JackBackend::onXrun, relay);
     // jackd2 calls the info variant when both are set; PipeWire calls only the plain one.
-    jack_on_shutdown(client, &JackBackend::onShutdown, this);
-    jack_on_info_shutdown(client, &JackBackend::onInfoShutdown, this);
+    jack_on_shutdown(client, &JackBackend::onShutdown, relay);
+    jack_on_info_shutdown(client, &JackBackend::onInfoShutdown, relay);
     if (jack_activate(client) != 0)
         return false;
     std::weak_ptr<int> alive = alive_;
@@ -116,40 +124,38 @@ bool JackBackend::configure(jack_client_t* client) {
     return true;
 }
 
-void JackBackend::raise(Event event) noexcept {
+void JackBackend::Relay::raise(Event event) noexcept {
     // One wake-up covers a burst (a card's worth of port registrations).
-    if ((pending_.fetch_or(event) & event) == 0)
-        wakeup_.signal();
+    if ((pending.fetch_or(event) & event) == 0)
+        wakeup->signal();
 }
 
-void JackBackend::onClientRegistration(const char*, int, void* self) { static_cast<JackBackend*>(self)->raise(Graph); }
+void JackBackend::onClientRegistration(const char*, int, void* relay) { static_cast<Relay*>(relay)->raise(Graph); }
 
-void JackBackend::onPortRegistration(jack_port_id_t, int, void* self) { static_cast<JackBackend*>(self)->raise(Graph); }
+void JackBackend::onPortRegistration(jack_port_id_t, int, void* relay) { static_cast<Relay*>(relay)->raise(Graph); }
 
-int JackBackend::onBufferSize(jack_nframes_t, void* self) {
-    static_cast<JackBackend*>(self)->raise(BufferSize);
+int JackBackend::onBufferSize(jack_nframes_t, void* relay) {
+    static_cast<Relay*>(relay)->raise(BufferSize);
     return 0;
 }
 
-int JackBackend::onSampleRate(jack_nframes_t, void* self) {
-    static_cast<JackBackend*>(self)->raise(SampleRate);
+int JackBackend::onSampleRate(jack_nframes_t, void* relay) {
+    static_cast<Relay*>(relay)->raise(SampleRate);
     return 0;
 }
 
-int JackBackend::onXrun(void* self) {
-    auto* backend = static_cast<JackBackend*>(self);
-    if (backend->slot_->running()) {
-        backend->xruns_.fetch_add(1);
-        backend->raise(Xrun);
+int JackBackend::onXrun(void* relay) {
+    auto* r = static_cast<Relay*>(relay);
+    if (r->ioRunning.load()) {
+        r->xruns.fetch_add(1);
+        r->raise(Xrun);
     }
     return 0;
 }
 
-void JackBackend::onShutdown(void* self) { static_cast<JackBackend*>(self)->raise(Shutdown); }
+void JackBackend::onShutdown(void* relay) { static_cast<Relay*>(relay)->raise(Shutdown); }
 
-void JackBackend::onInfoShutdown(jack_status_t, const char*, void* self) {
-    static_cast<JackBackend*>(self)->raise(Shutdown);
-}
+void JackBackend::onInfoShutdown(jack_status_t, const char*, void* relay) { static_cast<Relay*>(relay)->raise(Shutdown); }
 
 void JackBackend::adopt(jack_client_t* client) {
     {
@@ -163,7 +169,7 @@ void JackBackend::adopt(jack_client_t* client) {
 }
 
 void JackBackend::handleEvents() {
-    const unsigned events = pending_.exchange(0);
+    const unsigned events = relay_->pending.exchange(0);
     if (events & Shutdown) {
         lose();
         return;
@@ -184,7 +190,7 @@ void JackBackend::handleEvents() {
             if (session_)
                 device = session_->device();
         }
-        const std::uint64_t total = xruns_.load();
+        const std::uint64_t total = relay_->xruns.load();
         const std::uint64_t fresh = total - std::exchange(xrunsReported_, total);
         for (std::uint64_t i = 0; device != kNoObject && i < fresh; ++i)
             notify(device, Address{Selector::Overload});
@@ -262,6 +268,7 @@ void JackBackend::lose(bool hung) {
     if (hung) {
         qCWarning(lcJack, "our audio callback stopped responding: leaving the JACK client behind");
         connector_->forget(client);
+        relayLeftBehind_ = true;
     } else {
         qCInfo(lcJack, "the JACK server went away");
         connector_->discard(client);
@@ -376,8 +383,9 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
     if (!session)
         return false;
     knownSampleRate_ = jack_get_sample_rate(client_);
-    xrunsReported_ = xruns_.load();
+    xrunsReported_ = relay_->xruns.load();
     slot_->publish(session.get());
+    relay_->ioRunning.store(true);
     if (!session->connect(error)) {
         if (!retract(session, kStopPatience))
             error = "The audio callback stopped responding.";

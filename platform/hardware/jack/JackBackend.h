@@ -83,7 +83,7 @@ public:
     // Our client's name on the server ("" while not connected).
     std::string clientName() const;
     // Xruns the server reported while I/O ran.
-    std::uint64_t xrunCount() const { return xruns_.load(); }
+    std::uint64_t xrunCount() const { return relay_->xruns.load(); }
 
     static constexpr ObjectId kFirstId = 0x20000000;
     static constexpr ObjectId kIdRangeEnd = 0x30000000;
@@ -95,20 +95,30 @@ private:
         ObjectId id;
         JackDeviceInfo info;
     };
-    // What JACK's threads tell the main thread, as bits of pending_.
+    // What JACK's threads tell the main thread, as bits of Relay::pending.
     enum Event : unsigned { Graph = 1, BufferSize = 2, SampleRate = 4, Xrun = 8, Shutdown = 16 };
+
+    // All that JACK's threads touch (signal-handler rules: flags, a count and a
+    // wake-up), apart from the backend: a client left behind keeps calling
+    // into it after the backend is gone, so it is then kept for good.
+    struct Relay {
+        std::atomic<unsigned> pending{0};
+        std::atomic<std::uint64_t> xruns{0};
+        std::atomic<bool> ioRunning{false};
+        std::shared_ptr<WakeupSignal> wakeup;
+        void raise(Event event) noexcept;
+    };
 
     // Connector thread.
     bool configure(jack_client_t* client);
-    // JACK threads: signal-handler rules, nothing but flags and a wake-up.
-    void raise(Event event) noexcept;
-    static void onClientRegistration(const char*, int, void* self);
-    static void onPortRegistration(jack_port_id_t, int, void* self);
-    static int onBufferSize(jack_nframes_t, void* self);
-    static int onSampleRate(jack_nframes_t, void* self);
-    static int onXrun(void* self);
-    static void onShutdown(void* self);
-    static void onInfoShutdown(jack_status_t, const char*, void* self);
+    // JACK threads.
+    static void onClientRegistration(const char*, int, void* relay);
+    static void onPortRegistration(jack_port_id_t, int, void* relay);
+    static int onBufferSize(jack_nframes_t, void* relay);
+    static int onSampleRate(jack_nframes_t, void* relay);
+    static int onXrun(void* relay);
+    static void onShutdown(void* relay);
+    static void onInfoShutdown(jack_status_t, const char*, void* relay);
     // Main thread.
     void adopt(jack_client_t* client);
     void handleEvents();
@@ -126,10 +136,10 @@ private:
     const Options options_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0); // posted work runs only while it lives
     std::atomic<bool> settled_{false};
-    std::atomic<unsigned> pending_{0};
-    std::atomic<std::uint64_t> xruns_{0};
-    std::uint64_t xrunsReported_ = 0; // main thread
     MainThreadWakeup wakeup_{[this] { handleEvents(); }};
+    std::shared_ptr<Relay> relay_ = std::make_shared<Relay>();
+    bool relayLeftBehind_ = false;    // main thread: a forgotten client still calls into relay_
+    std::uint64_t xrunsReported_ = 0; // main thread
 
     mutable std::mutex mutex_; // guards everything below; never taken by JACK threads
     jack_client_t* client_ = nullptr;
