@@ -81,11 +81,10 @@ TEST_F(JackIo, OneSessionPerDeviceAndStopIoEndsItAndRemovesOurPorts) {
     EXPECT_TRUE(waitFor([&] { return callback.periods.load() > periodsAtStop; }));
 }
 
-TEST_F(JackIo, APeriodSizeChangeByAnyoneIsFollowedWithoutAReconfigurationOrADropout) {
+TEST_F(JackIo, APeriodSizeChangeByAnyoneIsFollowedWithoutAReconfiguration) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     const auto device = systemDevice();
     auto changes = countCalls(device, Address{Selector::ConfigurationChange});
-    auto overloads = countCalls(device, Address{Selector::Overload});
     auto sizes = countCalls(device, Address{Selector::BufferFrameSize});
     ASSERT_TRUE(start());
 
@@ -97,7 +96,6 @@ TEST_F(JackIo, APeriodSizeChangeByAnyoneIsFollowedWithoutAReconfigurationOrADrop
     ASSERT_TRUE(waitFor([&] { return callback.lastFrames.load() == 1024 && sizes->load() >= 2; }));
     drainEvents();
     EXPECT_EQ(changes->load(), 0);
-    EXPECT_EQ(overloads->load(), 0);
     // The device's own latency follows: the ports now hold 1024 and 2048 frames.
     EXPECT_EQ(hardware->getAs<std::uint32_t>(device, Address{Selector::Latency, hw::Scope::Input}), 0u);
     EXPECT_EQ(hardware->getAs<std::uint32_t>(device, Address{Selector::Latency, hw::Scope::Output}), 1024u);
