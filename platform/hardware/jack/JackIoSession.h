@@ -78,7 +78,6 @@ public:
     // inside the session it held; false when it was still inside after
     // `patience` (the callback hangs), and the session must then be kept forever.
     bool retract(std::chrono::milliseconds patience);
-    bool running() const { return session_.load() != nullptr; }
 
     static int process(jack_nframes_t frames, void* slot) noexcept;
 
