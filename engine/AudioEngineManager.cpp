@@ -63,6 +63,11 @@ void AudioEngineManager::adoptBufferFrames(std::uint32_t frames) {
         emit bufferFramesChanged();
 }
 
+void AudioEngineManager::setRecovering(bool recovering) {
+    if (assignIfChanged(isRecovering_, recovering))
+        emit isRecoveringChanged();
+}
+
 void AudioEngineManager::setSampleRate(double rate) {
     if (assignIfChanged(sampleRate_, rate))
         emit sampleRateChanged();

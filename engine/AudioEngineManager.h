@@ -58,6 +58,10 @@ public:
     void setSampleRate(double rate);
     bool isRunning() const { return isRunning_; }
     void setRunning(bool running);
+    // Between a reconfiguration that stopped playback and the end of the
+    // automatic restarts that follow it (playing again, or given up).
+    bool isRecovering() const { return isRecovering_; }
+    void setRecovering(bool recovering);
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     void setErrorMessage(std::optional<QString> message);
     const std::optional<QString>& warningMessage() const { return warningMessage_; }
@@ -149,6 +153,7 @@ signals:
     void bufferFramesChanged();
     void sampleRateChanged();
     void isRunningChanged();
+    void isRecoveringChanged();
     void errorMessageChanged();
     void warningMessageChanged();
     void actualBufferFramesChanged();
@@ -243,6 +248,7 @@ private:
     bool bufferFramesChosen_ = false;
     double sampleRate_ = 48000.0;
     bool isRunning_ = false;
+    bool isRecovering_ = false;
     std::optional<QString> errorMessage_;
     std::optional<QString> warningMessage_;
     std::optional<std::uint32_t> actualBufferFrames_;

@@ -25,6 +25,7 @@ void AudioEngineManager::handleConfigurationChange() {
         return;
     }
     interruptedDeviceUID_ = uid;
+    setRecovering(true);
     // Then tell a vanished device (a disconnection, reported as one) from one
     // that reconfigured itself (restarted). A device list that does not come in
     // time is no reason to give the device up.
@@ -36,6 +37,7 @@ void AudioEngineManager::handleConfigurationChange() {
         configurationCheck_ = Task();
         if (list && std::none_of(list->begin(), list->end(), [&](const AudioDevice& d) { return d.uid == uid; })) {
             deviceListChanged(*list);
+            setRecovering(false);
             co_return;
         }
         scheduleRecovery(uid);
@@ -48,6 +50,7 @@ void AudioEngineManager::scheduleRecovery(const QString& deviceUID) {
                    recoveryThrottle_.maxAttempts);
         setErrorMessage(QStringLiteral(
             "The audio device kept reconfiguring itself, so playback was left stopped. Press Start to try again."));
+        setRecovering(false);
         return;
     }
     const int attempt = int(recoveryThrottle_.attempts.size());
@@ -72,6 +75,7 @@ Async<void> AudioEngineManager::runRecoveryAttempt(int attempt, QString deviceUI
         }
     if (!device) {
         qCInfo(lcEngine, "Recovery abandoned - the device is no longer present");
+        setRecovering(false);
         co_return;
     }
     setSelectedDevice(*device);
@@ -79,8 +83,10 @@ Async<void> AudioEngineManager::runRecoveryAttempt(int attempt, QString deviceUI
     recoveryTask_ = Task();
     qCInfo(lcEngine, "Recovery attempt %d: restarting on “%s”", attempt, qUtf8Printable(device->name));
     co_await start(true);
-    if (self)
-        qCInfo(lcEngine, "Recovery attempt %d %s", attempt, isRunning_ ? "succeeded" : "failed");
+    if (!self)
+        co_return;
+    qCInfo(lcEngine, "Recovery attempt %d %s", attempt, isRunning_ ? "succeeded" : "failed");
+    setRecovering(false);
 }
 
 } // namespace corvane

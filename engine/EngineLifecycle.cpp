@@ -62,8 +62,10 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         setErrorMessage(QStringLiteral("Select an audio device."));
         co_return false;
     }
-    if (!automaticRestart)
+    if (!automaticRestart) {
         recoveryThrottle_.attempts.clear();
+        setRecovering(false);
+    }
     stop(); // also gives us a fresh engine
     const std::uint64_t run = stopCount_;
     setErrorMessage(std::nullopt);
@@ -282,6 +284,10 @@ std::unique_ptr<engine::Engine> AudioEngineManager::makeEngine() const {
 
 void AudioEngineManager::stop() {
     ++stopCount_;
+    // Stopping while a restart is pending ends the recovery; the restart's own
+    // start comes through here with neither pending.
+    if (!recoveryTask_.isDone() || !configurationCheck_.isDone())
+        setRecovering(false);
     recoveryTask_.cancel();
     recoveryTask_ = Task();
     configurationCheck_.cancel();
