@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include <QRegularExpression>
+#include <cmath>
+#include <map>
 
 namespace corvane {
 
@@ -23,32 +25,76 @@ ParseError stripError(const QString& text, const QString& why) {
     return ParseError{QStringLiteral("--strip %1: %2").arg(text, why)};
 }
 
+// A finite number with nothing around it; QString::toDouble alone would take
+// "inf", "nan" and surrounding spaces.
+std::optional<double> finiteNumber(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]+(\\.[0-9]*)?([eE][+-]?[0-9]+)?$"));
+    if (!pattern.match(text).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// The whole number `text` stands for, when it is one within [lo, hi].
+std::optional<std::uint32_t> wholeNumberWithin(const QString& text, std::uint32_t lo, std::uint32_t hi) {
+    const auto value = finiteNumber(text);
+    if (!value || *value != std::floor(*value) || *value < lo || *value > hi)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+}
+
 } // namespace
 
 std::variant<StripSpec, ParseError> parseStripSpec(const QString& text) {
     StripSpec spec;
-    const int colon = text.indexOf(QLatin1Char(':'));
-    bool ok = false;
-    spec.strip = colon > 0 ? text.left(colon).toInt(&ok) : 0;
-    if (!ok || spec.strip < 1 || spec.strip > 8)
+    static const QRegularExpression number(QStringLiteral("^([1-8]):"));
+    const auto match = number.match(text);
+    if (!match.hasMatch())
         return stripError(text, QStringLiteral("the strip number must be 1 to 8"));
+    spec.strip = match.captured(1).toInt();
+    QString rest = text.mid(match.capturedLength());
     bool haveIn = false;
     bool haveOut = false;
-    for (const QString& part : text.mid(colon + 1).split(QLatin1Char(','))) {
+    bool havePlugin = false;
+    auto once = [&](bool& seen, const QString& field) -> std::optional<ParseError> {
+        if (std::exchange(seen, true))
+            return stripError(text, QStringLiteral("%1 is given twice").arg(field));
+        return std::nullopt;
+    };
+    while (!rest.isEmpty()) {
+        QString part;
+        if (rest.startsWith(QLatin1String("plugin="))) {
+            part = rest; // the URI may hold commas: it takes the rest
+            rest.clear();
+        } else {
+            const int comma = rest.indexOf(QLatin1Char(','));
+            part = comma < 0 ? rest : rest.left(comma);
+            rest = comma < 0 ? QString() : rest.mid(comma + 1);
+            if (part.isEmpty() || (comma >= 0 && rest.isEmpty()))
+                return stripError(text, QStringLiteral("a field between commas is empty"));
+        }
         if (part.startsWith(QLatin1String("in="))) {
+            if (auto twice = once(haveIn, QStringLiteral("in=")))
+                return *twice;
             if (!parseChannels(part.mid(3), spec.input, spec.inputStereo))
                 return stripError(text, QStringLiteral("in= takes a channel or a pair like 3-4"));
-            haveIn = true;
         } else if (part.startsWith(QLatin1String("out="))) {
+            if (auto twice = once(haveOut, QStringLiteral("out=")))
+                return *twice;
             if (!parseChannels(part.mid(4), spec.output, spec.outputStereo))
                 return stripError(text, QStringLiteral("out= takes a channel or a pair like 1-2"));
-            haveOut = true;
         } else if (part.startsWith(QLatin1String("plugin="))) {
+            if (auto twice = once(havePlugin, QStringLiteral("plugin=")))
+                return *twice;
             spec.pluginUri = part.mid(7);
             if (spec.pluginUri.isEmpty())
                 return stripError(text, QStringLiteral("plugin= needs a plug-in URI"));
         } else if (part == QLatin1String("bypass")) {
-            spec.bypass = true;
+            if (auto twice = once(spec.bypass, QStringLiteral("bypass")))
+                return *twice;
         } else {
             return stripError(text, QStringLiteral("unknown field “%1”").arg(part));
         }
@@ -59,50 +105,56 @@ std::variant<StripSpec, ParseError> parseStripSpec(const QString& text) {
 }
 
 std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& arguments) {
+    using Mode = CommandLine::Mode;
+    static const std::map<QString, Mode> modes = {
+        {QStringLiteral("--list-devices"), Mode::ListDevices}, {QStringLiteral("--list-plugins"), Mode::ListPlugins},
+        {QStringLiteral("--headless"), Mode::Headless},        {QStringLiteral("--help"), Mode::Help},
+        {QStringLiteral("-h"), Mode::Help},                    {QStringLiteral("--version"), Mode::Version},
+    };
     CommandLine line;
     auto& h = line.headless;
-    bool headlessOnly = false; // an option that only makes sense with --headless was given
+    QString modeArgument;
+    QStringList headlessOnly; // options given that only make sense with --headless
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        auto value = [&](QString& out) -> bool {
-            if (i + 1 >= arguments.size())
-                return false;
-            out = arguments[++i];
-            return true;
-        };
-        QString v;
-        if (arg == QLatin1String("--list-devices")) {
-            line.mode = CommandLine::Mode::ListDevices;
-        } else if (arg == QLatin1String("--list-plugins")) {
-            line.mode = CommandLine::Mode::ListPlugins;
-        } else if (arg == QLatin1String("--headless")) {
-            line.mode = CommandLine::Mode::Headless;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            line.mode = CommandLine::Mode::Help;
-        } else if (arg == QLatin1String("--version")) {
-            line.mode = CommandLine::Mode::Version;
-        } else if (arg == QLatin1String("--device")) {
-            if (!value(v) || v.isEmpty())
-                return ParseError{QStringLiteral("--device needs a device uid")};
+        if (auto mode = modes.find(arg); mode != modes.end()) {
+            if (!modeArgument.isEmpty())
+                return ParseError{QStringLiteral("%1 and %2 cannot be combined: one mode per run (see --help)")
+                                      .arg(modeArgument, arg)};
+            modeArgument = arg;
+            line.mode = mode->second;
+            continue;
+        }
+        static const QStringList withValue = {QStringLiteral("--device"),  QStringLiteral("--rate"),
+                                              QStringLiteral("--buffer"),  QStringLiteral("--strip"),
+                                              QStringLiteral("--seconds"), QStringLiteral("--report")};
+        if (!withValue.contains(arg))
+            return ParseError{QStringLiteral("%1: unknown argument (see --help)").arg(arg)};
+        if (arg != QLatin1String("--strip") && headlessOnly.contains(arg))
+            return ParseError{QStringLiteral("%1 is given twice").arg(arg)};
+        headlessOnly.append(arg);
+        if (i + 1 >= arguments.size())
+            return ParseError{QStringLiteral("%1 needs a value (see --help)").arg(arg)};
+        const QString v = arguments[++i];
+        if (arg == QLatin1String("--device")) {
+            if (v.isEmpty())
+                return ParseError{QStringLiteral("--device needs a device uid (see --list-devices)")};
             h.deviceUid = v;
-            headlessOnly = true;
         } else if (arg == QLatin1String("--rate")) {
-            bool ok = false;
-            const double rate = value(v) ? v.toDouble(&ok) : 0;
-            if (!ok || !(rate > 0))
-                return ParseError{QStringLiteral("--rate needs a sample rate in Hz, like 48000")};
-            h.sampleRate = rate;
-            headlessOnly = true;
+            h.sampleRate = wholeNumberWithin(v, HeadlessOptions::kMinRate, HeadlessOptions::kMaxRate);
+            if (!h.sampleRate)
+                return ParseError{QStringLiteral("--rate %1: the sample rate must be a whole number of Hz from %2 to %3")
+                                      .arg(v)
+                                      .arg(HeadlessOptions::kMinRate)
+                                      .arg(HeadlessOptions::kMaxRate)};
         } else if (arg == QLatin1String("--buffer")) {
-            bool ok = false;
-            const uint frames = value(v) ? v.toUInt(&ok) : 0;
-            if (!ok || frames == 0)
-                return ParseError{QStringLiteral("--buffer needs a buffer size in frames, like 256")};
-            h.bufferFrames = frames;
-            headlessOnly = true;
+            h.bufferFrames = wholeNumberWithin(v, HeadlessOptions::kMinBufferFrames, HeadlessOptions::kMaxBufferFrames);
+            if (!h.bufferFrames)
+                return ParseError{QStringLiteral("--buffer %1: the buffer size must be a whole number of frames from %2 to %3")
+                                      .arg(v)
+                                      .arg(HeadlessOptions::kMinBufferFrames)
+                                      .arg(HeadlessOptions::kMaxBufferFrames)};
         } else if (arg == QLatin1String("--strip")) {
-            if (!value(v))
-                return ParseError{QStringLiteral("--strip needs N:in=A,out=B")};
             auto spec = parseStripSpec(v);
             if (auto* error = std::get_if<ParseError>(&spec))
                 return *error;
@@ -111,41 +163,48 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
                 if (other.strip == s.strip)
                     return ParseError{QStringLiteral("--strip %1: strip %2 is given twice").arg(v).arg(s.strip)};
             h.strips.push_back(s);
-            headlessOnly = true;
         } else if (arg == QLatin1String("--seconds")) {
-            bool ok = false;
-            const double seconds = value(v) ? v.toDouble(&ok) : 0;
-            if (!ok || !(seconds > 0))
-                return ParseError{QStringLiteral("--seconds needs a positive number of seconds")};
-            h.seconds = seconds;
-            headlessOnly = true;
+            h.seconds = finiteNumber(v);
+            if (!h.seconds || !(*h.seconds > 0) || *h.seconds > HeadlessOptions::kMaxSeconds)
+                return ParseError{QStringLiteral("--seconds %1: the run time must be more than 0 and at most %2 seconds "
+                                                 "(leave it out to run until Ctrl-C)")
+                                      .arg(v)
+                                      .arg(qint64(HeadlessOptions::kMaxSeconds))};
         } else if (arg == QLatin1String("--report")) {
-            if (!value(v) || v.isEmpty())
+            if (v.isEmpty())
                 return ParseError{QStringLiteral("--report needs a file name, or - for standard output")};
             h.reportPath = v;
-            headlessOnly = true;
-        } else {
-            return ParseError{QStringLiteral("%1: unknown argument (see --help)").arg(arg)};
         }
     }
-    if (headlessOnly && line.mode != CommandLine::Mode::Headless)
-        return ParseError{QStringLiteral("--device, --rate, --buffer, --strip, --seconds and --report go with --headless")};
-    if (line.mode == CommandLine::Mode::Headless && h.strips.empty())
+    if (!headlessOnly.isEmpty() && line.mode != Mode::Headless)
+        return ParseError{QStringLiteral("%1 goes with --headless (see --help)").arg(headlessOnly.first())};
+    if (line.mode == Mode::Headless && h.strips.empty())
         return ParseError{QStringLiteral("--headless needs at least one --strip")};
     return line;
 }
 
 QString usageText() {
     return QStringLiteral(
-        "Usage: corvane [options]\n"
-        "  (no options)          open the window\n"
+        "Usage: corvane [MODE] [options]\n"
+        "One mode per run:\n"
+        "  (none)                open the window\n"
         "  --list-devices        print one line per audio device: uid, name, inputs, outputs\n"
         "  --list-plugins        print one line per effect plug-in: uri, name, manufacturer\n"
-        "  --headless            run a routing without a window and report on it:\n"
-        "      [--device UID] [--rate HZ] [--buffer FRAMES]\n"
-        "      --strip N:in=A[-B],out=C[-D][,plugin=URI][,bypass] ...   (strips 1-8, channels from 1)\n"
-        "      [--seconds S] [--report FILE|-]\n"
-        "  --version             print the version\n");
+        "  --headless            run a routing without a window and report on it\n"
+        "  --help, -h            print this help\n"
+        "  --version             print the version\n"
+        "Options of --headless (each at most once, --strip once per strip):\n"
+        "  --device UID          the device to play on (default: the first one --list-devices prints)\n"
+        "  --rate HZ             sample rate, a whole number from 8000 to 768000\n"
+        "  --buffer FRAMES       buffer size, 16 to 8192 frames (default: what the device runs now);\n"
+        "                        a size the device does not offer runs at the nearest one it does\n"
+        "  --strip N:in=A[-B],out=C[-D][,bypass][,plugin=URI]\n"
+        "                        strip N (1-8) from input channel A (or the pair A-B) to output C\n"
+        "                        (or C-D), through the plug-in URI; plugin= comes last\n"
+        "  --seconds S           run for S seconds; without it, until Ctrl-C\n"
+        "  --report FILE|-       write a JSON report of the run to FILE, or - for standard output\n"
+        "Exit status: 0 done, 1 failed (start, playback, output), 2 bad arguments,\n"
+        "             128 + signal number when interrupted (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n");
 }
 
 } // namespace corvane

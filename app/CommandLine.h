@@ -1,10 +1,11 @@
 #pragma once
 // The command-line face of the application: what was asked for, parsed from
 // the arguments. Parsing never exits; a bad argument is reported as an error
-// naming it.
+// naming it. One mode per run, each option at most once.
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -23,8 +24,16 @@ struct StripSpec {
 };
 
 struct HeadlessOptions {
+    // What the numbers may be: rates in whole Hz, buffers in frames, a run at
+    // most about 31 years (its end must stay countable in nanoseconds).
+    static constexpr std::uint32_t kMinRate = 8000;
+    static constexpr std::uint32_t kMaxRate = 768000;
+    static constexpr std::uint32_t kMinBufferFrames = 16;
+    static constexpr std::uint32_t kMaxBufferFrames = 8192;
+    static constexpr double kMaxSeconds = 1e9;
+
     QString deviceUid; // empty: the first listed device
-    std::optional<double> sampleRate;
+    std::optional<std::uint32_t> sampleRate;
     std::optional<std::uint32_t> bufferFrames;
     std::vector<StripSpec> strips;
     std::optional<double> seconds; // none: until interrupted
@@ -43,7 +52,8 @@ struct ParseError {
 
 std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& arguments);
 
-// "N:in=A[-B],out=C[-D][,plugin=URI][,bypass]"
+// "N:in=A[-B],out=C[-D][,bypass][,plugin=URI]"; plugin= takes the rest of the
+// text, commas included, so it comes last.
 std::variant<StripSpec, ParseError> parseStripSpec(const QString& text);
 
 QString usageText();
