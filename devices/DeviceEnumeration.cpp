@@ -87,4 +87,26 @@ std::optional<BufferRange> bufferFrameSizeRange(const hw::AudioHardware& hardwar
     return BufferRange{std::uint32_t(std::trunc(lo)), std::uint32_t(std::trunc(hi))};
 }
 
+std::uint32_t nearestBufferFrameSize(const hw::AudioHardware& hardware, hw::ObjectId device, std::uint32_t frames) {
+    auto ranges = hardware.getAs<std::vector<hw::ValueRange>>(device, Address{Selector::BufferFrameSizeRange});
+    if (!ranges)
+        return frames;
+    const double wanted = frames;
+    std::optional<double> best;
+    for (const auto& range : *ranges) {
+        if (!(range.minimum >= 1) || !(range.maximum >= range.minimum) ||
+            range.maximum > double(std::numeric_limits<std::uint32_t>::max()))
+            continue;
+        const double lo = std::ceil(range.minimum);
+        const double hi = std::floor(range.maximum);
+        if (lo > hi)
+            continue;
+        const double candidate = std::clamp(wanted, lo, hi);
+        const double distance = std::abs(candidate - wanted);
+        if (!best || distance < std::abs(*best - wanted) || (distance == std::abs(*best - wanted) && candidate > *best))
+            best = candidate;
+    }
+    return best ? std::uint32_t(*best) : frames;
+}
+
 } // namespace corvane

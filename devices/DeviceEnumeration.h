@@ -33,4 +33,9 @@ std::int64_t deviceLatencyFrames(const hw::AudioHardware& hardware, hw::ObjectId
 // The device's supported buffer sizes merged into one span, or none.
 std::optional<BufferRange> bufferFrameSizeRange(const hw::AudioHardware& hardware, hw::ObjectId device);
 
+// The buffer size the device offers that is nearest to `frames` (the larger of
+// two equally near: it drops out less); `frames` itself when the device does
+// not say what it offers.
+std::uint32_t nearestBufferFrameSize(const hw::AudioHardware& hardware, hw::ObjectId device, std::uint32_t frames);
+
 } // namespace corvane
