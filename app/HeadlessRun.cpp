@@ -1,10 +1,10 @@
 #include "app/HeadlessRun.h"
 
+#include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
 #include "plugins/PluginCatalog.h"
 
 #include <QJsonArray>
-#include <QPointer>
 #include <algorithm>
 #include <cmath>
 
@@ -14,12 +14,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
+const QString kInterruptedBeforePlayback = QStringLiteral("The run was interrupted before playback started.");
+
 QString channelsText(int first, bool stereo) {
     return stereo ? QStringLiteral("%1-%2").arg(first).arg(first + 1) : QString::number(first);
 }
 
-QJsonValue optionalText(const std::optional<QString>& text) {
-    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+QJsonValue orNull(const std::optional<double>& value) { return value ? QJsonValue(*value) : QJsonValue(); }
+
+double rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 // The largest levels each strip reached during the run: with the meters not
@@ -43,50 +48,216 @@ std::vector<Peaks> runPeaks(const std::vector<LevelStore::Reading>& readings) {
     return peaks;
 }
 
-double rounded(double value, int decimals) {
-    const double scale = std::pow(10.0, decimals);
-    return std::round(value * scale) / scale;
+// The first channel of the strip that the device has not got, as the message
+// that names it; none when the device serves the strip.
+std::optional<QString> beyondDevice(const StripSpec& spec, const AudioDevice& device) {
+    auto check = [&](int first, bool stereo, int count, const char* one, const char* many) -> std::optional<QString> {
+        const int last = first + (stereo ? 1 : 0);
+        if (last <= count)
+            return std::nullopt;
+        return QStringLiteral("--strip %1: %2 %3 is beyond “%4” (%5 %6)")
+            .arg(spec.strip)
+            .arg(QLatin1String(one))
+            .arg(first > count ? first : last)
+            .arg(device.name)
+            .arg(count)
+            .arg(QLatin1String(count == 1 ? one : many));
+    };
+    if (auto input = check(spec.input, spec.inputStereo, device.inputChannels, "input", "inputs"))
+        return input;
+    return check(spec.output, spec.outputStereo, device.outputChannels, "output", "outputs");
+}
+
+// What the manager said about why it is not playing.
+QString whyStopped(const AudioEngineManager& manager, const QString& otherwise) {
+    if (const auto& failure = manager.pluginLoadFailure())
+        return QStringLiteral("Couldn’t load “%1” on channel %2: %3")
+            .arg(failure->pluginName)
+            .arg(failure->slotID + 1)
+            .arg(failure->reason);
+    return manager.errorMessage().value_or(otherwise);
+}
+
+// Sleeps until one of the things it was told about happens. Each wait() is
+// woken once, through the event loop, by the first wake() after it began.
+class Wakeup {
+public:
+    void wake() {
+        auto gate = gate_;
+        postToMain([gate] {
+            if (!gate->isDone())
+                gate->markDone();
+        });
+    }
+    Async<void> wait() {
+        gate_ = std::make_shared<TaskState>();
+        co_await Task(gate_).join();
+    }
+
+private:
+    std::shared_ptr<TaskState> gate_ = std::make_shared<TaskState>();
+};
+
+// Runs `flow` as a task of its own and waits until it ends or the user
+// interrupts; true when it ended. An interrupted flow goes on by itself, so
+// what it uses must be shared with it or be checked for still being there.
+template <class F>
+Async<bool> endsBeforeInterrupt(RunInterrupt& interrupt, F flow) {
+    if (interrupt.isRequested())
+        co_return false;
+    auto wakeup = std::make_shared<Wakeup>();
+    auto finished = std::make_shared<bool>(false);
+    QObject context;
+    QObject::connect(&interrupt, &RunInterrupt::requested, &context, [wakeup] { wakeup->wake(); });
+    const Task task = spawnWith([flow = std::move(flow), finished, wakeup]() -> Async<void> {
+        co_await flow();
+        *finished = true;
+        wakeup->wake();
+    });
+    if (!*finished)
+        co_await wakeup->wait();
+    co_return *finished && !interrupt.isRequested();
 }
 
 } // namespace
 
 Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
-                                  RunInterrupt& interrupt) {
+                                  RunInterrupt& interrupt, std::function<void(const QString&)> warn) {
     HeadlessResult result;
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
     manager.setMetersShown(false);
     co_await manager.refreshDevices();
 
+    QStringList warnings;
+    auto noteWarning = [&](const QString& text) {
+        if (text.isEmpty() || warnings.contains(text))
+            return;
+        warnings.append(text);
+        if (warn)
+            warn(text);
+    };
+    QObject context;
+    QObject::connect(&manager, &AudioEngineManager::warningMessageChanged, &context, [&] {
+        if (const auto& warning = manager.warningMessage())
+            noteWarning(*warning);
+    });
+
+    std::optional<double> actualRate;
+    std::optional<std::uint32_t> actualFrames;
+    std::vector<std::optional<double>> pluginLatency(AudioEngineManager::kChannelCount);
+    QString deviceUid = options.deviceUid;
+
+    // The report says what is known however the run ended, once it began.
+    auto finish = [&]() -> HeadlessResult {
+        QJsonObject report;
+        report[QStringLiteral("device")] = deviceUid;
+        report[QStringLiteral("sampleRate")] =
+            QJsonObject{{QStringLiteral("requested"), manager.sampleRate()}, {QStringLiteral("actual"), orNull(actualRate)}};
+        report[QStringLiteral("bufferFrames")] = QJsonObject{
+            {QStringLiteral("requested"), qint64(options.bufferFrames.value_or(manager.bufferFrames()))},
+            {QStringLiteral("actual"), actualFrames ? QJsonValue(qint64(*actualFrames)) : QJsonValue()}};
+        if (auto latency = manager.latencyEstimate())
+            report[QStringLiteral("latency")] =
+                QJsonObject{{QStringLiteral("roundTripMs"), rounded(latency->roundTripMilliseconds(), 3)},
+                            {QStringLiteral("summary"), latency->summary()}};
+        else
+            report[QStringLiteral("latency")] = QJsonValue();
+        report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
+        report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
+        manager.stop();
+        const std::vector<Peaks> peaks = runPeaks(manager.lastRunLevels());
+        report[QStringLiteral("warnings")] = QJsonArray::fromStringList(warnings);
+        const double periodMicros =
+            actualRate && actualFrames && *actualRate > 0 ? double(*actualFrames) / *actualRate * 1e6 : 0.0;
+        report[QStringLiteral("periodMicros")] = rounded(periodMicros, 1);
+        report[QStringLiteral("periodMaxMicros")] = rounded(double(manager.longestPeriodRender().count()) / 1e3, 1);
+        report[QStringLiteral("interrupted")] = result.interrupted;
+        report[QStringLiteral("error")] = result.errorLine.isEmpty() ? QJsonValue() : QJsonValue(result.errorLine);
+
+        QJsonArray strips;
+        for (const auto& spec : options.strips) {
+            const auto index = std::size_t(spec.strip - 1);
+            const auto& p = peaks[index];
+            QJsonObject entry;
+            entry[QStringLiteral("strip")] = spec.strip;
+            entry[QStringLiteral("in")] = channelsText(spec.input, spec.inputStereo);
+            entry[QStringLiteral("out")] = channelsText(spec.output, spec.outputStereo);
+            entry[QStringLiteral("plugin")] = spec.pluginUri.isEmpty() ? QJsonValue() : QJsonValue(spec.pluginUri);
+            entry[QStringLiteral("pluginLatencyMs")] =
+                pluginLatency[index] ? QJsonValue(rounded(*pluginLatency[index], 3)) : QJsonValue();
+            entry[QStringLiteral("bypass")] = spec.bypass;
+            entry[QStringLiteral("inputPeak")] = rounded(p.input.peak, 6);
+            entry[QStringLiteral("inputRms")] = rounded(p.input.rms, 6);
+            entry[QStringLiteral("outputPeak")] = rounded(p.output.peak, 6);
+            entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
+            entry[QStringLiteral("dspMaxMicros")] = rounded(double(manager.longestStripRender(spec.strip - 1).count()) / 1e3, 1);
+            entry[QStringLiteral("nonFinitePeriods")] = qint64(manager.nonFinitePeriods(spec.strip - 1));
+            strips.append(entry);
+        }
+        report[QStringLiteral("strips")] = strips;
+        result.report = report;
+        return result;
+    };
+    auto fail = [&](int exitCode, const QString& message) {
+        result.exitCode = exitCode;
+        result.errorLine = message;
+        return finish();
+    };
+    auto interrupted = [&] {
+        result.interrupted = true;
+        return fail(1, kInterruptedBeforePlayback);
+    };
+
     if (!options.deviceUid.isEmpty()) {
         auto it = std::find_if(manager.devices().begin(), manager.devices().end(),
                                [&](const AudioDevice& d) { return d.uid == options.deviceUid; });
-        if (it == manager.devices().end()) {
-            result.exitCode = 2;
-            result.errorLine = QStringLiteral("--device %1: no such device (see --list-devices)").arg(options.deviceUid);
-            co_return result;
-        }
+        if (it == manager.devices().end())
+            co_return fail(1, QStringLiteral("“%1” is not available (see --list-devices)").arg(options.deviceUid));
         manager.selectDevice(*it);
     }
-    if (!manager.selectedDevice()) {
-        result.exitCode = 1;
-        result.errorLine = QStringLiteral("Select an audio device.");
-        co_return result;
-    }
+    if (!manager.selectedDevice())
+        co_return fail(1, QStringLiteral("Select an audio device."));
+    const AudioDevice device = *manager.selectedDevice();
+    deviceUid = device.uid;
+
+    // A strip asked for by hand that the device cannot serve is a mistake in
+    // the arguments, not something to leave out quietly.
+    for (const auto& spec : options.strips)
+        if (auto beyond = beyondDevice(spec, device)) {
+            result.exitCode = 2;
+            result.errorLine = *beyond;
+            co_return result;
+        }
+
     if (options.sampleRate)
         manager.setSampleRate(*options.sampleRate);
-    if (options.bufferFrames)
-        manager.setBufferFrames(*options.bufferFrames);
-    QList<PluginComponent> installed;
-    if (std::any_of(options.strips.begin(), options.strips.end(), [](const StripSpec& s) { return !s.pluginUri.isEmpty(); }))
-        installed = co_await PluginCatalog::components();
+    if (options.bufferFrames) {
+        auto offered = co_await runDetached([&hardware, id = device.id, frames = *options.bufferFrames] {
+            return nearestBufferFrameSize(hardware, id, frames);
+        });
+        const std::uint32_t frames = offered.value_or(*options.bufferFrames);
+        if (frames != *options.bufferFrames)
+            noteWarning(QStringLiteral("“%1” does not offer a buffer of %2 frames - using %3, the nearest it offers.")
+                            .arg(device.name)
+                            .arg(*options.bufferFrames)
+                            .arg(frames));
+        manager.setBufferFrames(frames);
+    }
+
+    auto installed = std::make_shared<QList<PluginComponent>>();
+    if (std::any_of(options.strips.begin(), options.strips.end(), [](const StripSpec& s) { return !s.pluginUri.isEmpty(); })) {
+        auto scan = [installed]() -> Async<void> { *installed = co_await PluginCatalog::components(); };
+        if (!co_await endsBeforeInterrupt(interrupt, std::move(scan)))
+            co_return interrupted();
+    }
     for (const auto& spec : options.strips) {
         auto* slot = manager.channels()[spec.strip - 1];
         if (!spec.pluginUri.isEmpty()) {
             // An effect the catalog does not list is still tried: the load
             // failure then says why it cannot run.
             PluginComponent component{spec.pluginUri, spec.pluginUri, {}, false};
-            for (const auto& c : installed)
+            for (const auto& c : *installed)
                 if (c.uri == spec.pluginUri)
                     component = c;
             slot->setComponent(component);
@@ -98,113 +269,58 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         manager.setBypass(*slot, spec.bypass);
     }
 
-    co_await manager.start(false);
-    if (const auto& failure = manager.pluginLoadFailure()) {
-        result.exitCode = 1;
-        result.errorLine = QStringLiteral("Couldn’t load “%1” on channel %2: %3")
-                               .arg(failure->pluginName)
-                               .arg(failure->slotID + 1)
-                               .arg(failure->reason);
-        co_return result;
-    }
-    const AudioDevice device = *manager.selectedDevice();
-    std::vector<std::optional<double>> pluginLatency(AudioEngineManager::kChannelCount);
+    // An abandoned start checks that its manager still exists after each wait.
+    auto start = [&manager]() -> Async<void> { co_await manager.start(false); };
+    if (!co_await endsBeforeInterrupt(interrupt, std::move(start)))
+        co_return interrupted();
+    actualRate = manager.actualSampleRate();
+    actualFrames = manager.actualBufferFrames();
+    if (!manager.isRunning())
+        co_return fail(1, whyStopped(manager, QStringLiteral("The engine did not start.")));
+    if (const auto& warning = manager.warningMessage())
+        noteWarning(*warning);
     for (auto* slot : manager.channels())
         if (slot->effectNode())
             pluginLatency[std::size_t(slot->id())] = slot->effectNode()->latencySeconds() * 1000.0;
-    const auto actualRate = manager.actualSampleRate();
-    auto actualFrames = manager.actualBufferFrames();
-    const auto warning = manager.warningMessage();
-    if (!manager.isRunning()) {
-        result.exitCode = 1;
-        result.errorLine = manager.errorMessage().value_or(QStringLiteral("The engine did not start."));
-    } else {
-        // Sleeps until the end, the user's interrupt, or playback stopping by itself.
-        auto gate = std::make_shared<TaskState>();
-        auto open = [gate] {
-            postToMain([gate] {
-                if (!gate->isDone())
-                    gate->markDone();
-            });
-        };
-        QObject context;
-        QObject::connect(&manager, &AudioEngineManager::isRunningChanged, &context, open);
-        QObject::connect(&interrupt, &RunInterrupt::requested, &context, open);
-        std::optional<Clock::TimerId> deadline;
-        if (options.seconds)
-            deadline = clock.callAt(clock.now() + std::chrono::duration_cast<Clock::Duration>(
-                                                       std::chrono::duration<double>(*options.seconds)),
-                                    open);
-        if (!interrupt.isRequested())
-            co_await Task(gate).join();
-        if (deadline)
-            clock.cancelTimer(*deadline);
-        // What the device really ran at in the end: a server may apply a new
-        // period size well after it was asked for.
-        if (manager.isRunning())
+
+    // Sleeps until the end, the user's interrupt, or playback stopping for
+    // good: a reconfiguration stops it for a moment and the manager restarts it.
+    Wakeup wakeup;
+    auto wake = [&wakeup] { wakeup.wake(); };
+    QObject::connect(&manager, &AudioEngineManager::isRunningChanged, &context, wake);
+    QObject::connect(&manager, &AudioEngineManager::isRecoveringChanged, &context, wake);
+    QObject::connect(&interrupt, &RunInterrupt::requested, &context, wake);
+    bool timeUp = false;
+    std::optional<Clock::TimerId> deadline;
+    if (options.seconds)
+        deadline = clock.callAt(clock.now() + std::chrono::duration_cast<Clock::Duration>(
+                                                   std::chrono::duration<double>(*options.seconds)),
+                                [&timeUp, wake] {
+                                    timeUp = true;
+                                    wake();
+                                });
+    while (!timeUp && !interrupt.isRequested() && (manager.isRunning() || manager.isRecovering())) {
+        // What the device really runs at: a server may apply a new period size
+        // well after it was asked for, and a restart may have moved the rate.
+        if (manager.isRunning()) {
+            actualRate = manager.actualSampleRate();
             actualFrames = manager.actualBufferFrames();
-        if (!manager.isRunning()) {
-            result.exitCode = 1;
-            result.errorLine = manager.errorMessage().value_or(QStringLiteral("Playback stopped."));
         }
+        co_await wakeup.wait();
     }
-
-    QJsonObject report;
-    report[QStringLiteral("device")] = device.uid;
-    report[QStringLiteral("sampleRate")] = QJsonObject{
-        {QStringLiteral("requested"), manager.sampleRate()},
-        {QStringLiteral("actual"), actualRate ? QJsonValue(*actualRate) : QJsonValue(QJsonValue::Null)}};
-    report[QStringLiteral("bufferFrames")] = QJsonObject{
-        {QStringLiteral("requested"), qint64(manager.bufferFrames())},
-        {QStringLiteral("actual"), actualFrames ? QJsonValue(qint64(*actualFrames)) : QJsonValue(QJsonValue::Null)}};
-    if (auto latency = manager.latencyEstimate()) {
-        report[QStringLiteral("latency")] =
-            QJsonObject{{QStringLiteral("roundTripMs"), rounded(latency->roundTripMilliseconds(), 3)},
-                        {QStringLiteral("summary"), latency->summary()}};
+    if (deadline && !timeUp)
+        clock.cancelTimer(*deadline);
+    if (manager.isRunning()) {
+        actualRate = manager.actualSampleRate();
+        actualFrames = manager.actualBufferFrames();
+        result.interrupted = interrupt.isRequested();
+    } else if (interrupt.isRequested() && manager.isRecovering()) {
+        result.interrupted = true;
     } else {
-        report[QStringLiteral("latency")] = QJsonValue(QJsonValue::Null);
+        result.exitCode = 1;
+        result.errorLine = whyStopped(manager, QStringLiteral("Playback stopped."));
     }
-    report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
-    report[QStringLiteral("warning")] = optionalText(warning);
-    report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
-    manager.stop();
-    const std::vector<Peaks> peaks = runPeaks(manager.lastRunLevels());
-    const double periodMicros =
-        actualRate && actualFrames && *actualRate > 0 ? double(*actualFrames) / *actualRate * 1e6 : 0.0;
-    report[QStringLiteral("periodMicros")] = rounded(periodMicros, 1);
-    report[QStringLiteral("periodMaxMicros")] = rounded(double(manager.longestPeriodRender().count()) / 1e3, 1);
-    report[QStringLiteral("error")] = result.exitCode == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(result.errorLine);
-
-    // Only what the device could route: the same rule the graph build applies.
-    QList<RoutingPlan::SlotRequest> requests;
-    for (const auto& spec : options.strips)
-        requests.append({spec.strip - 1, spec.input - 1, spec.inputStereo, spec.output - 1, spec.outputStereo});
-    const RoutingPlan plan(requests, device.inputChannels, device.outputChannels);
-    QJsonArray strips;
-    for (const auto& spec : options.strips) {
-        if (std::none_of(plan.routes.begin(), plan.routes.end(),
-                         [&](const RoutingPlan::Route& r) { return r.slotID == spec.strip - 1; }))
-            continue;
-        const auto& p = peaks[std::size_t(spec.strip - 1)];
-        QJsonObject entry;
-        entry[QStringLiteral("strip")] = spec.strip;
-        entry[QStringLiteral("in")] = channelsText(spec.input, spec.inputStereo);
-        entry[QStringLiteral("out")] = channelsText(spec.output, spec.outputStereo);
-        entry[QStringLiteral("plugin")] = spec.pluginUri.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(spec.pluginUri);
-        const auto& latency = pluginLatency[std::size_t(spec.strip - 1)];
-        entry[QStringLiteral("pluginLatencyMs")] = latency ? QJsonValue(rounded(*latency, 3)) : QJsonValue(QJsonValue::Null);
-        entry[QStringLiteral("bypass")] = spec.bypass;
-        entry[QStringLiteral("inputPeak")] = rounded(p.input.peak, 6);
-        entry[QStringLiteral("inputRms")] = rounded(p.input.rms, 6);
-        entry[QStringLiteral("outputPeak")] = rounded(p.output.peak, 6);
-        entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
-        entry[QStringLiteral("dspMaxMicros")] = rounded(double(manager.longestStripRender(spec.strip - 1).count()) / 1e3, 1);
-        entry[QStringLiteral("nonFinitePeriods")] = qint64(manager.nonFinitePeriods(spec.strip - 1));
-        strips.append(entry);
-    }
-    report[QStringLiteral("strips")] = strips;
-    result.report = report;
-    co_return result;
+    co_return finish();
 }
 
 } // namespace corvane

@@ -10,21 +10,25 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
 #include <utility>
 
 namespace corvane {
 
 class AudioEngineManager;
 
-// The user's request to end a run (Ctrl-C). Main thread.
+// The user's request to end a run (Ctrl-C, or a signal to end). Main thread.
 class RunInterrupt : public QObject {
     Q_OBJECT
 
 public:
     bool isRequested() const { return requested_; }
-    void request() {
+    // The signal that asked, 0 when none did.
+    int signalNumber() const { return signal_; }
+    void request(int signal = 0) {
         if (std::exchange(requested_, true))
             return;
+        signal_ = signal;
         emit requested();
     }
 
@@ -33,18 +37,21 @@ signals:
 
 private:
     bool requested_ = false;
+    int signal_ = 0;
 };
 
 struct HeadlessResult {
-    int exitCode = 0;        // 0 ran, 1 failed to start or stopped by a fault, 2 bad arguments
-    QString errorLine;       // for standard error; empty when none
-    QJsonObject report;      // empty when the run never started
+    int exitCode = 0;      // 0 ran, 1 failed to start or stopped by a fault, 2 asked for what the device cannot do
+    QString errorLine;     // the reason, for standard error; empty when none
+    bool interrupted = false;
+    QJsonObject report;    // empty when nothing was started (exit 2)
 };
 
 // Main thread. Runs until the given seconds have passed, `interrupt` is
-// requested, or playback stops by itself (a vanished device, a failed restart).
-// Between those it sleeps: nothing wakes it for nothing.
+// requested, or playback stops by itself for good (a vanished device, a fault,
+// automatic restarts that gave up). Between those it sleeps: nothing wakes it
+// for nothing. Each warning goes to `warn` as it comes, and into the report.
 Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
-                                  RunInterrupt& interrupt);
+                                  RunInterrupt& interrupt, std::function<void(const QString&)> warn = {});
 
 } // namespace corvane

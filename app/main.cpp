@@ -1,15 +1,17 @@
 #include "app/CommandLine.h"
 #include "app/DeviceListing.h"
 #include "app/HeadlessRun.h"
+#include "app/ReportFile.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QThreadPool>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -18,76 +20,99 @@ using namespace corvane;
 
 namespace {
 
-void print(FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+// Every line the program writes to standard error starts with "corvane: ";
+// Qt's log lines too (see main()).
+void complain(const QString& text) { writeAll(stderr, QStringLiteral("corvane: %1\n").arg(text).toUtf8()); }
+
+// Output that did not reach standard output is a failure: a script would
+// otherwise take a truncated listing for the whole one.
+int printResult(const QString& text) {
+    if (writeAll(stdout, text.toUtf8()))
+        return 0;
+    complain(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return 1;
 }
 
 int listPluginsCommand() {
     PluginCatalog::startScan();
     const auto components = PluginCatalog::waitForComponents(std::chrono::seconds(60));
     if (!components) {
-        print(stderr, QStringLiteral("corvane: the plug-in scan did not finish\n"));
+        complain(QStringLiteral("the plug-in scan did not finish"));
         return 1;
     }
     QString text;
     for (const auto& c : *components)
         text += QStringLiteral("%1\t%2\t%3\n").arg(c.uri, c.name, c.manufacturer);
-    print(stdout, text);
-    return 0;
+    return printResult(text);
 }
 
 int listDevicesCommand() {
     auto hardware = hw::createDefaultHardware();
     hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
-    print(stdout, formatDeviceList(listDevices(*hardware)));
-    return 0;
+    return printResult(formatDeviceList(listDevices(*hardware)));
 }
 
-// Ctrl-C and SIGTERM end a headless run cleanly: the handler only wakes the
-// event loop, which asks the run to end.
+// Ctrl-C, SIGTERM and SIGHUP end a headless run cleanly: the handler notes the
+// signal and wakes the event loop, which asks the run to end. A second one
+// ends the process at once, for a run that does not end soon enough.
 MainThreadWakeup* signalWakeup = nullptr;
-void onSignal(int) {
+std::atomic<int> caughtSignal{0};
+void onSignal(int signal) {
+    if (caughtSignal.exchange(signal) != 0)
+        _exit(128 + signal);
     if (signalWakeup)
         signalWakeup->signal();
 }
 
+void catchEndingSignals() {
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
 int headlessCommand(const HeadlessOptions& options) {
-    auto hardware = hw::createDefaultHardware();
-    hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
+    if (!options.reportPath.isEmpty())
+        if (auto problem = reportPathProblem(options.reportPath)) {
+            complain(QStringLiteral("--report %1: %2").arg(options.reportPath, *problem));
+            return 2;
+        }
 
     RunInterrupt interrupt;
-    MainThreadWakeup wakeup([&] { interrupt.request(); });
+    MainThreadWakeup wakeup([&] { interrupt.request(caughtSignal.load()); });
     signalWakeup = &wakeup;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    catchEndingSignals();
+
+    auto hardware = hw::createDefaultHardware();
+    hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
 
     HeadlessResult result;
     bool finished = false;
     spawnWith([&]() -> Async<void> {
-        result = co_await runHeadless(*hardware, SystemClock::instance(), options, interrupt);
+        result = co_await runHeadless(*hardware, SystemClock::instance(), options, interrupt,
+                                      [](const QString& warning) { complain(QStringLiteral("warning: ") + warning); });
         finished = true;
         QCoreApplication::quit();
     });
     if (!finished)
         QCoreApplication::exec();
 
+    int exitCode = result.exitCode;
+    if (result.interrupted)
+        exitCode = 128 + (interrupt.signalNumber() ? interrupt.signalNumber() : SIGINT);
     if (!result.errorLine.isEmpty())
-        print(stderr, result.errorLine + QLatin1Char('\n'));
+        complain(result.errorLine);
     if (!result.report.isEmpty() && !options.reportPath.isEmpty()) {
         const QByteArray json = QJsonDocument(result.report).toJson(QJsonDocument::Indented);
-        if (options.reportPath == QLatin1String("-")) {
-            print(stdout, QString::fromUtf8(json));
-        } else {
-            QFile file(options.reportPath);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size()) {
-                print(stderr, QStringLiteral("--report %1: cannot write the report\n").arg(options.reportPath));
-                return result.exitCode == 0 ? 1 : result.exitCode;
-            }
+        if (auto problem = writeReport(options.reportPath, json)) {
+            complain(QStringLiteral("--report %1: the report could not be written: %2").arg(options.reportPath, *problem));
+            if (exitCode == 0)
+                exitCode = 1;
         }
     }
-    return result.exitCode;
+    return exitCode;
 }
 
 } // namespace
@@ -99,33 +124,45 @@ int main(int argc, char** argv) {
 
     auto parsed = parseCommandLine(QCoreApplication::arguments());
     if (auto* error = std::get_if<ParseError>(&parsed)) {
-        print(stderr, QStringLiteral("corvane: %1\n").arg(error->message));
+        complain(error->message);
         return 2;
     }
     const auto& line = std::get<CommandLine>(parsed);
-    // The command line speaks through its output and its exit code; the engine's
-    // running commentary is there for whoever asks with QT_LOGGING_RULES.
-    if (line.mode != CommandLine::Mode::Window && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("corvane.*.info=false"));
+    if (line.mode != CommandLine::Mode::Window) {
+        // The command line speaks through its output and its exit code; the
+        // engine's running commentary, and what LV2 libraries and plug-ins say
+        // for themselves, are there for whoever asks with QT_LOGGING_RULES.
+        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+            QLoggingCategory::setFilterRules(
+                QStringLiteral("corvane.*.debug=false\ncorvane.*.info=false\ncorvane.lv2=false"));
+        qSetMessagePattern(QStringLiteral("corvane: %{if-debug}%{category}: %{endif}%{if-info}%{category}: %{endif}"
+                                          "%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}"));
+    }
+    int exitCode = 0;
     switch (line.mode) {
     case CommandLine::Mode::Help:
-        print(stdout, usageText());
-        return 0;
+        return printResult(usageText());
     case CommandLine::Mode::Version:
-        print(stdout, QStringLiteral("corvane %1\n").arg(QStringLiteral(CORVANE_VERSION)));
-        return 0;
+        return printResult(QStringLiteral("corvane %1\n").arg(QStringLiteral(CORVANE_VERSION)));
     case CommandLine::Mode::ListDevices:
         return listDevicesCommand();
-    case CommandLine::Mode::Headless:
-        return headlessCommand(line.headless);
     case CommandLine::Mode::ListPlugins:
         return listPluginsCommand();
+    case CommandLine::Mode::Headless:
+        exitCode = headlessCommand(line.headless);
+        // Work still going on (the plug-in scan a short run did not need, a
+        // plug-in still loading when the run was interrupted, a device call
+        // that hangs) would race the teardown of what it uses, or hold up the
+        // exit: everything to say has been said and flushed.
+        if (PluginCatalog::isScanning() || QThreadPool::globalInstance()->activeThreadCount() > 0)
+            _exit(exitCode);
+        return exitCode;
     case CommandLine::Mode::Window:
         break;
     }
     // The window is not built yet: show what it would open on.
-    print(stdout, QStringLiteral("Corvane %1 - the window is not part of this build yet.\n"
-                                 "Audio devices (the first is the one the window would open on):\n")
-                      .arg(QStringLiteral(CORVANE_VERSION)));
-    return listDevicesCommand();
+    exitCode = printResult(QStringLiteral("Corvane %1 - the window is not part of this build yet.\n"
+                                          "Audio devices (the first is the one the window would open on):\n")
+                               .arg(QStringLiteral(CORVANE_VERSION)));
+    return exitCode != 0 ? exitCode : listDevicesCommand();
 }

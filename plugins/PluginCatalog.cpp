@@ -146,6 +146,8 @@ private:
 
 void PluginCatalog::startScan() { cachedJob(); }
 
+bool PluginCatalog::isScanning() { return scanPool().activeThreadCount() > 0; }
+
 Async<QList<PluginComponent>> PluginCatalog::components() {
     std::shared_ptr<ScanJob> job = cachedJob();
     co_return co_await ScanAwaiter(job);

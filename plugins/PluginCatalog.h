@@ -37,6 +37,8 @@ public:
     // directories does). Whoever already awaits the dropped scan still gets it.
     static void invalidate();
     static bool hasCachedScan();
+    // Whether a scan (cached or dropped) is still at work on its thread.
+    static bool isScanning();
 
     // Effects out of a scan: plain effects first, then those that also take MIDI,
     // the whole list sorted by name (stable, case-insensitive, locale-aware).

@@ -66,12 +66,11 @@ TEST(HeadlessRun, ADebianRingModulatorModulatesAndItsBypassedTwinDoesNot) {
     // Input 1 is the virtual device's 200 Hz sine; the ring modulator multiplies
     // it by its 1 kHz carrier, which takes the rms down by the square root of 2.
     const Outcome run = runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=" + ringMod, "--strip",
-                                "2:in=1,out=2,plugin=" + ringMod + ",bypass", "--strip", "3:in=9,out=3",
-                                "--seconds", "1"});
+                                "2:in=1,out=2,bypass,plugin=" + ringMod, "--seconds", "1"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
     EXPECT_EQ(run.report["device"].toString(), "virtual:default");
     EXPECT_EQ(run.report["error"], QJsonValue());
-    EXPECT_EQ(run.report["strips"].toArray().size(), 2) << "strip 3 needs input 9 and is not routed";
+    EXPECT_EQ(run.report["strips"].toArray().size(), 2);
     const auto modulated = strip(run, 1);
     const auto bypassed = strip(run, 2);
     EXPECT_EQ(modulated["plugin"].toString(), ringMod);
@@ -106,26 +105,16 @@ TEST(HeadlessRun, ALatentEffectShowsInTheReportsLatency) {
     EXPECT_NE(run.report["memoryLocked"].toBool(), run.standardError.contains("Memory not locked against paging"));
 }
 
-TEST(HeadlessRun, FailuresEndWithAMessageAndTheirExitCode) {
+TEST(HeadlessRun, AFailedLoadBesideALoadedFilterEndsWithItsMessage) {
     // Strip 1's filter was loaded when strip 2's failed: tearing it down unrun
     // once killed the program (it frees in cleanup() what activate() made).
-    Outcome run = runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=http://plugin.org.uk/swh-plugins/lowpass_iir",
-                              "--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "1"});
+    const Outcome run =
+        runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=http://plugin.org.uk/swh-plugins/lowpass_iir",
+                    "--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "1"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.startsWith("Couldn’t load “Fixture Refuses” on channel 2: "))
-        << run.standardError.toStdString();
-    EXPECT_GT(run.standardError.trimmed().size(), QString("Couldn’t load “Fixture Refuses” on channel 2: ").size());
-
-    // Around it, lilv may name the deliberately broken fixture bundle.
-    run = runCorvane({"--headless", "--strip", "1:in=9,out=1", "--seconds", "1"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.contains(
-        "No channel has both an input and an output channel selected (within what the device offers)."))
-        << run.standardError.toStdString();
-
-    run = runCorvane({"--headless", "--strip", "1:in=1,out=1", "--buffer", "lots"});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.standardError.contains("--buffer"));
+    const QString start = "corvane: Couldn’t load “Fixture Refuses” on channel 2: ";
+    EXPECT_TRUE(run.standardError.startsWith(start)) << run.standardError.toStdString();
+    EXPECT_GT(run.standardError.trimmed().size(), start.size());
 }
 
 TEST(HeadlessRun, ListingsPrintOneLinePerEntry) {

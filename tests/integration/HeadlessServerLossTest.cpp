@@ -60,7 +60,7 @@ TEST(HeadlessServerLoss, KilledServerEndsTheRunWithExitOneAndTheDisconnectionMes
     EXPECT_TRUE(message.contains(QStringLiteral("system (JACK)"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("was disconnected"))) << message.toStdString();
     // The report, written all the same, carries the same words.
-    EXPECT_EQ(readReport(reportPath)[QStringLiteral("error")].toString(), message);
+    EXPECT_EQ(QStringLiteral("corvane: ") + readReport(reportPath)[QStringLiteral("error")].toString(), message);
 }
 
 } // namespace
