@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 namespace corvane::test {
 
@@ -14,6 +15,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     QStringList messages() const;
+    // The messages of one category logged at one level.
+    QStringList messagesIn(const char* category, QtMsgType type) const;
     bool contains(const QString& fragment) const;
     int count(const QString& fragment) const;
     void clear();

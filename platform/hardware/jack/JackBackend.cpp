@@ -2,23 +2,19 @@
 
 #include "platform/hardware/jack/JackConnector.h"
 #include "platform/system/KeepForever.h"
+#include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
-
-#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 
-// libjack reports every failed connection attempt on stderr; while we poll for
-// a server that is a few lines a second. Its messages go here instead, hidden
-// unless asked for (QT_LOGGING_RULES="corvane.jack.debug=true").
-Q_LOGGING_CATEGORY(lcJack, "corvane.jack", QtWarningMsg)
-
 namespace corvane::hw {
 
 namespace {
 
+// libjack reports every failed connection attempt on stderr; while we poll for
+// a server that is a few lines a second. Its messages go to our log instead.
 void routeLibjackMessages() {
     static std::once_flag once;
     std::call_once(once, [] {
