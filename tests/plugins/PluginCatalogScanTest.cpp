@@ -6,12 +6,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include <elf.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -70,6 +73,19 @@ QString writeBundle(const QString& dir, const QString& name) {
     EXPECT_TRUE(writeFile(bundle + "manifest.ttl", manifest.toUtf8()));
     return bundle + name + ".so";
 }
+
+// Points fd 2 at another file while it lives.
+class StderrRedirect {
+public:
+    explicit StderrRedirect(int fd) : saved_(::dup(STDERR_FILENO)) { ::dup2(fd, STDERR_FILENO); }
+    ~StderrRedirect() {
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+
+private:
+    int saved_;
+};
 
 } // namespace
 
@@ -145,6 +161,39 @@ TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNe
     const auto list = awaitComponents();
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+}
+
+TEST(PluginCatalogScan, ABrokenBundleIsToldInOurWordsWhileLilvsOwnComplaintsGoToCorvaneLv2) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(writeFile(dir.path() + "/bad.lv2/manifest.ttl", "<urn:corvane:test:bad> a ;; ]] .\n"));
+    writeBundle(dir.path(), "nolibrary"); // makes us say something while lilv's output is taken
+    setSearchPath({dir.path()});
+    QTemporaryFile stream;
+    ASSERT_TRUE(stream.open());
+    test::LogCapture log(/*echo=*/true);
+    {
+        StderrRedirect redirect(stream.handle());
+        EXPECT_TRUE(awaitComponents().isEmpty());
+    }
+    ASSERT_TRUE(stream.seek(0));
+    const QString written = QString::fromUtf8(stream.readAll());
+
+    auto hasLine = [&](const QString& pattern) {
+        return written.contains(QRegularExpression('^' + pattern, QRegularExpression::MultilineOption));
+    };
+    // Ours reach the stream as they were, also those written while lilv's
+    // lines are taken off it...
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping LV2 bundle " + QRegularExpression::escape(dir.path()) +
+                        "/bad.lv2: its manifest cannot be read"))
+        << written.toStdString();
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping plug-in urn:corvane:test:nolibrary: its library"))
+        << written.toStdString();
+    // ...and lilv's and serd's do not, but for what corvane.lv2 says of them.
+    EXPECT_FALSE(hasLine("(\\w+\\(\\): )?(error|warning|note): ")) << written.toStdString();
+    const QRegularExpression serdSays(QStringLiteral("^error: .*/bad.lv2/manifest.ttl:1:"));
+    EXPECT_FALSE(log.messagesIn("corvane.lv2", QtWarningMsg).filter(serdSays).isEmpty())
+        << log.messages().join('\n').toStdString();
 }
 
 TEST(PluginCatalogScan, PluginsWhoseLibraryCannotBeLoadedHereAreSkippedWithTheReason) {

@@ -1,5 +1,6 @@
 #include "tests/support/LogCapture.h"
 
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -15,16 +16,20 @@ struct Entry {
 std::mutex mutex;
 std::vector<Entry> captured;
 QtMessageHandler previous = nullptr;
+bool echoing = false;
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     const char* category = context.category ? context.category : "default";
     std::lock_guard lock(mutex);
     captured.push_back({QString::fromLatin1(category), type, message});
+    if (echoing)
+        std::fprintf(stderr, "%s: %s\n", category, qUtf8Printable(message));
 }
 } // namespace
 
-LogCapture::LogCapture() {
+LogCapture::LogCapture(bool echo) {
     clear();
+    echoing = echo;
     previous = qInstallMessageHandler(handler);
 }
 

@@ -9,7 +9,9 @@ namespace corvane::test {
 
 class LogCapture {
 public:
-    LogCapture();
+    // With `echo`, each message is also written to stderr as Qt would write it
+    // ("category: message"), for tests of what reaches the stream.
+    explicit LogCapture(bool echo = false);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
