@@ -1,6 +1,7 @@
 #include "platform/hardware/jack/JackBackend.h"
 
 #include "platform/hardware/jack/JackConnector.h"
+#include "platform/hardware/jack/LibjackMessages.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
@@ -12,16 +13,6 @@
 namespace corvane::hw {
 
 namespace {
-
-// libjack reports every failed connection attempt on stderr; while we poll for
-// a server that is a few lines a second. Its messages go to our log instead.
-void routeLibjackMessages() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function([](const char* message) { qCDebug(lcJack, "%s", message); });
-        jack_set_info_function([](const char* message) { qCDebug(lcJack, "%s", message); });
-    });
-}
 
 // How long stopping waits for a period in progress to end.
 constexpr std::chrono::milliseconds kStopPatience{2000};
