@@ -103,11 +103,13 @@ int HostFeatures::logVprintf(LV2_Log_Handle, LV2_URID type, const char* fmt, va_
     QString message = QString::fromUtf8(text).trimmed();
     UridMap& urids = UridMap::instance();
     if (type == urids.map(LV2_LOG__Error))
-        qCWarning(lcEngine, "Plugin error: %s", qUtf8Printable(message));
+        qCWarning(lcLv2, "Plugin error: %s", qUtf8Printable(message));
     else if (type == urids.map(LV2_LOG__Warning))
-        qCWarning(lcEngine, "Plugin warning: %s", qUtf8Printable(message));
-    else
-        qCDebug(lcEngine, "Plugin: %s", qUtf8Printable(message));
+        qCWarning(lcLv2, "Plugin warning: %s", qUtf8Printable(message));
+    else if (type == urids.map(LV2_LOG__Note))
+        qCInfo(lcLv2, "Plugin: %s", qUtf8Printable(message));
+    else // Trace, or a type we do not know
+        qCDebug(lcLv2, "Plugin: %s", qUtf8Printable(message));
     return n;
 }
 

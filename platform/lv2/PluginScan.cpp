@@ -4,6 +4,7 @@
 #include "platform/lv2/TurtleFile.h"
 #include "platform/lv2/World.h"
 #include "platform/system/Logging.h"
+#include "platform/system/SharedLibraryFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,6 +67,23 @@ bool takesMidi(const World& world, const LilvPlugin* plugin) {
     return false;
 }
 
+// Empty when the plug-in's library is a shared library this process could
+// load; otherwise the rest of a sentence that begins with the plug-in's URI.
+// Listing a plug-in whose library is missing or is not one would only make it
+// fail when chosen.
+std::string libraryProblem(const LilvPlugin* plugin) {
+    const LilvNode* uri = lilv_plugin_get_library_uri(plugin);
+    if (!uri)
+        return "it names no library";
+    char* path = lilv_file_uri_parse(lilv_node_as_uri(uri), nullptr);
+    if (!path)
+        return std::string("its library ") + lilv_node_as_uri(uri) + " is not a local file";
+    const std::string local = path;
+    lilv_free(path);
+    const std::string problem = sharedLibraryProblem(local);
+    return problem.empty() ? problem : "its library " + local + " " + problem;
+}
+
 // lilv drops a bundle whose manifest does not parse and says so only on
 // stderr; name it in our log so a user can find the damaged bundle.
 void reportUnreadableManifests() {
@@ -97,6 +115,10 @@ std::vector<PluginDescription> scanInstalledPlugins() {
             const char* bundle = lilv_node_as_uri(lilv_plugin_get_bundle_uri(plugin));
             qCWarning(lcEngine, "Skipping plug-in %s: the description in %s cannot be read", uri,
                       bundle ? bundle : "its bundle");
+            continue;
+        }
+        if (const std::string problem = libraryProblem(plugin); !problem.empty()) {
+            qCWarning(lcEngine, "Skipping plug-in %s: %s", uri, problem.c_str());
             continue;
         }
         PluginDescription d;

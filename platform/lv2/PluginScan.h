@@ -19,7 +19,8 @@ struct PluginDescription {
 
 // Blocking (reads every bundle); run it on a background thread. Reloads the
 // LV2 directories, so later instantiations see the same set. Plug-ins whose
-// description cannot be read are left out with a log line. Scan order is
+// description cannot be read, or whose library is missing or is not a shared
+// library for this machine, are left out with a log line. Scan order is
 // lilv's (sorted by URI).
 std::vector<PluginDescription> scanInstalledPlugins();
 

@@ -1,5 +1,6 @@
 #include "platform/lv2/World.h"
 
+#include "platform/lv2/LilvMessages.h"
 #include "platform/lv2/SearchPath.h"
 
 #include <lv2/atom/atom.h>
@@ -26,6 +27,8 @@ std::shared_ptr<World>& currentSlot() {
 }
 
 } // namespace
+
+World::Lock::Lock(std::recursive_mutex& mutex) : mutex_(mutex), output_(&isLilvMessage, &logLilvMessage) {}
 
 World::Lock World::lock() { return Lock(lilvMutex()); }
 

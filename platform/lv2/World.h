@@ -4,6 +4,8 @@
 // Instances keep the world they came from alive through a shared pointer; a
 // reload replaces the world later instances use without disturbing them.
 
+#include "platform/system/StderrCapture.h"
+
 #include <lilv/lilv.h>
 
 #include <memory>
@@ -14,7 +16,20 @@ namespace corvane::lv2 {
 
 class World {
 public:
-    using Lock = std::unique_lock<std::recursive_mutex>;
+    // lilv and serd print their complaints on stderr and offer no hook for
+    // them. Every lilv call happens under this lock, so holding it also takes
+    // those lines off stderr and logs them to corvane.lv2 when it is released.
+    class Lock {
+    public:
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        friend class World;
+        explicit Lock(std::recursive_mutex& mutex);
+        std::unique_lock<std::recursive_mutex> mutex_;
+        StderrCapture output_; // declared last: ends before the mutex is released
+    };
 
     // Any thread except the real-time one. Recursive: helpers may lock again.
     static Lock lock();

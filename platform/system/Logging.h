@@ -1,7 +1,14 @@
 #pragma once
-// Logging categories, one per subsystem that writes diagnostics.
+// Logging categories, one per subsystem that writes diagnostics. README.md
+// lists them with what each carries.
 
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 Q_DECLARE_LOGGING_CATEGORY(lcEditor)
+// The JACK backend's connection news, and libjack's own messages at debug
+// level; only warnings show unless asked for.
+Q_DECLARE_LOGGING_CATEGORY(lcJack)
+// What LV2 code we do not write says: lilv's and serd's diagnostics and the
+// plug-ins' own log messages. Our verdicts on plug-ins stay in lcEngine.
+Q_DECLARE_LOGGING_CATEGORY(lcLv2)

@@ -6,10 +6,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include <elf.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -46,6 +51,41 @@ bool copyBundle(const QString& from, const QString& to) {
             return false;
     return true;
 }
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
+
+// Bundle `name`.lv2 in `dir`: an effect urn:corvane:test:`name` whose library
+// is `name`.so, which is left for the caller to make (or not). Returns the
+// library's path.
+QString writeBundle(const QString& dir, const QString& name) {
+    const QString bundle = dir + '/' + name + ".lv2/";
+    const QString manifest =
+        QStringLiteral("@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                       "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                       "<urn:corvane:test:%1> a lv2:Plugin ; doap:name \"%1\" ; lv2:binary <%1.so> ;\n"
+                       "  lv2:port [ a lv2:AudioPort, lv2:InputPort ; lv2:index 0 ; lv2:symbol \"in\" ],\n"
+                       "    [ a lv2:AudioPort, lv2:OutputPort ; lv2:index 1 ; lv2:symbol \"out\" ] .\n")
+            .arg(name);
+    EXPECT_TRUE(writeFile(bundle + "manifest.ttl", manifest.toUtf8()));
+    return bundle + name + ".so";
+}
+
+// Points fd 2 at another file while it lives.
+class StderrRedirect {
+public:
+    explicit StderrRedirect(int fd) : saved_(::dup(STDERR_FILENO)) { ::dup2(fd, STDERR_FILENO); }
+    ~StderrRedirect() {
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+
+private:
+    int saved_;
+};
 
 } // namespace
 
@@ -121,4 +161,81 @@ TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNe
     const auto list = awaitComponents();
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+}
+
+TEST(PluginCatalogScan, ABrokenBundleIsToldInOurWordsWhileLilvsOwnComplaintsGoToCorvaneLv2) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(writeFile(dir.path() + "/bad.lv2/manifest.ttl", "<urn:corvane:test:bad> a ;; ]] .\n"));
+    writeBundle(dir.path(), "nolibrary"); // makes us say something while lilv's output is taken
+    setSearchPath({dir.path()});
+    QTemporaryFile stream;
+    ASSERT_TRUE(stream.open());
+    test::LogCapture log(/*echo=*/true);
+    {
+        StderrRedirect redirect(stream.handle());
+        EXPECT_TRUE(awaitComponents().isEmpty());
+    }
+    ASSERT_TRUE(stream.seek(0));
+    const QString written = QString::fromUtf8(stream.readAll());
+
+    auto hasLine = [&](const QString& pattern) {
+        return written.contains(QRegularExpression('^' + pattern, QRegularExpression::MultilineOption));
+    };
+    // Ours reach the stream as they were, also those written while lilv's
+    // lines are taken off it...
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping LV2 bundle " + QRegularExpression::escape(dir.path()) +
+                        "/bad.lv2: its manifest cannot be read"))
+        << written.toStdString();
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping plug-in urn:corvane:test:nolibrary: its library"))
+        << written.toStdString();
+    // ...and lilv's and serd's do not, but for what corvane.lv2 says of them.
+    EXPECT_FALSE(hasLine("(\\w+\\(\\): )?(error|warning|note): ")) << written.toStdString();
+    const QRegularExpression serdSays(QStringLiteral("^error: .*/bad.lv2/manifest.ttl:1:"));
+    EXPECT_FALSE(log.messagesIn("corvane.lv2", QtWarningMsg).filter(serdSays).isEmpty())
+        << log.messages().join('\n').toStdString();
+}
+
+TEST(PluginCatalogScan, PluginsWhoseLibraryCannotBeLoadedHereAreSkippedWithTheReason) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(copyBundle(fixtureDir + "/gain.lv2", dir.path() + "/gain.lv2"));
+    // ELF headers like this program's own, with one thing changed.
+    QFile self("/proc/self/exe");
+    ASSERT_TRUE(self.open(QIODevice::ReadOnly));
+    const QByteArray own = self.read(EI_NIDENT + 4);
+    auto withType = [&](unsigned char type, bool otherClass) {
+        QByteArray header = own;
+        const bool bigEndian = header[EI_DATA] == ELFDATA2MSB;
+        header[EI_NIDENT + (bigEndian ? 1 : 0)] = static_cast<char>(type);
+        header[EI_NIDENT + (bigEndian ? 0 : 1)] = 0;
+        if (otherClass)
+            header[EI_CLASS] = header[EI_CLASS] == ELFCLASS64 ? ELFCLASS32 : ELFCLASS64;
+        return header;
+    };
+    writeBundle(dir.path(), "missing");
+    ASSERT_TRUE(QDir().mkpath(writeBundle(dir.path(), "directory")));
+    ASSERT_TRUE(writeFile(writeBundle(dir.path(), "text"), "not a library\n"));
+    ASSERT_TRUE(writeFile(writeBundle(dir.path(), "relocatable"), withType(ET_REL, false)));
+    ASSERT_TRUE(writeFile(writeBundle(dir.path(), "otherclass"), withType(ET_DYN, true)));
+    setSearchPath({dir.path()});
+    test::LogCapture log;
+    const auto list = awaitComponents();
+
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+    const QStringList warnings = log.messagesIn("corvane.engine", QtWarningMsg);
+    const std::pair<const char*, const char*> reasons[] = {
+        {"missing", "does not exist"},
+        {"directory", "is not a regular file"},
+        {"text", "is not a shared library (not an ELF file)"},
+        {"relocatable", "is not a shared library (ELF type 1)"},
+        {"otherclass", "is built for"},
+    };
+    for (auto [name, reason] : reasons) {
+        const QStringList lines =
+            warnings.filter(QStringLiteral("Skipping plug-in urn:corvane:test:%1: its library ").arg(name));
+        ASSERT_EQ(lines.size(), 1) << name << "\n" << warnings.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].contains(reason)) << lines[0].toStdString();
+    }
 }

@@ -1,31 +1,18 @@
 #include "platform/hardware/jack/JackBackend.h"
 
 #include "platform/hardware/jack/JackConnector.h"
+#include "platform/hardware/jack/LibjackMessages.h"
 #include "platform/system/KeepForever.h"
+#include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
-
-#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 
-// libjack reports every failed connection attempt on stderr; while we poll for
-// a server that is a few lines a second. Its messages go here instead, hidden
-// unless asked for (QT_LOGGING_RULES="corvane.jack.debug=true").
-Q_LOGGING_CATEGORY(lcJack, "corvane.jack", QtWarningMsg)
-
 namespace corvane::hw {
 
 namespace {
-
-void routeLibjackMessages() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function([](const char* message) { qCDebug(lcJack, "%s", message); });
-        jack_set_info_function([](const char* message) { qCDebug(lcJack, "%s", message); });
-    });
-}
 
 // How long stopping waits for a period in progress to end.
 constexpr std::chrono::milliseconds kStopPatience{2000};

@@ -1,6 +1,8 @@
 // The connector thread: opens and closes JACK clients.
 #include "platform/hardware/jack/JackConnector.h"
 
+#include "platform/hardware/jack/LibjackMessages.h"
+
 #include <utility>
 
 namespace corvane::hw {
@@ -44,6 +46,7 @@ void JackConnector::forget(jack_client_t* client) {
 }
 
 void JackConnector::run(std::shared_ptr<State> state, Settings settings, Opened opened, Failed failed) {
+    ConnectionAttemptMessages messages; // libjack says the same on every attempt while no server runs
     std::unique_lock lock(state->mutex);
     while (!state->stopping) {
         if (state->discarded) {
@@ -62,10 +65,15 @@ void JackConnector::run(std::shared_ptr<State> state, Settings settings, Opened 
         if (!settings.serverName.empty())
             options = static_cast<jack_options_t>(options | JackServerName);
         jack_status_t status{};
-        jack_client_t* client =
-            settings.serverName.empty()
-                ? jack_client_open(settings.clientName.c_str(), options, &status)
-                : jack_client_open(settings.clientName.c_str(), options, &status, settings.serverName.c_str());
+        jack_client_t* client = nullptr;
+        {
+            ConnectionAttemptMessages::Scope quietRepeats(messages);
+            const char* name = settings.clientName.c_str();
+            client = settings.serverName.empty()
+                         ? jack_client_open(name, options, &status)
+                         : jack_client_open(name, options, &status, settings.serverName.c_str());
+        }
+        messages.finish(client != nullptr);
         lock.lock();
         if (state->stopping) {
             if (client)
