@@ -9,6 +9,7 @@
 #include "platform/lv2/UridMap.h"
 #include "platform/lv2/Worker.h"
 #include "platform/lv2/World.h"
+#include "platform/system/StderrCapture.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/worker/worker.h>
@@ -153,7 +154,12 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
     worker_ = std::make_unique<Worker>();
     features_ = std::make_unique<HostFeatures>(sampleRate, maxBlockFrames, nominalBlockFrames, sequenceBytes, *worker_,
                                                scratchDirectory());
-    instance_ = lilv_plugin_instantiate(plugin, sampleRate, features_->features());
+    {
+        // The plug-in's own code: what it says before it crashes or hangs
+        // goes straight to stderr.
+        const StderrCapture::Pause pluginCode;
+        instance_ = lilv_plugin_instantiate(plugin, sampleRate, features_->features());
+    }
     if (!instance_) {
         const std::string why = libraryLoadError(plugin);
         error = why.empty() ? "The plug-in " + inQuotes(name_) + " refused to start (its instantiation failed)."
@@ -250,6 +256,7 @@ Lv2Effect::~Lv2Effect() {
     worker_.reset(); // no work() may run once the instance is gone
     if (instance_) {
         World::Lock lock = World::lock();
+        const StderrCapture::Pause pluginCode;
         lilv_instance_free(instance_);
     }
     if (features_)
@@ -360,6 +367,7 @@ void Lv2Effect::connectPorts() {
 
 void Lv2Effect::activate() {
     if (!active_ && instance_) {
+        const StderrCapture::Pause pluginCode;
         lilv_instance_activate(instance_);
         active_ = true;
     }

@@ -171,4 +171,22 @@ StderrCapture::~StderrCapture() {
         emit(line);
 }
 
+StderrCapture::Pause::Pause() {
+    Shared& s = shared();
+    std::fflush(stderr);
+    std::lock_guard lock(s.mutex);
+    if (s.windowOpen && s.realFd >= 0)
+        paused_ = ::dup2(s.realFd, STDERR_FILENO) >= 0;
+}
+
+StderrCapture::Pause::~Pause() {
+    if (!paused_)
+        return;
+    Shared& s = shared();
+    std::fflush(stderr);
+    std::lock_guard lock(s.mutex);
+    if (s.windowOpen)
+        ::dup2(s.pipeWrite, STDERR_FILENO);
+}
+
 } // namespace corvane

@@ -34,6 +34,20 @@ public:
     ~StderrCapture();
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
+
+    // Gives fd 2 back to the real stream for a while inside a window: for
+    // running code that is not the library's (a plug-in's own instantiate()),
+    // whose last words before a crash or a hang must not wait in the pipe.
+    class Pause {
+    public:
+        Pause();
+        ~Pause();
+        Pause(const Pause&) = delete;
+        Pause& operator=(const Pause&) = delete;
+
+    private:
+        bool paused_ = false;
+    };
 };
 
 } // namespace corvane
