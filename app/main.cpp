@@ -131,10 +131,10 @@ int main(int argc, char** argv) {
     if (line.mode != CommandLine::Mode::Window) {
         // The command line speaks through its output and its exit code; the
         // engine's running commentary, and what LV2 libraries and plug-ins say
-        // for themselves, are there for whoever asks with QT_LOGGING_RULES.
-        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-            QLoggingCategory::setFilterRules(
-                QStringLiteral("corvane.*.debug=false\ncorvane.*.info=false\ncorvane.lv2=false"));
+        // for themselves, are there for whoever asks with QT_LOGGING_RULES
+        // (whose rules come after these).
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("corvane.*.debug=false\ncorvane.*.info=false\ncorvane.lv2=false"));
         qSetMessagePattern(QStringLiteral("corvane: %{if-debug}%{category}: %{endif}%{if-info}%{category}: %{endif}"
                                           "%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}"));
     }
