@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/ConsoleLog.h"
 #include "app/DeviceListing.h"
 #include "app/HeadlessRun.h"
 #include "app/ReportFile.h"
@@ -19,10 +20,6 @@
 using namespace corvane;
 
 namespace {
-
-// Every line the program writes to standard error starts with "corvane: ";
-// Qt's log lines too (see main()).
-void complain(const QString& text) { writeAll(stderr, QStringLiteral("corvane: %1\n").arg(text).toUtf8()); }
 
 // Output that did not reach standard output is a failure: a script would
 // otherwise take a truncated listing for the whole one.
@@ -135,6 +132,8 @@ int main(int argc, char** argv) {
         // (whose rules come after these).
         QLoggingCategory::setFilterRules(
             QStringLiteral("corvane.*.debug=false\ncorvane.*.info=false\ncorvane.lv2=false"));
+        // Every line on standard error starts with the program's name.
+        installConsoleLog();
         qSetMessagePattern(QStringLiteral("corvane: %{if-debug}%{category}: %{endif}%{if-info}%{category}: %{endif}"
                                           "%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}"));
     }

@@ -171,6 +171,12 @@ StderrCapture::~StderrCapture() {
         emit(line);
 }
 
+void StderrCapture::writeToStderr(std::string_view text) {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    writeAll(s.windowOpen && s.realFd >= 0 ? s.realFd : STDERR_FILENO, text.data(), text.size());
+}
+
 StderrCapture::Pause::Pause() {
     Shared& s = shared();
     std::fflush(stderr);

@@ -35,6 +35,12 @@ public:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
+    // Writes `text` to the real standard error, around a window open now: for
+    // a program's own messages, which then can neither be taken for the
+    // library's nor land in the middle of a line the library writes in parts.
+    // Any thread but the real-time one.
+    static void writeToStderr(std::string_view text);
+
     // Gives fd 2 back to the real stream for a while inside a window: for
     // running code that is not the library's (a plug-in's own instantiate()),
     // whose last words before a crash or a hang must not wait in the pipe.

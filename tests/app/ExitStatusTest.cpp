@@ -208,7 +208,8 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
         if (c.firstError.isEmpty())
             EXPECT_TRUE(first.isEmpty()) << first.toStdString();
         else
-            EXPECT_TRUE(first.startsWith(c.firstError)) << first.toStdString();
+            EXPECT_TRUE(first.startsWith(c.firstError)) << "first line: " << first.toStdString() << "\nall:\n"
+                                                        << standardError.toStdString();
 
         QFile file(reportPath);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
