@@ -271,7 +271,9 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
 
     // An abandoned start checks that its manager still exists after each wait.
     auto start = [&manager]() -> Async<void> { co_await manager.start(false); };
-    if (!co_await endsBeforeInterrupt(interrupt, std::move(start)))
+    // Interrupted while the start finishes what follows the engine's start
+    // (the latency estimate) is an interrupted run, not an interrupted start.
+    if (!co_await endsBeforeInterrupt(interrupt, std::move(start)) && !manager.isRunning())
         co_return interrupted();
     actualRate = manager.actualSampleRate();
     actualFrames = manager.actualBufferFrames();

@@ -95,6 +95,9 @@ int headlessCommand(const HeadlessOptions& options) {
     });
     if (!finished)
         QCoreApplication::exec();
+    // Tasks the run's end cancelled unwind through the event loop: let them.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
 
     int exitCode = result.exitCode;
     if (result.interrupted)
@@ -109,6 +112,13 @@ int headlessCommand(const HeadlessOptions& options) {
                 exitCode = 1;
         }
     }
+    // Work still going on (the plug-in scan a short run did not need, a
+    // plug-in still loading when the run was interrupted, a device query that
+    // hangs) may still use the hardware and what the libraries hold: rather
+    // than tear any of it down underneath, the process ends here, with
+    // everything it had to say said.
+    if (PluginCatalog::isScanning() || !QThreadPool::globalInstance()->waitForDone(0))
+        _exit(exitCode);
     return exitCode;
 }
 
@@ -137,7 +147,6 @@ int main(int argc, char** argv) {
         qSetMessagePattern(QStringLiteral("corvane: %{if-debug}%{category}: %{endif}%{if-info}%{category}: %{endif}"
                                           "%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}"));
     }
-    int exitCode = 0;
     switch (line.mode) {
     case CommandLine::Mode::Help:
         return printResult(usageText());
@@ -148,19 +157,12 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::ListPlugins:
         return listPluginsCommand();
     case CommandLine::Mode::Headless:
-        exitCode = headlessCommand(line.headless);
-        // Work still going on (the plug-in scan a short run did not need, a
-        // plug-in still loading when the run was interrupted, a device call
-        // that hangs) would race the teardown of what it uses, or hold up the
-        // exit: everything to say has been said and flushed.
-        if (PluginCatalog::isScanning() || QThreadPool::globalInstance()->activeThreadCount() > 0)
-            _exit(exitCode);
-        return exitCode;
+        return headlessCommand(line.headless);
     case CommandLine::Mode::Window:
         break;
     }
     // The window is not built yet: show what it would open on.
-    exitCode = printResult(QStringLiteral("Corvane %1 - the window is not part of this build yet.\n"
+    const int exitCode = printResult(QStringLiteral("Corvane %1 - the window is not part of this build yet.\n"
                                           "Audio devices (the first is the one the window would open on):\n")
                                .arg(QStringLiteral(CORVANE_VERSION)));
     return exitCode != 0 ? exitCode : listDevicesCommand();
