@@ -58,9 +58,12 @@ TEST(HeadlessDropouts, ReportedCountMatchesTheXrunsTheServerAnnouncedWhileThePro
     EXPECT_EQ(witness.connects(), 1);
     EXPECT_GE(surelyCounted, 1) << "the overruns caused no xrun: the comparison would prove nothing";
     // The report is written a moment before the ports go, so an xrun in that
-    // moment reaches only the witness; on a quiet machine the two are equal.
+    // moment reaches only the witness; and the program counts from its start,
+    // a moment before it connects its ports, so a busy machine's xrun in that
+    // moment reaches only the program. Nothing it counts came before the
+    // witness began to listen. On a quiet machine all three are equal.
     EXPECT_GE(dropouts, surelyCounted) << "announced while connected: " << announced;
-    EXPECT_LE(dropouts, announced) << "announced before the last overrun: " << surelyCounted;
+    EXPECT_LE(dropouts, witness.total()) << "announced while connected: " << announced;
 }
 
 } // namespace
