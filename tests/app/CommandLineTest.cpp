@@ -31,9 +31,3 @@ TEST(CommandLine, HeadlessRunWithEveryOption) {
     EXPECT_EQ(line.headless.strips[0], (StripSpec{1, 1, false, 1, true, {}, false}));
     EXPECT_EQ(line.headless.strips[1], (StripSpec{3, 3, true, 5, false, "urn:x:gain", true}));
 }
-
-TEST(CommandLine, ListingModes) {
-    EXPECT_EQ(std::get<CommandLine>(parse({})).mode, CommandLine::Mode::Window);
-    EXPECT_EQ(std::get<CommandLine>(parse({"--list-devices"})).mode, CommandLine::Mode::ListDevices);
-    EXPECT_EQ(std::get<CommandLine>(parse({"--list-plugins"})).mode, CommandLine::Mode::ListPlugins);
-}
