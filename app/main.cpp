@@ -26,6 +26,10 @@ namespace {
 int printResult(const QString& text) {
     if (writeAll(stdout, text.toUtf8()))
         return 0;
+    // A reader that stopped early (`| head`): end as quietly as SIGPIPE would,
+    // which the JACK backend takes away from the process.
+    if (errno == EPIPE)
+        return 128 + SIGPIPE;
     complain(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     return 1;
 }

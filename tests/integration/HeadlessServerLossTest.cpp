@@ -53,7 +53,8 @@ TEST(HeadlessServerLoss, KilledServerEndsTheRunWithExitOneAndTheDisconnectionMes
     }
 
     server.kill();
-    ASSERT_TRUE(corvane.finish(5s)) << "still running, or crashed, after the server was killed";
+    ASSERT_TRUE(corvane.finish(5s)) << "still running, or crashed, after the server was killed:\n"
+                                    << corvane.standardError().toStdString();
     EXPECT_EQ(corvane.exitCode(), 1);
     // The last line; a warning about memory that could not be locked may come before.
     const QString message = corvane.standardError().trimmed().split(QLatin1Char('\n')).last();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <mutex>
 
 namespace corvane::hw {
@@ -16,6 +17,15 @@ namespace {
 
 // How long stopping waits for a period in progress to end.
 constexpr std::chrono::milliseconds kStopPatience{2000};
+
+// libjack talks to the server over a socket with plain write(): a server that
+// dies between two requests would end this process with SIGPIPE. A JACK client
+// has to take that signal away; the failed write then returns an error, which
+// libjack reports, and the server's loss is handled as such.
+void surviveServerLoss() {
+    static const bool ignored = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+    (void)ignored;
+}
 
 std::vector<ValueRange> supportedBufferSizes() {
     // jackd2 takes any size up to 8192, PipeWire wants powers of two: offer the
@@ -46,6 +56,7 @@ StreamConfiguration channelsOf(std::size_t count) {
 JackBackend::JackBackend() : JackBackend(Options{}) {}
 
 JackBackend::JackBackend(Options options) : options_(std::move(options)) {
+    surviveServerLoss();
     routeLibjackMessages();
     relay_->wakeup = wakeup_.source();
     connector_ = std::make_unique<JackConnector>(
