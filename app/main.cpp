@@ -5,6 +5,7 @@
 #include "app/ReportFile.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
+#include "platform/system/MainThread.h"
 #include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
 
@@ -121,7 +122,7 @@ int headlessCommand(const HeadlessOptions& options) {
     // hangs) may still use the hardware and what the libraries hold: rather
     // than tear any of it down underneath, the process ends here, with
     // everything it had to say said.
-    if (PluginCatalog::isScanning() || !QThreadPool::globalInstance()->waitForDone(0))
+    if (PluginCatalog::isScanning() || !backgroundPool().waitForDone(0))
         _exit(exitCode);
     return exitCode;
 }

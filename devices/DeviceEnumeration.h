@@ -8,12 +8,19 @@
 #include "platform/hardware/AudioHardware.h"
 
 #include <QList>
+#include <QObject>
 #include <cstdint>
 #include <optional>
 
 namespace corvane {
 
+// The span of buffer sizes a device supports, in frames.
 struct BufferRange {
+    Q_GADGET
+    Q_PROPERTY(quint32 min MEMBER min)
+    Q_PROPERTY(quint32 max MEMBER max)
+
+public:
     std::uint32_t min = 0;
     std::uint32_t max = 0;
     friend bool operator==(const BufferRange&, const BufferRange&) = default;

@@ -16,6 +16,15 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
 
+    // The latency line follows everything it is made of.
+    latencyLine_ = latencyLine(actualBufferFrames_, latencyEstimate_, bufferFrames_, supportedBufferRange_,
+                               requestedBufferMilliseconds());
+    for (auto changed : {&AudioEngineManager::actualBufferFramesChanged, &AudioEngineManager::latencyEstimateChanged,
+                         &AudioEngineManager::bufferFramesChanged, &AudioEngineManager::supportedBufferRangeChanged,
+                         &AudioEngineManager::isRunningChanged, &AudioEngineManager::actualSampleRateChanged,
+                         &AudioEngineManager::sampleRateChanged})
+        connect(this, changed, this, &AudioEngineManager::updateLatencyLine);
+
     // Usually done by the time the user first opens the plug-in picker.
     PluginCatalog::startScan();
 
@@ -118,6 +127,11 @@ void AudioEngineManager::setSupportedBufferRange(std::optional<BufferRange> rang
         emit supportedBufferRangeChanged();
 }
 
+void AudioEngineManager::setStarting(bool starting) {
+    if (assignIfChanged(isStarting_, starting))
+        emit isStartingChanged();
+}
+
 void AudioEngineManager::setPluginLoadFailure(std::optional<PluginLoadFailure> failure) {
     if (assignIfChanged(pluginLoadFailure_, std::move(failure)))
         emit pluginLoadFailureChanged();
@@ -164,6 +178,12 @@ double AudioEngineManager::requestedBufferMilliseconds() const {
     if (!(rate > 0))
         rate = sampleRate_;
     return frames / rate * 1000.0;
+}
+
+void AudioEngineManager::updateLatencyLine() {
+    if (assignIfChanged(latencyLine_, latencyLine(actualBufferFrames_, latencyEstimate_, bufferFrames_,
+                                                  supportedBufferRange_, requestedBufferMilliseconds())))
+        emit latencyLineChanged();
 }
 
 

@@ -7,11 +7,16 @@
 //
 // Main thread only. Operations report through the observable state (messages,
 // flags), never through return values; every setter notifies only on a change.
+//
+// The window reads the same state through the properties below: values that
+// may be absent read as a neutral value (empty text, 0, an empty record) beside
+// a has-flag, and records are value types whose fields QML reads by name.
 
 #include "devices/AudioDevice.h"
 #include "devices/DeviceEnumeration.h"
 #include "engine/ChannelSlot.h"
 #include "engine/LatencyEstimate.h"
+#include "engine/LatencyLine.h"
 #include "engine/LevelStore.h"
 #include "engine/MatrixMixerNode.h"
 #include "engine/PluginLoadFailure.h"
@@ -34,6 +39,38 @@ namespace corvane {
 
 class AudioEngineManager : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QList<corvane::AudioDevice> devices READ devices NOTIFY devicesChanged)
+    // An empty record (id 0, no channels) while none is selected.
+    Q_PROPERTY(corvane::AudioDevice selectedDevice READ selectedDeviceOrNone NOTIFY selectedDeviceChanged)
+    Q_PROPERTY(bool hasSelectedDevice READ hasSelectedDevice NOTIFY selectedDeviceChanged)
+    // Writing it is the user's choice of size (setBufferFrames).
+    Q_PROPERTY(quint32 bufferFrames READ bufferFrames WRITE setBufferFrames NOTIFY bufferFramesChanged)
+    Q_PROPERTY(double sampleRate READ sampleRate WRITE setSampleRate NOTIFY sampleRateChanged)
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(bool isRecovering READ isRecovering NOTIFY isRecoveringChanged)
+    // From the moment a start begins (or queues behind another) until it has
+    // ended, however it ended: the transport button's busy state.
+    Q_PROPERTY(bool isStarting READ isStarting NOTIFY isStartingChanged)
+    // Empty while there is none.
+    Q_PROPERTY(QString errorMessage READ errorText NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString warningMessage READ warningText NOTIFY warningMessageChanged)
+    // 0 while not known.
+    Q_PROPERTY(quint32 actualBufferFrames READ actualBufferFramesOrZero NOTIFY actualBufferFramesChanged)
+    Q_PROPERTY(double actualSampleRate READ actualSampleRateOrZero NOTIFY actualSampleRateChanged)
+    // The line under the buffer-size choice: its text, tooltip (may be empty)
+    // and whether it is shown as a warning.
+    Q_PROPERTY(QString latencyText READ latencyText NOTIFY latencyLineChanged)
+    Q_PROPERTY(QString latencyToolTip READ latencyToolTip NOTIFY latencyLineChanged)
+    Q_PROPERTY(bool latencyWarning READ latencyWarning NOTIFY latencyLineChanged)
+    Q_PROPERTY(int audioDropoutCount READ audioDropoutCount NOTIFY audioDropoutCountChanged)
+    Q_PROPERTY(bool audioDropoutActive READ audioDropoutActive NOTIFY audioDropoutActiveChanged)
+    // {0, 0} while not known.
+    Q_PROPERTY(corvane::BufferRange supportedBufferRange READ supportedBufferRangeOrNone NOTIFY supportedBufferRangeChanged)
+    Q_PROPERTY(bool hasSupportedBufferRange READ hasSupportedBufferRange NOTIFY supportedBufferRangeChanged)
+    // An empty record while there is none.
+    Q_PROPERTY(corvane::PluginLoadFailure pluginLoadFailure READ pluginLoadFailureOrNone NOTIFY pluginLoadFailureChanged)
+    Q_PROPERTY(bool hasPluginLoadFailure READ hasPluginLoadFailure NOTIFY pluginLoadFailureChanged)
+    Q_PROPERTY(QList<corvane::ChannelSlot*> channels READ channels CONSTANT)
 
 public:
     static constexpr int kChannelCount = 8;
@@ -82,9 +119,48 @@ public:
     void setPluginLoadFailure(std::optional<PluginLoadFailure> failure);
     // Always the eight strips, in id order.
     const QList<ChannelSlot*>& channels() const { return channels_; }
+    bool isStarting() const { return isStarting_; }
 
     // The one-way figure shown while no estimate exists.
     double requestedBufferMilliseconds() const;
+
+    // --- The same state as the window reads it ----------------------------
+    AudioDevice selectedDeviceOrNone() const { return selectedDevice_.value_or(AudioDevice{}); }
+    bool hasSelectedDevice() const { return selectedDevice_.has_value(); }
+    QString errorText() const { return errorMessage_.value_or(QString()); }
+    QString warningText() const { return warningMessage_.value_or(QString()); }
+    std::uint32_t actualBufferFramesOrZero() const { return actualBufferFrames_.value_or(0); }
+    double actualSampleRateOrZero() const { return actualSampleRate_.value_or(0.0); }
+    QString latencyText() const { return latencyLine_.text; }
+    QString latencyToolTip() const { return latencyLine_.toolTip; }
+    bool latencyWarning() const { return latencyLine_.warning; }
+    BufferRange supportedBufferRangeOrNone() const { return supportedBufferRange_.value_or(BufferRange{}); }
+    bool hasSupportedBufferRange() const { return supportedBufferRange_.has_value(); }
+    PluginLoadFailure pluginLoadFailureOrNone() const { return pluginLoadFailure_.value_or(PluginLoadFailure{}); }
+    bool hasPluginLoadFailure() const { return pluginLoadFailure_.has_value(); }
+
+    // --- The window's commands ----------------------------------------------
+    // The user's Start, and the transport button with its shortcut (Stop
+    // while running, else Start). A Start while a start is in flight (see
+    // isStarting) is ignored: the button shows that start as busy, and a press
+    // there asks for what it is already doing; a second full start queued
+    // behind it would only tear down what the first one built. Stop is never
+    // ignored.
+    Q_INVOKABLE void start() { startByUser(); }
+    Q_INVOKABLE void toggle();
+    // Device id 0 selects none; an id not in the list (one that went away
+    // meanwhile) changes nothing.
+    Q_INVOKABLE void selectDeviceById(quint32 id);
+    // refreshDevices() as a task of its own (the window's first showing, its
+    // refresh button).
+    Q_INVOKABLE void refreshDeviceList();
+    Q_INVOKABLE void setBypass(int slotID, bool bypass);
+    // The load-failure alert's buttons: Try Again starts again as it was;
+    // Remove Plugin drops the failed strip's effect first; Cancel only closes.
+    // Both starts are the user's Start.
+    Q_INVOKABLE void tryAgainAfterPluginFailure();
+    Q_INVOKABLE void removeFailedPlugin();
+    Q_INVOKABLE void dismissPluginLoadFailure() { setPluginLoadFailure(std::nullopt); }
 
     // --- Strips -----------------------------------------------------------
     // Stores the flag and, while an effect is loaded, bypasses it at once.
@@ -106,10 +182,10 @@ public:
     // and runs the graph. Every outcome is reported through the state.
     Async<void> start(bool automaticRestart);
     // Tears the graph down, keeping each effect's state for the next build.
-    void stop();
+    Q_INVOKABLE void stop();
 
     // The user's reset of the dropout count.
-    void resetDropouts();
+    Q_INVOKABLE void resetDropouts();
 
     // Per strip while running (and after a stop, for the last run): periods in
     // which its effect's output was not finite, and its longest render time
@@ -163,6 +239,8 @@ signals:
     void audioDropoutActiveChanged();
     void supportedBufferRangeChanged();
     void pluginLoadFailureChanged();
+    void isStartingChanged();
+    void latencyLineChanged();
 
 private:
     struct HardwareFormats {
@@ -233,6 +311,9 @@ private:
     std::unique_ptr<engine::Engine> makeEngine() const;
     // Takes the device's period size as the request, without making it a choice.
     void adoptBufferFrames(std::uint32_t frames);
+    void startByUser();
+    void setStarting(bool starting);
+    void updateLatencyLine();
 
     hw::AudioHardware& hardware_;
     Clock& clock_;
@@ -259,6 +340,9 @@ private:
     std::optional<BufferRange> supportedBufferRange_;
     std::optional<PluginLoadFailure> pluginLoadFailure_;
     QList<ChannelSlot*> channels_;
+    bool isStarting_ = false;
+    int startsPending_ = 0; // begun and not yet ended, queued ones included
+    LatencyLine latencyLine_;
 
     std::optional<Clock::TimePoint> lastDropoutDate_;
     struct DropoutListener {

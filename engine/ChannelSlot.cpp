@@ -14,6 +14,10 @@ void ChannelSlot::setComponent(std::optional<PluginComponent> component) {
     emit componentChanged();
 }
 
+void ChannelSlot::chooseComponent(const PluginComponent& component) {
+    setComponent(component.uri.isEmpty() ? std::nullopt : std::optional<PluginComponent>(component));
+}
+
 void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
     if (assignIfChanged(effectNode_, std::move(node)))
         emit effectNodeChanged();
@@ -36,6 +40,14 @@ void ChannelSlot::setInputChannel(std::optional<int> channel) {
 void ChannelSlot::setOutputChannel(std::optional<int> channel) {
     if (assignIfChanged(outputChannel_, channel))
         emit outputChannelChanged();
+}
+
+void ChannelSlot::setInputChannelIndex(int channel) {
+    setInputChannel(channel < 0 ? std::nullopt : std::optional<int>(channel));
+}
+
+void ChannelSlot::setOutputChannelIndex(int channel) {
+    setOutputChannel(channel < 0 ? std::nullopt : std::optional<int>(channel));
 }
 
 void ChannelSlot::setInputStereo(bool stereo) {

@@ -21,9 +21,25 @@ class Lv2Effect;
 class ChannelSlot : public QObject {
     Q_OBJECT
     Q_PROPERTY(int id READ id CONSTANT)
-    Q_PROPERTY(bool bypass READ bypass WRITE setBypassFlag NOTIFY bypassChanged)
+    // The chosen effect; one with an empty uri when none is chosen. Writing one
+    // with an empty uri chooses none.
+    Q_PROPERTY(corvane::PluginComponent component READ componentOrNone WRITE chooseComponent NOTIFY componentChanged)
+    Q_PROPERTY(bool hasComponent READ hasComponent NOTIFY componentChanged)
+    // Whether the chosen effect is loaded in a running graph.
+    Q_PROPERTY(bool hasEffectNode READ hasEffectNode NOTIFY effectNodeChanged)
+    // Read-only here: switching it goes through AudioEngineManager::setBypass,
+    // which also tells a loaded effect.
+    Q_PROPERTY(bool bypass READ bypass NOTIFY bypassChanged)
+    // Zero-based device channels, -1 for none; with stereo, the first of the pair.
+    Q_PROPERTY(int inputChannel READ inputChannelIndex WRITE setInputChannelIndex NOTIFY inputChannelChanged)
+    Q_PROPERTY(int outputChannel READ outputChannelIndex WRITE setOutputChannelIndex NOTIFY outputChannelChanged)
     Q_PROPERTY(bool inputStereo READ inputStereo WRITE setInputStereo NOTIFY inputStereoChanged)
     Q_PROPERTY(bool outputStereo READ outputStereo WRITE setOutputStereo NOTIFY outputStereoChanged)
+    // Updated by the manager's meter tick on the main thread.
+    Q_PROPERTY(corvane::LevelReading inputLevel READ inputLevel NOTIFY inputLevelChanged)
+    Q_PROPERTY(corvane::LevelReading inputLevelRight READ inputLevelRight NOTIFY inputLevelRightChanged)
+    Q_PROPERTY(corvane::LevelReading outputLevel READ outputLevel NOTIFY outputLevelChanged)
+    Q_PROPERTY(corvane::LevelReading outputLevelRight READ outputLevelRight NOTIFY outputLevelRightChanged)
 
 public:
     using Reading = LevelStore::Reading;
@@ -36,10 +52,14 @@ public:
     // different effect forgets the saved settings of the old one.
     const std::optional<PluginComponent>& component() const { return component_; }
     void setComponent(std::optional<PluginComponent> component);
+    PluginComponent componentOrNone() const { return component_.value_or(PluginComponent{}); }
+    void chooseComponent(const PluginComponent& component);
+    bool hasComponent() const { return component_.has_value(); }
 
     // The loaded effect while a graph exists.
     const std::shared_ptr<engine::EffectUnit>& effectNode() const { return effectNode_; }
     void setEffectNode(std::shared_ptr<engine::EffectUnit> node);
+    bool hasEffectNode() const { return effectNode_ != nullptr; }
     // The LV2 plug-in instance inside effectNode(), or null.
     lv2::Lv2Effect* effect() const;
 
@@ -51,6 +71,10 @@ public:
     void setInputChannel(std::optional<int> channel);
     std::optional<int> outputChannel() const { return outputChannel_; }
     void setOutputChannel(std::optional<int> channel);
+    int inputChannelIndex() const { return inputChannel_.value_or(-1); }
+    void setInputChannelIndex(int channel);
+    int outputChannelIndex() const { return outputChannel_.value_or(-1); }
+    void setOutputChannelIndex(int channel);
     bool inputStereo() const { return inputStereo_; }
     void setInputStereo(bool stereo);
     bool outputStereo() const { return outputStereo_; }

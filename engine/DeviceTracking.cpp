@@ -138,6 +138,20 @@ void AudioEngineManager::selectDevice(std::optional<AudioDevice> device) {
     });
 }
 
+void AudioEngineManager::selectDeviceById(quint32 id) {
+    if (id == hw::kNoObject) {
+        selectDevice(std::nullopt);
+        return;
+    }
+    for (const auto& device : devices_)
+        if (device.id == id) {
+            selectDevice(device);
+            return;
+        }
+}
+
+void AudioEngineManager::refreshDeviceList() { spawn(refreshDevices()); }
+
 void AudioEngineManager::clampChannels(const AudioDevice& device) {
     for (auto* slot : channels_) {
         if (auto in = slot->inputChannel(); in && *in + (slot->inputStereo() ? 1 : 0) >= device.inputChannels)

@@ -25,6 +25,8 @@ QString rateForUser(double rate) {
 
 Async<void> AudioEngineManager::start(bool automaticRestart) {
     QPointer<AudioEngineManager> self(this);
+    ++startsPending_;
+    setStarting(true);
     // One start at a time: a start waits for the one before it to end.
     while (startInFlight_) {
         const Task busy(startInFlight_);
@@ -45,7 +47,24 @@ Async<void> AudioEngineManager::start(bool automaticRestart) {
     }
     if (self && startInFlight_ == mine)
         startInFlight_.reset();
+    // A queued start counted itself in when it arrived: the flag stays up
+    // until the last one has ended.
+    if (self && --startsPending_ == 0)
+        setStarting(false);
     mine->markDone();
+}
+
+void AudioEngineManager::startByUser() {
+    if (isStarting_)
+        return;
+    spawn(start(false));
+}
+
+void AudioEngineManager::toggle() {
+    if (isRunning_)
+        stop();
+    else
+        startByUser();
 }
 
 AudioEngineManager::Checkpoint AudioEngineManager::checkpoint(const AudioDevice& device, std::uint64_t run) const {

@@ -4,7 +4,8 @@
 // since the last collection. The lock is held only around array element updates
 // or one copy; measuring happens before it is taken.
 
-#include <QMetaType>
+#include "engine/LevelReading.h"
+
 #include <mutex>
 #include <vector>
 
@@ -12,11 +13,8 @@ namespace corvane {
 
 class LevelStore {
 public:
-    struct Reading {
-        float peak = 0.0f; // linear amplitude, 1.0 is full scale
-        float rms = 0.0f;
-        friend bool operator==(const Reading&, const Reading&) = default;
-    };
+    // Its own type, not nested here: moc cannot describe a nested value type.
+    using Reading = LevelReading;
 
     explicit LevelStore(int slotCount);
 
@@ -41,5 +39,3 @@ private:
 };
 
 } // namespace corvane
-
-Q_DECLARE_METATYPE(corvane::LevelStore::Reading)

@@ -103,6 +103,29 @@ void AudioEngineManager::setBypass(ChannelSlot& slot, bool bypass) {
         effect->setBypass(bypass);
 }
 
+void AudioEngineManager::setBypass(int slotID, bool bypass) {
+    if (slotID >= 0 && slotID < channels_.size())
+        setBypass(*channels_[slotID], bypass);
+}
+
+void AudioEngineManager::tryAgainAfterPluginFailure() {
+    setPluginLoadFailure(std::nullopt);
+    startByUser();
+}
+
+void AudioEngineManager::removeFailedPlugin() {
+    if (!pluginLoadFailure_)
+        return;
+    const int slotID = pluginLoadFailure_->slotID;
+    setPluginLoadFailure(std::nullopt);
+    for (auto* slot : channels_)
+        if (slot->id() == slotID) {
+            slot->setComponent(std::nullopt);
+            break;
+        }
+    startByUser();
+}
+
 double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) {
     double longest = 0.0;
     for (const auto& strip : strips) {

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-declarative-dev libgl-dev
+  # `import QtQml` loads all three.
+  qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   liblilv-dev lv2-dev lilv-utils
   libjack-jackd2-dev jackd2
   pipewire pipewire-bin pipewire-jack

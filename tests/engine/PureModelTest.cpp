@@ -1,6 +1,7 @@
 // The small calculators of the engine model: throttle, latency figures and the
-// matrix mixer wrapper's addressing and errors.
+// latency line, and the matrix mixer wrapper's addressing and errors.
 #include "engine/LatencyEstimate.h"
+#include "engine/LatencyLine.h"
 #include "engine/MatrixMixerNode.h"
 #include "engine/RecoveryThrottle.h"
 
@@ -26,6 +27,29 @@ TEST(LatencyEstimate, CountsPluginsAndFormatsTheSummary) {
     EXPECT_NEAR(e.roundTripMilliseconds(), 128.0 / 44100 * 2000 + 10.5, 1e-9);
     EXPECT_TRUE(e.summary().contains("Plugins up to 10.5 ms (the longest strip)"));
     EXPECT_TRUE(e.summary().startsWith("Input ≈ 2.9 ms (128-sample buffer + 0 frames"));
+}
+
+TEST(LatencyLine, TheEstimateWinsThenAnUnsupportedRequestThenTheRequestedBuffer) {
+    const LatencyEstimate e{48000.0, 512, 32, 48, 0.0};
+    const BufferRange range{64, 1024};
+    // Once estimated, the round trip shows even for a request out of range; in
+    // the warning colour when the device runs another size than requested.
+    const LatencyLine running = latencyLine(512u, e, 16, range, 1.0);
+    EXPECT_EQ(running.text, QString("≈ 23.0 ms round trip (device: 512 samples)"));
+    EXPECT_EQ(running.toolTip, e.summary());
+    EXPECT_TRUE(running.warning);
+    EXPECT_FALSE(latencyLine(512u, e, 512, range, 1.0).warning);
+    // An estimate without an actual size (or the reverse) is not enough.
+    EXPECT_EQ(latencyLine(std::nullopt, e, 16, range, 1.0).text, QString("Device only supports 64–1024 samples"));
+    EXPECT_TRUE(latencyLine(512u, std::nullopt, 2048, range, 1.0).warning);
+    // The range's ends are supported sizes.
+    for (std::uint32_t frames : {64u, 1024u}) {
+        const LatencyLine requested = latencyLine(std::nullopt, std::nullopt, frames, range, 1.36);
+        EXPECT_EQ(requested.text, QString("≈ 1.4 ms buffer, one way (requested)"));
+        EXPECT_FALSE(requested.warning);
+        EXPECT_TRUE(requested.toolTip.startsWith("The real input-to-output latency"));
+    }
+    EXPECT_FALSE(latencyLine(std::nullopt, std::nullopt, 16, std::nullopt, 0.3).warning);
 }
 
 TEST(MatrixMixerNode, ConfiguresBusesAndReportsBadChannelCounts) {
