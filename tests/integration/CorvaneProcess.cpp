@@ -29,6 +29,14 @@ CorvaneProcess::~CorvaneProcess() {
     }
 }
 
+std::string CorvaneProcess::outcome() const {
+    if (running())
+        return "still running";
+    return (process_.exitStatus() == QProcess::CrashExit ? "crashed (" + process_.errorString().toStdString() + ")"
+                                                          : "exited with " + std::to_string(process_.exitCode())) +
+           "; standard error:\n" + error_.toStdString();
+}
+
 QString CorvaneProcess::binary() { return QStringLiteral(CORVANE_BINARY); }
 
 bool CorvaneProcess::start(const QStringList& arguments) {
@@ -47,7 +55,9 @@ bool CorvaneProcess::waitForStandardError(const QString& text, std::chrono::mill
 }
 
 bool CorvaneProcess::finish(std::chrono::milliseconds timeout) {
-    const bool exited = process_.waitForFinished(static_cast<int>(timeout.count()));
+    // waitForFinished() says false for a program that has already ended.
+    const bool exited =
+        !running() || process_.waitForFinished(static_cast<int>(timeout.count())) || !running();
     if (!exited) {
         process_.kill();
         process_.waitForFinished(5000);
