@@ -101,7 +101,9 @@ TEST_F(ModelProperties, DeviceRecordsFollowTheHardwareAndSelectionGoesById) {
     QSignalSpy devices(&m, &AudioEngineManager::devicesChanged);
     QSignalSpy selected(&m, &AudioEngineManager::selectedDeviceChanged);
     auto second = [&]() -> QVariant {
-        for (const QVariant& device : read(m, "devices").value<QSequentialIterable>())
+        // The list must outlive the iteration over it.
+        const QVariant list = read(m, "devices");
+        for (const QVariant& device : list.value<QSequentialIterable>())
             if (field(device, "uid") == "virtual:two")
                 return device;
         return {};
