@@ -27,7 +27,8 @@ TEST(HeadlessPeriodSize, LatencyIsTheServersToTheFrameAndAChangeMidRunIsFollowed
                                QStringLiteral("4"), QStringLiteral("--report"), reportPath}));
     SignalClient observer("observer", {}, {});
     ASSERT_TRUE(observer.ok());
-    ASSERT_FALSE(waitForProgramClient(observer).empty()) << "the program's ports never appeared";
+    const std::string program = waitForProgramClient(observer);
+    ASSERT_FALSE(program.empty()) << "the program's ports never appeared";
     ASSERT_TRUE(waitForPeriods(observer, 20));
     // What the server says its ports add, at the size the run ends with.
     ASSERT_EQ(jack_set_buffer_size(observer.client(), 128), 0);
@@ -36,6 +37,11 @@ TEST(HeadlessPeriodSize, LatencyIsTheServersToTheFrameAndAChangeMidRunIsFollowed
     jack_port_get_latency_range(jack_port_by_name(observer.client(), "system:capture_1"), JackCaptureLatency, &capture);
     jack_port_get_latency_range(jack_port_by_name(observer.client(), "system:playback_1"), JackPlaybackLatency,
                                 &playback);
+    // Our ports pass audio through: what arrives on them is what leaves them.
+    jack_latency_range_t passed{};
+    jack_port_get_latency_range(jack_port_by_name(observer.client(), (program + ":out_1").c_str()), JackCaptureLatency,
+                                &passed);
+    EXPECT_EQ(passed.max, capture.max);
 
     ASSERT_TRUE(corvane.finish(10s)) << corvane.standardError().toStdString();
     EXPECT_EQ(corvane.exitCode(), 0) << corvane.standardError().toStdString();

@@ -23,6 +23,6 @@ void runFor(ManualClock& clock, Clock::Duration span);
 // posted events and moves the clock from timer to timer with a short real pause
 // between, until `condition` holds or `timeout` of real time has passed.
 bool runBeside(ManualClock& clock, const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 } // namespace corvane::test

@@ -1,6 +1,7 @@
 #include "platform/hardware/jack/JackBackend.h"
 
 #include "platform/hardware/jack/JackConnector.h"
+#include "platform/hardware/jack/JackLatencyPassThrough.h"
 #include "platform/hardware/jack/LibjackMessages.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
@@ -109,15 +110,20 @@ bool JackBackend::configure(jack_client_t* client) {
     jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, relay);
     jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, relay);
     jack_set_xrun_callback(client, &JackBackend::onXrun, relay);
+    // The physical ports' latencies follow the period size, but PipeWire
+    // updates them some time after the size changed: this is where we hear it.
+    auto* latency = relay->latencyContexts.emplace_back(std::make_unique<LatencyContext>()).get();
+    latency->relay = relay;
+    jack_set_latency_callback(client, &JackBackend::onLatency, latency);
     // jackd2 calls the info variant when both are set; PipeWire calls only the plain one.
     jack_on_shutdown(client, &JackBackend::onShutdown, relay);
     jack_on_info_shutdown(client, &JackBackend::onInfoShutdown, relay);
     if (jack_activate(client) != 0)
         return false;
     std::weak_ptr<int> alive = alive_;
-    postToMain([alive, this, client] {
+    postToMain([alive, this, client, latency] {
         if (alive.lock())
-            adopt(client);
+            adopt(client, &latency->passThrough);
     });
     return true;
 }
@@ -155,10 +161,17 @@ void JackBackend::onShutdown(void* relay) { static_cast<Relay*>(relay)->raise(Sh
 
 void JackBackend::onInfoShutdown(jack_status_t, const char*, void* relay) { static_cast<Relay*>(relay)->raise(Shutdown); }
 
-void JackBackend::adopt(jack_client_t* client) {
+void JackBackend::onLatency(jack_latency_callback_mode_t mode, void* context) {
+    auto* c = static_cast<LatencyContext*>(context);
+    c->passThrough.recompute(mode);
+    c->relay->raise(Graph);
+}
+
+void JackBackend::adopt(jack_client_t* client, JackLatencyPassThrough* latency) {
     {
         std::lock_guard lock(mutex_);
         client_ = client;
+        latency_ = latency;
         knownSampleRate_ = jack_get_sample_rate(client);
         qCInfo(lcJack, "connected to the JACK server as \"%s\"", jack_get_client_name(client));
     }
@@ -171,6 +184,13 @@ void JackBackend::handleEvents() {
     if (events & Shutdown) {
         lose();
         return;
+    }
+    if (events & BufferSize) {
+        // jackd2 recomputes port latencies for a new period size only when the
+        // graph next changes; ask for it now, so our ports pass on the new ones.
+        std::lock_guard lock(mutex_);
+        if (client_)
+            jack_recompute_total_latencies(client_);
     }
     if (events & (Graph | BufferSize))
         rescan(); // port latencies follow the period size
@@ -377,7 +397,7 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
                                              : "Audio I/O is already running on another JACK device.";
         return false;
     }
-    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, error);
+    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, *latency_, error);
     if (!session)
         return false;
     knownSampleRate_ = jack_get_sample_rate(client_);

@@ -101,12 +101,20 @@ private:
     // All that JACK's threads touch (signal-handler rules: flags, a count and a
     // wake-up), apart from the backend: a client left behind keeps calling
     // into it after the backend is gone, so it is then kept for good.
+    struct Relay;
+    // What the latency callback of one client needs: one per connection, owned
+    // by the relay, which outlives every client it serves.
+    struct LatencyContext {
+        Relay* relay;
+        JackLatencyPassThrough passThrough;
+    };
     struct Relay {
         std::atomic<unsigned> pending{0};
         std::atomic<std::uint64_t> xruns{0};
         std::atomic<bool> ioRunning{false};
         std::shared_ptr<WakeupSignal> wakeup;
         void raise(Event event) noexcept;
+        std::vector<std::unique_ptr<LatencyContext>> latencyContexts; // connector thread
     };
 
     // Connector thread.
@@ -119,8 +127,9 @@ private:
     static int onXrun(void* relay);
     static void onShutdown(void* relay);
     static void onInfoShutdown(jack_status_t, const char*, void* relay);
+    static void onLatency(jack_latency_callback_mode_t mode, void* context);
     // Main thread.
-    void adopt(jack_client_t* client);
+    void adopt(jack_client_t* client, JackLatencyPassThrough* latency);
     void handleEvents();
     void rescan();
     void checkSampleRate();
@@ -138,6 +147,7 @@ private:
     std::atomic<bool> settled_{false};
     MainThreadWakeup wakeup_{[this] { handleEvents(); }};
     std::shared_ptr<Relay> relay_ = std::make_shared<Relay>();
+    JackLatencyPassThrough* latency_ = nullptr; // the current client's, with mutex_ held
     bool relayLeftBehind_ = false;    // main thread: a forgotten client still calls into relay_
     std::uint64_t xrunsReported_ = 0; // main thread
 
