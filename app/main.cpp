@@ -8,12 +8,15 @@
 #include "platform/system/MainThread.h"
 #include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
+#include "ui/CorvaneApp.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QThreadPool>
 #include <atomic>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -127,14 +130,40 @@ int headlessCommand(const HeadlessOptions& options) {
     return exitCode;
 }
 
+int windowCommand() {
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvane"));
+    auto hardware = hw::createDefaultHardware();
+    int exitCode = 1;
+    {
+        CorvaneApp corvane(*hardware);
+        if (corvane.openWindow())
+            exitCode = QGuiApplication::exec();
+        // The window is gone: playback ends with it.
+        corvane.engineManager().stop();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+    if (PluginCatalog::isScanning() || !backgroundPool().waitForDone(0))
+        _exit(exitCode);
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    auto parsed = parseCommandLine(arguments);
+    // The window needs a GUI application; everything else runs without a display.
+    std::unique_ptr<QCoreApplication> app;
+    if (auto* line = std::get_if<CommandLine>(&parsed); line && line->mode == CommandLine::Mode::Window)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
-    auto parsed = parseCommandLine(QCoreApplication::arguments());
     if (auto* error = std::get_if<ParseError>(&parsed)) {
         complain(error->message);
         return 2;
@@ -166,9 +195,5 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Window:
         break;
     }
-    // The window is not built yet: show what it would open on.
-    const int exitCode = printResult(QStringLiteral("Corvane %1 - the window is not part of this build yet.\n"
-                                          "Audio devices (the first is the one the window would open on):\n")
-                               .arg(QStringLiteral(CORVANE_VERSION)));
-    return exitCode != 0 ? exitCode : listDevicesCommand();
+    return windowCommand();
 }

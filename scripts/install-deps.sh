@@ -8,6 +8,12 @@ packages=(
   qt6-base-dev qt6-declarative-dev libgl-dev
   # `import QtQml` loads all three.
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
+  # The window: Qt Quick, its controls and layouts, SVG icons, Qt Quick Test.
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
+  qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-shapes
+  qml6-module-qttest qt6-svg-dev fonts-dejavu-core
+  # Driving and photographing the window under Xvfb.
+  xdotool imagemagick
   liblilv-dev lv2-dev lilv-utils
   libjack-jackd2-dev jackd2
   pipewire pipewire-bin pipewire-jack

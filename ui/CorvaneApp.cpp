@@ -1,0 +1,51 @@
+#include "ui/CorvaneApp.h"
+
+#include "platform/system/Logging.h"
+#include "plugins/PluginPickerModel.h"
+
+#include <QQuickWindow>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(Corvane_UiPlugin)
+
+namespace corvane {
+
+void registerModelTypes() {
+    static const bool registered = [] {
+        qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
+        qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
+                                                        QStringLiteral("The application owns the one manager"));
+        qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",
+                                                QStringLiteral("Strips belong to the manager"));
+        qmlRegisterUncreatableType<SystemLoadMonitor>("Corvane.Models", 1, 0, "SystemLoadMonitor",
+                                                      QStringLiteral("The application owns the one monitor"));
+        return true;
+    }();
+    (void)registered;
+}
+
+CorvaneApp::CorvaneApp(hw::AudioHardware& hardware, QObject* parent)
+    : QObject(parent), engineManager_(std::make_unique<AudioEngineManager>(hardware)),
+      loadMonitor_(std::make_unique<SystemLoadMonitor>()) {
+    registerModelTypes();
+}
+
+CorvaneApp::~CorvaneApp() {
+    // Views go before the objects they show.
+    const auto roots = engine_.rootObjects();
+    for (QObject* root : roots)
+        delete root;
+}
+
+QQuickWindow* CorvaneApp::openWindow() {
+    engine_.setInitialProperties({{QStringLiteral("manager"), QVariant::fromValue<QObject*>(engineManager_.get())},
+                                  {QStringLiteral("loadMonitor"), QVariant::fromValue<QObject*>(loadMonitor_.get())}});
+    engine_.load(QUrl(QStringLiteral("qrc:/Corvane/Ui/Main.qml")));
+    const auto roots = engine_.rootObjects();
+    auto* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.last());
+    if (!window)
+        qCCritical(lcEngine, "The main window could not be built");
+    return window;
+}
+
+} // namespace corvane

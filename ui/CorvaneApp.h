@@ -1,0 +1,46 @@
+#pragma once
+// The application: the one engine manager and the one load monitor, created
+// in that order and kept for the life of the process, and the main window over
+// them. Closing the window ends neither; the shell's owner decides when the
+// process ends.
+
+#include "engine/AudioEngineManager.h"
+#include "monitor/SystemLoadMonitor.h"
+
+#include <QObject>
+#include <QQmlApplicationEngine>
+
+#include <memory>
+
+class QQuickWindow;
+
+namespace corvane {
+
+namespace hw {
+class AudioHardware;
+}
+
+class CorvaneApp : public QObject {
+    Q_OBJECT
+public:
+    // `hardware` must outlive the application.
+    explicit CorvaneApp(hw::AudioHardware& hardware, QObject* parent = nullptr);
+    ~CorvaneApp() override;
+
+    AudioEngineManager& engineManager() { return *engineManager_; }
+    SystemLoadMonitor& loadMonitor() { return *loadMonitor_; }
+
+    // Builds the main window; null (after logging why) when its QML fails to load.
+    QQuickWindow* openWindow();
+    QQmlApplicationEngine& qmlEngine() { return engine_; }
+
+private:
+    std::unique_ptr<AudioEngineManager> engineManager_;
+    std::unique_ptr<SystemLoadMonitor> loadMonitor_;
+    QQmlApplicationEngine engine_;
+};
+
+// Makes the model's C++ types known to QML (idempotent).
+void registerModelTypes();
+
+} // namespace corvane

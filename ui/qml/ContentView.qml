@@ -1,0 +1,8 @@
+import QtQuick
+
+// The whole content of the main window, laid out at 1000 × 664.
+Item {
+    id: content
+    required property QtObject manager
+    required property QtObject loadMonitor
+}
