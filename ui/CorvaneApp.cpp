@@ -10,7 +10,7 @@ Q_IMPORT_QML_PLUGIN(Corvane_UiPlugin)
 
 namespace corvane {
 
-void registerModelTypes() {
+void prepareQmlEngine(QQmlEngine& engine) {
     static const bool registered = [] {
         qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
@@ -22,12 +22,14 @@ void registerModelTypes() {
         return true;
     }();
     (void)registered;
+    // The module is linked in; its qmldir sits at the root of the resources.
+    engine.addImportPath(QStringLiteral("qrc:/"));
 }
 
 CorvaneApp::CorvaneApp(hw::AudioHardware& hardware, QObject* parent)
     : QObject(parent), engineManager_(std::make_unique<AudioEngineManager>(hardware)),
       loadMonitor_(std::make_unique<SystemLoadMonitor>()) {
-    registerModelTypes();
+    prepareQmlEngine(engine_);
 }
 
 CorvaneApp::~CorvaneApp() {

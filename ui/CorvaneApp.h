@@ -40,7 +40,7 @@ private:
     QQmlApplicationEngine engine_;
 };
 
-// Makes the model's C++ types known to QML (idempotent).
-void registerModelTypes();
+// Makes the model's C++ types and the Corvane.Ui module known to `engine`.
+void prepareQmlEngine(QQmlEngine& engine);
 
 } // namespace corvane
