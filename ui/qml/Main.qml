@@ -15,9 +15,15 @@ ApplicationWindow {
     title: "Corvane"
     color: Theme.window
 
-    ContentView {
+    ScaledCanvas {
+        id: canvas
         anchors.fill: parent
-        manager: window.manager
-        loadMonitor: window.loadMonitor
+        designSize: Qt.size(1000, 664)
+        ContentView {
+            anchors.fill: parent
+            manager: window.manager
+            loadMonitor: window.loadMonitor
+            interfaceScale: canvas.factor
+        }
     }
 }
