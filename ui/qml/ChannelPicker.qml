@@ -1,0 +1,104 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// The channel choice of one strip side: "—" for none, then every start
+// channel the device offers, "1".."c" for mono, "1-2".."(c-1)-c" for a
+// stereo pair. A channel the device no longer offers still reads as its own
+// entry, with nothing ticked, until the user chooses again.
+ComboBox {
+    id: picker
+    // Device channels on this side (0 without a device).
+    property int channelCount: 0
+    property bool stereo: false
+    // The strip's channel, -1 for none.
+    property int channel: -1
+    property real renderScale: 1.0
+    signal chosen(int channel)
+
+    function entryText(ch) {
+        return ch < 0 ? "—" : (stereo ? (ch + 1) + "-" + (ch + 2) : String(ch + 1))
+    }
+
+    readonly property int entryCount: Math.max(0, stereo ? channelCount - 1 : channelCount)
+
+    model: {
+        const list = ["—"]
+        for (let ch = 0; ch < entryCount; ++ch)
+            list.push(entryText(ch))
+        return list
+    }
+    currentIndex: channel < entryCount ? channel + 1 : -1
+    displayText: entryText(channel)
+    onActivated: index => {
+        picker.chosen(index - 1)
+        // Back to the strip's value, whatever it made of the choice.
+        currentIndex = Qt.binding(() => picker.channel < picker.entryCount ? picker.channel + 1 : -1)
+    }
+
+    implicitWidth: 62
+    implicitHeight: 22
+    leftPadding: 7
+    rightPadding: 20
+    font.pixelSize: 12
+
+    background: Rectangle {
+        radius: 5
+        color: picker.pressed ? Qt.lighter(Theme.strip, 1.3) : Theme.strip
+        border.width: 1
+        border.color: Theme.hairline
+    }
+    contentItem: Text {
+        text: picker.displayText
+        font: picker.font
+        color: Theme.textPrimary
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+    }
+    indicator: StripIcon {
+        name: "chevron.down"
+        renderScale: picker.renderScale
+        color: Theme.textTertiary
+        width: 9
+        height: 9
+        x: picker.width - width - 7
+        y: (picker.height - height) / 2
+    }
+    delegate: ItemDelegate {
+        id: entry
+        required property int index
+        required property var modelData
+        width: ListView.view ? ListView.view.width : implicitWidth
+        height: 22
+        text: modelData
+        highlighted: picker.highlightedIndex === index
+        contentItem: Text {
+            text: entry.text
+            font: picker.font
+            color: Theme.textPrimary
+            verticalAlignment: Text.AlignVCenter
+        }
+        background: Rectangle {
+            radius: 4
+            color: entry.highlighted ? Theme.accent : "transparent"
+        }
+    }
+    popup: Popup {
+        y: picker.height + 2
+        width: picker.width
+        implicitHeight: Math.min(contentItem.implicitHeight + 8, 300)
+        padding: 4
+        contentItem: ListView {
+            clip: true
+            implicitHeight: contentHeight
+            model: picker.popup.visible ? picker.delegateModel : null
+            currentIndex: picker.highlightedIndex
+            ScrollIndicator.vertical: ScrollIndicator {}
+        }
+        background: Rectangle {
+            radius: 6
+            color: Theme.strip
+            border.width: 1
+            border.color: Theme.hairline
+        }
+    }
+}

@@ -1,0 +1,57 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// A two-segment "Mono" | "Stereo" control; `stereo` is the chosen side.
+Rectangle {
+    id: control
+    property bool stereo: false
+    property string toolTipText
+    signal chosen(bool stereo)
+
+    implicitWidth: 110
+    implicitHeight: 22
+    radius: 5
+    color: Theme.strip
+    border.width: 1
+    border.color: Theme.hairline
+
+    Accessible.role: Accessible.PageTabList
+
+    HoverHandler { id: hover }
+    ToolTip.visible: hover.hovered && toolTipText !== ""
+    ToolTip.delay: 600
+    ToolTip.text: toolTipText
+
+    Row {
+        anchors.fill: parent
+        anchors.margins: 2
+        Repeater {
+            model: [{ label: "Mono", value: false }, { label: "Stereo", value: true }]
+            delegate: AbstractButton {
+                id: segment
+                required property var modelData
+                objectName: modelData.label.toLowerCase() + "Segment"
+                readonly property bool selected: control.stereo === modelData.value
+                width: (control.width - 4) / 2
+                height: control.height - 4
+                checkable: false
+                Accessible.role: Accessible.PageTab
+                Accessible.name: modelData.label
+                Accessible.checked: selected
+                onClicked: control.chosen(modelData.value)
+                background: Rectangle {
+                    radius: 4
+                    color: segment.selected ? Qt.rgba(1, 1, 1, 0.16) : (segment.pressed ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
+                }
+                contentItem: Text {
+                    text: segment.modelData.label
+                    font.pixelSize: 11
+                    font.weight: segment.selected ? Font.Medium : Font.Normal
+                    color: segment.selected ? Theme.textPrimary : Theme.textSecondary
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+            }
+        }
+    }
+}
