@@ -144,6 +144,7 @@ TEST(ChannelStripView, ChannelPickersOfferEveryMonoStartAndEveryAdjacentPairTheD
             look(child);
     };
     look(view.window()->contentItem());
+    view.screenshot("strip-channel-picker-open");
     view.click(entry);
     EXPECT_EQ(slot.outputChannel(), 4);
     EXPECT_EQ(view.item("outputChannelPicker")->property("displayText").toString(), "5");
