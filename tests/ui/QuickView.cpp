@@ -18,6 +18,10 @@ QuickView::QuickView(const QString& type, const QVariantMap& properties, QSize s
     });
     QQmlComponent component(&engine_);
     component.setData(QStringLiteral("import Corvane.Ui\n%1 {}\n").arg(type).toUtf8(), QUrl());
+    if (component.isError()) {
+        errors_ = component.errorString();
+        return;
+    }
     QObject* object = component.createWithInitialProperties(properties);
     root_ = qobject_cast<QQuickItem*>(object);
     if (!root_) {
