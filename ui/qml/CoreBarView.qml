@@ -1,0 +1,28 @@
+import QtQuick
+
+// One core's load as a vertical bar: a track, and over it from the bottom a
+// fill of the load's share of the height, never less than a one-point sliver.
+Item {
+    id: bar
+    // 0…1 is the useful range; 1 = fully busy.
+    property real level: 0
+
+    readonly property real clamped: level > 0 ? Math.min(level, 1) : 0
+    readonly property color fillColor: level >= 1.0 ? Theme.meterRed
+                                     : level >= 0.7 ? Theme.meterAmber
+                                     : Theme.meterGreen
+
+    Rectangle {
+        anchors.fill: parent
+        radius: 1
+        color: Theme.meterTrack
+    }
+    Rectangle {
+        objectName: "coreBarFill"
+        anchors.bottom: parent.bottom
+        width: parent.width
+        height: Math.max(bar.clamped * bar.height, 1.0)
+        radius: 1
+        color: bar.fillColor
+    }
+}
