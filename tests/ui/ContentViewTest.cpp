@@ -131,6 +131,7 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->isEnabled(), size >= 64 && size <= 256) << size;
     }
+    view->screenshot(QStringLiteral("content-buffer-picker"));
     QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "close");
     choose(buffers, 2);
     EXPECT_EQ(m.bufferFrames(), 128u);

@@ -179,6 +179,10 @@ Pane {
                             return 0
                         }
                         currentIndex: boundIndex()
+                        delegate: PickerEntry {
+                            picker: devicePicker
+                            text: modelData
+                        }
                         onActivated: (index) => {
                             if (content.manager)
                                 content.manager.selectDeviceById(index > 0 ? devices[index - 1].id : 0)
@@ -229,6 +233,10 @@ Pane {
                                 return content.manager ? content.sampleRates.indexOf(content.manager.sampleRate) : -1
                             }
                             currentIndex: boundIndex()
+                            delegate: PickerEntry {
+                                picker: ratePicker
+                                text: modelData
+                            }
                             displayText: currentIndex >= 0 || !content.manager
                                          ? currentText : Math.trunc(content.manager.sampleRate) + " Hz"
                             onActivated: (index) => {
@@ -279,16 +287,11 @@ Pane {
                                     content.manager.bufferFrames = size
                                 currentIndex = Qt.binding(boundIndex)
                             }
-                            delegate: MenuItem {
-                                required property int index
-                                required property var modelData
+                            delegate: PickerEntry {
+                                picker: bufferPicker
                                 objectName: "bufferSize" + modelData
-                                width: ListView.view ? ListView.view.width : implicitWidth
                                 text: modelData + " samples"
                                 enabled: bufferPicker.allowed(modelData)
-                                highlighted: bufferPicker.highlightedIndex === index
-                                checkable: true
-                                checked: bufferPicker.currentIndex === index
                             }
                         }
                         Text {
@@ -371,6 +374,37 @@ Pane {
             font.weight: Font.DemiBold
             font.letterSpacing: 0.4
             color: Theme.textTertiary
+        }
+    }
+
+    // One entry of a picker's list: the current one marked, disabled ones dimmed.
+    component PickerEntry: ItemDelegate {
+        id: entry
+        required property int index
+        required property var modelData
+        property ComboBox picker
+        width: ListView.view ? ListView.view.width : implicitWidth
+        implicitHeight: 24
+        leftPadding: 22
+        highlighted: picker && picker.highlightedIndex === index
+        contentItem: Text {
+            text: entry.text
+            font.pixelSize: 13
+            elide: Text.ElideRight
+            verticalAlignment: Text.AlignVCenter
+            color: !entry.enabled ? Qt.rgba(1, 1, 1, 0.25) : entry.highlighted ? "white" : Theme.textPrimary
+        }
+        background: Rectangle {
+            color: entry.highlighted && entry.enabled ? Theme.accent : "transparent"
+            radius: 4
+            Text {
+                x: 7
+                anchors.verticalCenter: parent.verticalCenter
+                visible: entry.picker && entry.picker.currentIndex === entry.index
+                text: "✓"
+                font.pixelSize: 12
+                color: entry.contentItem.color
+            }
         }
     }
 

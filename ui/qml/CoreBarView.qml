@@ -21,8 +21,13 @@ Item {
         objectName: "coreBarFill"
         anchors.bottom: parent.bottom
         width: parent.width
-        height: Math.max(bar.clamped * bar.height, 1.0)
+        // Whole points: a change too small to move the bar by one is no
+        // change at all, so a quiet machine redraws nothing.
+        height: Math.max(Math.round(bar.clamped * bar.height), 1.0)
         radius: 1
         color: bar.fillColor
+        Behavior on height {
+            NumberAnimation { duration: 150; easing.type: Easing.Linear }
+        }
     }
 }

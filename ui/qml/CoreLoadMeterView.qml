@@ -21,9 +21,6 @@ Item {
                 width: meter.barWidth
                 height: meter.height
                 level: meter.loadsPercent[index] / 100
-                Behavior on level {
-                    NumberAnimation { duration: 150; easing.type: Easing.Linear }
-                }
             }
         }
     }
