@@ -171,6 +171,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     EXPECT_TRUE(m.isStarting());
     EXPECT_FALSE(transport->isEnabled());
     EXPECT_EQ(transport->property("text").toString(), QString("Starting…"));
+    view->screenshot(QStringLiteral("content-starting"));
     ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
     ASSERT_TRUE(m.isRunning()) << m.errorText().toStdString();
     EXPECT_EQ(transport->property("text").toString(), QString("Stop"));
