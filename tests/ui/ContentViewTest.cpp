@@ -1,0 +1,296 @@
+// The main window's content over a manager on the virtual device: what the
+// header, the device panel, the banners, the CPU meter and the load-failure
+// alert show, and what pressing their controls does.
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
+#include "tests/ui/QuickView.h"
+
+#include <QQuickItem>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// Stands in for the system load monitor: values the test sets.
+class FakeLoad : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(double cpuUsagePercent MEMBER usage NOTIFY changed)
+    Q_PROPERTY(double cpuPeakPercent MEMBER peak NOTIFY changed)
+    Q_PROPERTY(QList<double> perCoreUsagePercent MEMBER cores NOTIFY changed)
+public:
+    void set(double usageNow, double peakNow, QList<double> coresNow) {
+        usage = usageNow;
+        peak = peakNow;
+        cores = std::move(coresNow);
+        emit changed();
+    }
+    double usage = 0;
+    double peak = 0;
+    QList<double> cores;
+signals:
+    void changed();
+};
+
+const QString kTertiary = QColor::fromRgbF(1, 1, 1, 0.34f).name(QColor::HexArgb);
+const QString kWarning = QColor::fromRgbF(0.98f, 0.74f, 0.29f).name(QColor::HexArgb);
+const QString kGreen = QColor::fromRgbF(0.2f, 0.82f, 0.52f).name(QColor::HexArgb);
+const QString kAmber = kWarning;
+const QString kRed = QColor::fromRgbF(0.98f, 0.36f, 0.36f).name(QColor::HexArgb);
+
+QVariant object(QObject* o) { return QVariant::fromValue(o); }
+
+// Items named `name` anywhere in the window's item tree (pop-ups included),
+// in drawing order.
+void collect(QQuickItem* item, const QString& name, QList<QQuickItem*>& found) {
+    if (item->objectName() == name)
+        found << item;
+    for (QQuickItem* child : item->childItems())
+        collect(child, name, found);
+}
+QList<QQuickItem*> itemsNamed(QuickView& view, const QString& name) {
+    QList<QQuickItem*> found;
+    collect(view.window()->contentItem(), name, found);
+    return found;
+}
+
+// As drawn: eight bits a channel, as #AARRGGBB.
+QString colorOf(QQuickItem* item) { return item->property("color").value<QColor>().name(QColor::HexArgb); }
+
+// Presses an item where a user would: in its middle.
+void click(QuickView& view, QQuickItem* item) {
+    ASSERT_TRUE(item);
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseMove(view.window(), centre.toPoint());
+    view.settle(20);
+    QTest::mouseClick(view.window(), Qt::LeftButton, {}, centre.toPoint());
+}
+
+QStringList entries(QQuickItem* combo) {
+    QStringList list;
+    const int count = combo->property("count").toInt();
+    for (int i = 0; i < count; ++i) {
+        QString text;
+        QMetaObject::invokeMethod(combo, "textAt", Q_RETURN_ARG(QString, text), Q_ARG(int, i));
+        list << text;
+    }
+    return list;
+}
+
+// What choosing an entry of a picker does (the pop-up's click ends here).
+void choose(QQuickItem* combo, int index) {
+    combo->setProperty("currentIndex", index);
+    QMetaObject::invokeMethod(combo, "activated", Q_ARG(int, index));
+}
+
+struct ContentFixture : ::testing::Test {
+    VirtualRig rig;
+    AudioEngineManager& m = *rig.manager;
+    FakeLoad load;
+    std::unique_ptr<QuickView> view;
+
+    void SetUp() override {
+        rig.settle();
+        view = std::make_unique<QuickView>(QStringLiteral("ContentView"),
+                                           QVariantMap{{"manager", object(&m)}, {"loadMonitor", object(&load)}},
+                                           QSize(1000, 664));
+        ASSERT_TRUE(view->ok()) << view->errors().toStdString();
+        rig.settle();
+        view->settle();
+    }
+    void TearDown() override { EXPECT_TRUE(view->warnings().isEmpty()) << view->warnings().join('\n').toStdString(); }
+    QQuickItem* item(const char* name) {
+        const auto found = itemsNamed(*view, QString::fromLatin1(name));
+        EXPECT_FALSE(found.isEmpty()) << name;
+        return found.value(0);
+    }
+};
+
+using ContentView = ContentFixture;
+
+TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
+    view->screenshot(QStringLiteral("content-stopped"));
+    auto* devices = item("devicePicker");
+    EXPECT_EQ(entries(devices), QStringList({"—", "Virtual Audio Device (8 in / 8 out)"}));
+    EXPECT_EQ(devices->property("currentIndex").toInt(), 1);
+    choose(devices, 0);
+    EXPECT_FALSE(m.hasSelectedDevice());
+    choose(devices, 1);
+    EXPECT_EQ(m.selectedDevice()->name, QString("Virtual Audio Device"));
+
+    // Sizes outside what the device supports cannot be chosen.
+    auto* buffers = item("bufferPicker");
+    rig.settle(); // the new device's supported sizes have been read
+    m.setSupportedBufferRange(BufferRange{64, 256});
+    QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "open");
+    view->settle();
+    for (int size : {32, 64, 128, 256, 512}) {
+        auto* entry = item(qPrintable(QStringLiteral("bufferSize%1").arg(size)));
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->isEnabled(), size >= 64 && size <= 256) << size;
+    }
+    view->screenshot(QStringLiteral("content-buffer-picker"));
+    QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "close");
+    choose(buffers, 2);
+    EXPECT_EQ(m.bufferFrames(), 128u);
+    choose(buffers, 4);
+    EXPECT_EQ(m.bufferFrames(), 128u);
+    EXPECT_EQ(buffers->property("displayText").toString(), QString("128 samples"));
+
+    // The latency line is the model's, in the warning colour when it warns.
+    auto* latency = item("latencyLine");
+    EXPECT_EQ(latency->property("text").toString(), QString("≈ 2.7 ms buffer, one way (requested)"));
+    EXPECT_EQ(colorOf(latency), kTertiary);
+    m.setSupportedBufferRange(BufferRange{256, 1024});
+    EXPECT_EQ(latency->property("text").toString(), QString("Device only supports 256–1024 samples"));
+    EXPECT_EQ(colorOf(latency), kWarning);
+
+    // The device's own rate, truncated, warns only when it is a hertz or more off.
+    auto* rates = item("ratePicker");
+    EXPECT_EQ(rates->property("displayText").toString(), QString("48000 Hz"));
+    auto* deviceRate = item("deviceRate");
+    EXPECT_FALSE(deviceRate->isVisible());
+    m.setActualSampleRate(47999.5);
+    EXPECT_TRUE(deviceRate->isVisible());
+    EXPECT_EQ(deviceRate->property("text").toString(), QString("device: 47999 Hz"));
+    EXPECT_EQ(colorOf(deviceRate), kTertiary);
+    m.setActualSampleRate(44100);
+    EXPECT_EQ(colorOf(deviceRate), kWarning);
+    choose(rates, 3);
+    EXPECT_EQ(m.sampleRate(), 96000.0);
+}
+
+TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
+    rig.route(0, 0, true, 0, true);
+    auto* transport = item("transport");
+    EXPECT_EQ(transport->property("text").toString(), QString("Start"));
+    click(*view, transport);
+    // Busy until the start has ended: a second press asks for nothing more.
+    EXPECT_TRUE(m.isStarting());
+    EXPECT_FALSE(transport->isEnabled());
+    EXPECT_EQ(transport->property("text").toString(), QString("Starting…"));
+    view->screenshot(QStringLiteral("content-starting"));
+    ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
+    ASSERT_TRUE(m.isRunning()) << m.errorText().toStdString();
+    EXPECT_EQ(transport->property("text").toString(), QString("Stop"));
+
+    // Running, with load on the cores and a dropout counted.
+    rig.render(4);
+    load.set(23.6, 41.2, {12, 35, 72, 18, 96, 8, 55, 101});
+    rig.device->forceOverload(kVirtual);
+    ASSERT_TRUE(waitFor([&] { return m.audioDropoutCount() == 1; }));
+    view->settle(300);
+    EXPECT_EQ(item("dropoutCount")->property("text").toString(), QString("1"));
+    view->screenshot(QStringLiteral("content-running"));
+
+    // Banners: warning above error.
+    auto* warning = item("warningBanner");
+    auto* error = item("errorBanner");
+    EXPECT_FALSE(warning->isVisible());
+    EXPECT_FALSE(error->isVisible());
+    m.setWarningMessage(QStringLiteral("The device runs at 44100 Hz instead of 48000 Hz."));
+    m.setErrorMessage(QStringLiteral("Failed to start engine: the device went away."));
+    view->settle();
+    ASSERT_TRUE(warning->isVisible() && error->isVisible());
+    EXPECT_LT(warning->mapToScene({}).y(), error->mapToScene({}).y());
+    EXPECT_EQ(warning->property("text").toString(), QString("The device runs at 44100 Hz instead of 48000 Hz."));
+    view->screenshot(QStringLiteral("content-banners"));
+    m.setWarningMessage(std::nullopt);
+    m.setErrorMessage(std::nullopt);
+
+    click(*view, transport);
+    EXPECT_FALSE(m.isRunning());
+    EXPECT_EQ(transport->property("text").toString(), QString("Start"));
+
+    // The load-failure alert: each way out clears the failure; the two that
+    // start again start.
+    auto fail = [&] {
+        m.setPluginLoadFailure(PluginLoadFailure{QUuid::createUuid(), 0, "Echo", "undefined symbol: fftwf_execute"});
+        view->settle();
+    };
+    auto* alert = view->root()->findChild<QObject*>(QStringLiteral("loadFailureAlert"));
+    ASSERT_TRUE(alert);
+    fail();
+    EXPECT_TRUE(alert->property("visible").toBool());
+    EXPECT_EQ(item("alertTitle")->property("text").toString(), QString("Couldn’t load “Echo”"));
+    EXPECT_TRUE(item("alertMessage")->property("text").toString().startsWith("Channel 1 "));
+    view->settle(300);
+    view->screenshot(QStringLiteral("content-load-failure"));
+    click(*view, item("cancel"));
+    EXPECT_FALSE(m.hasPluginLoadFailure());
+    view->settle();
+    EXPECT_FALSE(alert->property("visible").toBool());
+    EXPECT_FALSE(m.isStarting());
+
+    fail();
+    QTest::keyClick(view->window(), Qt::Key_Escape);
+    EXPECT_FALSE(m.hasPluginLoadFailure());
+
+    fail();
+    click(*view, item("tryAgain"));
+    EXPECT_FALSE(m.hasPluginLoadFailure());
+    EXPECT_TRUE(m.isStarting());
+    ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
+    m.stop();
+
+    rig.strip(0).setComponent(PluginComponent{"urn:x", "Echo", "", false});
+    fail();
+    click(*view, item("removePlugin"));
+    EXPECT_FALSE(m.hasPluginLoadFailure());
+    EXPECT_FALSE(rig.strip(0).hasComponent());
+    EXPECT_TRUE(m.isStarting());
+    ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
+}
+
+TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
+    VirtualRig rig;
+    FakeLoad load;
+    QuickView view(QStringLiteral("CPUMeterView"), {{"load", object(&load)}, {"manager", object(rig.manager.get())}},
+                   QSize(420, 50));
+    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    QTest::mouseMove(view.window(), QPoint(-10, -10)); // the pointer of an earlier test leaves
+    auto* bars = view.find("coreBars");
+    ASSERT_TRUE(bars);
+    EXPECT_EQ(bars->width(), 5.0); // no cores yet: room for one
+
+    load.set(250.4, 250.4, {69, 70, 100, 0, 0, 0, 0, 0});
+    view.settle(300);
+    EXPECT_EQ(bars->width(), 54.0);
+    QList<QQuickItem*> fills = itemsNamed(view, QStringLiteral("coreBarFill"));
+    ASSERT_EQ(fills.size(), 8);
+    std::sort(fills.begin(), fills.end(),
+              [](QQuickItem* a, QQuickItem* b) { return a->mapToScene({}).x() < b->mapToScene({}).x(); });
+    EXPECT_EQ(colorOf(fills[0]), kGreen);
+    EXPECT_EQ(colorOf(fills[1]), kAmber);
+    EXPECT_EQ(colorOf(fills[2]), kRed);
+    EXPECT_DOUBLE_EQ(fills[2]->height(), 26.0);
+    EXPECT_DOUBLE_EQ(fills[3]->height(), 1.0); // an idle core keeps a sliver
+    EXPECT_EQ(view.find("cpuUsage")->property("text").toString(), QString("250%"));
+    load.set(12.4, 250.4, {});
+    EXPECT_EQ(view.find("cpuUsage")->property("text").toString(), QString("12%"));
+    EXPECT_EQ(view.find("cpuPeak")->property("text").toString(), QString("peak 250%"));
+
+    auto* reset = view.find("resetDropouts");
+    auto* count = view.find("dropoutCount");
+    EXPECT_FALSE(reset->isEnabled());
+    EXPECT_DOUBLE_EQ(reset->opacity(), 0.35);
+    rig.manager->setAudioDropoutCount(3);
+    rig.manager->setAudioDropoutActive(true);
+    view.settle(300);
+    EXPECT_EQ(count->property("text").toString(), QString("3"));
+    EXPECT_EQ(colorOf(count), kRed);
+    EXPECT_EQ(colorOf(view.find("dropoutLight")), kRed);
+    EXPECT_TRUE(reset->isEnabled());
+    view.screenshot(QStringLiteral("cpu-meter-dropouts"));
+    click(view, reset);
+    EXPECT_EQ(rig.manager->audioDropoutCount(), 0);
+    EXPECT_FALSE(rig.manager->audioDropoutActive());
+    view.settle(300);
+    EXPECT_EQ(colorOf(count), kTertiary);
+}
+
+} // namespace
+
+#include "ContentViewTest.moc"
