@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane"));
+    // Settings (the window's zoom) live in ~/.config/corvane/corvane.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("corvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     if (auto* error = std::get_if<ParseError>(&parsed)) {
