@@ -132,12 +132,19 @@ int headlessCommand(const HeadlessOptions& options) {
 
 int windowCommand() {
     QGuiApplication::setDesktopFileName(QStringLiteral("corvane"));
+    // Ctrl-C in the terminal, or the session ending, closes the window as its
+    // close button would; the status then says which signal it was.
+    MainThreadWakeup wakeup([] { QGuiApplication::quit(); });
+    signalWakeup = &wakeup;
+    catchEndingSignals();
     auto hardware = hw::createDefaultHardware();
     int exitCode = 1;
     {
         CorvaneApp corvane(*hardware);
         if (corvane.openWindow())
             exitCode = QGuiApplication::exec();
+        if (const int signal = caughtSignal.load())
+            exitCode = 128 + signal;
         // The window is gone: playback ends with it.
         corvane.engineManager().stop();
         QCoreApplication::sendPostedEvents();

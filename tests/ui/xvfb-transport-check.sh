@@ -20,6 +20,8 @@ if [[ -z "${CORVANE_XVFB_INNER:-}" ]]; then
   CORVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$binary" "$shot"
 fi
 
+unset QT_QPA_PLATFORM # the X server's window, not an offscreen one
+mkdir -p "$(dirname "$shot")"
 scratch=$(mktemp -d)
 log=$scratch/corvane.log
 pid=
@@ -87,3 +89,18 @@ if $running; then
 else
   echo "ok: Ctrl+Q closed the window, exit status 0"
 fi
+
+# Ctrl-C in the terminal (SIGINT) closes the window the same way; the status
+# says it was interrupted.
+XDG_CONFIG_HOME=$scratch/config "$binary" >"$log" 2>&1 &
+pid=$!
+timeout 20 xdotool search --sync --onlyvisible --name '^Corvane$' >/dev/null || fail "no window the second time"
+sleep 0.5
+kill -INT "$pid"
+status=0
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after SIGINT"
+wait "$pid" || status=$?
+pid=
+(( status == 130 )) || fail "SIGINT ended the window with status $status, not 130"
+echo "ok: SIGINT closed the window, exit status 130"
