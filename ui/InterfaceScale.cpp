@@ -22,7 +22,8 @@ int roundedLength(double length) {
 
 } // namespace
 
-InterfaceScale::InterfaceScale(Clock& clock, QObject* parent) : QObject(parent), clock_(clock) {}
+InterfaceScale::InterfaceScale(Clock& clock, QObject* parent)
+    : QObject(parent), clock_(clock), settings_(std::make_unique<QSettings>()) {}
 
 InterfaceScale::~InterfaceScale() {
     if (settleTimer_)
@@ -168,7 +169,7 @@ void InterfaceScale::applyScale(double factor) {
 void InterfaceScale::windowResized() {
     if (!isFree())
         return;
-    QSettings().setValue(kSettingsKey, factor());
+    settings_->setValue(kSettingsKey, factor());
     // Our own sizes already have the design's shape; a hand resize snaps to
     // it once the hand has let go (X11 has no aspect-ratio lock to ask for).
     if (lastRequested_ != window_->size())

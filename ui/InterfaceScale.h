@@ -16,7 +16,10 @@
 #include <QWindow>
 
 #include <array>
+#include <memory>
 #include <optional>
+
+class QSettings;
 
 namespace corvane {
 
@@ -85,6 +88,9 @@ private:
     int chromeHeight_ = 0;
     Clock::TimerId settleTimer_ = 0;
     std::optional<QSize> lastRequested_;
+    // Kept open: a live resize stores many factors, and the settings object
+    // writes the last one to disk from the event loop rather than each one.
+    std::unique_ptr<QSettings> settings_;
 };
 
 } // namespace corvane
