@@ -1,6 +1,7 @@
 #include "ui/InterfaceScale.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QSettings>
 
@@ -119,7 +120,42 @@ void InterfaceScale::configureWindow(QWindow* window) {
         if (visible)
             settleSoon();
     });
+    // The keys are watched for the whole application, ahead of the windows'
+    // own handling: a sheet that takes the keyboard (a modal picker with its
+    // search field) must not swallow them.
+    if (!watchingKeys_) {
+        QGuiApplication::instance()->installEventFilter(this);
+        watchingKeys_ = true;
+    }
     applyScale(storedFactor());
+}
+
+bool InterfaceScale::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWindowType())
+        return false;
+    return handleZoomKey(*static_cast<QKeyEvent*>(event), static_cast<QWindow*>(watched));
+}
+
+bool InterfaceScale::handleZoomKey(const QKeyEvent& event, const QWindow* target) {
+    const auto held = event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (held != Qt::ControlModifier || !window_)
+        return false;
+    if (target != window_ && (!target || target->transientParent() != window_))
+        return false;
+    switch (event.key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        zoomIn();
+        return true;
+    case Qt::Key_Minus:
+        zoomOut();
+        return true;
+    case Qt::Key_0:
+        actualSize();
+        return true;
+    default:
+        return false;
+    }
 }
 
 void InterfaceScale::zoomIn() {

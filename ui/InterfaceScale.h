@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class QKeyEvent;
 class QSettings;
 
 namespace corvane {
@@ -72,8 +73,17 @@ public:
     // screen. Nothing in full screen or while maximized.
     Q_INVOKABLE void applyScale(double factor);
 
+    // The zoom keys, from any window of the application: Ctrl with + or =
+    // (Shift may be held), -, 0, in the main window or a window it owns (a
+    // sheet), never in another one (a plug-in editor). True when `event` was
+    // one of them, handled even if it changed nothing.
+    bool handleZoomKey(const QKeyEvent& event, const QWindow* target);
+
 signals:
     void chromeHeightChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool isFree() const;
@@ -86,6 +96,7 @@ private:
     QPointer<QWindow> window_;
     QMetaObject::Connection widthConnection_, heightConnection_, visibleConnection_;
     int chromeHeight_ = 0;
+    bool watchingKeys_ = false;
     Clock::TimerId settleTimer_ = 0;
     std::optional<QSize> lastRequested_;
     // Kept open: a live resize stores many factors, and the settings object

@@ -130,7 +130,8 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
     for (const Key& k : {Key{Qt::Key_Plus, Qt::ControlModifier, {1100, 730}},
                          Key{Qt::Key_Equal, Qt::ControlModifier, {1250, 830}},
                          Key{Qt::Key_Plus, Qt::ControlModifier | Qt::AltModifier, {1250, 830}},
-                         Key{Qt::Key_Minus, Qt::ControlModifier, {1100, 730}},
+                         Key{Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, {1500, 996}},
+                         Key{Qt::Key_Minus, Qt::ControlModifier, {1250, 830}},
                          Key{Qt::Key_0, Qt::ControlModifier, {1000, 664}}}) {
         shell.press(k.key, k.modifiers);
         EXPECT_EQ(shell.content(), k.content) << QKeySequence(k.key | k.modifiers).toString().toStdString();
@@ -149,7 +150,21 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
     shell.press(Qt::Key_Plus);
     EXPECT_EQ(shell.content(), QSize(1500, 996));
 
-    // Another window of the application (a plug-in editor) keeps its keys.
+    // A sheet of the main window passes them on; another window of the
+    // application (a plug-in editor) keeps them.
+    QQuickWindow sheet;
+    sheet.setTransientParent(shell.window);
+    sheet.resize(300, 200);
+    sheet.show();
+    sheet.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    QTest::keyClick(&sheet, Qt::Key_Minus, Qt::ControlModifier);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1250, 830));
+    QTest::keyClick(&sheet, Qt::Key_Equal, Qt::ControlModifier);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1500, 996));
+    sheet.close();
     QQuickWindow editor;
     editor.resize(300, 200);
     editor.show();

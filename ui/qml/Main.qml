@@ -27,31 +27,25 @@ ApplicationWindow {
         value: window.barHeight
     }
 
-    // Shortcuts belong to this window: they work here and in the sheets it
-    // shows, never in a plug-in editor's window.
+    // The zoom keys are windowScale's (they work in this window and its
+    // sheets, not in plug-in editors); the items show them. Ctrl+R and
+    // Ctrl+Q are this window's shortcuts.
     Action {
         id: actualSizeAction
         objectName: "actualSizeAction"
         text: "Actual Size"
-        shortcut: "Ctrl+0"
         onTriggered: window.windowScale.actualSize()
     }
     Action {
         id: zoomInAction
         objectName: "zoomInAction"
         text: "Zoom In"
-        shortcut: "Ctrl++"
         onTriggered: window.windowScale.zoomIn()
-    }
-    Shortcut {
-        sequence: "Ctrl+="
-        onActivated: window.windowScale.zoomIn()
     }
     Action {
         id: zoomOutAction
         objectName: "zoomOutAction"
         text: "Zoom Out"
-        shortcut: "Ctrl+-"
         onTriggered: window.windowScale.zoomOut()
     }
     Action {
