@@ -186,6 +186,8 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
 QString usageText() {
     return QStringLiteral(
         "Usage: corvane [MODE] [options]\n"
+        "Without arguments, corvane opens its window (on the built-in virtual device when\n"
+        "no audio hardware or JACK server is found). The other modes run without a window.\n"
         "One mode per run:\n"
         "  (none)                open the window\n"
         "  --list-devices        print one line per audio device: uid, name, inputs, outputs\n"

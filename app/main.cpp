@@ -132,12 +132,19 @@ int headlessCommand(const HeadlessOptions& options) {
 
 int windowCommand() {
     QGuiApplication::setDesktopFileName(QStringLiteral("corvane"));
+    // Ctrl-C in the terminal, or the session ending, closes the window as its
+    // close button would; the status then says which signal it was.
+    MainThreadWakeup wakeup([] { QGuiApplication::quit(); });
+    signalWakeup = &wakeup;
+    catchEndingSignals();
     auto hardware = hw::createDefaultHardware();
     int exitCode = 1;
     {
         CorvaneApp corvane(*hardware);
         if (corvane.openWindow())
             exitCode = QGuiApplication::exec();
+        if (const int signal = caughtSignal.load())
+            exitCode = 128 + signal;
         // The window is gone: playback ends with it.
         corvane.engineManager().stop();
         QCoreApplication::sendPostedEvents();
@@ -162,6 +169,8 @@ int main(int argc, char** argv) {
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane"));
+    // Settings (the window's zoom) live in ~/.config/corvane/corvane.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("corvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     if (auto* error = std::get_if<ParseError>(&parsed)) {

@@ -1,13 +1,18 @@
-// Benchmarks need the Qt event loop for the engine's start-up, like the tests.
+// Benchmarks need the Qt event loop for the engine's start-up, like the tests,
+// and a GUI application for the window.
 #include "plugins/PluginCatalog.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // A GUI application for the window's benchmark; offscreen without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

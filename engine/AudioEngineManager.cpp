@@ -88,8 +88,12 @@ void AudioEngineManager::setRunning(bool running) {
 }
 
 void AudioEngineManager::setErrorMessage(std::optional<QString> message) {
-    if (assignIfChanged(errorMessage_, std::move(message)))
-        emit errorMessageChanged();
+    if (!assignIfChanged(errorMessage_, std::move(message)))
+        return;
+    // What the window's banner says goes to the log too, for whoever reads that.
+    if (errorMessage_)
+        qCInfo(lcEngine, "Error shown: %s", qUtf8Printable(*errorMessage_));
+    emit errorMessageChanged();
 }
 
 void AudioEngineManager::setWarningMessage(std::optional<QString> message) {

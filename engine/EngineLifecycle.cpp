@@ -369,6 +369,8 @@ void AudioEngineManager::stop() {
     engine_ = makeEngine();
     runningStrips_.clear();
     latencyComplaints_.clear();
+    if (isRunning_)
+        qCInfo(lcEngine, "Engine stopped");
     setRunning(false);
     setActualBufferFrames(std::nullopt);
     setActualSampleRate(std::nullopt);

@@ -3,6 +3,8 @@
 #include "platform/system/Logging.h"
 #include "plugins/PluginPickerModel.h"
 
+#include <QGuiApplication>
+#include <QIcon>
 #include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -40,13 +42,24 @@ CorvaneApp::~CorvaneApp() {
 }
 
 QQuickWindow* CorvaneApp::openWindow() {
-    engine_.setInitialProperties({{QStringLiteral("manager"), QVariant::fromValue<QObject*>(engineManager_.get())},
-                                  {QStringLiteral("loadMonitor"), QVariant::fromValue<QObject*>(loadMonitor_.get())}});
-    engine_.load(QUrl(QStringLiteral("qrc:/Corvane/Ui/Main.qml")));
-    const auto roots = engine_.rootObjects();
+    return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_);
+}
+
+QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
+                             InterfaceScale& scale) {
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/Corvane/Ui/corvane.svg")));
+    engine.setInitialProperties({{QStringLiteral("manager"), QVariant::fromValue<QObject*>(&manager)},
+                                 {QStringLiteral("loadMonitor"), QVariant::fromValue<QObject*>(&monitor)},
+                                 {QStringLiteral("windowScale"), QVariant::fromValue<QObject*>(&scale)}});
+    engine.load(QUrl(QStringLiteral("qrc:/Corvane/Ui/Main.qml")));
+    const auto roots = engine.rootObjects();
     auto* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.last());
-    if (!window)
+    if (!window) {
         qCCritical(lcEngine, "The main window could not be built");
+        return nullptr;
+    }
+    scale.configureWindow(window);
+    window->show();
     return window;
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/AudioEngineManager.h"
 #include "monitor/SystemLoadMonitor.h"
+#include "ui/InterfaceScale.h"
 
 #include <QObject>
 #include <QQmlApplicationEngine>
@@ -29,6 +30,7 @@ public:
 
     AudioEngineManager& engineManager() { return *engineManager_; }
     SystemLoadMonitor& loadMonitor() { return *loadMonitor_; }
+    InterfaceScale& interfaceScale() { return interfaceScale_; }
 
     // Builds the main window; null (after logging why) when its QML fails to load.
     QQuickWindow* openWindow();
@@ -37,10 +39,17 @@ public:
 private:
     std::unique_ptr<AudioEngineManager> engineManager_;
     std::unique_ptr<SystemLoadMonitor> loadMonitor_;
+    InterfaceScale interfaceScale_;
     QQmlApplicationEngine engine_;
 };
 
 // Makes the model's C++ types and the Corvane.Ui module known to `engine`.
 void prepareQmlEngine(QQmlEngine& engine);
+
+// Loads the main window into `engine` (prepared) over `manager` and
+// `monitor`, hands it to `scale` (which sizes it) and shows it, with the
+// application's icon; null (after logging why) when its QML fails to load.
+QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
+                             InterfaceScale& scale);
 
 } // namespace corvane

@@ -1,6 +1,10 @@
 // The window's tests need a GUI application (offscreen under CTest); this
 // main() takes the place of the shared one.
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
@@ -8,6 +12,22 @@ int main(int argc, char** argv) {
     // Test discovery runs the program outside CTest's environment too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings the window stores (its zoom) go to a folder of the run's own,
+    // never into the user's.
+    QTemporaryDir scratch;
+    // Offscreen, a desktop-sized screen (the default one is 800 × 600), so
+    // the window's sizes are those a user's screen gives.
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        QFile config(scratch.filePath(QStringLiteral("screen.json")));
+        if (config.open(QIODevice::WriteOnly)
+            && config.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080,
+                                             "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")) {
+            config.close();
+            qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+        }
+    }
     QGuiApplication app(argc, argv);
+    for (auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, scratch.filePath(QStringLiteral("config")));
     return RUN_ALL_TESTS();
 }

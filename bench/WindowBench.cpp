@@ -1,0 +1,76 @@
+// What the main window costs while nothing plays: the process's CPU time over
+// a stretch of its event loop with the window open and the engine stopped, as
+// a share of one core (cpu_percent). It measures whatever the window shows:
+// meters that repaint, timers that poll, the device list's watchers. Runs on
+// the display Qt finds, offscreen without one (BenchMain).
+#include "platform/hardware/AudioHardware.h"
+#include "ui/CorvaneApp.h"
+
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+
+using namespace corvane;
+
+namespace {
+
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double wallSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+void runEventLoop(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void BM_StoppedWindowIdle(benchmark::State& state) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        state.SkipWithError("needs a GUI application");
+        return;
+    }
+    // The window stores its zoom: not into the user's settings.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    auto hardware = hw::createDefaultHardware();
+    CorvaneApp app(*hardware);
+    QQuickWindow* window = app.openWindow();
+    if (!window) {
+        state.SkipWithError("the window did not load");
+        return;
+    }
+    // First frames, the device list, the first load readings.
+    runEventLoop(std::chrono::seconds(1));
+    double cpu = 0, wall = 0;
+    int frames = 0;
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&frames] { ++frames; });
+    for (auto _ : state) {
+        const double cpu0 = processSeconds(), wall0 = wallSeconds();
+        runEventLoop(std::chrono::milliseconds(state.range(0)));
+        cpu += processSeconds() - cpu0;
+        wall += wallSeconds() - wall0;
+    }
+    state.counters["cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    // Frames drawn per second: an idle window that keeps repainting shows here.
+    state.counters["frames_per_s"] = wall > 0 ? frames / wall : 0.0;
+    window->close();
+}
+
+} // namespace
+
+BENCHMARK(BM_StoppedWindowIdle)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,0 +1,212 @@
+// The main window as a user meets it: the size it opens at, the zoom keys,
+// the shape a hand resize snaps back to, the stored factor, and the transport
+// command with its shortcut. Offscreen, on a 1920 × 1080 screen (UiTestMain).
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/ManualTime.h"
+#include "ui/CorvaneApp.h"
+#include "ui/InterfaceScale.h"
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// The main window over a manager on the virtual device, built the way the
+// application builds it.
+struct Shell {
+    VirtualRig rig;
+    SystemLoadMonitor monitor;
+    InterfaceScale scale{rig.clock};
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = nullptr;
+
+    explicit Shell(const QVariant& stored = {}) {
+        QSettings settings;
+        if (stored.isValid())
+            settings.setValue(InterfaceScale::kSettingsKey, stored);
+        else
+            settings.remove(InterfaceScale::kSettingsKey);
+        settings.sync();
+        prepareQmlEngine(engine);
+        window = loadMainWindow(engine, *rig.manager, monitor, scale);
+        if (window) {
+            window->requestActivate();
+            (void)QTest::qWaitForWindowActive(window);
+        }
+        settle();
+        // Shown, with its frame known: fitted to the screen once more.
+        rig.clock.advance(InterfaceScale::kSettleDelay);
+        settle();
+    }
+    ~Shell() {
+        for (QObject* root : engine.rootObjects())
+            delete root;
+    }
+
+    void settle() {
+        for (int i = 0; i < 5; ++i)
+            QTest::qWait(10);
+    }
+    // What the canvas gets: the window without the menu bar.
+    QSize content() const { return {window->width(), window->height() - scale.chromeHeight()}; }
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+        QTest::keyClick(window, key, modifiers);
+        settle();
+    }
+    double stored() const { return QSettings().value(InterfaceScale::kSettingsKey).toDouble(); }
+};
+
+} // namespace
+
+TEST(InterfaceScale, StepsFromAnyFactorAndWhatAStoredSettingRestores) {
+    struct Step {
+        double from;
+        std::optional<double> in, out;
+    };
+    for (const Step& s : {Step{1.0, 1.1, 0.9}, Step{1.95, 2.0, 1.75}, Step{1.99, {}, 1.75}, Step{2.0, {}, 1.75},
+                          Step{0.76, 0.9, {}}, Step{0.75, 0.9, {}}, Step{1.3, 1.5, 1.25}, Step{1.005, 1.1, 0.9}}) {
+        EXPECT_EQ(InterfaceScale::stepUp(s.from), s.in) << s.from;
+        EXPECT_EQ(InterfaceScale::stepDown(s.from), s.out) << s.from;
+    }
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const QVariant& garbage : {QVariant(), QVariant(0.0), QVariant(-1.5), QVariant(nan), QVariant(inf),
+                                    QVariant(-inf), QVariant("abc"), QVariant("nan"), QVariant("")})
+        EXPECT_EQ(InterfaceScale::restoredFactor(garbage), 1.0) << garbage.toString().toStdString();
+    EXPECT_EQ(InterfaceScale::restoredFactor(0.5), 0.75);
+    EXPECT_EQ(InterfaceScale::restoredFactor(QVariant("1.5")), 1.5);
+
+    // Fitted to the screen, bars included: 3.0 on 1440 × 875 under a 28-pixel
+    // bar is 847 / 664.
+    EXPECT_EQ(InterfaceScale::contentSizeFor(3.0, QMargins(0, 28, 0, 0), QRect(0, 0, 1440, 875)), QSize(1276, 847));
+    EXPECT_EQ(InterfaceScale::contentSizeFor(1e300, {}, QRect(0, 0, 1920, 1080)), QSize(1627, 1080));
+    EXPECT_EQ(InterfaceScale::contentSizeFor(0.5, {}, QRect(0, 0, 1920, 1080)), QSize(750, 498));
+    EXPECT_EQ(InterfaceScale::contentSizeFor(1.1, {}, QRect()), QSize(1100, 730));
+}
+
+TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
+    struct Opening {
+        QVariant stored;
+        QSize content;
+    };
+    for (const Opening& o : {Opening{{}, {1000, 664}}, Opening{1.5, {1500, 996}}, Opening{0.5, {750, 498}},
+                             Opening{"abc", {1000, 664}}, Opening{-3.0, {1000, 664}}}) {
+        Shell shell(o.stored);
+        ASSERT_TRUE(shell.window);
+        EXPECT_EQ(shell.content(), o.content) << o.stored.toString().toStdString();
+    }
+    {
+        // Absurdly large: as large as fits, the whole frame on the screen.
+        Shell shell(1e12);
+        ASSERT_TRUE(shell.window);
+        const QRect screen = shell.window->screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(shell.window->frameGeometry())) << shell.window->frameGeometry().height();
+        EXPECT_NEAR(shell.content().height(), screen.height() - (shell.window->frameGeometry().height() - shell.content().height()), 1);
+        EXPECT_NEAR(double(shell.content().width()) / shell.content().height(), 1000.0 / 664, 0.002);
+    }
+
+    Shell shell;
+    ASSERT_TRUE(shell.window);
+    ASSERT_GT(shell.scale.chromeHeight(), 0); // the menu bar sits above the content
+    shell.window->setPosition(100, 50);
+    shell.settle();
+    const QPoint corner = shell.window->position();
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        QSize content;
+    };
+    for (const Key& k : {Key{Qt::Key_Plus, Qt::ControlModifier, {1100, 730}},
+                         Key{Qt::Key_Equal, Qt::ControlModifier, {1250, 830}},
+                         Key{Qt::Key_Plus, Qt::ControlModifier | Qt::AltModifier, {1250, 830}},
+                         Key{Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, {1500, 996}},
+                         Key{Qt::Key_Minus, Qt::ControlModifier, {1250, 830}},
+                         Key{Qt::Key_0, Qt::ControlModifier, {1000, 664}}}) {
+        shell.press(k.key, k.modifiers);
+        EXPECT_EQ(shell.content(), k.content) << QKeySequence(k.key | k.modifiers).toString().toStdString();
+        EXPECT_EQ(shell.window->position(), corner);
+        EXPECT_DOUBLE_EQ(shell.stored(), k.content.width() / 1000.0);
+    }
+
+    // A hand resize snaps to the design's shape once it has settled.
+    shell.window->resize(1300, 700);
+    shell.settle();
+    EXPECT_EQ(shell.window->size(), QSize(1300, 700));
+    shell.rig.clock.advance(InterfaceScale::kSettleDelay);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1300, 863));
+    EXPECT_DOUBLE_EQ(shell.stored(), 1.3);
+    shell.press(Qt::Key_Plus);
+    EXPECT_EQ(shell.content(), QSize(1500, 996));
+
+    // A sheet of the main window passes them on; another window of the
+    // application (a plug-in editor) keeps them.
+    QQuickWindow sheet;
+    sheet.setTransientParent(shell.window);
+    sheet.resize(300, 200);
+    sheet.show();
+    sheet.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    QTest::keyClick(&sheet, Qt::Key_Minus, Qt::ControlModifier);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1250, 830));
+    QTest::keyClick(&sheet, Qt::Key_Equal, Qt::ControlModifier);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1500, 996));
+    sheet.close();
+    QQuickWindow editor;
+    editor.resize(300, 200);
+    editor.show();
+    editor.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
+    QTest::keyClick(&editor, Qt::Key_0, Qt::ControlModifier);
+    shell.settle();
+    EXPECT_EQ(shell.content(), QSize(1500, 996));
+    editor.close();
+
+    // Full screen: the screen decides the size; zoom and storing rest.
+    shell.window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(shell.window));
+    shell.window->showFullScreen();
+    shell.settle();
+    ASSERT_EQ(shell.window->visibility(), QWindow::FullScreen);
+    const QSize full = shell.window->size();
+    shell.press(Qt::Key_Minus);
+    EXPECT_EQ(shell.window->size(), full);
+    EXPECT_DOUBLE_EQ(shell.stored(), 1.5);
+}
+
+TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
+    Shell shell;
+    ASSERT_TRUE(shell.window);
+    auto* transport = shell.window->findChild<QObject*>(QStringLiteral("transportAction"));
+    ASSERT_TRUE(transport);
+    auto& manager = *shell.rig.manager;
+    shell.rig.route(0, 0, false, 0, false);
+    EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Start"));
+
+    shell.press(Qt::Key_R);
+    ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return !manager.isStarting(); }));
+    EXPECT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
+    EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Stop"));
+
+    shell.press(Qt::Key_R);
+    EXPECT_FALSE(manager.isRunning());
+    EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Start"));
+
+    ASSERT_TRUE(QMetaObject::invokeMethod(transport, "trigger"));
+    ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return !manager.isStarting(); }));
+    EXPECT_TRUE(manager.isRunning());
+    EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Stop"));
+}

