@@ -203,12 +203,13 @@ void InterfaceScale::applyScale(double factor) {
 }
 
 void InterfaceScale::windowResized() {
-    if (!isFree())
+    QWindow* window = window_.data();
+    if (!window || !isFree())
         return;
     settings_->setValue(kSettingsKey, factor());
     // Our own sizes already have the design's shape; a hand resize snaps to
     // it once the hand has let go (X11 has no aspect-ratio lock to ask for).
-    if (lastRequested_ != window_->size())
+    if (lastRequested_ != window->size())
         settleSoon();
 }
 
@@ -220,14 +221,15 @@ void InterfaceScale::settleSoon() {
 
 void InterfaceScale::settled() {
     settleTimer_ = 0;
-    if (!isFree())
+    QWindow* window = window_.data();
+    if (!window || !isFree())
         return;
-    const QScreen* screen = window_->screen();
+    const QScreen* screen = window->screen();
     const QSize content = contentSizeFor(factor(), frame(), screen ? screen->availableGeometry() : QRect());
     const QSize client(content.width(), content.height() + chromeHeight_);
     // A window manager that keeps refusing the size (a tiling one) wins: asking
     // again and again would only make the window flicker.
-    if (lastRequested_ == client && window_->size() != client)
+    if (lastRequested_ == client && window->size() != client)
         return;
     applyScale(factor());
 }
