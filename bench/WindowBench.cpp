@@ -71,6 +71,53 @@ void BM_StoppedWindowIdle(benchmark::State& state) {
     window->close();
 }
 
+// Playing: eight strips routed one to one on the default device (the virtual
+// one, paced in real time, on a machine without audio hardware), metered,
+// with the window open (range 1) and without it (range 0). The difference
+// between the two cpu_percent figures is what the window adds to playing.
+void BM_RunningEightStrips(benchmark::State& state) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        state.SkipWithError("needs a GUI application");
+        return;
+    }
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    auto hardware = hw::createDefaultHardware();
+    CorvaneApp app(*hardware);
+    AudioEngineManager& manager = app.engineManager();
+    QQuickWindow* window = state.range(0) ? app.openWindow() : nullptr;
+    if (state.range(0) && !window) {
+        state.SkipWithError("the window did not load");
+        return;
+    }
+    manager.refreshDeviceList();
+    runEventLoop(std::chrono::seconds(1));
+    for (int i = 0; i < AudioEngineManager::kChannelCount; ++i) {
+        manager.channels()[i]->setInputChannelIndex(i);
+        manager.channels()[i]->setOutputChannelIndex(i);
+    }
+    manager.start();
+    for (int waited = 0; !manager.isRunning() && waited < 50; ++waited)
+        runEventLoop(std::chrono::milliseconds(100));
+    if (!manager.isRunning()) {
+        state.SkipWithError("the engine did not start");
+        return;
+    }
+    runEventLoop(std::chrono::seconds(1));
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double cpu0 = processSeconds(), wall0 = wallSeconds();
+        runEventLoop(std::chrono::milliseconds(2000));
+        cpu += processSeconds() - cpu0;
+        wall += wallSeconds() - wall0;
+    }
+    state.counters["cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    manager.stop();
+    if (window)
+        window->close();
+}
+
 } // namespace
 
+BENCHMARK(BM_RunningEightStrips)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoppedWindowIdle)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -312,29 +312,34 @@ Pane {
         }
 
         // ---- Strips -----------------------------------------------------
-        ListView {
+        // Every strip is always built (a list view would build and drop the
+        // row at its edge over and over as its height settles, redrawing the
+        // window without end).
+        Flickable {
             id: strips
             objectName: "strips"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
-            spacing: 8
-            bottomMargin: 16
+            contentWidth: width
+            contentHeight: stripColumn.height + 16
             boundsBehavior: Flickable.StopAtBounds
-            model: content.manager ? content.manager.channels : []
             ScrollBar.vertical: ScrollBar {}
-            delegate: Item {
-                id: stripRow
-                required property var modelData
-                width: ListView.view.width
-                implicitHeight: strip.implicitHeight
-                ChannelStripView {
-                    id: strip
-                    x: 16
-                    width: stripRow.width - 32
-                    manager: content.manager
-                    slot: stripRow.modelData
-                    interfaceScale: content.interfaceScale
+            Column {
+                id: stripColumn
+                x: 16
+                width: strips.width - 32
+                spacing: 8
+                Repeater {
+                    model: content.manager ? content.manager.channels : []
+                    delegate: ChannelStripView {
+                        required property var modelData
+                        width: stripColumn.width
+                        height: implicitHeight
+                        manager: content.manager
+                        slot: modelData
+                        interfaceScale: content.interfaceScale
+                    }
                 }
             }
         }
@@ -471,7 +476,10 @@ Pane {
                         y: -1.5
                         color: "white"
                     }
-                    RotationAnimator on rotation {
+                    // Not a value source ("on rotation"): that one starts by
+                    // itself and would redraw the window for ever.
+                    RotationAnimator {
+                        target: spinner
                         from: 0
                         to: 360
                         duration: 900
