@@ -2,6 +2,7 @@
 
 #include "platform/system/Logging.h"
 #include "plugins/PluginPickerModel.h"
+#include "ui/RendererChoice.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -42,6 +43,11 @@ CorvaneApp::~CorvaneApp() {
 }
 
 QQuickWindow* CorvaneApp::openWindow() {
+    static const bool chosen = [] {
+        chooseSceneGraphRenderer();
+        return true;
+    }();
+    (void)chosen;
     return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_);
 }
 
