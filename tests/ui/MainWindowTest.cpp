@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTest>
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -209,4 +210,22 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
     ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return !manager.isStarting(); }));
     EXPECT_TRUE(manager.isRunning());
     EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Stop"));
+
+    // Photographs of the whole window playing, with levels on the routed strip
+    // and a dropout counted, at 100 % and at 150 %.
+    shell.rig.device->forceOverload(kVirtual);
+    ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return manager.audioDropoutCount() == 1; }));
+    shell.rig.strip(0).setInputLevel({0.62f, 0.41f});
+    shell.rig.strip(0).setOutputLevel({0.93f, 0.78f});
+    const auto photograph = [&](const QString& name) {
+        QTest::qWait(150); // the meters' glide
+        const QString folder = QStringLiteral(CORVANE_SCREENSHOT_DIR);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        EXPECT_TRUE(shell.window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png"))));
+    };
+    photograph(QStringLiteral("main-window-running-zoom-1.0"));
+    for (int step = 0; step < 3; ++step) // 1.1, 1.25, 1.5
+        shell.press(Qt::Key_Plus);
+    EXPECT_EQ(shell.content(), QSize(1500, 996));
+    photograph(QStringLiteral("main-window-running-zoom-1.5"));
 }
