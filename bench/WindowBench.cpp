@@ -39,11 +39,29 @@ void runEventLoop(std::chrono::milliseconds span) {
     loop.exec();
 }
 
-void BM_StoppedWindowIdle(benchmark::State& state) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        state.SkipWithError("needs a GUI application");
-        return;
+// The process's CPU time over wall time while its event loop runs for `span`
+// once per benchmark iteration, as a percentage of one core.
+double cpuPercentOver(benchmark::State& state, std::chrono::milliseconds span) {
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double cpu0 = processSeconds(), wall0 = wallSeconds();
+        runEventLoop(span);
+        cpu += processSeconds() - cpu0;
+        wall += wallSeconds() - wall0;
     }
+    return wall > 0 ? 100.0 * cpu / wall : 0.0;
+}
+
+bool haveGuiApplication(benchmark::State& state) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return true;
+    state.SkipWithError("needs a GUI application");
+    return false;
+}
+
+void BM_StoppedWindowIdle(benchmark::State& state) {
+    if (!haveGuiApplication(state))
+        return;
     // The window stores its zoom: not into the user's settings.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
@@ -56,18 +74,12 @@ void BM_StoppedWindowIdle(benchmark::State& state) {
     }
     // First frames, the device list, the first load readings.
     runEventLoop(std::chrono::seconds(1));
-    double cpu = 0, wall = 0;
     int frames = 0;
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&frames] { ++frames; });
-    for (auto _ : state) {
-        const double cpu0 = processSeconds(), wall0 = wallSeconds();
-        runEventLoop(std::chrono::milliseconds(state.range(0)));
-        cpu += processSeconds() - cpu0;
-        wall += wallSeconds() - wall0;
-    }
-    state.counters["cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    const double wall0 = wallSeconds();
+    state.counters["cpu_percent"] = cpuPercentOver(state, std::chrono::milliseconds(state.range(0)));
     // Frames drawn per second: an idle window that keeps repainting shows here.
-    state.counters["frames_per_s"] = wall > 0 ? frames / wall : 0.0;
+    state.counters["frames_per_s"] = frames / (wallSeconds() - wall0);
     window->close();
 }
 
@@ -76,10 +88,8 @@ void BM_StoppedWindowIdle(benchmark::State& state) {
 // with the window open (range 1) and without it (range 0). The difference
 // between the two cpu_percent figures is what the window adds to playing.
 void BM_RunningEightStrips(benchmark::State& state) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        state.SkipWithError("needs a GUI application");
+    if (!haveGuiApplication(state))
         return;
-    }
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     auto hardware = hw::createDefaultHardware();
@@ -104,14 +114,7 @@ void BM_RunningEightStrips(benchmark::State& state) {
         return;
     }
     runEventLoop(std::chrono::seconds(1));
-    double cpu = 0, wall = 0;
-    for (auto _ : state) {
-        const double cpu0 = processSeconds(), wall0 = wallSeconds();
-        runEventLoop(std::chrono::milliseconds(2000));
-        cpu += processSeconds() - cpu0;
-        wall += wallSeconds() - wall0;
-    }
-    state.counters["cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    state.counters["cpu_percent"] = cpuPercentOver(state, std::chrono::milliseconds(2000));
     manager.stop();
     if (window)
         window->close();

@@ -21,17 +21,6 @@ namespace {
 // before the first lilv world.
 const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
 
-// Any item in the window by objectName, popups and list rows included (they
-// hang in the window's visual tree, not below the view's objects).
-QQuickItem* findIn(QQuickItem* item, const QString& name) {
-    if (item->objectName() == name)
-        return item;
-    const auto children = item->childItems();
-    for (QQuickItem* child : children)
-        if (QQuickItem* found = findIn(child, name))
-            return found;
-    return nullptr;
-}
 
 struct StripView : QuickView {
     explicit StripView(VirtualRig& rig, double scale = 1.0, int id = 0)
@@ -49,17 +38,11 @@ struct StripView : QuickView {
     }
 
     QQuickItem* item(const QString& name) {
-        QQuickItem* found = findIn(window()->contentItem(), name);
+        QQuickItem* found = findAnywhere(name);
         EXPECT_NE(found, nullptr) << name.toStdString();
         return found;
     }
-    void click(QQuickItem* target, bool thenSettle = true) {
-        ASSERT_NE(target, nullptr);
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window(), Qt::LeftButton, {}, centre.toPoint());
-        if (thenSettle)
-            settle();
-    }
+    using QuickView::click;
     void click(const QString& name) { click(item(name)); }
     void type(const char* text) {
         for (const char* c = text; *c; ++c)
@@ -67,21 +50,9 @@ struct StripView : QuickView {
         settle();
     }
     // What a channel picker offers, in order.
-    QStringList entries(const QString& name) {
-        QQuickItem* picker = item(name);
-        QStringList list;
-        if (!picker)
-            return list;
-        const int count = picker->property("count").toInt();
-        for (int i = 0; i < count; ++i) {
-            QString text;
-            QMetaObject::invokeMethod(picker, "textAt", Q_RETURN_ARG(QString, text), Q_ARG(int, i));
-            list << text;
-        }
-        return list;
-    }
+    QStringList entries(const QString& name) { return entriesOf(item(name)); }
     bool sheetOpen() {
-        QQuickItem* sheet = findIn(window()->contentItem(), QStringLiteral("pickerList"));
+        QQuickItem* sheet = findAnywhere(QStringLiteral("pickerList"));
         return sheet && sheet->isVisible();
     }
     QObject* pickerModel() { return item(QStringLiteral("pickerList"))->property("model").value<QObject*>(); }
@@ -118,8 +89,8 @@ TEST(ChannelStripView, ChannelPickersOfferEveryMonoStartAndEveryAdjacentPairTheD
     EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1"}));
     EXPECT_EQ(view.entries("outputChannelPicker"), QStringList({"—", "1", "2"}));
     // The width control switches the entries to pairs.
-    view.click(findIn(view.item("inputWidthPicker"), "stereoSegment"));
-    view.click(findIn(view.item("outputWidthPicker"), "stereoSegment"));
+    view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
+    view.click(QuickView::findUnder(view.item("outputWidthPicker"), "stereoSegment"));
     EXPECT_TRUE(slot.inputStereo());
     EXPECT_TRUE(slot.outputStereo());
     EXPECT_EQ(view.entries("inputChannelPicker"), none);
@@ -130,7 +101,7 @@ TEST(ChannelStripView, ChannelPickersOfferEveryMonoStartAndEveryAdjacentPairTheD
     EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1-2", "2-3", "3-4"}));
     EXPECT_EQ(view.entries("outputChannelPicker"),
               QStringList({"—", "1-2", "2-3", "3-4", "4-5", "5-6", "6-7", "7-8"}));
-    view.click(findIn(view.item("outputWidthPicker"), "monoSegment"));
+    view.click(QuickView::findUnder(view.item("outputWidthPicker"), "monoSegment"));
     EXPECT_FALSE(slot.outputStereo());
     EXPECT_EQ(view.entries("outputChannelPicker"), QStringList({"—", "1", "2", "3", "4", "5", "6", "7", "8"}));
 
@@ -213,8 +184,8 @@ TEST(ChannelStripView, MetersShowRmsAsABarAndPeakAsALine) {
     QQuickItem* in = view.item("inputMeter");
     ASSERT_NE(in, nullptr);
     const double w = in->width();
-    QQuickItem* bar = findIn(in, "levelBar");
-    QQuickItem* peak = findIn(in, "peakLine");
+    QQuickItem* bar = QuickView::findUnder(in, "levelBar");
+    QQuickItem* peak = QuickView::findUnder(in, "peakLine");
     EXPECT_NEAR(bar->width(), 0.75 * w, 0.01);
     EXPECT_EQ(bar->property("color").value<QColor>(), QColor::fromRgbF(0.98f, 0.74f, 0.29f));
     EXPECT_NEAR(peak->x(), w - 1.5, 0.01);
@@ -266,8 +237,8 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         ASSERT_TRUE(view.sheetOpen());
         EXPECT_EQ(view.item("pickerSearchField")->property("text").toString(), "");
         EXPECT_EQ(view.item("pickerList")->property("count").toInt(), everything);
-        EXPECT_TRUE(findIn(view.item("pickerRow:urn:corvane:test:stereo"), "checkmark")->isVisible());
-        EXPECT_FALSE(findIn(view.item("pickerRow:urn:corvane:test:gain"), "checkmark")->isVisible());
+        EXPECT_TRUE(QuickView::findUnder(view.item("pickerRow:urn:corvane:test:stereo"), "checkmark")->isVisible());
+        EXPECT_FALSE(QuickView::findUnder(view.item("pickerRow:urn:corvane:test:gain"), "checkmark")->isVisible());
         // A catalog that changes under an open sheet leaves the shown list alone.
         PluginCatalog::invalidate();
         view.type("zeta");

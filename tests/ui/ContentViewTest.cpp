@@ -42,42 +42,8 @@ const QString kRed = QColor::fromRgbF(0.98f, 0.36f, 0.36f).name(QColor::HexArgb)
 
 QVariant object(QObject* o) { return QVariant::fromValue(o); }
 
-// Items named `name` anywhere in the window's item tree (pop-ups included),
-// in drawing order.
-void collect(QQuickItem* item, const QString& name, QList<QQuickItem*>& found) {
-    if (item->objectName() == name)
-        found << item;
-    for (QQuickItem* child : item->childItems())
-        collect(child, name, found);
-}
-QList<QQuickItem*> itemsNamed(QuickView& view, const QString& name) {
-    QList<QQuickItem*> found;
-    collect(view.window()->contentItem(), name, found);
-    return found;
-}
-
 // As drawn: eight bits a channel, as #AARRGGBB.
 QString colorOf(QQuickItem* item) { return item->property("color").value<QColor>().name(QColor::HexArgb); }
-
-// Presses an item where a user would: in its middle.
-void click(QuickView& view, QQuickItem* item) {
-    ASSERT_TRUE(item);
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseMove(view.window(), centre.toPoint());
-    view.settle(20);
-    QTest::mouseClick(view.window(), Qt::LeftButton, {}, centre.toPoint());
-}
-
-QStringList entries(QQuickItem* combo) {
-    QStringList list;
-    const int count = combo->property("count").toInt();
-    for (int i = 0; i < count; ++i) {
-        QString text;
-        QMetaObject::invokeMethod(combo, "textAt", Q_RETURN_ARG(QString, text), Q_ARG(int, i));
-        list << text;
-    }
-    return list;
-}
 
 // What choosing an entry of a picker does (the pop-up's click ends here).
 void choose(QQuickItem* combo, int index) {
@@ -102,7 +68,7 @@ struct ContentFixture : ::testing::Test {
     }
     void TearDown() override { EXPECT_TRUE(view->warnings().isEmpty()) << view->warnings().join('\n').toStdString(); }
     QQuickItem* item(const char* name) {
-        const auto found = itemsNamed(*view, QString::fromLatin1(name));
+        const auto found = view->itemsNamed(QString::fromLatin1(name));
         EXPECT_FALSE(found.isEmpty()) << name;
         return found.value(0);
     }
@@ -113,7 +79,7 @@ using ContentView = ContentFixture;
 TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     view->screenshot(QStringLiteral("content-stopped"));
     auto* devices = item("devicePicker");
-    EXPECT_EQ(entries(devices), QStringList({"—", "Virtual Audio Device (8 in / 8 out)"}));
+    EXPECT_EQ(QuickView::entriesOf(devices), QStringList({"—", "Virtual Audio Device (8 in / 8 out)"}));
     EXPECT_EQ(devices->property("currentIndex").toInt(), 1);
     choose(devices, 0);
     EXPECT_FALSE(m.hasSelectedDevice());
@@ -166,7 +132,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     rig.route(0, 0, true, 0, true);
     auto* transport = item("transport");
     EXPECT_EQ(transport->property("text").toString(), QString("Start"));
-    click(*view, transport);
+    view->click(transport, false);
     // Busy until the start has ended: a second press asks for nothing more.
     EXPECT_TRUE(m.isStarting());
     EXPECT_FALSE(transport->isEnabled());
@@ -200,7 +166,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     m.setWarningMessage(std::nullopt);
     m.setErrorMessage(std::nullopt);
 
-    click(*view, transport);
+    view->click(transport, false);
     EXPECT_FALSE(m.isRunning());
     EXPECT_EQ(transport->property("text").toString(), QString("Start"));
 
@@ -218,7 +184,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     EXPECT_TRUE(item("alertMessage")->property("text").toString().startsWith("Channel 1 "));
     view->settle(300);
     view->screenshot(QStringLiteral("content-load-failure"));
-    click(*view, item("cancel"));
+    view->click(item("cancel"), false);
     EXPECT_FALSE(m.hasPluginLoadFailure());
     view->settle();
     EXPECT_FALSE(alert->property("visible").toBool());
@@ -229,7 +195,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     EXPECT_FALSE(m.hasPluginLoadFailure());
 
     fail();
-    click(*view, item("tryAgain"));
+    view->click(item("tryAgain"), false);
     EXPECT_FALSE(m.hasPluginLoadFailure());
     EXPECT_TRUE(m.isStarting());
     ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
@@ -237,7 +203,7 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
 
     rig.strip(0).setComponent(PluginComponent{"urn:x", "Echo", "", false});
     fail();
-    click(*view, item("removePlugin"));
+    view->click(item("removePlugin"), false);
     EXPECT_FALSE(m.hasPluginLoadFailure());
     EXPECT_FALSE(rig.strip(0).hasComponent());
     EXPECT_TRUE(m.isStarting());
@@ -258,7 +224,7 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     load.set(250.4, 250.4, {69, 70, 100, 0, 0, 0, 0, 0});
     view.settle(300);
     EXPECT_EQ(bars->width(), 54.0);
-    QList<QQuickItem*> fills = itemsNamed(view, QStringLiteral("coreBarFill"));
+    QList<QQuickItem*> fills = view.itemsNamed(QStringLiteral("coreBarFill"));
     ASSERT_EQ(fills.size(), 8);
     std::sort(fills.begin(), fills.end(),
               [](QQuickItem* a, QQuickItem* b) { return a->mapToScene({}).x() < b->mapToScene({}).x(); });
@@ -284,7 +250,7 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     EXPECT_EQ(colorOf(view.find("dropoutLight")), kRed);
     EXPECT_TRUE(reset->isEnabled());
     view.screenshot(QStringLiteral("cpu-meter-dropouts"));
-    click(view, reset);
+    view.click(reset, false);
     EXPECT_EQ(rig.manager->audioDropoutCount(), 0);
     EXPECT_FALSE(rig.manager->audioDropoutActive());
     view.settle(300);

@@ -46,6 +46,54 @@ QQuickItem* QuickView::find(const QString& name) const {
     return root_ ? root_->findChild<QQuickItem*>(name) : nullptr;
 }
 
+namespace {
+void collect(QQuickItem* item, const QString& name, QList<QQuickItem*>& found) {
+    if (item->objectName() == name)
+        found << item;
+    const auto children = item->childItems();
+    for (QQuickItem* child : children)
+        collect(child, name, found);
+}
+} // namespace
+
+QList<QQuickItem*> QuickView::itemsNamed(const QString& name) const {
+    QList<QQuickItem*> found;
+    collect(window_->contentItem(), name, found);
+    return found;
+}
+
+QQuickItem* QuickView::findUnder(QQuickItem* item, const QString& name) {
+    if (!item)
+        return nullptr;
+    QList<QQuickItem*> found;
+    collect(item, name, found);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+QQuickItem* QuickView::findAnywhere(const QString& name) const { return findUnder(window_->contentItem(), name); }
+
+void QuickView::click(QQuickItem* item, bool settleAfter) {
+    if (!item)
+        return;
+    const QPoint centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+    QTest::mouseMove(window_.get(), centre);
+    settle(20);
+    QTest::mouseClick(window_.get(), Qt::LeftButton, {}, centre);
+    if (settleAfter)
+        settle();
+}
+
+QStringList QuickView::entriesOf(QQuickItem* comboBox) {
+    QStringList list;
+    const int count = comboBox ? comboBox->property("count").toInt() : 0;
+    for (int i = 0; i < count; ++i) {
+        QString text;
+        QMetaObject::invokeMethod(comboBox, "textAt", Q_RETURN_ARG(QString, text), Q_ARG(int, i));
+        list << text;
+    }
+    return list;
+}
+
 void QuickView::settle(int milliseconds) {
     QElapsedTimer timer;
     timer.start();

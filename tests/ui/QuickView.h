@@ -29,6 +29,18 @@ public:
 
     // The first item below the root whose objectName is `name`.
     QQuickItem* find(const QString& name) const;
+    // Items named `name` anywhere in the window, pop-ups and list rows
+    // included (they hang in the window's item tree, not below the view), in
+    // drawing order; and the first of them under `item` (the window without one).
+    QList<QQuickItem*> itemsNamed(const QString& name) const;
+    static QQuickItem* findUnder(QQuickItem* item, const QString& name);
+    QQuickItem* findAnywhere(const QString& name) const;
+    // Presses `item` where a user would: in its middle, the pointer moved
+    // there first; then lets the view settle, unless a test wants to see what
+    // happens at once.
+    void click(QQuickItem* item, bool settleAfter = true);
+    // What a combo box offers, in order.
+    static QStringList entriesOf(QQuickItem* comboBox);
     // Lets bindings, animations and rendering settle.
     void settle(int milliseconds = 50);
     // Writes the window to <build>/test-output/screenshots/<name>.png; the path, or "" on failure.
