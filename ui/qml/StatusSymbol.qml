@@ -43,7 +43,6 @@ Item {
             fill: "M12.8 1.6 L7.6 5.5 L12.8 9.4 Z"
         }
     })
-    readonly property var parts: glyph[name] || ({})
 
     // Smooth edges on a GPU (multisampled, at twice the size so that a zoomed
     // window stays sharp); the software renderer antialiases by itself.
@@ -52,26 +51,34 @@ Item {
     layer.smooth: true
     layer.textureSize: Qt.size(Math.ceil(width * 2), Math.ceil(height * 2))
 
-    Shape {
-        width: 24
-        height: 24
-        scale: Math.min(symbol.width, symbol.height) / 24
-        transformOrigin: Item.TopLeft
-        x: (symbol.width - 24 * scale) / 2
-        y: (symbol.height - 24 * scale) / 2
+    // A fresh shape for every name, built only while the symbol shows: Qt 6.4's
+    // software renderer can crash updating a shape whose path data changed or
+    // that was hidden and shown again (the transport button does both).
+    Repeater {
+        model: symbol.visible ? [symbol.name] : []
+        delegate: Shape {
+            required property string modelData
+            readonly property var parts: symbol.glyph[modelData] || ({})
+            width: 24
+            height: 24
+            scale: Math.min(symbol.width, symbol.height) / 24
+            transformOrigin: Item.TopLeft
+            x: (symbol.width - 24 * scale) / 2
+            y: (symbol.height - 24 * scale) / 2
 
-        ShapePath {
-            fillColor: symbol.color
-            fillRule: ShapePath.OddEvenFill
-            strokeWidth: -1
-            PathSvg { path: symbol.parts.fill || "" }
-        }
-        ShapePath {
-            fillColor: "transparent"
-            strokeColor: symbol.parts.stroke ? symbol.color : "transparent"
-            strokeWidth: symbol.lineWidth
-            capStyle: ShapePath.RoundCap
-            PathSvg { path: symbol.parts.stroke || "" }
+            ShapePath {
+                fillColor: symbol.color
+                fillRule: ShapePath.OddEvenFill
+                strokeWidth: -1
+                PathSvg { path: parts.fill || "" }
+            }
+            ShapePath {
+                fillColor: "transparent"
+                strokeColor: parts.stroke ? symbol.color : "transparent"
+                strokeWidth: symbol.lineWidth
+                capStyle: ShapePath.RoundCap
+                PathSvg { path: parts.stroke || "" }
+            }
         }
     }
 }

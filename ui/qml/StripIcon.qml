@@ -30,7 +30,6 @@ Item {
         "checkmark": { width: 2.6, stroke: "M4.5 12.5 L9.5 18 L19.5 5.5" },
         "spinner": { width: 2.6, stroke: "M21 12 A9 9 0 1 1 12 3" }
     })
-    readonly property var current: symbol[name] || { width: 0, stroke: "" }
 
     // Eight teeth around a ring, with a round hole (even-odd fill).
     function gearPath() {
@@ -56,30 +55,38 @@ Item {
     layer.textureSize: Qt.size(Math.ceil(width * Math.max(1, renderScale) * 2),
                                Math.ceil(height * Math.max(1, renderScale) * 2))
 
-    Shape {
-        readonly property real factor: Math.min(icon.width, icon.height) / 24
-        width: 24
-        height: 24
-        x: (icon.width - 24 * factor) / 2
-        y: (icon.height - 24 * factor) / 2
-        scale: factor
-        transformOrigin: Item.TopLeft
-        antialiasing: true
+    // A fresh shape for every name, built only while the icon shows: Qt 6.4's
+    // software renderer can crash updating a shape whose path data changed or
+    // that was hidden and shown again (a picker row's checkmark is).
+    Repeater {
+        model: icon.visible ? [icon.name] : []
+        delegate: Shape {
+            required property string modelData
+            readonly property var current: icon.symbol[modelData] || ({})
+            readonly property real factor: Math.min(icon.width, icon.height) / 24
+            width: 24
+            height: 24
+            x: (icon.width - 24 * factor) / 2
+            y: (icon.height - 24 * factor) / 2
+            scale: factor
+            transformOrigin: Item.TopLeft
+            antialiasing: true
 
-        ShapePath {
-            strokeColor: icon.current.stroke ? icon.color : "transparent"
-            strokeWidth: icon.current.width
-            fillColor: "transparent"
-            capStyle: ShapePath.RoundCap
-            joinStyle: ShapePath.RoundJoin
-            PathSvg { path: icon.current.stroke || "M0 0" }
-        }
-        ShapePath {
-            strokeColor: "transparent"
-            strokeWidth: 0
-            fillColor: icon.current.fill ? icon.color : "transparent"
-            fillRule: ShapePath.OddEvenFill
-            PathSvg { path: icon.current.fill || "M0 0" }
+            ShapePath {
+                strokeColor: current.stroke ? icon.color : "transparent"
+                strokeWidth: current.width
+                fillColor: "transparent"
+                capStyle: ShapePath.RoundCap
+                joinStyle: ShapePath.RoundJoin
+                PathSvg { path: current.stroke || "M0 0" }
+            }
+            ShapePath {
+                strokeColor: "transparent"
+                strokeWidth: 0
+                fillColor: current.fill ? icon.color : "transparent"
+                fillRule: ShapePath.OddEvenFill
+                PathSvg { path: current.fill || "M0 0" }
+            }
         }
     }
 }
