@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <memory>
 #include <ctime>
 
 using namespace corvane;
@@ -69,15 +70,24 @@ bool readyToMeasure(benchmark::State& state) {
     return true;
 }
 
+// The application as the program builds it, on the default hardware, with
+// its settings (the window stores its zoom) in a scratch folder, never the user's.
+struct BenchApp {
+    QTemporaryDir settings;
+    std::unique_ptr<hw::AudioHardware> hardware;
+    std::unique_ptr<CorvaneApp> app;
+    BenchApp() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        hardware = hw::createDefaultHardware();
+        app = std::make_unique<CorvaneApp>(*hardware);
+    }
+};
+
 void BM_StoppedWindowIdle(benchmark::State& state) {
     if (!readyToMeasure(state))
         return;
-    // The window stores its zoom: not into the user's settings.
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    auto hardware = hw::createDefaultHardware();
-    CorvaneApp app(*hardware);
-    QQuickWindow* window = app.openWindow();
+    BenchApp bench;
+    QQuickWindow* window = bench.app->openWindow();
     if (!window) {
         state.SkipWithError("the window did not load");
         return;
@@ -100,12 +110,9 @@ void BM_StoppedWindowIdle(benchmark::State& state) {
 void BM_RunningEightStrips(benchmark::State& state) {
     if (!readyToMeasure(state))
         return;
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    auto hardware = hw::createDefaultHardware();
-    CorvaneApp app(*hardware);
-    AudioEngineManager& manager = app.engineManager();
-    QQuickWindow* window = state.range(0) ? app.openWindow() : nullptr;
+    BenchApp bench;
+    AudioEngineManager& manager = bench.app->engineManager();
+    QQuickWindow* window = state.range(0) ? bench.app->openWindow() : nullptr;
     if (state.range(0) && !window) {
         state.SkipWithError("the window did not load");
         return;
