@@ -1,5 +1,7 @@
 #include "platform/hardware/jack/JackBackend.h"
 
+#include "platform/hardware/jack/CancellationShield.h"
+
 #include "platform/hardware/jack/JackConnector.h"
 #include "platform/hardware/jack/JackLatencyPassThrough.h"
 #include "platform/hardware/jack/LibjackMessages.h"
@@ -134,37 +136,49 @@ void JackBackend::Relay::raise(Event event) noexcept {
         wakeup->signal();
 }
 
-void JackBackend::onClientRegistration(const char*, int, void* relay) { static_cast<Relay*>(relay)->raise(Graph); }
+// The callbacks below run on libjack's threads; see CancellationShield.h.
 
-void JackBackend::onPortRegistration(jack_port_id_t, int, void* relay) { static_cast<Relay*>(relay)->raise(Graph); }
+void JackBackend::onClientRegistration(const char*, int, void* relay) {
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(Graph); });
+}
+
+void JackBackend::onPortRegistration(jack_port_id_t, int, void* relay) {
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(Graph); });
+}
 
 int JackBackend::onBufferSize(jack_nframes_t, void* relay) {
-    static_cast<Relay*>(relay)->raise(BufferSize);
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(BufferSize); });
     return 0;
 }
 
 int JackBackend::onSampleRate(jack_nframes_t, void* relay) {
-    static_cast<Relay*>(relay)->raise(SampleRate);
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(SampleRate); });
     return 0;
 }
 
 int JackBackend::onXrun(void* relay) {
-    auto* r = static_cast<Relay*>(relay);
-    if (r->ioRunning.load()) {
-        r->xruns.fetch_add(1);
-        r->raise(Xrun);
-    }
+    shieldedFromCancellation([r = static_cast<Relay*>(relay)] {
+        if (r->ioRunning.load()) {
+            r->xruns.fetch_add(1);
+            r->raise(Xrun);
+        }
+    });
     return 0;
 }
 
-void JackBackend::onShutdown(void* relay) { static_cast<Relay*>(relay)->raise(Shutdown); }
+void JackBackend::onShutdown(void* relay) {
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(Shutdown); });
+}
 
-void JackBackend::onInfoShutdown(jack_status_t, const char*, void* relay) { static_cast<Relay*>(relay)->raise(Shutdown); }
+void JackBackend::onInfoShutdown(jack_status_t, const char*, void* relay) {
+    shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(Shutdown); });
+}
 
 void JackBackend::onLatency(jack_latency_callback_mode_t mode, void* context) {
-    auto* c = static_cast<LatencyContext*>(context);
-    c->passThrough.recompute(mode);
-    c->relay->raise(Graph);
+    shieldedFromCancellation([mode, c = static_cast<LatencyContext*>(context)] {
+        c->passThrough.recompute(mode);
+        c->relay->raise(Graph);
+    });
 }
 
 void JackBackend::adopt(jack_client_t* client, JackLatencyPassThrough* latency) {

@@ -2,6 +2,8 @@
 // thread: no allocation, no locks, no logging there.
 #include "platform/hardware/jack/JackIoSession.h"
 
+#include "platform/hardware/jack/CancellationShield.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -109,13 +111,15 @@ bool JackProcessSlot::retract(std::chrono::milliseconds patience) {
     return true;
 }
 
-int JackProcessSlot::process(jack_nframes_t frames, void* slot) noexcept {
-    engine::RealtimeScope realtime;
-    auto* self = static_cast<JackProcessSlot*>(slot);
-    self->inside_.fetch_add(1);
-    if (auto* session = self->session_.load())
-        session->process(frames);
-    self->inside_.fetch_sub(1);
+int JackProcessSlot::process(jack_nframes_t frames, void* slot) {
+    // Held off cancellation: a deactivation must not leave `inside_` raised.
+    shieldedFromCancellation([frames, self = static_cast<JackProcessSlot*>(slot)] {
+        engine::RealtimeScope realtime;
+        self->inside_.fetch_add(1);
+        if (auto* session = self->session_.load())
+            session->process(frames);
+        self->inside_.fetch_sub(1);
+    });
     return 0;
 }
 

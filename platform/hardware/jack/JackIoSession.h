@@ -87,7 +87,8 @@ public:
     // `patience` (the callback hangs), and the session must then be kept forever.
     bool retract(std::chrono::milliseconds patience);
 
-    static int process(jack_nframes_t frames, void* slot) noexcept;
+    // Not noexcept: libjack's cancellation of its thread unwinds through it.
+    static int process(jack_nframes_t frames, void* slot);
 
 private:
     std::atomic<JackIoSession*> session_{nullptr};

@@ -1,5 +1,7 @@
 #include "platform/hardware/jack/LibjackMessages.h"
 
+#include "platform/hardware/jack/CancellationShield.h"
+
 #include "platform/system/Logging.h"
 
 #include <jack/jack.h>
@@ -14,10 +16,13 @@ namespace {
 // went wrong, so an attempt on the connector thread sees its own lines here.
 thread_local ConnectionAttemptMessages* currentAttempt = nullptr;
 
+// Also called on libjack's own threads, which it cancels asynchronously.
 void logLibjackMessage(const char* message) {
-    if (currentAttempt && !currentAttempt->isNews(message))
-        return;
-    qCDebug(lcJack, "%s", message);
+    shieldedFromCancellation([message] {
+        if (currentAttempt && !currentAttempt->isNews(message))
+            return;
+        qCDebug(lcJack, "%s", message);
+    });
 }
 
 } // namespace
