@@ -3,7 +3,6 @@
 #include "platform/hardware/jack/CancellationShield.h"
 
 #include "platform/hardware/jack/JackConnector.h"
-#include "platform/hardware/jack/JackLatencyPassThrough.h"
 #include "platform/hardware/jack/LibjackMessages.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
@@ -20,6 +19,10 @@ namespace {
 
 // How long stopping waits for a period in progress to end.
 constexpr std::chrono::milliseconds kStopPatience{2000};
+
+// How often, and for how long after a new period size, port latencies are read again.
+constexpr std::chrono::milliseconds kLatencyWatchInterval{100};
+constexpr int kLatencyWatchTicks = 30;
 
 // libjack talks to the server over a socket with plain write(): a server that
 // dies between two requests would end this process with SIGPIPE. A JACK client
@@ -62,6 +65,12 @@ JackBackend::JackBackend(Options options) : options_(std::move(options)) {
     surviveServerLoss();
     routeLibjackMessages();
     relay_->wakeup = wakeup_.source();
+    latencyWatch_.setInterval(kLatencyWatchInterval);
+    QObject::connect(&latencyWatch_, &QTimer::timeout, [this] {
+        if (++latencyWatchTicks_ >= kLatencyWatchTicks)
+            latencyWatch_.stop();
+        rescan();
+    });
     connector_ = std::make_unique<JackConnector>(
         JackConnector::Settings{options_.clientName, options_.serverName, options_.retryInterval},
         [this](jack_client_t* client) { return configure(client); }, [this] { settled_.store(true); });
@@ -112,20 +121,15 @@ bool JackBackend::configure(jack_client_t* client) {
     jack_set_buffer_size_callback(client, &JackBackend::onBufferSize, relay);
     jack_set_sample_rate_callback(client, &JackBackend::onSampleRate, relay);
     jack_set_xrun_callback(client, &JackBackend::onXrun, relay);
-    // The physical ports' latencies follow the period size, but PipeWire
-    // updates them some time after the size changed: this is where we hear it.
-    auto* latency = relay->latencyContexts.emplace_back(std::make_unique<LatencyContext>()).get();
-    latency->relay = relay;
-    jack_set_latency_callback(client, &JackBackend::onLatency, latency);
     // jackd2 calls the info variant when both are set; PipeWire calls only the plain one.
     jack_on_shutdown(client, &JackBackend::onShutdown, relay);
     jack_on_info_shutdown(client, &JackBackend::onInfoShutdown, relay);
     if (jack_activate(client) != 0)
         return false;
     std::weak_ptr<int> alive = alive_;
-    postToMain([alive, this, client, latency] {
+    postToMain([alive, this, client] {
         if (alive.lock())
-            adopt(client, &latency->passThrough);
+            adopt(client);
     });
     return true;
 }
@@ -174,18 +178,10 @@ void JackBackend::onInfoShutdown(jack_status_t, const char*, void* relay) {
     shieldedFromCancellation([relay] { static_cast<Relay*>(relay)->raise(Shutdown); });
 }
 
-void JackBackend::onLatency(jack_latency_callback_mode_t mode, void* context) {
-    shieldedFromCancellation([mode, c = static_cast<LatencyContext*>(context)] {
-        c->passThrough.recompute(mode);
-        c->relay->raise(Graph);
-    });
-}
-
-void JackBackend::adopt(jack_client_t* client, JackLatencyPassThrough* latency) {
+void JackBackend::adopt(jack_client_t* client) {
     {
         std::lock_guard lock(mutex_);
         client_ = client;
-        latency_ = latency;
         knownSampleRate_ = jack_get_sample_rate(client);
         qCInfo(lcJack, "connected to the JACK server as \"%s\"", jack_get_client_name(client));
     }
@@ -208,6 +204,10 @@ void JackBackend::handleEvents() {
     }
     if (events & (Graph | BufferSize))
         rescan(); // port latencies follow the period size
+    if (events & BufferSize) {
+        latencyWatchTicks_ = 0;
+        latencyWatch_.start();
+    }
     if (events & BufferSize) {
         std::vector<ObjectId> ids = deviceIds();
         for (ObjectId id : ids)
@@ -411,7 +411,7 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
                                              : "Audio I/O is already running on another JACK device.";
         return false;
     }
-    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, *latency_, error);
+    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, error);
     if (!session)
         return false;
     knownSampleRate_ = jack_get_sample_rate(client_);

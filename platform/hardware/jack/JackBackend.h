@@ -23,6 +23,11 @@
 // Latency: JACK puts the buffering itself into the physical ports' latency (at
 // a 256-frame period, capture [256 256] and playback [512 512]). The device's
 // own latency is what the ports add beyond one period, never below zero.
+// PipeWire updates its ports' latencies some time after a new period size, and
+// says so only to clients with a latency callback (which would then have to
+// pass latencies through by hand, and which its libjack can deadlock against a
+// jack_connect on another thread); so for a few seconds after a new size the
+// ports are read again every 100 ms instead.
 //
 // Threads: JACK calls us on its own threads; those callbacks behave like signal
 // handlers (JACK's rule): they set a flag and wake the main thread through an
@@ -37,6 +42,8 @@
 #include "platform/hardware/jack/JackDeviceScan.h"
 #include "platform/hardware/jack/JackIoSession.h"
 #include "platform/system/MainThreadWakeup.h"
+
+#include <QTimer>
 
 #include <jack/jack.h>
 
@@ -101,20 +108,12 @@ private:
     // All that JACK's threads touch (signal-handler rules: flags, a count and a
     // wake-up), apart from the backend: a client left behind keeps calling
     // into it after the backend is gone, so it is then kept for good.
-    struct Relay;
-    // What the latency callback of one client needs: one per connection, owned
-    // by the relay, which outlives every client it serves.
-    struct LatencyContext {
-        Relay* relay;
-        JackLatencyPassThrough passThrough;
-    };
     struct Relay {
         std::atomic<unsigned> pending{0};
         std::atomic<std::uint64_t> xruns{0};
         std::atomic<bool> ioRunning{false};
         std::shared_ptr<WakeupSignal> wakeup;
         void raise(Event event) noexcept;
-        std::vector<std::unique_ptr<LatencyContext>> latencyContexts; // connector thread
     };
 
     // Connector thread.
@@ -127,9 +126,8 @@ private:
     static int onXrun(void* relay);
     static void onShutdown(void* relay);
     static void onInfoShutdown(jack_status_t, const char*, void* relay);
-    static void onLatency(jack_latency_callback_mode_t mode, void* context);
     // Main thread.
-    void adopt(jack_client_t* client, JackLatencyPassThrough* latency);
+    void adopt(jack_client_t* client);
     void handleEvents();
     void rescan();
     void checkSampleRate();
@@ -147,7 +145,8 @@ private:
     std::atomic<bool> settled_{false};
     MainThreadWakeup wakeup_{[this] { handleEvents(); }};
     std::shared_ptr<Relay> relay_ = std::make_shared<Relay>();
-    JackLatencyPassThrough* latency_ = nullptr; // the current client's, with mutex_ held
+    QTimer latencyWatch_;             // main thread: reads port latencies again after a new period size
+    int latencyWatchTicks_ = 0;       // main thread
     bool relayLeftBehind_ = false;    // main thread: a forgotten client still calls into relay_
     std::uint64_t xrunsReported_ = 0; // main thread
 

@@ -9,14 +9,12 @@
 
 namespace corvane::hw {
 
-JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames,
-                             JackLatencyPassThrough& latency)
-    : client_(client), latency_(latency), device_(device), callback_(callback), maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
+JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames)
+    : client_(client), device_(device), callback_(callback), maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
 
 std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                                   IoCallback& callback, std::uint32_t maxFrames,
-                                                   JackLatencyPassThrough& latency, std::string& error) {
-    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, maxFrames, latency));
+                                                   IoCallback& callback, std::uint32_t maxFrames, std::string& error) {
+    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, maxFrames));
     session->captureSources_ = info.capturePorts;
     session->playbackTargets_ = info.playbackPorts;
 
@@ -42,7 +40,6 @@ std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, Object
     session->outputBuffers_.assign(session->outputs_.size(), nullptr);
     session->inputSlice_.assign(session->inputs_.size(), nullptr);
     session->outputSlice_.assign(session->outputs_.size(), nullptr);
-    latency.setPorts(session->inputs_, session->outputs_);
     return session;
 }
 
@@ -65,7 +62,6 @@ bool JackIoSession::connect(std::string& error) {
 void JackIoSession::close() {
     if (!client_)
         return;
-    latency_.clear();
     // Unregistering drops the port's connections as well; connections to a
     // physical port that vanished meanwhile simply no longer exist.
     for (auto* port : inputs_)

@@ -10,7 +10,6 @@
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/Properties.h"
 #include "platform/hardware/jack/JackDeviceScan.h"
-#include "platform/hardware/jack/JackLatencyPassThrough.h"
 
 #include <jack/jack.h>
 
@@ -27,11 +26,9 @@ class JackIoSession {
 public:
     // Registers the ports. Main or background thread, never the process thread.
     // The callback gets periods of at most `maxFrames` (longer ones are sliced).
-    // The ports are handed to `latency` (the client's) for as long as they live.
     // Null, with a readable reason in `error`, on failure.
     static std::unique_ptr<JackIoSession> open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                               IoCallback& callback, std::uint32_t maxFrames,
-                                               JackLatencyPassThrough& latency, std::string& error);
+                                               IoCallback& callback, std::uint32_t maxFrames, std::string& error);
     ~JackIoSession();
     JackIoSession(const JackIoSession&) = delete;
     JackIoSession& operator=(const JackIoSession&) = delete;
@@ -44,10 +41,7 @@ public:
     // the session is no longer published.
     void close();
     // The client is gone (server shut down): its ports went with it.
-    void abandon() {
-        latency_.clear();
-        client_ = nullptr;
-    }
+    void abandon() { client_ = nullptr; }
 
     ObjectId device() const { return device_; }
     std::uint32_t maxFrames() const { return maxFrames_; }
@@ -57,11 +51,9 @@ public:
     void process(jack_nframes_t frames) noexcept;
 
 private:
-    JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames,
-                  JackLatencyPassThrough& latency);
+    JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames);
 
     jack_client_t* client_;
-    JackLatencyPassThrough& latency_;
     ObjectId device_;
     IoCallback& callback_;
     std::uint32_t maxFrames_;
