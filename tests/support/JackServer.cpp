@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace corvane::test {
@@ -112,8 +114,37 @@ void JackServer::reap(int signal) {
         const bool gone = endChild(pid_, signal, 2s);
         killed_ = killed_ || signal == SIGKILL || !gone;
         pid_ = -1;
+        if (signal == SIGKILL || !gone)
+            dropMetadataIfNoServerRuns();
     }
     removeLeftovers();
+}
+
+namespace {
+
+bool anyJackdRunning() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (comm && std::getline(comm, name) && name == "jackd")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void JackServer::dropMetadataIfNoServerRuns() const {
+    // jackd keeps port and client metadata in a database all servers of a user
+    // share. A server killed while writing to it leaves it locked, and every
+    // jackd started afterwards hangs at start-up. jackd creates it afresh when
+    // it is missing; with no server running, nobody loses anything.
+    if (anyJackdRunning())
+        return;
+    std::error_code ec;
+    std::filesystem::remove_all("/dev/shm/jack_db-" + std::to_string(::getuid()), ec);
 }
 
 void JackServer::removeLeftovers() const {

@@ -53,6 +53,7 @@ private:
     bool waitUntilReady();
     void reap(int signal);
     void removeLeftovers() const;
+    void dropMetadataIfNoServerRuns() const;
 
     Config config_;
     std::string name_;
