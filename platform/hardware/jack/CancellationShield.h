@@ -14,7 +14,25 @@
 
 #include <type_traits>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace corvane::hw {
+
+namespace detail {
+
+// The address sanitizer poisons the stack around our frames' locals and clears
+// that when a frame returns or an exception passes; a cancellation's forced
+// unwind does neither, and the thread's own teardown then trips over stale
+// poison. Cleared by hand before a cancellation can be acted on.
+inline void unpoisonStackAbove() {
+#if defined(__SANITIZE_ADDRESS__)
+    __asan_handle_no_return();
+#endif
+}
+
+} // namespace detail
 
 template <typename Body>
 auto shieldedFromCancellation(Body&& body) {
@@ -24,9 +42,11 @@ auto shieldedFromCancellation(Body&& body) {
     ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
     if constexpr (std::is_void_v<decltype(body())>) {
         body();
+        detail::unpoisonStackAbove();
         ::pthread_setcancelstate(previous, nullptr);
     } else {
         const auto result = body();
+        detail::unpoisonStackAbove();
         ::pthread_setcancelstate(previous, nullptr);
         return result;
     }
