@@ -21,13 +21,15 @@ Item {
         objectName: "coreBarFill"
         anchors.bottom: parent.bottom
         width: parent.width
-        // Whole points: a change too small to move the bar by one is no
-        // change at all, so a quiet machine redraws nothing.
-        height: Math.max(Math.round(bar.clamped * bar.height), 1.0)
-        radius: 1
-        color: bar.fillColor
-        Behavior on height {
+        // Whole points, at the target and through the glide: a change too
+        // small to move the bar by one is no change at all, and a frame of the
+        // glide that would move it by less draws nothing.
+        property real points: Math.max(Math.round(bar.clamped * bar.height), 1.0)
+        Behavior on points {
             NumberAnimation { duration: 150; easing.type: Easing.Linear }
         }
+        height: Math.round(points)
+        radius: 1
+        color: bar.fillColor
     }
 }

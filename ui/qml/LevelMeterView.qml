@@ -12,9 +12,12 @@ Item {
     readonly property real radius: Math.min(height * 0.5, 2.0)
     readonly property real peakWidth: 1.5
 
-    // Fractions of the width; animated, so a resize is never animated.
-    property real rmsFraction: rms > 0 ? Math.min(rms, 1) : 0
-    property real peakFraction: peak > 0 ? Math.min(peak, 1) : 0
+    // Fractions of the width in whole points, animated (so a resize is never
+    // animated): a reading that would not move a bar by a point starts no
+    // animation and redraws nothing; a steady tone leaves the meter still.
+    readonly property real points: Math.max(Math.round(width), 1)
+    property real rmsFraction: Math.round((rms > 0 ? Math.min(rms, 1) : 0) * points) / points
+    property real peakFraction: Math.round((peak > 0 ? Math.min(peak, 1) : 0) * points) / points
     Behavior on rmsFraction { NumberAnimation { duration: 80; easing.type: Easing.Linear } }
     Behavior on peakFraction { NumberAnimation { duration: 80; easing.type: Easing.Linear } }
 
@@ -27,7 +30,9 @@ Item {
     }
     Rectangle {
         objectName: "levelBar"
-        width: meter.rmsFraction * meter.width
+        // In whole points through the glide too: a frame that would move the
+        // bar by less draws nothing.
+        width: Math.round(meter.rmsFraction * meter.width)
         height: meter.height
         radius: meter.radius
         visible: width > 0
@@ -35,11 +40,11 @@ Item {
     }
     Rectangle {
         objectName: "peakLine"
-        x: Math.min(meter.peakFraction * meter.width, meter.width - meter.peakWidth)
+        x: Math.min(Math.round(meter.peakFraction * meter.width), meter.width - meter.peakWidth)
         width: meter.peakWidth
         height: meter.height
         radius: Math.min(meter.radius, meter.peakWidth / 2)
-        visible: meter.peakFraction > 0
+        visible: meter.peak > 0
         color: meter.peak >= 1.0 ? Theme.meterRed : Theme.textPrimary
     }
 }
