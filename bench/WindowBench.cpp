@@ -4,6 +4,7 @@
 // meters that repaint, timers that poll, the device list's watchers. Runs on
 // the display Qt finds, offscreen without one (BenchMain).
 #include "platform/hardware/AudioHardware.h"
+#include "platform/hardware/virtual/VirtualBackend.h"
 #include "plugins/PluginCatalog.h"
 #include "ui/CorvaneApp.h"
 
@@ -105,8 +106,11 @@ void BM_StoppedWindowIdle(benchmark::State& state) {
 
 // Playing: eight strips routed one to one on the default device (the virtual
 // one, paced in real time, on a machine without audio hardware), metered,
-// with the window open (range 1) and without it (range 0). The difference
+// with the window open (first range 1) and without it (0). The difference
 // between the two cpu_percent figures is what the window adds to playing.
+// Second range 0: the virtual device's steady tones, whose meters settle and
+// then hold still; 1: slow sines (1.5 to 3.25 Hz) at every input, whose levels
+// swing at every reading like music's, so every meter glides all the time.
 void BM_RunningEightStrips(benchmark::State& state) {
     if (!readyToMeasure(state))
         return;
@@ -116,6 +120,12 @@ void BM_RunningEightStrips(benchmark::State& state) {
     if (state.range(0) && !window) {
         state.SkipWithError("the window did not load");
         return;
+    }
+    if (state.range(1)) {
+        auto* virtualDevices = bench.hardware->backend<hw::VirtualBackend>();
+        for (std::uint32_t c = 0; virtualDevices && c < AudioEngineManager::kChannelCount; ++c)
+            virtualDevices->setInputSignal(hw::VirtualBackend::kDefaultUid, c,
+                                           hw::VirtualBackend::Sine{1.5 + 0.25 * c, 0.9});
     }
     manager.refreshDeviceList();
     runEventLoop(std::chrono::seconds(1));
@@ -131,7 +141,12 @@ void BM_RunningEightStrips(benchmark::State& state) {
         return;
     }
     runEventLoop(std::chrono::seconds(1));
+    int frames = 0;
+    if (window)
+        QObject::connect(window, &QQuickWindow::frameSwapped, window, [&frames] { ++frames; });
+    const double wall0 = wallSeconds();
     state.counters["cpu_percent"] = cpuPercentOver(state, std::chrono::milliseconds(2000));
+    state.counters["frames_per_s"] = frames / (wallSeconds() - wall0);
     manager.stop();
     if (window)
         window->close();
@@ -141,4 +156,12 @@ void BM_RunningEightStrips(benchmark::State& state) {
 
 BENCHMARK(BM_StoppedWindowIdle)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 // After the idle case: a window that played before would still be settling.
-BENCHMARK(BM_RunningEightStrips)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RunningEightStrips)
+    ->ArgNames({"window", "swinging"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

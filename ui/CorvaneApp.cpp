@@ -1,5 +1,7 @@
 #include "ui/CorvaneApp.h"
 
+#include "ui/LevelMeterView.h"
+
 #include "platform/system/Logging.h"
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
@@ -16,6 +18,7 @@ namespace corvane {
 void prepareQmlEngine(QQmlEngine& engine) {
     static const bool registered = [] {
         qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
+        qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
                                                         QStringLiteral("The application owns the one manager"));
         qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",

@@ -184,18 +184,19 @@ TEST(ChannelStripView, MetersShowRmsAsABarAndPeakAsALine) {
     QQuickItem* in = view.item("inputMeter");
     ASSERT_NE(in, nullptr);
     const double w = in->width();
-    QQuickItem* bar = QuickView::findUnder(in, "levelBar");
-    QQuickItem* peak = QuickView::findUnder(in, "peakLine");
-    EXPECT_NEAR(bar->width(), 0.75 * w, 0.5); // drawn in whole points
-    EXPECT_EQ(bar->property("color").value<QColor>(), QColor::fromRgbF(0.98f, 0.74f, 0.29f));
-    EXPECT_NEAR(peak->x(), w - 1.5, 0.01);
-    EXPECT_EQ(peak->property("color").value<QColor>(), QColor::fromRgbF(0.98f, 0.36f, 0.36f));
+    QQuickItem* meter = QuickView::findUnder(in, "levelMeter");
+    ASSERT_NE(meter, nullptr);
+    EXPECT_NEAR(meter->property("barWidth").toReal(), 0.75 * w, 0.5); // drawn in whole points
+    EXPECT_EQ(meter->property("barColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.74f, 0.29f));
+    EXPECT_TRUE(meter->property("peakShown").toBool());
+    EXPECT_NEAR(meter->property("peakOffset").toReal(), w - 1.5, 0.01);
+    EXPECT_EQ(meter->property("peakColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.36f, 0.36f));
     view.screenshot("strip-meters");
 
     slot.setInputLevel({0.0f, 0.0f});
     view.settle(300);
-    EXPECT_FALSE(bar->isVisible());
-    EXPECT_FALSE(peak->isVisible());
+    EXPECT_EQ(meter->property("barWidth").toReal(), 0.0);
+    EXPECT_FALSE(meter->property("peakShown").toBool());
 }
 
 TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheChoice) {

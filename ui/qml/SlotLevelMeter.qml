@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 
 // A strip's meter for one side: one bar for mono, two stacked (left above
 // right) for a stereo pair.
@@ -11,15 +12,26 @@ Column {
 
     spacing: 1
 
-    LevelMeterView {
+    component Bar: LevelMeterView {
         width: meter.width
-        height: meter.stereo ? (meter.height - meter.spacing) / 2 : meter.height
-        reading: meter.slot ? (meter.input ? meter.slot.inputLevel : meter.slot.outputLevel) : undefined
+        trackColor: Theme.meterTrack
+        lowColor: Theme.meterGreen
+        midColor: Theme.meterAmber
+        highColor: Theme.meterRed
+        peakLineColor: Theme.textPrimary
     }
-    LevelMeterView {
-        width: meter.width
+
+    Bar {
+        objectName: "levelMeter"
+        height: meter.stereo ? (meter.height - meter.spacing) / 2 : meter.height
+        rms: meter.slot ? (meter.input ? meter.slot.inputLevel.rms : meter.slot.outputLevel.rms) : 0
+        peak: meter.slot ? (meter.input ? meter.slot.inputLevel.peak : meter.slot.outputLevel.peak) : 0
+    }
+    Bar {
+        objectName: "levelMeterRight"
         height: (meter.height - meter.spacing) / 2
         visible: meter.stereo
-        reading: meter.slot ? (meter.input ? meter.slot.inputLevelRight : meter.slot.outputLevelRight) : undefined
+        rms: meter.slot ? (meter.input ? meter.slot.inputLevelRight.rms : meter.slot.outputLevelRight.rms) : 0
+        peak: meter.slot ? (meter.input ? meter.slot.inputLevelRight.peak : meter.slot.outputLevelRight.peak) : 0
     }
 }

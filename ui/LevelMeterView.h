@@ -1,0 +1,97 @@
+#pragma once
+// One horizontal level bar for a reading of linear amplitudes: a track, the
+// rms bar (green, amber from 0.7, red from 1.0) and a thin peak line (red from
+// 1.0), every shape rounded by min(height / 2, 2) points.
+//
+// A new reading glides in linearly over 80 ms, from where the bars stand. The
+// glide is drawn at the rate readings arrive (each one restarts it), plus one
+// step every 40 ms after the last, and in whole points: a reading that moves nothing
+// draws nothing, so a meter costs one small repaint per visible change and
+// never keeps the window redrawing at the display's rate.
+//
+// Main thread only.
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QQuickPaintedItem>
+#include <QTimer>
+
+namespace corvane {
+
+class LevelMeterView : public QQuickPaintedItem {
+    Q_OBJECT
+    Q_PROPERTY(qreal rms READ rms WRITE setRms NOTIFY rmsChanged)
+    Q_PROPERTY(qreal peak READ peak WRITE setPeak NOTIFY peakChanged)
+    Q_PROPERTY(QColor trackColor MEMBER trackColor_ WRITE setTrackColor)
+    Q_PROPERTY(QColor lowColor MEMBER lowColor_ WRITE setLowColor)
+    Q_PROPERTY(QColor midColor MEMBER midColor_ WRITE setMidColor)
+    Q_PROPERTY(QColor highColor MEMBER highColor_ WRITE setHighColor)
+    Q_PROPERTY(QColor peakLineColor MEMBER peakLineColor_ WRITE setPeakLineColor)
+    // What is drawn now, in points from the leading edge.
+    Q_PROPERTY(qreal barWidth READ barWidth NOTIFY drawnChanged)
+    Q_PROPERTY(qreal peakOffset READ peakOffset NOTIFY drawnChanged)
+    Q_PROPERTY(bool peakShown READ peakShown NOTIFY drawnChanged)
+    Q_PROPERTY(QColor barColor READ barColor NOTIFY drawnChanged)
+    Q_PROPERTY(QColor peakColor READ peakColor NOTIFY drawnChanged)
+
+public:
+    static constexpr qreal kPeakWidth = 1.5;
+    static constexpr int kGlideMs = 80;
+    static constexpr int kStepMs = 40; // longer than the 33 ms between readings
+
+    explicit LevelMeterView(QQuickItem* parent = nullptr);
+
+    qreal rms() const { return rms_; }
+    qreal peak() const { return peak_; }
+    void setRms(qreal rms);
+    void setPeak(qreal peak);
+    void setTrackColor(const QColor& c) { setColor(trackColor_, c); }
+    void setLowColor(const QColor& c) { setColor(lowColor_, c); }
+    void setMidColor(const QColor& c) { setColor(midColor_, c); }
+    void setHighColor(const QColor& c) { setColor(highColor_, c); }
+    void setPeakLineColor(const QColor& c) { setColor(peakLineColor_, c); }
+
+    qreal barWidth() const { return drawnBar_; }
+    qreal peakOffset() const;
+    bool peakShown() const { return peak_ > 0; }
+    QColor barColor() const;
+    QColor peakColor() const { return peak_ >= 1.0 ? highColor_ : peakLineColor_; }
+
+    void paint(QPainter* painter) override;
+
+signals:
+    void rmsChanged();
+    void peakChanged();
+    void drawnChanged();
+
+protected:
+    void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
+
+private:
+    // A value gliding from `from` to `to`, as fractions of the width.
+    struct Glide {
+        qreal from = 0;
+        qreal to = 0;
+        qreal at(qreal progress) const { return from + (to - from) * progress; }
+    };
+    qreal progress() const;
+    void retarget(Glide& glide, qreal value);
+    void advance();
+    void setColor(QColor& member, const QColor& c);
+
+    qreal rms_ = 0;
+    qreal peak_ = 0;
+    Glide bar_;
+    Glide peakGlide_;
+    QElapsedTimer started_; // the current glides'
+    QTimer step_;           // the glide's next step when no reading comes
+    qreal drawnBar_ = 0;    // whole points
+    qreal drawnPeak_ = 0;   // whole points
+    QColor trackColor_{Qt::darkGray};
+    QColor lowColor_{Qt::green};
+    QColor midColor_{QColor(250, 189, 74)};
+    QColor highColor_{Qt::red};
+    QColor peakLineColor_{Qt::white};
+};
+
+} // namespace corvane
