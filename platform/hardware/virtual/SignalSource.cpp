@@ -41,13 +41,33 @@ float SignalSource::noiseAt(std::uint64_t seed, std::uint64_t frame) noexcept {
 void SignalSource::render(std::uint64_t firstFrame, double sampleRate, float* out,
                           std::uint32_t frames) const noexcept {
     if (const auto* sine = std::get_if<Sine>(&signal_)) {
-        // Whole cycles are dropped before the sine so the phase stays accurate
-        // after hours of frames.
+        // The phasor turns by one step per frame, a few multiplications
+        // instead of a sine. It is set afresh from the frame number at every
+        // 64th frame (whole cycles dropped, so the phase stays accurate after
+        // hours), so every sample depends on its frame index only, however the
+        // frames are split into periods.
+        constexpr std::uint64_t kAnchorFrames = 64;
         const double cyclesPerFrame = sine->frequencyHz / sampleRate;
+        const double step = 2.0 * std::numbers::pi * (cyclesPerFrame - std::floor(cyclesPerFrame));
+        const double stepCos = std::cos(step), stepSin = std::sin(step);
+        double re = 0, im = 0;
         for (std::uint32_t i = 0; i < frames; ++i) {
-            const double cycles = cyclesPerFrame * static_cast<double>(firstFrame + i);
-            const double phase = cycles - std::floor(cycles);
-            out[i] = static_cast<float>(sine->amplitude * std::sin(2.0 * std::numbers::pi * phase));
+            const std::uint64_t n = firstFrame + i;
+            const std::uint64_t anchor = n - n % kAnchorFrames;
+            if (i == 0 || n == anchor) {
+                const double cycles = cyclesPerFrame * static_cast<double>(anchor);
+                const double phase = 2.0 * std::numbers::pi * (cycles - std::floor(cycles));
+                re = std::cos(phase), im = std::sin(phase);
+                for (std::uint64_t k = anchor; k < n; ++k) {
+                    const double nextRe = re * stepCos - im * stepSin;
+                    im = im * stepCos + re * stepSin;
+                    re = nextRe;
+                }
+            }
+            out[i] = static_cast<float>(sine->amplitude * im);
+            const double nextRe = re * stepCos - im * stepSin;
+            im = im * stepCos + re * stepSin;
+            re = nextRe;
         }
     } else if (const auto* impulse = std::get_if<Impulse>(&signal_)) {
         for (std::uint32_t i = 0; i < frames; ++i) {
