@@ -1,6 +1,7 @@
 #include "ui/CorvaneApp.h"
 
 #include "ui/LevelMeterView.h"
+#include "ui/StripIcon.h"
 
 #include "platform/system/Logging.h"
 #include "plugins/PluginPickerModel.h"
@@ -19,6 +20,7 @@ void prepareQmlEngine(QQmlEngine& engine) {
     static const bool registered = [] {
         qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
         qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
+        qmlRegisterType<StripIcon>("Corvane.Models", 1, 0, "StripIcon");
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
                                                         QStringLiteral("The application owns the one manager"));
         qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",

@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls.Basic
 
 // The channel choice of one strip side: "—" for none, then every start

@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
