@@ -17,6 +17,7 @@ LevelMeterView::LevelMeterView(QQuickItem* parent) : QQuickPaintedItem(parent) {
     setAntialiasing(true);
     setImplicitHeight(4);
     step_.setSingleShot(true);
+    step_.setTimerType(Qt::PreciseTimer); // stays in phase with the readings
     step_.setInterval(kStepMs);
     connect(&step_, &QTimer::timeout, this, &LevelMeterView::advance);
 }

@@ -4,10 +4,16 @@
 // 1.0), every shape rounded by min(height / 2, 2) points.
 //
 // A new reading glides in linearly over 80 ms, from where the bars stand. The
-// glide is drawn at the rate readings arrive (each one restarts it), plus one
-// step every 40 ms after the last, and in whole points: a reading that moves nothing
-// draws nothing, so a meter costs one small repaint per visible change and
-// never keeps the window redrawing at the display's rate.
+// glide is drawn in step with the readings: at each reading (which restarts
+// it), and when the readings stop changing, every 33 ms after the last, where
+// the next reading would have come. So every meter of the window draws in the
+// same frames, at most as many as readings arrive. Drawn in whole points: a
+// reading that moves nothing draws nothing, so a meter costs one small repaint
+// per visible change and never keeps the window redrawing at the display's rate.
+//
+// One painted picture per bar, not a shape per part: the software renderer
+// walks every node of the scene on every frame, so a meter made of nodes costs
+// more there than one that paints itself.
 //
 // Main thread only.
 
@@ -37,7 +43,7 @@ class LevelMeterView : public QQuickPaintedItem {
 public:
     static constexpr qreal kPeakWidth = 1.5;
     static constexpr int kGlideMs = 80;
-    static constexpr int kStepMs = 40; // longer than the 33 ms between readings
+    static constexpr int kStepMs = 33; // the readings' period
 
     explicit LevelMeterView(QQuickItem* parent = nullptr);
 

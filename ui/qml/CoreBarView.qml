@@ -17,18 +17,36 @@ Item {
         radius: 1
         color: Theme.meterTrack
     }
+    // The fill's height in whole points glides linearly over 150 ms to each
+    // new level, drawn in 33 ms steps (the level meters' pace, so the window
+    // draws both in the same frames instead of at the display's rate).
+    readonly property real target: Math.max(Math.round(clamped * height), 1.0)
+    property real from: 1
+    property real shown: 1
+    property double startedAt: 0
+    Component.onCompleted: shown = target
+    onTargetChanged: {
+        from = shown
+        startedAt = Date.now()
+        glide.restart()
+    }
+    Timer {
+        id: glide
+        interval: 33
+        repeat: true
+        onTriggered: {
+            const progress = Math.min((Date.now() - bar.startedAt) / 150, 1)
+            bar.shown = Math.round(bar.from + (bar.target - bar.from) * progress)
+            if (progress >= 1)
+                stop()
+        }
+    }
+
     Rectangle {
         objectName: "coreBarFill"
         anchors.bottom: parent.bottom
         width: parent.width
-        // Whole points, at the target and through the glide: a change too
-        // small to move the bar by one is no change at all, and a frame of the
-        // glide that would move it by less draws nothing.
-        property real points: Math.max(Math.round(bar.clamped * bar.height), 1.0)
-        Behavior on points {
-            NumberAnimation { duration: 150; easing.type: Easing.Linear }
-        }
-        height: Math.round(points)
+        height: bar.shown
         radius: 1
         color: bar.fillColor
     }
