@@ -49,6 +49,10 @@ Item {
     onShowPickerChanged: showPicker ? picker.open() : picker.close()
     onShowNotRunningAlertChanged: showNotRunningAlert ? alert.open() : alert.close()
 
+    // Nothing is drawn outside the strip; clipping also lets Qt Quick skip the
+    // strips away from the pointer when it re-delivers hover after every frame
+    // that changed something (every meter frame while playing).
+    clip: true
     implicitWidth: row.implicitWidth + 20
     implicitHeight: row.implicitHeight + 20
 
