@@ -22,26 +22,16 @@ LevelMeterView::LevelMeterView(QQuickItem* parent) : QQuickPaintedItem(parent) {
     connect(&step_, &QTimer::timeout, this, &LevelMeterView::advance);
 }
 
-void LevelMeterView::setRms(qreal rms) {
-    if (rms == rms_)
+void LevelMeterView::setReading(LevelReading reading) {
+    if (reading == reading_)
         return;
-    const bool colourChanges = (rms >= 0.7) != (rms_ >= 0.7) || (rms >= 1.0) != (rms_ >= 1.0);
-    rms_ = rms;
-    retarget(bar_, rms);
-    emit rmsChanged();
-    if (colourChanges) {
-        update();
-        emit drawnChanged();
-    }
-}
-
-void LevelMeterView::setPeak(qreal peak) {
-    if (peak == peak_)
-        return;
-    const bool lookChanges = (peak > 0) != (peak_ > 0) || (peak >= 1.0) != (peak_ >= 1.0);
-    peak_ = peak;
-    retarget(peakGlide_, peak);
-    emit peakChanged();
+    const auto zone = [](const LevelReading& r) {
+        return (r.rms >= 0.7f) + (r.rms >= 1.0f) + 3 * (r.peak > 0) + 6 * (r.peak >= 1.0f);
+    };
+    const bool lookChanges = zone(reading) != zone(reading_);
+    reading_ = reading;
+    retarget();
+    emit readingChanged();
     if (lookChanges) {
         update();
         emit drawnChanged();
@@ -54,15 +44,11 @@ qreal LevelMeterView::progress() const {
     return std::min<qreal>(qreal(started_.elapsed()) / kGlideMs, 1.0);
 }
 
-void LevelMeterView::retarget(Glide& glide, qreal value) {
-    // Both glides restart together from where they stand now, as one reading
-    // brings both values.
+void LevelMeterView::retarget() {
+    // Both glides restart together from where they stand now.
     const qreal p = progress();
-    bar_.from = bar_.at(p);
-    peakGlide_.from = peakGlide_.at(p);
-    bar_.to = bar_.at(1.0);
-    peakGlide_.to = peakGlide_.at(1.0);
-    glide.to = fraction(value);
+    bar_ = {bar_.at(p), fraction(reading_.rms)};
+    peakGlide_ = {peakGlide_.at(p), fraction(reading_.peak)};
     started_.start();
     advance();
 }
@@ -84,7 +70,9 @@ void LevelMeterView::advance() {
 
 qreal LevelMeterView::peakOffset() const { return std::max<qreal>(std::min(drawnPeak_, width() - kPeakWidth), 0.0); }
 
-QColor LevelMeterView::barColor() const { return rms_ >= 1.0 ? highColor_ : rms_ >= 0.7 ? midColor_ : lowColor_; }
+QColor LevelMeterView::barColor() const {
+    return reading_.rms >= 1.0f ? highColor_ : reading_.rms >= 0.7f ? midColor_ : lowColor_;
+}
 
 void LevelMeterView::setColor(QColor& member, const QColor& c) {
     if (member == c)
@@ -104,22 +92,50 @@ void LevelMeterView::geometryChange(const QRectF& newGeometry, const QRectF& old
     emit drawnChanged();
 }
 
+void LevelMeterView::drawRounded(QPainter* painter, const QRectF& rect, qreal radius, const QColor& color,
+                                 qreal pixelScale) {
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+    const QSize pixels(std::max(1, int(std::ceil(2 * radius * pixelScale))),
+                       std::max(1, int(std::ceil(rect.height() * pixelScale))));
+    auto cap = std::find_if(caps_.begin(), caps_.end(),
+                            [&](const Cap& c) { return c.color == color.rgba() && c.pixels == pixels; });
+    if (cap == caps_.end()) {
+        if (caps_.size() >= 8)
+            caps_.clear(); // a new size: the old pictures are of no more use
+        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter capPainter(&image);
+        capPainter.setRenderHint(QPainter::Antialiasing);
+        capPainter.setPen(Qt::NoPen);
+        capPainter.setBrush(color);
+        const qreal r = radius * pixelScale;
+        capPainter.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(pixels)), r, r);
+        capPainter.end();
+        caps_.push_back({color.rgba(), pixels, std::move(image)});
+        cap = caps_.end() - 1;
+    }
+    // A shape narrower than its two caps keeps their outer parts.
+    const qreal capWidth = std::min(radius, rect.width() / 2);
+    const qreal share = radius > 0 ? capWidth / (2 * radius) : 0.5;
+    const qreal pw = pixels.width(), ph = pixels.height();
+    painter->drawImage(QRectF(rect.left(), rect.top(), capWidth, rect.height()), cap->image,
+                       QRectF(0, 0, pw * share, ph));
+    painter->drawImage(QRectF(rect.right() - capWidth, rect.top(), capWidth, rect.height()), cap->image,
+                       QRectF(pw * (1 - share), 0, pw * share, ph));
+    if (rect.width() > 2 * capWidth)
+        painter->fillRect(QRectF(rect.left() + capWidth, rect.top(), rect.width() - 2 * capWidth, rect.height()), color);
+}
+
 void LevelMeterView::paint(QPainter* painter) {
     const qreal w = width(), h = height();
     const qreal r = std::min(h * 0.5, 2.0);
-    painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(trackColor_);
-    painter->drawRoundedRect(QRectF(0, 0, w, h), r, r);
-    if (drawnBar_ > 0) {
-        painter->setBrush(barColor());
-        painter->drawRoundedRect(QRectF(0, 0, drawnBar_, h), r, r);
-    }
-    if (peakShown()) {
-        const qreal pr = std::min(r, kPeakWidth / 2);
-        painter->setBrush(peakColor());
-        painter->drawRoundedRect(QRectF(peakOffset(), 0, kPeakWidth, h), pr, pr);
-    }
+    const qreal pixelScale = std::abs(painter->deviceTransform().m22());
+    drawRounded(painter, QRectF(0, 0, w, h), r, trackColor_, pixelScale);
+    drawRounded(painter, QRectF(0, 0, drawnBar_, h), r, barColor(), pixelScale);
+    if (peakShown())
+        drawRounded(painter, QRectF(peakOffset(), 0, kPeakWidth, h), std::min(r, kPeakWidth / 2), peakColor(),
+                    pixelScale);
 }
 
 } // namespace corvane

@@ -17,17 +17,22 @@
 //
 // Main thread only.
 
+#include "engine/LevelReading.h"
+
 #include <QColor>
 #include <QElapsedTimer>
 #include <QQuickPaintedItem>
+#include <QImage>
 #include <QTimer>
+
+#include <vector>
 
 namespace corvane {
 
 class LevelMeterView : public QQuickPaintedItem {
     Q_OBJECT
-    Q_PROPERTY(qreal rms READ rms WRITE setRms NOTIFY rmsChanged)
-    Q_PROPERTY(qreal peak READ peak WRITE setPeak NOTIFY peakChanged)
+    // Undefined in QML resets it to silence.
+    Q_PROPERTY(corvane::LevelReading reading READ reading WRITE setReading RESET resetReading NOTIFY readingChanged)
     Q_PROPERTY(QColor trackColor MEMBER trackColor_ WRITE setTrackColor)
     Q_PROPERTY(QColor lowColor MEMBER lowColor_ WRITE setLowColor)
     Q_PROPERTY(QColor midColor MEMBER midColor_ WRITE setMidColor)
@@ -47,10 +52,9 @@ public:
 
     explicit LevelMeterView(QQuickItem* parent = nullptr);
 
-    qreal rms() const { return rms_; }
-    qreal peak() const { return peak_; }
-    void setRms(qreal rms);
-    void setPeak(qreal peak);
+    LevelReading reading() const { return reading_; }
+    void setReading(LevelReading reading);
+    void resetReading() { setReading({}); }
     void setTrackColor(const QColor& c) { setColor(trackColor_, c); }
     void setLowColor(const QColor& c) { setColor(lowColor_, c); }
     void setMidColor(const QColor& c) { setColor(midColor_, c); }
@@ -59,15 +63,14 @@ public:
 
     qreal barWidth() const { return drawnBar_; }
     qreal peakOffset() const;
-    bool peakShown() const { return peak_ > 0; }
+    bool peakShown() const { return reading_.peak > 0; }
     QColor barColor() const;
-    QColor peakColor() const { return peak_ >= 1.0 ? highColor_ : peakLineColor_; }
+    QColor peakColor() const { return reading_.peak >= 1.0f ? highColor_ : peakLineColor_; }
 
     void paint(QPainter* painter) override;
 
 signals:
-    void rmsChanged();
-    void peakChanged();
+    void readingChanged();
     void drawnChanged();
 
 protected:
@@ -81,12 +84,22 @@ private:
         qreal at(qreal progress) const { return from + (to - from) * progress; }
     };
     qreal progress() const;
-    void retarget(Glide& glide, qreal value);
+    void retarget();
     void advance();
     void setColor(QColor& member, const QColor& c);
+    // A rounded shape in `rect`: a flat middle between two end caps cut from
+    // a cached picture of a short capsule of that colour, at `pixelScale`
+    // device pixels per point; no path is filled on a frame.
+    void drawRounded(QPainter* painter, const QRectF& rect, qreal radius, const QColor& color, qreal pixelScale);
 
-    qreal rms_ = 0;
-    qreal peak_ = 0;
+    struct Cap {
+        QRgb color;
+        QSize pixels;
+        QImage image;
+    };
+    std::vector<Cap> caps_; // a few: one per colour in use at the current size
+
+    LevelReading reading_;
     Glide bar_;
     Glide peakGlide_;
     QElapsedTimer started_; // the current glides'

@@ -24,14 +24,12 @@ Column {
     Bar {
         objectName: "levelMeter"
         height: meter.stereo ? (meter.height - meter.spacing) / 2 : meter.height
-        rms: meter.slot ? (meter.input ? meter.slot.inputLevel.rms : meter.slot.outputLevel.rms) : 0
-        peak: meter.slot ? (meter.input ? meter.slot.inputLevel.peak : meter.slot.outputLevel.peak) : 0
+        reading: meter.slot ? (meter.input ? meter.slot.inputLevel : meter.slot.outputLevel) : undefined
     }
     Bar {
         objectName: "levelMeterRight"
         height: (meter.height - meter.spacing) / 2
         visible: meter.stereo
-        rms: meter.slot ? (meter.input ? meter.slot.inputLevelRight.rms : meter.slot.outputLevelRight.rms) : 0
-        peak: meter.slot ? (meter.input ? meter.slot.inputLevelRight.peak : meter.slot.outputLevelRight.peak) : 0
+        reading: meter.slot ? (meter.input ? meter.slot.inputLevelRight : meter.slot.outputLevelRight) : undefined
     }
 }
