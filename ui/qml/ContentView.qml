@@ -61,6 +61,9 @@ Pane {
             objectName: "header"
             Layout.fillWidth: true
             implicitHeight: headerRow.implicitHeight + 32
+            // Like every panel below: hover re-delivered after each changed
+            // frame skips what is not under the pointer.
+            clip: true
 
             Rectangle {
                 anchors.fill: parent
@@ -136,6 +139,7 @@ Pane {
 
         // ---- Device panel -----------------------------------------------
         Item {
+            clip: true
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
