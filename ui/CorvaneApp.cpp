@@ -3,6 +3,7 @@
 #include "ui/LevelMeterView.h"
 
 #include "platform/system/Logging.h"
+#include "plugins/PluginEditorWindowController.h"
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
 
@@ -19,6 +20,8 @@ void prepareQmlEngine(QQmlEngine& engine) {
     static const bool registered = [] {
         qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
         qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
+        qmlRegisterType<PluginEditorWindowController>("Corvane.Models", 1, 0, "PluginEditorWindowController");
+        qRegisterMetaType<EffectHandle>();
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
                                                         QStringLiteral("The application owns the one manager"));
         qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",
