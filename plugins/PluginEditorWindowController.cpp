@@ -172,7 +172,8 @@ void PluginEditorWindowController::showParameters() {
     showsParameters_ = true;
     emit viewChanged();
     idleTimer_.start();
-    QQuickItem* editor = window_ ? window_->contentItem()->findChild<QQuickItem*>(QStringLiteral("genericEditor")) : nullptr;
+    // Items of a QML window hang below the window object, not its content item.
+    QQuickItem* editor = window_ ? window_->findChild<QQuickItem*>(QStringLiteral("genericEditor")) : nullptr;
     if (!editor)
         return;
     QSize size = genericWindowSize(QSize(qCeil(editor->implicitWidth()), qCeil(editor->implicitHeight()) + headerHeight()));

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
@@ -111,8 +112,12 @@ TEST(PluginEditorWindow, GenericEditorIsHeardAtOnceReusedClosedWithItsInstanceAn
     EXPECT_TRUE(editor->showsParameters());
     EXPECT_EQ(log.messagesIn("corvane.editor", QtInfoMsg),
               QStringList{"Plugin “Fixture Gain” has no view of its own - showing parameters"});
-    EXPECT_GE(shown->width(), 360);
-    EXPECT_GE(shown->height(), 240);
+    // Sized around what the editor needs (values never cut off), and no smaller than 360 × 240.
+    const QQuickItem* generic = shown->findChild<QQuickItem*>(QStringLiteral("genericEditor"));
+    ASSERT_TRUE(generic);
+    EXPECT_EQ(shown->size(), PluginEditorWindowController::genericWindowSize(
+                                 QSize(qCeil(generic->implicitWidth()),
+                                       qCeil(generic->implicitHeight()) + shown->property("headerHeight").toInt())));
     auto& rows = *qobject_cast<QAbstractItemModel*>(editor->parameters());
     ASSERT_EQ(rows.rowCount(), 3) << "every control port, the expert output included";
     const int gainRow = rowNamed(rows, "Gain");

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls.Fusion
 import QtQuick.Layouts
 
 // The generic editor: one row per control port of the plug-in, each with its

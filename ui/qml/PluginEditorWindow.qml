@@ -1,6 +1,6 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Controls.Basic
+import QtQuick.Controls.Fusion
 import QtQuick.Layouts
 
 // The window of one strip's plug-in editor: the presets along the top, and
@@ -17,6 +17,24 @@ Window {
     height: 360
     color: Theme.window
     title: controller ? controller.title : ""
+
+    // The controls' own look, dark like the main window's.
+    palette.window: Theme.window
+    palette.windowText: Theme.textPrimary
+    palette.base: "#1f2126"
+    palette.alternateBase: "#25272d"
+    palette.text: Theme.textPrimary
+    palette.button: "#2a2d33"
+    palette.buttonText: Theme.textPrimary
+    palette.highlight: Theme.accent
+    palette.highlightedText: "#ffffff"
+    palette.light: "#3a3d44"
+    palette.midlight: "#33363c"
+    palette.mid: "#24262b"
+    palette.dark: "#141518"
+    palette.placeholderText: Theme.textTertiary
+    palette.disabled.text: Qt.rgba(1, 1, 1, 0.28)
+    palette.disabled.buttonText: Qt.rgba(1, 1, 1, 0.28)
 
     onClosing: (close) => {
         close.accepted = false
