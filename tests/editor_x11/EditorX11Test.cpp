@@ -4,6 +4,7 @@
 // X11 editor opened and closed in turn (CORVANE_EDITOR_SWEEP=1).
 #include "plugins/PluginEditorWindowController.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/support/RealtimeChecker.h"
 #include "tests/ui/QuickView.h"
 
 #include <lilv/lilv.h>
@@ -117,7 +118,9 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     EXPECT_EQ(shown->title(), "LSP Compressor Stereo");
     EXPECT_NE(shown->size(), QSize(480, 360)) << "the editor's own size is taken";
     for (int i = 0; i < 20; ++i) { // the plug-in runs; its meters and graphs reach the editor
+        RealtimeChecker checker;
         rig.render(10);
+        EXPECT_EQ(checker.violations(), 0u) << checker.report();
         strip.settle(50);
     }
     const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/lsp-editor.png");
@@ -137,11 +140,22 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
 TEST(PluginEditorX11, SweepOpensAndClosesEveryInstalledX11Editor) {
     REQUIRE_X11_EDITORS();
     if (qEnvironmentVariableIsEmpty("CORVANE_EDITOR_SWEEP"))
-        GTEST_SKIP() << "a run by hand of a few minutes: set CORVANE_EDITOR_SWEEP=1";
+        GTEST_SKIP() << "a run by hand of a few minutes: set CORVANE_EDITOR_SWEEP=1 (or to part of the URIs to open)";
+    const std::string only = qEnvironmentVariable("CORVANE_EDITOR_SWEEP").toStdString();
     Rig rig;
     Strip strip(rig);
-    int own = 0, fallback = 0, failed = 0;
+    int own = 0, fallback = 0, failed = 0, crashing = 0;
     for (const auto& [uri, name] : effectsWithX11Editors()) {
+        if (only != "1" && uri.find(only) == std::string::npos)
+            continue;
+        // LSP 1.2.5's oscilloscopes crash in their own run() once their editor
+        // says hello (lsp-plugins issue 294, fixed after the version Debian 12
+        // ships); nothing a host can catch in its own process.
+        if (only == "1" && uri.find("lsp-plug.in/plugins/lv2/oscilloscope_") != std::string::npos) {
+            ++crashing;
+            std::printf("%-9s %s\n", "crashes", uri.c_str());
+            continue;
+        }
         rig.strip(0).setComponent(PluginComponent{QString::fromStdString(uri), QString::fromStdString(name), {}, false});
         const char* verdict = "failed";
         if (rig.start() && rig.manager->isRunning()) {
@@ -158,6 +172,7 @@ TEST(PluginEditorX11, SweepOpensAndClosesEveryInstalledX11Editor) {
         std::printf("%-9s %s\n", verdict, uri.c_str());
         std::fflush(stdout);
     }
-    std::printf("X11 editors: %d open, %d fall back, %d fail\n", own, fallback, failed);
+    std::printf("X11 editors: %d open, %d fall back, %d fail, %d known to crash not opened\n", own, fallback, failed,
+                crashing);
     EXPECT_GT(own, 0);
 }
