@@ -187,7 +187,7 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
     for (const Port& p : ports_)
         sequenceBytes = std::max(sequenceBytes, p.atomCapacity);
     worker_ = std::make_unique<Worker>();
-    uiLink_ = std::make_unique<UiLink>(std::max<std::size_t>(kUiLinkBytes, 4 * std::size_t{sequenceBytes}), sequenceBytes);
+    largestAtom_ = sequenceBytes;
     atomToUi_ = std::make_unique<std::atomic<bool>[]>(ports_.size());
     features_ = std::make_unique<HostFeatures>(sampleRate, maxBlockFrames, nominalBlockFrames, sequenceBytes, *worker_,
                                                scratchDirectory());
@@ -488,9 +488,10 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
     }
     // The editor's messages in the order it sent them: control values land
     // before the plug-in runs, atoms at the start of its input sequences.
-    uiLink_->receiveForPlugin([this](std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) {
-        applyUiMessage(port, protocol, body, size);
-    });
+    if (UiLink* link = uiLink_.load(std::memory_order_acquire))
+        link->receiveForPlugin([this](std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) {
+            applyUiMessage(port, protocol, body, size);
+        });
     const bool bypassed = bypass_.load(std::memory_order_relaxed);
     if (freeWheelPort_ >= 0)
         r.controls[static_cast<std::size_t>(freeWheelPort_)] = 0.0f;
@@ -607,6 +608,7 @@ void Lv2Effect::applyUiMessage(std::uint32_t port, std::uint32_t protocol, const
 CORVANE_REALTIME
 void Lv2Effect::sendToUi(std::uint32_t frames) noexcept {
     Render& r = render_;
+    UiLink* link = uiLink_.load(std::memory_order_acquire); // made before the editor was attached
     for (std::uint32_t i : r.atomOutputs) {
         if (!atomToUi_[i].load(std::memory_order_relaxed))
             continue;
@@ -620,7 +622,7 @@ void Lv2Effect::sendToUi(std::uint32_t frames) noexcept {
             if (reinterpret_cast<const unsigned char*>(&event->body) + size >
                 reinterpret_cast<const unsigned char*>(seq) + sizeof(LV2_Atom) + seq->atom.size)
                 break;
-            uiLink_->toUi(i, r.eventTransferType, &event->body, size);
+            link->toUi(i, r.eventTransferType, &event->body, size);
         }
     }
     if (uiResend_.exchange(false, std::memory_order_acq_rel)) {
@@ -634,7 +636,7 @@ void Lv2Effect::sendToUi(std::uint32_t frames) noexcept {
     r.uiCountdown = r.uiInterval;
     auto send = [&](std::uint32_t i) {
         const float v = r.controls[i];
-        if (std::memcmp(&v, &r.sentToUi[i], sizeof v) != 0 && uiLink_->toUi(i, UiLink::floatProtocol, &v, sizeof v))
+        if (std::memcmp(&v, &r.sentToUi[i], sizeof v) != 0 && link->toUi(i, UiLink::floatProtocol, &v, sizeof v))
             r.sentToUi[i] = v;
     };
     for (std::uint32_t i : r.controlInputs)
@@ -654,11 +656,11 @@ bool Lv2Effect::writeFromUi(std::uint32_t portIndex, std::uint32_t protocol, con
         std::memcpy(&v, body, sizeof v);
         if (!std::isfinite(v))
             return false;
-        return uiLink_->toPlugin(portIndex, protocol, &v, sizeof v) || setParameter(portIndex, v);
+        return uiLink().toPlugin(portIndex, protocol, &v, sizeof v) || setParameter(portIndex, v);
     }
     if (protocol != render_.eventTransferType || port.kind != PortKind::Atom || size < sizeof(LV2_Atom))
         return false;
-    return uiLink_->toPlugin(portIndex, protocol, body, size);
+    return uiLink().toPlugin(portIndex, protocol, body, size);
 }
 
 void Lv2Effect::attachUi(const std::vector<std::uint32_t>& atomPortsToUi) {
@@ -668,9 +670,18 @@ void Lv2Effect::attachUi(const std::vector<std::uint32_t>& atomPortsToUi) {
         if (isAtomPort(i, false))
             atomToUi_[i].store(true, std::memory_order_relaxed);
     // What an earlier editor was sent and never read is not this one's.
-    uiLink_->receiveForUi([](std::uint32_t, std::uint32_t, const void*, std::uint32_t) {});
+    uiLink().receiveForUi([](std::uint32_t, std::uint32_t, const void*, std::uint32_t) {});
     uiResend_.store(true, std::memory_order_release);
     uiAttached_.store(true, std::memory_order_release);
+}
+
+UiLink& Lv2Effect::uiLink() {
+    if (!uiLinkOwner_) {
+        uiLinkOwner_ = std::make_unique<UiLink>(std::max<std::size_t>(kUiLinkBytes, 4 * std::size_t{largestAtom_}),
+                                                largestAtom_);
+        uiLink_.store(uiLinkOwner_.get(), std::memory_order_release);
+    }
+    return *uiLinkOwner_;
 }
 
 void Lv2Effect::detachUi() { uiAttached_.store(false, std::memory_order_release); }

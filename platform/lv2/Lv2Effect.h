@@ -117,7 +117,9 @@ public:
     // attaching. Detach before the editor goes.
     void attachUi(const std::vector<std::uint32_t>& atomPortsToUi);
     void detachUi();
-    UiLink& uiLink() { return *uiLink_; }
+    // Made on first use (main thread): only instances with an editor pay for
+    // the rings, which are as large as the plug-in's largest atom buffer.
+    UiLink& uiLink();
     std::uint32_t eventTransferType() const { return render_.eventTransferType; }
     bool isControlPort(std::uint32_t portIndex) const {
         return portIndex < ports_.size() && ports_[portIndex].kind == PortKind::Control;
@@ -199,7 +201,9 @@ private:
     std::atomic<bool> inProcess_{false}; // the render thread is inside process()
     bool threadSafeRestore_ = false;
     std::atomic<std::uint64_t> nonFinitePeriods_{0};
-    std::unique_ptr<UiLink> uiLink_;
+    std::unique_ptr<UiLink> uiLinkOwner_;
+    std::atomic<UiLink*> uiLink_{nullptr}; // published once, kept until the instance goes
+    std::uint32_t largestAtom_ = 0;
     std::atomic<bool> uiAttached_{false};
     std::atomic<bool> uiResend_{false};              // send every control value at the next chance
     std::unique_ptr<std::atomic<bool>[]> atomToUi_; // per port: forward its events while attached
