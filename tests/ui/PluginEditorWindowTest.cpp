@@ -128,6 +128,11 @@ TEST(PluginEditorWindow, GenericEditorIsHeardAtOnceReusedClosedWithItsInstanceAn
     strip.settle();
     EXPECT_EQ(strip.editor(), editor) << "the same window for the same instance";
     EXPECT_EQ(visibleWindowsTitled("Fixture Gain"), 1);
+    shown->close(); // by the user: hidden, not gone
+    strip.settle();
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_EQ(strip.open(), editor) << "brought back as it was";
+    EXPECT_TRUE(shown->isVisible());
 
     // Turned in the editor, heard from the next period on, off the heap.
     QMetaObject::invokeMethod(&rows, "setPosition", Q_ARG(int, gainRow), Q_ARG(double, 0.75));
