@@ -124,7 +124,11 @@ bool PluginEditorWindowController::embedOwnView() {
         parent = container_->winId();
     }
     QPointer<PluginEditorWindowController> self(this);
-    auto requestResize = [self](int width, int height) {
+    const bool embedded = choice->kind == lv2::PluginUi::Kind::X11;
+    // A view in a window of its own sizes that window itself; ours keeps its size.
+    auto requestResize = [self, embedded](int width, int height) {
+        if (!embedded)
+            return;
         if (PluginEditorWindowController* c = self.data())
             if (QQuickWindow* w = c->window_.get())
                 w->resize(width, height + c->headerHeight());
@@ -152,6 +156,8 @@ bool PluginEditorWindowController::embedOwnView() {
     idleTimer_.start();
     return true;
 }
+
+bool PluginEditorWindowController::ownViewApart() const { return ui_ && ui_->kind() == lv2::PluginUi::Kind::Show; }
 
 void PluginEditorWindowController::layoutOwnView() {
     if (!container_ || !window_)

@@ -39,6 +39,8 @@ class PluginEditorWindowController : public QObject {
     // Which view the window shows: the generic editor, or the plug-in's own.
     Q_PROPERTY(bool showsParameters READ showsParameters NOTIFY viewChanged)
     Q_PROPERTY(bool hasOwnView READ hasOwnView NOTIFY viewChanged)
+    // The plug-in's own view shows in a window of its own (the show interface).
+    Q_PROPERTY(bool ownViewApart READ ownViewApart NOTIFY viewChanged)
     Q_PROPERTY(QObject* parameters READ parameters CONSTANT)
     Q_PROPERTY(QStringList presetNames READ presetNames NOTIFY presetsChanged)
     Q_PROPERTY(QQuickWindow* window READ window CONSTANT)
@@ -57,6 +59,7 @@ public:
     void setTitle(const QString& title);
     bool showsParameters() const { return showsParameters_; }
     bool hasOwnView() const { return ui_ != nullptr; }
+    bool ownViewApart() const;
     QObject* parameters() { return &parameters_; }
     QStringList presetNames() const;
     QQuickWindow* window();

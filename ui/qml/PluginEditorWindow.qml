@@ -91,6 +91,21 @@ Window {
         }
     }
 
+    Text {
+        objectName: "ownViewApartNote"
+        visible: window.controller ? window.controller.ownViewApart : false
+        y: window.headerHeight
+        width: parent.width
+        height: parent.height - window.headerHeight
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        wrapMode: Text.WordWrap
+        padding: 20
+        text: "The plug-in shows its editor in a window of its own."
+        font.pixelSize: 12
+        color: Theme.textSecondary
+    }
+
     Popup {
         id: saveDialog
         objectName: "savePresetDialog"
