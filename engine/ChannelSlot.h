@@ -6,6 +6,7 @@
 
 #include "engine/LevelStore.h"
 #include "platform/engine/EffectUnit.h"
+#include "plugins/EffectHandle.h"
 #include "plugins/PluginComponent.h"
 
 #include <QByteArray>
@@ -27,6 +28,8 @@ class ChannelSlot : public QObject {
     Q_PROPERTY(bool hasComponent READ hasComponent NOTIFY componentChanged)
     // Whether the chosen effect is loaded in a running graph.
     Q_PROPERTY(bool hasEffectNode READ hasEffectNode NOTIFY effectNodeChanged)
+    // The loaded effect itself, for the editor window that shows it.
+    Q_PROPERTY(corvane::EffectHandle effectNode READ effectHandle NOTIFY effectNodeChanged)
     // Read-only here: switching it goes through AudioEngineManager::setBypass,
     // which also tells a loaded effect.
     Q_PROPERTY(bool bypass READ bypass NOTIFY bypassChanged)
@@ -60,6 +63,7 @@ public:
     const std::shared_ptr<engine::EffectUnit>& effectNode() const { return effectNode_; }
     void setEffectNode(std::shared_ptr<engine::EffectUnit> node);
     bool hasEffectNode() const { return effectNode_ != nullptr; }
+    EffectHandle effectHandle() const { return EffectHandle{effectNode_}; }
     // The LV2 plug-in instance inside effectNode(), or null.
     lv2::Lv2Effect* effect() const;
 

@@ -19,6 +19,8 @@ packages=(
   pipewire pipewire-bin pipewire-jack
   libgtest-dev libgmock-dev libbenchmark-dev
   mda-lv2 swh-lv2
+  # Plug-ins with X11 editors of their own, for the editor window's tests.
+  lsp-plugins-lv2 x42-plugins
   xvfb xauth
 )
 

@@ -4,6 +4,7 @@
 #include "ui/StripIcon.h"
 
 #include "platform/system/Logging.h"
+#include "plugins/PluginEditorWindowController.h"
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
 
@@ -21,6 +22,8 @@ void prepareQmlEngine(QQmlEngine& engine) {
         qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
         qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
         qmlRegisterType<StripIcon>("Corvane.Models", 1, 0, "StripIcon");
+        qmlRegisterType<PluginEditorWindowController>("Corvane.Models", 1, 0, "PluginEditorWindowController");
+        qRegisterMetaType<EffectHandle>();
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
                                                         QStringLiteral("The application owns the one manager"));
         qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",

@@ -12,6 +12,9 @@
 #include "platform/system/StderrCapture.h"
 
 #include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/state/state.h>
+#include <lv2/units/units.h>
 #include <lv2/worker/worker.h>
 
 #include <QDir>
@@ -41,6 +44,10 @@ constexpr double kBypassFadeSeconds = 0.005;
 constexpr double kDryLineHeadroomSeconds = 0.1;
 // No real plug-in delays by more; a larger report is a broken one.
 constexpr double kMaxLatencySeconds = 10.0;
+// An editor redraws its meters about this often; sending control values more
+// often only fills the ring.
+constexpr double kUiUpdatesPerSecond = 30.0;
+constexpr std::size_t kUiLinkBytes = 1 << 18;
 
 std::string inQuotes(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
@@ -61,6 +68,29 @@ float takeFloat(LilvNode* node, float fallback) {
         v = lilv_node_as_float(node);
     lilv_node_free(node);
     return v;
+}
+
+// A port's unit is a URI from the units vocabulary or a node of the plug-in's
+// own; either way its units:symbol is what a person reads.
+std::string unitSymbol(LilvWorld* world, const LilvPlugin* plugin, const LilvPort* port) {
+    LilvNode* unitKey = lilv_new_uri(world, LV2_UNITS__unit);
+    LilvNode* symbolKey = lilv_new_uri(world, LV2_UNITS__symbol);
+    std::string symbol;
+    if (LilvNode* unit = lilv_port_get(plugin, port, unitKey)) {
+        symbol = takeString(lilv_world_get(world, unit, symbolKey, nullptr));
+        // Without the units bundle on the search path the standard units
+        // have no symbol; the common ones are known here.
+        static const std::pair<const char*, const char*> known[] = {
+            {LV2_UNITS__db, "dB"}, {LV2_UNITS__hz, "Hz"}, {LV2_UNITS__khz, "kHz"}, {LV2_UNITS__ms, "ms"},
+            {LV2_UNITS__s, "s"},   {LV2_UNITS__pc, "%"},  {LV2_UNITS__bpm, "BPM"}, {LV2_UNITS__cent, "ct"}};
+        for (const auto& [uri, text] : known)
+            if (symbol.empty() && lilv_node_is_uri(unit) && nodeString(unit) == uri)
+                symbol = text;
+        lilv_node_free(unit);
+    }
+    lilv_node_free(symbolKey);
+    lilv_node_free(unitKey);
+    return symbol;
 }
 
 std::string scratchDirectory() {
@@ -139,6 +169,11 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
         return false;
     }
 
+    {
+        LilvNode* safeRestore = lilv_new_uri(world_->lilv(), LV2_STATE__threadSafeRestore);
+        threadSafeRestore_ = lilv_plugin_has_feature(plugin, safeRestore);
+        lilv_node_free(safeRestore);
+    }
     describePorts(plugin);
     if (audioIn_.empty() || audioOut_.empty()) {
         error = "The plug-in " + inQuotes(name_) + " has no audio " + (audioIn_.empty() ? "input" : "output") +
@@ -152,6 +187,8 @@ bool Lv2Effect::load(const LilvPlugin* plugin, double sampleRate, std::uint32_t 
     for (const Port& p : ports_)
         sequenceBytes = std::max(sequenceBytes, p.atomCapacity);
     worker_ = std::make_unique<Worker>();
+    largestAtom_ = sequenceBytes;
+    atomToUi_ = std::make_unique<std::atomic<bool>[]>(ports_.size());
     features_ = std::make_unique<HostFeatures>(sampleRate, maxBlockFrames, nominalBlockFrames, sequenceBytes, *worker_,
                                                scratchDirectory());
     {
@@ -241,6 +278,7 @@ void Lv2Effect::describePorts(const LilvPlugin* plugin) {
             std::sort(p.scalePoints.begin(), p.scalePoints.end(),
                       [](const ScalePoint& a, const ScalePoint& b) { return a.value < b.value; });
         }
+        p.unit = unitSymbol(world_->lilv(), plugin, lp);
         if (p.isEnable && enablePort_ < 0)
             enablePort_ = static_cast<int>(i);
         if (p.reportsLatency && latencyPort_ < 0)
@@ -271,6 +309,9 @@ void Lv2Effect::allocatePortBuffers() {
     UridMap& urids = UridMap::instance();
     render_.sequenceType = urids.map(LV2_ATOM__Sequence);
     render_.chunkType = urids.map(LV2_ATOM__Chunk);
+    render_.eventTransferType = urids.map(LV2_ATOM__eventTransfer);
+    render_.sentToUi.assign(count, 0.0f);
+    render_.uiInterval = static_cast<std::uint32_t>(std::max(1.0, sampleRate_ / kUiUpdatesPerSecond));
     for (std::uint32_t i = 0; i < count; ++i) {
         const Port& port = ports_[i];
         switch (port.kind) {
@@ -419,20 +460,25 @@ CORVANE_REALTIME
 void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept {
     RenderScope scope;
     Render& r = render_;
-    if (!r.prepared || frames > maxBlockFrames_ || health_.load(std::memory_order_acquire) != Health::Running) {
+    // Announced before health is read: whoever sets Held and then sees this
+    // false knows no later period touches the instance.
+    inProcess_.store(true, std::memory_order_seq_cst);
+    struct Leave {
+        std::atomic<bool>& flag;
+        ~Leave() { flag.store(false, std::memory_order_seq_cst); }
+    } leave{inProcess_};
+    const Health health = health_.load(std::memory_order_seq_cst);
+    if (r.prepared && frames <= maxBlockFrames_ && health == Health::Held) {
+        adaptChannels(inputs, r.stripIn, outputs, r.stripOut, frames);
+        return;
+    }
+    if (!r.prepared || frames > maxBlockFrames_ || health != Health::Running) {
         for (int c = 0; c < r.stripOut; ++c)
             std::fill(outputs[c], outputs[c] + std::min(frames, maxBlockFrames_), 0.0f);
         return;
     }
     for (std::uint32_t i : r.controlInputs)
         r.controls[i] = values_[i].load(std::memory_order_relaxed);
-    const bool bypassed = bypass_.load(std::memory_order_relaxed);
-    if (freeWheelPort_ >= 0)
-        r.controls[static_cast<std::size_t>(freeWheelPort_)] = 0.0f;
-    if (enablePort_ >= 0)
-        r.controls[static_cast<std::size_t>(enablePort_)] = bypassed ? 0.0f : 1.0f;
-
-    adaptChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
     for (std::uint32_t i : r.atomInputs) {
         auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(r.atoms[i].data());
         seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
@@ -440,6 +486,19 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
         seq->body.unit = 0;
         seq->body.pad = 0;
     }
+    // The editor's messages in the order it sent them: control values land
+    // before the plug-in runs, atoms at the start of its input sequences.
+    if (UiLink* link = uiLink_.load(std::memory_order_acquire))
+        link->receiveForPlugin([this](std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) {
+            applyUiMessage(port, protocol, body, size);
+        });
+    const bool bypassed = bypass_.load(std::memory_order_relaxed);
+    if (freeWheelPort_ >= 0)
+        r.controls[static_cast<std::size_t>(freeWheelPort_)] = 0.0f;
+    if (enablePort_ >= 0)
+        r.controls[static_cast<std::size_t>(enablePort_)] = bypassed ? 0.0f : 1.0f;
+
+    adaptChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
     for (std::uint32_t i : r.atomOutputs) {
         auto* atom = reinterpret_cast<LV2_Atom*>(r.atoms[i].data());
         atom->size = ports_[i].atomCapacity - static_cast<std::uint32_t>(sizeof(LV2_Atom));
@@ -455,6 +514,8 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
         values_[i].store(r.controls[i], std::memory_order_relaxed);
     if (latencyPort_ >= 0)
         latencyFrames_.store(r.controls[static_cast<std::size_t>(latencyPort_)], std::memory_order_relaxed);
+    if (uiAttached_.load(std::memory_order_acquire))
+        sendToUi(frames);
 
     // A plug-in that produces NaN or infinities must not poison the mix, and its
     // state is most likely ruined: it rests until the main thread resets it.
@@ -512,6 +573,118 @@ void Lv2Effect::mixDry(const float* const* inputs, float* const* outputs, std::u
     }
     r.wet = wet;
 }
+
+CORVANE_REALTIME
+void Lv2Effect::applyUiMessage(std::uint32_t port, std::uint32_t protocol, const void* body,
+                               std::uint32_t size) noexcept {
+    Render& r = render_;
+    if (port >= ports_.size() || !ports_[port].isInput)
+        return;
+    if (protocol == UiLink::floatProtocol && ports_[port].kind == PortKind::Control && size == sizeof(float)) {
+        float v = 0.0f;
+        std::memcpy(&v, body, sizeof v);
+        values_[port].store(v, std::memory_order_relaxed);
+        r.controls[port] = v;
+        r.sentToUi[port] = v; // the editor knows it already: no echo
+        return;
+    }
+    if (protocol != r.eventTransferType || ports_[port].kind != PortKind::Atom || size < sizeof(LV2_Atom))
+        return;
+    LV2_Atom atom;
+    std::memcpy(&atom, body, sizeof atom);
+    if (std::uint64_t{atom.size} + sizeof(LV2_Atom) != size)
+        return; // not one whole atom
+    auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(r.atoms[port].data());
+    const std::uint32_t used = sizeof(LV2_Atom) + seq->atom.size;
+    const std::uint32_t needed = static_cast<std::uint32_t>(sizeof(LV2_Atom_Event)) + lv2_atom_pad_size(atom.size);
+    if (std::uint64_t{used} + needed > ports_[port].atomCapacity)
+        return; // the sequence is full this period
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(reinterpret_cast<unsigned char*>(seq) + used);
+    event->time.frames = 0;
+    std::memcpy(&event->body, body, size);
+    seq->atom.size += needed;
+}
+
+CORVANE_REALTIME
+void Lv2Effect::sendToUi(std::uint32_t frames) noexcept {
+    Render& r = render_;
+    UiLink* link = uiLink_.load(std::memory_order_acquire); // made before the editor was attached
+    for (std::uint32_t i : r.atomOutputs) {
+        if (!atomToUi_[i].load(std::memory_order_relaxed))
+            continue;
+        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(r.atoms[i].data());
+        // A plug-in that wrote nothing leaves the chunk we put there; one that
+        // wrote garbage gets nothing forwarded.
+        if (seq->atom.type != r.sequenceType || seq->atom.size + sizeof(LV2_Atom) > ports_[i].atomCapacity)
+            continue;
+        LV2_ATOM_SEQUENCE_FOREACH (seq, event) {
+            const std::uint32_t size = static_cast<std::uint32_t>(sizeof(LV2_Atom)) + event->body.size;
+            if (reinterpret_cast<const unsigned char*>(&event->body) + size >
+                reinterpret_cast<const unsigned char*>(seq) + sizeof(LV2_Atom) + seq->atom.size)
+                break;
+            link->toUi(i, r.eventTransferType, &event->body, size);
+        }
+    }
+    if (uiResend_.exchange(false, std::memory_order_acq_rel)) {
+        std::fill(r.sentToUi.begin(), r.sentToUi.end(), std::numeric_limits<float>::quiet_NaN());
+        r.uiCountdown = 0;
+    }
+    if (r.uiCountdown > frames) {
+        r.uiCountdown -= frames;
+        return;
+    }
+    r.uiCountdown = r.uiInterval;
+    auto send = [&](std::uint32_t i) {
+        const float v = r.controls[i];
+        if (std::memcmp(&v, &r.sentToUi[i], sizeof v) != 0 && link->toUi(i, UiLink::floatProtocol, &v, sizeof v))
+            r.sentToUi[i] = v;
+    };
+    for (std::uint32_t i : r.controlInputs)
+        send(i);
+    for (std::uint32_t i : r.controlOutputs)
+        send(i);
+}
+
+bool Lv2Effect::writeFromUi(std::uint32_t portIndex, std::uint32_t protocol, const void* body, std::uint32_t size) {
+    if (portIndex >= ports_.size() || !ports_[portIndex].isInput || (size > 0 && !body))
+        return false;
+    const Port& port = ports_[portIndex];
+    if (protocol == UiLink::floatProtocol) {
+        if (port.kind != PortKind::Control || size != sizeof(float))
+            return false;
+        float v = 0.0f;
+        std::memcpy(&v, body, sizeof v);
+        if (!std::isfinite(v))
+            return false;
+        return uiLink().toPlugin(portIndex, protocol, &v, sizeof v) || setParameter(portIndex, v);
+    }
+    if (protocol != render_.eventTransferType || port.kind != PortKind::Atom || size < sizeof(LV2_Atom))
+        return false;
+    return uiLink().toPlugin(portIndex, protocol, body, size);
+}
+
+void Lv2Effect::attachUi(const std::vector<std::uint32_t>& atomPortsToUi) {
+    for (std::uint32_t i = 0; i < ports_.size(); ++i)
+        atomToUi_[i].store(false, std::memory_order_relaxed);
+    for (std::uint32_t i : atomPortsToUi)
+        if (isAtomPort(i, false))
+            atomToUi_[i].store(true, std::memory_order_relaxed);
+    // What an earlier editor was sent and never read is not this one's.
+    uiLink().receiveForUi([](std::uint32_t, std::uint32_t, const void*, std::uint32_t) {});
+    uiResend_.store(true, std::memory_order_release);
+    uiAttached_.store(true, std::memory_order_release);
+}
+
+UiLink& Lv2Effect::uiLink() {
+    if (!uiLinkOwner_) {
+        uiLinkOwner_ = std::make_unique<UiLink>(std::max<std::size_t>(kUiLinkBytes, 4 * std::size_t{largestAtom_}),
+                                                largestAtom_);
+        uiLink_.store(uiLinkOwner_.get(), std::memory_order_release);
+    }
+    return *uiLinkOwner_;
+}
+
+void Lv2Effect::detachUi() { uiAttached_.store(false, std::memory_order_release); }
 
 double Lv2Effect::latencySeconds() const {
     const double frames = latencyFrames_.load(std::memory_order_relaxed);

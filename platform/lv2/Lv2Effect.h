@@ -14,6 +14,8 @@
 
 #include "platform/engine/EffectProcessor.h"
 #include "platform/lv2/Parameter.h"
+#include "platform/lv2/Preset.h"
+#include "platform/lv2/UiLink.h"
 
 #include <lilv/lilv.h>
 
@@ -82,12 +84,55 @@ public:
     // text that does not parse or that belongs to another plug-in.
     bool restoreState(const std::string& text);
 
+    // Presets (Lv2EffectPresets.cpp). Any thread but the render thread, also
+    // while running. The plug-in's own presets, then the user's, by label.
+    std::vector<Preset> presets() const;
+    // Saves the running state as an LV2 preset bundle `label` in `userDir`
+    // (normally ~/.lv2) that any LV2 host finds; the preset's URI, or nothing
+    // with `error` set.
+    std::optional<std::string> savePreset(const std::string& label, const std::string& userDir, std::string& error);
+    // Applies a preset to the running plug-in: control values through the
+    // parameter slots (the next period has them); the plug-in's own state
+    // while the render thread keeps off the instance, unless the plug-in
+    // says its restore is safe alongside run(). Never on the main thread: it
+    // may wait for the render thread to finish a period.
+    bool loadPreset(const std::string& presetUri, std::string& error);
+
     // Every control port, inputs and outputs, in port order.
     const std::vector<Parameter>& parameters() const { return parameters_; }
     // Main thread. Clamped to the port's range; false for an unknown port or an output.
     bool setParameter(std::uint32_t portIndex, float value);
     // Any thread. The last value set (inputs) or reported (outputs); NaN for an unknown port.
     float parameter(std::uint32_t portIndex) const;
+
+    // The plug-in's editor. Main thread. A message from the editor for a port:
+    // a float for a control input, an atom (atom:eventTransfer) for an atom
+    // input. It reaches the plug-in through the UI link at the top of the next
+    // period; false for a port or protocol the plug-in cannot take. A control
+    // value that finds the ring full is set directly instead.
+    bool writeFromUi(std::uint32_t portIndex, std::uint32_t protocol, const void* body, std::uint32_t size);
+    // Main thread. While an editor is attached, the render thread sends it the
+    // changed control values about thirty times a second and every event of
+    // the atom outputs in `atomPortsToUi`; all of them arrive once after
+    // attaching. Detach before the editor goes.
+    void attachUi(const std::vector<std::uint32_t>& atomPortsToUi);
+    void detachUi();
+    // Made on first use (main thread): only instances with an editor pay for
+    // the rings, which are as large as the plug-in's largest atom buffer.
+    UiLink& uiLink();
+    std::uint32_t eventTransferType() const { return render_.eventTransferType; }
+    bool isControlPort(std::uint32_t portIndex) const {
+        return portIndex < ports_.size() && ports_[portIndex].kind == PortKind::Control;
+    }
+    bool isAtomPort(std::uint32_t portIndex, bool input) const {
+        return portIndex < ports_.size() && ports_[portIndex].kind == PortKind::Atom && ports_[portIndex].isInput == input;
+    }
+    std::uint32_t portCount() const { return static_cast<std::uint32_t>(ports_.size()); }
+    // For editors and presets, which query the plug-in's description. Use
+    // both only while holding World::lock().
+    const LilvPlugin* lilvPlugin() const { return plugin_; }
+    const std::shared_ptr<World>& world() const { return world_; }
+    double sampleRate() const { return sampleRate_; }
 
     const std::string& uri() const { return uri_; }
     const std::string& name() const { return name_; }
@@ -104,7 +149,9 @@ private:
 
     // The render thread does not touch the instance while it is Faulted: that
     // is what lets the main thread reset it while the graph runs.
-    enum class Health : int { Running, Faulted };
+    // Held: a preset's state is being restored; the render thread passes the
+    // input through meanwhile.
+    enum class Health : int { Running, Faulted, Held };
 
     Lv2Effect() = default;
     bool load(const LilvPlugin* plugin, double sampleRate, std::uint32_t maxBlockFrames,
@@ -119,6 +166,9 @@ private:
     // Render thread: the host's bypass for plug-ins without an enable port.
     void mixDry(const float* const* inputs, float* const* outputs, std::uint32_t frames, bool bypassed) noexcept;
     int findPort(const char* symbol) const;
+    // Render thread: the editor's messages, and what the editor is sent.
+    void applyUiMessage(std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) noexcept;
+    void sendToUi(std::uint32_t frames) noexcept;
 
     static const void* stateValue(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type);
     static void restoreValue(const char* symbol, void* self, const void* value, std::uint32_t size,
@@ -148,7 +198,15 @@ private:
     std::atomic<bool> bypass_{false};
     std::atomic<float> latencyFrames_{0.0f};
     std::atomic<Health> health_{Health::Running};
+    std::atomic<bool> inProcess_{false}; // the render thread is inside process()
+    bool threadSafeRestore_ = false;
     std::atomic<std::uint64_t> nonFinitePeriods_{0};
+    std::unique_ptr<UiLink> uiLinkOwner_;
+    std::atomic<UiLink*> uiLink_{nullptr}; // published once, kept until the instance goes
+    std::uint32_t largestAtom_ = 0;
+    std::atomic<bool> uiAttached_{false};
+    std::atomic<bool> uiResend_{false};              // send every control value at the next chance
+    std::unique_ptr<std::atomic<bool>[]> atomToUi_; // per port: forward its events while attached
 
     // What the render thread touches, all allocated by prepare().
     struct Render {
@@ -166,6 +224,10 @@ private:
         std::vector<std::uint32_t> atomOutputs;
         std::uint32_t sequenceType = 0;
         std::uint32_t chunkType = 0;
+        std::uint32_t eventTransferType = 0;
+        std::vector<float> sentToUi;   // one per port: the value the editor last got
+        std::uint32_t uiInterval = 0;  // frames between control updates for the editor
+        std::uint32_t uiCountdown = 0;
 
         // The dry path of the host's bypass: the strip's input adapted to its
         // output width, through a delay line as long as the plug-in's latency.

@@ -28,6 +28,7 @@ struct Parameter {
     bool expert = false;       // marked not-on-GUI or expensive; still listed
     bool isEnable = false;     // the plug-in's own bypass switch (driven by setBypass)
     bool reportsLatency = false;
+    std::string unit;          // the unit's symbol ("dB", "Hz"); empty without one
     std::vector<ScalePoint> scalePoints;
 };
 

@@ -22,6 +22,8 @@ std::size_t RingBuffer::space() const noexcept {
 }
 
 void RingBuffer::copyIn(std::size_t at, const void* data, std::size_t size) noexcept {
+    if (size == 0)
+        return; // an empty part may come with no pointer at all
     const std::size_t start = at & mask_;
     const std::size_t first = std::min(size, bytes_.size() - start);
     std::memcpy(bytes_.data() + start, data, first);
@@ -42,6 +44,18 @@ bool RingBuffer::write(const void* data, std::uint32_t size) noexcept {
     copyIn(head, &size, sizeof size);
     copyIn(head + sizeof size, data, size);
     head_.store(head + sizeof size + size, std::memory_order_release);
+    return true;
+}
+
+bool RingBuffer::write(const void* head, std::uint32_t headSize, const void* body, std::uint32_t bodySize) noexcept {
+    const std::uint32_t size = headSize + bodySize;
+    if (size < headSize || space() < sizeof size + std::size_t{size})
+        return false;
+    const std::size_t at = head_.load(std::memory_order_relaxed);
+    copyIn(at, &size, sizeof size);
+    copyIn(at + sizeof size, head, headSize);
+    copyIn(at + sizeof size + headSize, body, bodySize);
+    head_.store(at + sizeof size + size, std::memory_order_release);
     return true;
 }
 

@@ -18,6 +18,9 @@ public:
 
     // Producer: appends one message; false (nothing written) when it does not fit.
     bool write(const void* data, std::uint32_t size) noexcept;
+    // Producer: one message made of two parts, so a header and a body need not
+    // be copied together first.
+    bool write(const void* head, std::uint32_t headSize, const void* body, std::uint32_t bodySize) noexcept;
 
     // Consumer: size of the next message, or nothing (false) when empty.
     bool peekSize(std::uint32_t& size) const noexcept;

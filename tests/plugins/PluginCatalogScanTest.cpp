@@ -132,7 +132,8 @@ TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
     const auto blocking = PluginCatalog::waitForComponents(30s);
     ASSERT_TRUE(blocking);
     EXPECT_EQ(awaitComponents(), *blocking);
-    EXPECT_EQ(blocking->size(), 9) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall";
+    EXPECT_EQ(blocking->size(), 12) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall, "
+                                        "controls, ui-refuses, ui-missing";
 }
 
 TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {

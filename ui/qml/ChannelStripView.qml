@@ -2,6 +2,7 @@ import QtQuick
 import Corvane.Models
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Corvane.Models
 
 // One channel strip as a row of the main window: its number, its plug-in
 // (chosen in the picker sheet), the plug-in's settings, the input and output
@@ -25,13 +26,41 @@ Item {
     readonly property int deviceInputs: deviceSelected ? manager.selectedDevice.inputChannels : 0
     readonly property int deviceOutputs: deviceSelected ? manager.selectedDevice.outputChannels : 0
 
-    // The plug-in's editor window; there is none yet, so pressing the settings
-    // button of a running plug-in does nothing.
+    // This strip's editor window controller while it has one.
+    property QtObject editorController: null
+
+    // Opens the editor of the running plug-in, or brings its window back: one
+    // window per effect instance, reused until the instance changes.
     function openEditor() {
+        if (!slot || !slot.hasEffectNode)
+            return
+        if (editorController && editorController.isEditing(slot.effectNode)) {
+            editorController.showWindow()
+            return
+        }
+        closeEditor()
+        const controller = editorComponent.createObject(null, {
+            title: slot.hasComponent ? slot.component.name : "No Plugin"
+        })
+        controller.effect = slot.effectNode
+        controller.loadEditor()
+        editorController = controller
+        controller.showWindow()
     }
     // Closes this strip's editor window, whenever the running plug-in changes.
     function closeEditor() {
+        if (!editorController)
+            return
+        const controller = editorController
+        editorController = null
+        controller.close()
+        controller.destroy()
     }
+    Component {
+        id: editorComponent
+        PluginEditorWindowController {}
+    }
+    Component.onDestruction: closeEditor()
     function removePlugin() {
         if (!slot || !slot.hasComponent)
             return

@@ -1,0 +1,155 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+
+// The window of one strip's plug-in editor: the presets along the top, and
+// below them the generic editor or the place the plug-in's own view is
+// embedded in (a native child window the controller puts there). Closing it
+// only hides it, so a plug-in's view survives until the controller lets go.
+Window {
+    id: window
+    property QtObject controller
+    // The controller places the plug-in's own view below this many pixels.
+    readonly property int headerHeight: 40
+
+    width: 480
+    height: 360
+    color: Theme.window
+    title: controller ? controller.title : ""
+
+    // The controls' own look, dark like the main window's.
+    palette.window: Theme.window
+    palette.windowText: Theme.textPrimary
+    palette.base: "#1f2126"
+    palette.alternateBase: "#25272d"
+    palette.text: Theme.textPrimary
+    palette.button: "#2a2d33"
+    palette.buttonText: Theme.textPrimary
+    palette.highlight: Theme.accent
+    palette.highlightedText: "#ffffff"
+    palette.light: "#3a3d44"
+    palette.midlight: "#33363c"
+    palette.mid: "#24262b"
+    palette.dark: "#141518"
+    palette.placeholderText: Theme.textTertiary
+    palette.disabled.text: Qt.rgba(1, 1, 1, 0.28)
+    palette.disabled.buttonText: Qt.rgba(1, 1, 1, 0.28)
+
+    onClosing: (close) => {
+        close.accepted = false
+        window.hide()
+    }
+
+    Rectangle {
+        id: header
+        width: parent.width
+        height: window.headerHeight
+        color: Theme.panel
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 10
+            anchors.rightMargin: 10
+            spacing: 8
+            ComboBox {
+                id: presetBox
+                objectName: "presetBox"
+                Layout.fillWidth: true
+                Layout.maximumWidth: 260
+                model: window.controller ? window.controller.presetNames : []
+                displayText: count > 0 ? (currentIndex >= 0 ? currentText : "Presets") : "No Presets"
+                currentIndex: -1
+                enabled: count > 0
+                Accessible.name: "Presets"
+                onActivated: (index) => window.controller.loadPreset(index)
+            }
+            Item { Layout.fillWidth: true }
+            Button {
+                objectName: "savePresetButton"
+                text: "Save Preset…"
+                Accessible.name: "Save Preset…"
+                onClicked: saveDialog.open()
+            }
+        }
+        Rectangle {
+            anchors.bottom: parent.bottom
+            width: parent.width
+            height: 1
+            color: Theme.hairline
+        }
+    }
+
+    Loader {
+        id: generic
+        y: window.headerHeight
+        width: parent.width
+        height: parent.height - window.headerHeight
+        active: window.controller ? window.controller.showsParameters : false
+        sourceComponent: GenericEditorView {
+            objectName: "genericEditor"
+            model: window.controller.parameters
+        }
+    }
+
+    Text {
+        objectName: "ownViewApartNote"
+        visible: window.controller ? window.controller.ownViewApart : false
+        y: window.headerHeight
+        width: parent.width
+        height: parent.height - window.headerHeight
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        wrapMode: Text.WordWrap
+        padding: 20
+        text: "The plug-in shows its editor in a window of its own."
+        font.pixelSize: 12
+        color: Theme.textSecondary
+    }
+
+    Popup {
+        id: saveDialog
+        objectName: "savePresetDialog"
+        anchors.centerIn: Overlay.overlay
+        modal: true
+        focus: true
+        padding: 16
+        width: Math.min(300, window.width - 20)
+        onOpened: { nameField.text = ""; nameField.forceActiveFocus() }
+        background: Rectangle {
+            radius: 10
+            color: Theme.strip
+            border.width: 1
+            border.color: Qt.rgba(1, 1, 1, 0.12)
+        }
+        contentItem: ColumnLayout {
+            spacing: 10
+            Text {
+                text: "Save Preset"
+                font.pixelSize: 13
+                font.bold: true
+                color: Theme.textPrimary
+            }
+            TextField {
+                id: nameField
+                objectName: "presetName"
+                Layout.fillWidth: true
+                placeholderText: "Preset name"
+                onAccepted: save.clicked()
+            }
+            RowLayout {
+                Layout.alignment: Qt.AlignRight
+                Button { text: "Cancel"; onClicked: saveDialog.close() }
+                Button {
+                    id: save
+                    objectName: "savePresetConfirm"
+                    text: "Save"
+                    enabled: nameField.text.trim().length > 0
+                    onClicked: {
+                        if (window.controller.savePreset(nameField.text))
+                            saveDialog.close()
+                    }
+                }
+            }
+        }
+    }
+}
