@@ -113,6 +113,10 @@ bool PluginEditorWindowController::embedOwnView() {
     // X11 UIs need an X11 window to live in; elsewhere (Wayland, offscreen)
     // only a UI that shows a window of its own can be used.
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (const char* why = lv2::PluginUi::knownCrashWithEditor(effect->uri())) {
+        qCWarning(lcEditor, "The editor of “%s” is not opened: %s", qUtf8Printable(title_), why);
+        return false;
+    }
     const auto choice = lv2::PluginUi::choose(*effect, x11);
     if (!choice)
         return false;

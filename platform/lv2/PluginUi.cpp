@@ -66,6 +66,15 @@ void* openLibrary(const std::string& path, std::string& error) {
 
 } // namespace
 
+const char* PluginUi::knownCrashWithEditor(const std::string& pluginUri) {
+    // LSP 1.2.5 (Debian 12): the oscilloscopes' own run() crashes as soon as
+    // their editor introduces itself (fixed in later LSP releases). The
+    // parameters stay editable in the generic editor.
+    if (pluginUri.rfind("http://lsp-plug.in/plugins/lv2/oscilloscope_", 0) == 0)
+        return "its own editor makes this plug-in crash (LSP oscilloscopes up to 1.2.5)";
+    return nullptr;
+}
+
 std::optional<PluginUi::Choice> PluginUi::choose(const Lv2Effect& effect, bool x11) {
     World::Lock lock = World::lock();
     LilvWorld* world = effect.world()->lilv();

@@ -40,6 +40,11 @@ public:
     // that, the first UI with the show interface; nothing when there is none.
     static std::optional<Choice> choose(const Lv2Effect& effect, bool x11);
 
+    // Why a plug-in must not be shown its own editor in this host, when it is
+    // known to crash the process once that editor is connected; null for any
+    // other plug-in.
+    static const char* knownCrashWithEditor(const std::string& pluginUri);
+
     // Loads and instantiates `choice` for `effect`. `parent` is the native
     // window an X11 UI goes into. `requestResize` is called when the UI asks
     // for a new size (never with a zero side). Null with `error` set when the
