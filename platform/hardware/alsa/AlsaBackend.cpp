@@ -399,7 +399,8 @@ bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error)
     if (!device->caps) {
         const auto probe = alsa::probePcm(device->pcmName, device->wantsCapture, device->wantsPlayback);
         if (!probe.capabilities) {
-            error = probe.error == -EBUSY ? busyMessage(*device)
+            // A card someone was seen holding is busy, whatever the open said.
+            error = probe.error == -EBUSY || device->holder ? busyMessage(*device)
                                           : "“" + device->name + "” could not be opened: " + snd_strerror(probe.error) + ".";
             return false;
         }
