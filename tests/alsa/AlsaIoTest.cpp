@@ -65,7 +65,7 @@ bool ready(test::JackServer& server, std::string& why) {
 
 } // namespace
 
-TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceAndLosesADeadDevice) {
+TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceAndLosesADeadDeviceUntilItIsBack) {
     test::JackServer server({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
     std::string why;
     if (!ready(server, why))
@@ -126,6 +126,14 @@ TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceA
     EXPECT_LT(std::chrono::steady_clock::now() - lostAt, 2500ms);
     EXPECT_TRUE(alsa->deviceIds().empty());
     EXPECT_TRUE(hardware.stopIo(device));
+
+    // It stays away while it opens; once it has not, a server that is back brings it back.
+    alsa->rescan();
+    EXPECT_TRUE(alsa->deviceIds().empty());
+    ASSERT_TRUE(server.start()) << server.logPath();
+    alsa->rescan();
+    ASSERT_EQ(alsa->deviceIds().size(), 1u);
+    EXPECT_NE(alsa->deviceIds()[0], device) << "a returning device gets a new id";
 }
 
 TEST(AlsaIo, ACardPulledWhileRunningStopsPlaybackWithTheDisconnectionMessageAndIsReselectedWhenItReturns) {

@@ -164,8 +164,15 @@ void AlsaBackend::rescan() {
     });
     std::vector<Device> next;
     for (auto& w : wanted) {
-        if (lost_.count(w.uid))
+        const bool userPcm = w.uid.rfind("alsa-pcm:", 0) == 0;
+        if (lost_.count(w.uid)) {
+            // A named PCM that failed stays out while it still opens (whatever
+            // broke may break again) and comes back after it has not opened once:
+            // a JACK server behind a `jack` PCM that was restarted, say.
+            if (userPcm && !alsa::probePcm(w.pcmName, true, true).capabilities)
+                lost_.erase(w.uid);
             continue;
+        }
         auto old = std::find_if(known.begin(), known.end(), [&](const Device& d) { return d.uid == w.uid; });
         Device device;
         if (old != known.end()) {
@@ -178,7 +185,6 @@ void AlsaBackend::rescan() {
             device.periodFrames = kPreferredPeriod;
         }
         device.name = w.name;
-        const bool userPcm = w.uid.rfind("alsa-pcm:", 0) == 0;
         if (!device.session) {
             device.holder = w.holder;
             if (!device.caps && !w.holder) {

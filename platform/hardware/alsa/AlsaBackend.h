@@ -24,10 +24,10 @@
 // The list follows hot-plug events (a HotplugMonitor, udev on the "sound"
 // subsystem in the program), and is looked at again every rescanInterval for
 // holders coming and going. A device that fails while running (a card pulled
-// mid-period: ENODEV) ends its I/O and leaves the list until a later scan no
-// longer sees it or a hot-plug event arrives; either way the device-list
-// listeners hear of it at once, and the engine stops with its disconnection
-// message.
+// mid-period: ENODEV, or a second without a period) ends its I/O and leaves
+// the list at once, so the engine stops with its disconnection message. It
+// comes back with the next hot-plug event, or after a scan that no longer
+// finds it (a card) or cannot open it (a named PCM).
 //
 // Threads: construct, destroy and rescan on the main thread, whose event loop
 // must run for hot-plug events and losses to be handled. See IoSession.h for

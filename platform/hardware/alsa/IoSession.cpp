@@ -313,7 +313,7 @@ void IoSession::run() {
         const Wait wait = waitForPeriod(code);
         if (wait == Wait::Stop)
             break;
-        if (wait == Wait::Ready && code >= 0) {
+        if (wait == Wait::Ready) {
             code = readPeriod();
             if (code >= 0) {
                 process();
@@ -346,13 +346,13 @@ IoSession::Wait IoSession::waitForPeriod(int& code) {
         const snd_pcm_sframes_t out = playback_ ? snd_pcm_avail_update(playback_) : period;
         if (in < 0 || out < 0) {
             code = static_cast<int>(in < 0 ? in : out);
-            return Wait::Ready; // the caller tells an xrun from a loss
+            return Wait::Failed;
         }
         // More than a buffer's worth is an xrun the stop threshold has not
         // caught yet (plug-in PCMs keep running).
         if (in > static_cast<snd_pcm_sframes_t>(bufferFrames_) || out > static_cast<snd_pcm_sframes_t>(bufferFrames_)) {
             code = -EPIPE;
-            return Wait::Ready;
+            return Wait::Failed;
         }
         if (in >= period && out >= period) {
             code = 0;
@@ -391,13 +391,10 @@ IoSession::Wait IoSession::waitForPeriod(int& code) {
                                              &revents);
         if (waitFds_[n - 1].revents & POLLIN)
             return Wait::Stop;
-        if (capture_ && snd_pcm_state(capture_) == SND_PCM_STATE_DISCONNECTED) {
+        if ((capture_ && snd_pcm_state(capture_) == SND_PCM_STATE_DISCONNECTED) ||
+            (playback_ && snd_pcm_state(playback_) == SND_PCM_STATE_DISCONNECTED)) {
             code = -ENODEV;
-            return Wait::Ready;
-        }
-        if (playback_ && snd_pcm_state(playback_) == SND_PCM_STATE_DISCONNECTED) {
-            code = -ENODEV;
-            return Wait::Ready;
+            return Wait::Failed;
         }
     }
 }

@@ -80,7 +80,7 @@ public:
     std::uint64_t xruns() const { return xruns_.load(); }
 
 private:
-    enum class Wait { Ready, Stop, Lost };
+    enum class Wait { Ready, Failed, Stop, Lost };
 
     explicit IoSession(Setup setup);
     bool configure(snd_pcm_t* pcm, bool capture, std::uint32_t channels, bool exactPeriod, std::string& error,
