@@ -93,8 +93,10 @@ TEST(AlsaDeviceList, CardsAndNamedPcmsAreListedWithWhatTheyAcceptAndHotPlugEvent
     EXPECT_TRUE(hardware.set(usb, Address{Selector::NominalSampleRate}, 96000.0));
     EXPECT_FALSE(hardware.set(usb, Address{Selector::NominalSampleRate}, 22050.0));
     EXPECT_EQ(hardware.getAs<double>(usb, Address{Selector::NominalSampleRate}), 96000.0);
-    EXPECT_EQ(hardware.getAs<std::vector<hw::ValueRange>>(usb, Address{Selector::BufferFrameSizeRange}),
-              (std::vector<hw::ValueRange>{{16, 8192}}));
+    std::vector<hw::ValueRange> powersOfTwo;
+    for (double size = 16; size <= 8192; size *= 2)
+        powersOfTwo.push_back({size, size});
+    EXPECT_EQ(hardware.getAs<std::vector<hw::ValueRange>>(usb, Address{Selector::BufferFrameSizeRange}), powersOfTwo);
     EXPECT_TRUE(hardware.set(usb, Address{Selector::BufferFrameSize}, std::uint32_t(128)));
     EXPECT_FALSE(hardware.set(usb, Address{Selector::BufferFrameSize}, std::uint32_t(8)));
     EXPECT_EQ(hardware.getAs<std::uint32_t>(usb, Address{Selector::Latency, Scope::Output}), 128u);

@@ -324,8 +324,15 @@ std::optional<PropertyValue> AlsaBackend::get(ObjectId object, Address address) 
     case Selector::BufferFrameSizeRange:
         if (!device->caps)
             return std::nullopt;
-        return std::vector<ValueRange>{
-            ValueRange{double(device->caps->minPeriod), double(device->caps->maxPeriod)}};
+        if (device->caps->periodSizes.empty())
+            return std::vector<ValueRange>{
+                ValueRange{double(device->caps->minPeriod), double(device->caps->maxPeriod)}};
+        else {
+            std::vector<ValueRange> sizes;
+            for (std::uint32_t size : device->caps->periodSizes)
+                sizes.push_back(ValueRange{double(size), double(size)});
+            return sizes;
+        }
     default:
         return std::nullopt;
     }
@@ -337,11 +344,37 @@ bool AlsaBackend::set(ObjectId object, Address address, const PropertyValue& val
     bool changed = false;
     bool running = false;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         Device* device = find(object);
         if (!device || !device->caps || address.scope != Scope::Global)
             return false;
         running = device->session != nullptr;
+        // A size between the device's steps becomes the nearest it takes, so
+        // that what is read back is what will run. Asked with the lock let go:
+        // opening a plug-in PCM may take a moment. Running, the device is ours
+        // and cannot be asked; the start of I/O settles it then.
+        if (address.selector == Selector::BufferFrameSize && !running) {
+            const auto frames = framesFrom(value);
+            if (!frames || *frames < device->caps->minPeriod || *frames > device->caps->maxPeriod)
+                return false;
+            const std::string pcmName = device->pcmName;
+            const bool capture = device->caps->inputs > 0, playback = device->caps->outputs > 0;
+            const double rate = device->rate;
+            lock.unlock();
+            const auto nearest = alsa::nearestPeriod(pcmName, capture, playback, rate, *frames);
+            lock.lock();
+            device = find(object);
+            if (!device || !device->caps)
+                return false;
+            const std::uint32_t taken =
+                std::clamp(nearest.value_or(*frames), device->caps->minPeriod, device->caps->maxPeriod);
+            changed = device->periodFrames != taken;
+            device->periodFrames = taken;
+            lock.unlock();
+            if (changed)
+                notify(object, Address{address.selector});
+            return true;
+        }
         if (address.selector == Selector::NominalSampleRate) {
             const auto* rate = std::get_if<double>(&value);
             const auto& rates = device->caps->rates;

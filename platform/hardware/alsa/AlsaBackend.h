@@ -15,9 +15,12 @@
 // and starting it fails with a message naming that program.
 //
 // Properties: channel counts are the most the device accepts; the rate is
-// settable among the device's rates from 44.1 to 192 kHz; the period size is
-// a wish within the device's range, the nearest size the device accepts is
-// taken at the start of I/O and read back from then on. Latency: capture adds
+// settable among the device's rates from 44.1 to 192 kHz; the buffer sizes
+// offered are the powers of two the device takes (its whole range when it
+// takes none); a period size
+// within the device's range becomes the nearest size it accepts (asked of the
+// device when it is free, else settled at the start of I/O) and reads back as
+// such. Latency: capture adds
 // nothing beyond the period the engine counts; playback adds the rest of the
 // ALSA buffer (one period at the default of two).
 //

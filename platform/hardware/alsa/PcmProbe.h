@@ -23,6 +23,9 @@ struct PcmCapabilities {
     std::vector<double> rates; // accepted by every side there is
     std::uint32_t minPeriod = kMinPeriodFrames;
     std::uint32_t maxPeriod = kMaxPeriodFrames;
+    // The powers of two in that range every side takes: the sizes offered to
+    // the user, as JACK offers them. Empty when the device takes none.
+    std::vector<std::uint32_t> periodSizes;
 };
 
 struct ProbeResult {
@@ -32,5 +35,11 @@ struct ProbeResult {
 
 // Main or a background thread; `capture`/`playback` say which sides to try.
 ProbeResult probePcm(const std::string& name, bool capture, bool playback);
+
+// The period size nearest `frames` that the PCM takes at `rate` (playback's
+// answer when it has both sides, as I/O asks it first); none when it does not
+// open (someone holds it, us included).
+std::optional<std::uint32_t> nearestPeriod(const std::string& name, bool capture, bool playback, double rate,
+                                           std::uint32_t frames);
 
 } // namespace corvane::hw::alsa
