@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <atomic>
 
 using namespace corvane;
 using hw::Address;
@@ -115,7 +115,7 @@ TEST(AlsaDeviceList, CardsAndNamedPcmsAreListedWithWhatTheyAcceptAndHotPlugEvent
     EXPECT_EQ(error, "“Busy Card” is in use by another program (pulseaudio, process 4242).");
 
     // Hot-plug: a new card, the JACK server letting go of PCH, USB pulled.
-    int listChanges = 0;
+    std::atomic<int> listChanges{0};
     hardware.addListener(hw::kSystemObject, Address{Selector::Devices}, [&] { ++listChanges; });
     cards->plug(card(3, "Mic", "USB Mic", {{0, "USB Mic", true, false, std::nullopt}}));
     cards->openAs("Mic", "null");
@@ -126,7 +126,7 @@ TEST(AlsaDeviceList, CardsAndNamedPcmsAreListedWithWhatTheyAcceptAndHotPlugEvent
     events->event(); // a burst of events is one look
     ASSERT_TRUE(test::waitFor([&] { return listChanges > 0; }));
     test::drainEvents();
-    EXPECT_EQ(listChanges, 1);
+    EXPECT_EQ(listChanges.load(), 1);
     std::vector<std::string> uids;
     for (const auto& device : listed(hardware))
         uids.push_back(device.uid);

@@ -92,7 +92,9 @@ TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceA
 
     // The server runs at 48 kHz with 256-frame periods; the PCM follows it.
     // A size between its steps (multiples of the server's) becomes the nearest it takes.
-    int sizeNews = 0, overloads = 0, listChanges = 0;
+    // Listeners run on the backend's threads.
+    std::atomic<int> sizeNews{0}, overloads{0}, listChanges{0}, latencyNews{0};
+    hardware.addListener(device, Address{Selector::Latency}, [&] { ++latencyNews; });
     hardware.addListener(device, Address{Selector::BufferFrameSize}, [&] { ++sizeNews; });
     hardware.addListener(device, Address{Selector::Overload}, [&] { ++overloads; });
     hardware.addListener(hw::kSystemObject, Address{Selector::Devices}, [&] { ++listChanges; });
@@ -101,7 +103,7 @@ TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceA
               (hw::ValueRange{256, 256}));
     EXPECT_TRUE(hardware.set(device, Address{Selector::BufferFrameSize}, std::uint32_t(300)));
     EXPECT_EQ(hardware.getAs<std::uint32_t>(device, Address{Selector::BufferFrameSize}), 256u);
-    EXPECT_EQ(sizeNews, 0) << "256 already";
+    EXPECT_EQ(sizeNews.load(), 0) << "256 already";
 
     Passthrough callback;
     std::string error;
@@ -110,6 +112,10 @@ TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceA
     EXPECT_EQ(hardware.getAs<std::uint32_t>(device, Address{Selector::BufferFrameSize}), 256u);
     EXPECT_EQ(hardware.getAs<std::uint32_t>(device, Address{Selector::Latency, Scope::Output}), 256u);
     EXPECT_FALSE(hardware.startIo(device, callback, error));
+    // The jack plug-in reports no delay beyond its buffer; it was read, and said so.
+    ASSERT_TRUE(test::waitFor([&] { return latencyNews > 0; }, 2s));
+    EXPECT_EQ(hardware.getAs<std::uint32_t>(device, Address{Selector::SafetyOffset, Scope::Output}), 0u);
+    EXPECT_EQ(hardware.getAs<std::uint32_t>(device, Address{Selector::SafetyOffset, Scope::Input}), 0u);
 
     // About a second of periods at 5.3 ms each, then two overruns of 60 ms.
     ASSERT_TRUE(test::waitFor([&] { return callback.periods.load() >= 150; }, 5s));
@@ -119,7 +125,7 @@ TEST(AlsaIo, DuplexIoTakesTheNearestPeriodRefusesForeignRatesCountsEachXrunOnceA
         const auto after = callback.periods.load() + 40;
         ASSERT_TRUE(test::waitFor([&] { return callback.periods.load() >= after; }, 5s));
     }
-    ASSERT_TRUE(test::waitFor([&] { return overloads == int(alsa->xrunCount(device)); }, 2s));
+    ASSERT_TRUE(test::waitFor([&] { return overloads.load() == int(alsa->xrunCount(device)); }, 2s));
     EXPECT_GE(alsa->xrunCount(device), quietXruns + 2);
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
 

@@ -314,8 +314,9 @@ std::optional<PropertyValue> AlsaBackend::get(ObjectId object, Address address) 
             return (device->periods - 1) * device->periodFrames;
         return std::nullopt;
     case Selector::SafetyOffset:
+        // The driver's delay beyond the buffer, known once I/O runs.
         if (input || output)
-            return 0u;
+            return device->session ? device->session->driverDelay(input) : 0u;
         return std::nullopt;
     case Selector::NominalSampleRate:
         return device->rate;
@@ -453,6 +454,7 @@ bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error)
     setup.periodFrames = device->periodFrames;
     setup.callback = &callback;
     setup.announceOverload = [this, id] { notify(id, Address{Selector::Overload}); };
+    setup.announceDelay = [this, id] { notify(id, Address{Selector::Latency}); };
     // The session is not known yet; the lost handler finds it by device.
     auto sessionSlot = std::make_shared<std::weak_ptr<alsa::IoSession>>();
     std::weak_ptr<int> alive = alive_;

@@ -17,12 +17,13 @@
 // Properties: channel counts are the most the device accepts; the rate is
 // settable among the device's rates from 44.1 to 192 kHz; the buffer sizes
 // offered are the powers of two the device takes (its whole range when it
-// takes none); a period size
-// within the device's range becomes the nearest size it accepts (asked of the
-// device when it is free, else settled at the start of I/O) and reads back as
-// such. Latency: capture adds
-// nothing beyond the period the engine counts; playback adds the rest of the
-// ALSA buffer (one period at the default of two).
+// takes none); a period size within the device's range becomes the nearest
+// size it accepts (asked of the device when it is free, else settled at the
+// start of I/O) and reads back as such. Latency: capture adds nothing beyond
+// the period the engine counts; playback adds the rest of the ALSA buffer (one
+// period at the default of two). The safety offset is the driver's own delay
+// beyond the buffer, as snd_pcm_delay tells it after the first period (0
+// before), announced as a Latency change.
 //
 // The list follows hot-plug events (a HotplugMonitor, udev on the "sound"
 // subsystem in the program), and is looked at again every rescanInterval for

@@ -47,7 +47,8 @@ std::string describe(int code) { return snd_strerror(code); }
 } // namespace
 
 IoSession::IoSession(Setup setup)
-    : setup_(std::move(setup)), overloadNotifier_(setup_.announceOverload), lostNotifier_(setup_.announceLost) {
+    : setup_(std::move(setup)), overloadNotifier_(setup_.announceOverload), lostNotifier_(setup_.announceLost),
+      delayNotifier_(setup_.announceDelay ? setup_.announceDelay : [] {}) {
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     sem_init(&exited_, 0, 0);
 }
@@ -56,6 +57,7 @@ IoSession::~IoSession() {
     stop(std::chrono::milliseconds(2000));
     overloadNotifier_.stop();
     lostNotifier_.stop();
+    delayNotifier_.stop();
     if (capture_)
         snd_pcm_close(capture_);
     if (playback_)
@@ -309,6 +311,7 @@ void IoSession::run() {
     if (isXrun(code))
         code = recover();
     lost = lost || (code < 0 && !isXrun(code));
+    bool delayRead = false;
     while (!lost && !stopping_.load(std::memory_order_relaxed)) {
         const Wait wait = waitForPeriod(code);
         if (wait == Wait::Stop)
@@ -318,6 +321,10 @@ void IoSession::run() {
             if (code >= 0) {
                 process();
                 code = writePeriod();
+            }
+            if (code >= 0 && !delayRead) {
+                delayRead = true;
+                readDriverDelay();
             }
         }
         if (wait == Wait::Lost) {
@@ -488,6 +495,21 @@ int IoSession::writePeriod() {
         }
     }
     return 0;
+}
+
+void IoSession::readDriverDelay() {
+    // The delay counts what waits in the ALSA buffer too: for playback what
+    // was written and not yet played, for capture what was recorded and not
+    // yet read. Beyond that is the driver's own. Read with the buffer state in
+    // one call, so the hardware pointer cannot move in between.
+    snd_pcm_sframes_t avail = 0, delay = 0;
+    if (playback_ && snd_pcm_avail_delay(playback_, &avail, &delay) == 0) {
+        const snd_pcm_sframes_t queued = static_cast<snd_pcm_sframes_t>(bufferFrames_) - avail;
+        playbackDelay_.store(static_cast<std::uint32_t>(std::max<snd_pcm_sframes_t>(0, delay - queued)));
+    }
+    if (capture_ && snd_pcm_avail_delay(capture_, &avail, &delay) == 0)
+        captureDelay_.store(static_cast<std::uint32_t>(std::max<snd_pcm_sframes_t>(0, delay - avail)));
+    delayNotifier_.post();
 }
 
 int IoSession::recover() {

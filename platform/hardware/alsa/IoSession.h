@@ -47,6 +47,8 @@ public:
         IoCallback* callback = nullptr;
         std::function<void()> announceOverload;
         std::function<void()> announceLost;
+        // Once, when the driver's own delay has been read (see driverDelay()).
+        std::function<void()> announceDelay;
     };
 
     // What the device agreed to.
@@ -78,6 +80,12 @@ public:
 
     const Actual& actual() const { return actual_; }
     std::uint64_t xruns() const { return xruns_.load(); }
+    // Frames the driver holds beyond the ALSA buffer (a USB card's packets, a
+    // codec's FIFO), as snd_pcm_delay reports them once I/O runs; 0 until read
+    // after the first period.
+    std::uint32_t driverDelay(bool capture) const {
+        return (capture ? captureDelay_ : playbackDelay_).load(std::memory_order_relaxed);
+    }
 
 private:
     enum class Wait { Ready, Failed, Stop, Lost };
@@ -94,6 +102,7 @@ private:
     int readPeriod();
     int writePeriod();
     void process() noexcept;
+    void readDriverDelay();
 
     Setup setup_;
     Actual actual_;
@@ -116,12 +125,15 @@ private:
     int stopFd_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> xruns_{0};
+    std::atomic<std::uint32_t> captureDelay_{0};
+    std::atomic<std::uint32_t> playbackDelay_{0};
     sem_t exited_;
     std::thread thread_;
     bool started_ = false;
     bool stopped_ = false;
     virt::OverloadNotifier overloadNotifier_;
     virt::OverloadNotifier lostNotifier_;
+    virt::OverloadNotifier delayNotifier_;
 };
 
 } // namespace corvane::hw::alsa
