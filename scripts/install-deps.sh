@@ -16,6 +16,9 @@ packages=(
   xdotool imagemagick
   liblilv-dev lv2-dev lilv-utils
   libjack-jackd2-dev jackd2
+  # The ALSA backend and its hot-plug events; the plug-ins give the tests
+  # ALSA's `jack` PCM, which plays through a private jackd instead of a card.
+  libasound2-dev libudev-dev libasound2-plugins
   pipewire pipewire-bin pipewire-jack
   libgtest-dev libgmock-dev libbenchmark-dev
   mda-lv2 swh-lv2

@@ -83,8 +83,9 @@ private:
     std::atomic<ListenerId> nextListenerId_{1};
 };
 
-// The layer the application runs on: JACK (when a server is reachable) and the
-// virtual device.
+// The layer the application runs on: JACK (when a server is reachable), the
+// ALSA cards and the PCMs the user names (CORVANE_ALSA_DEVICES, else the
+// setting AlsaDevices), and the virtual device, in that order.
 std::unique_ptr<AudioHardware> createDefaultHardware();
 
 // Main thread: runs the event loop until every backend has finished its first

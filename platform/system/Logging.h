@@ -9,6 +9,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcEditor)
 // The JACK backend's connection news, and libjack's own messages at debug
 // level; only warnings show unless asked for.
 Q_DECLARE_LOGGING_CATEGORY(lcJack)
+// The ALSA backend: devices skipped, I/O set-up, devices lost; alsa-lib's own
+// messages at debug level.
+Q_DECLARE_LOGGING_CATEGORY(lcAlsa)
 // What LV2 code we do not write says: lilv's and serd's diagnostics and the
 // plug-ins' own log messages. Our verdicts on plug-ins stay in lcEngine.
 Q_DECLARE_LOGGING_CATEGORY(lcLv2)

@@ -64,6 +64,13 @@ SignalClient::Comparison SignalClient::comparison(std::size_t k) const {
     return Comparison{input.periods.load(), input.matching.load(), input.worstError.load()};
 }
 
+void SignalClient::record(std::size_t frames) {
+    for (auto& input : inputs_)
+        input->recording.assign(frames, 0.0f);
+    recordFrames_ = frames;
+    recording_.store(true);
+}
+
 int SignalClient::process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<SignalClient*>(arg);
     // Every client in a cycle sees the same frame time: it is what ties the
@@ -89,6 +96,17 @@ int SignalClient::process(jack_nframes_t frames, void* arg) {
             if (worst > input->worstError.load())
                 input->worstError.store(worst);
         }
+    }
+    if (self->recording_.load()) {
+        const std::size_t at = self->recordedFrames_.load();
+        const std::size_t count = std::min<std::size_t>(frames, self->recordFrames_ - at);
+        for (auto& input : self->inputs_) {
+            const auto* in = static_cast<const float*>(jack_port_get_buffer(input->port, frames));
+            std::copy(in, in + count, input->recording.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        self->recordedFrames_.store(at + count);
+        if (at + count >= self->recordFrames_)
+            self->recording_.store(false);
     }
     self->periods_.fetch_add(1);
     return 0;

@@ -53,6 +53,12 @@ public:
     // Input k, from 1.
     Comparison comparison(std::size_t k) const;
 
+    // Records the next `frames` frames of every input (memory is reserved
+    // here); call once. recording(k) of input k is whole once recorded().
+    void record(std::size_t frames);
+    bool recorded() const { return recordFrames_ > 0 && recordedFrames_.load() >= recordFrames_; }
+    std::vector<float> recording(std::size_t k) const { return inputs_.at(k - 1)->recording; }
+
     // A sample within this of the expected value counts as matching: the path
     // through unity gains must leave the signal all but untouched.
     static constexpr float kTolerance = 1e-5f;
@@ -64,6 +70,7 @@ private:
         std::atomic<std::uint64_t> periods{0};
         std::atomic<std::uint64_t> matching{0};
         std::atomic<float> worstError{0.0f};
+        std::vector<float> recording;
     };
     struct OutputState {
         jack_port_t* port = nullptr;
@@ -77,6 +84,9 @@ private:
     std::vector<std::unique_ptr<InputState>> inputs_; // atomics do not move
     std::atomic<bool> armed_{false};
     std::atomic<std::uint64_t> periods_{0};
+    std::size_t recordFrames_ = 0;
+    std::atomic<bool> recording_{false};
+    std::atomic<std::size_t> recordedFrames_{0};
 };
 
 } // namespace corvane::test
