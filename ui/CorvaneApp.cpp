@@ -8,6 +8,7 @@
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
@@ -42,8 +43,14 @@ CorvaneApp::CorvaneApp(hw::AudioHardware& hardware, QObject* parent)
       loadMonitor_(std::make_unique<SystemLoadMonitor>()),
       setupKeeper_(std::make_unique<SetupKeeper>(*engineManager_)) {
     prepareQmlEngine(engine_);
-    // The strips as they were left; the engine waits for the user's Start.
-    setupKeeper_->restoreLast();
+    // In a session the session manager says which setup to open; otherwise
+    // the strips come back as they were left. The engine waits for Start.
+    const QString sessionManager = qEnvironmentVariable(SessionClient::kUrlVariable);
+    if (!sessionManager.isEmpty())
+        sessionClient_ = std::make_unique<SessionClient>(
+            *setupKeeper_, sessionManager, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    else
+        setupKeeper_->restoreLast();
 }
 
 CorvaneApp::~CorvaneApp() {

@@ -7,6 +7,7 @@
 
 #include "engine/AudioEngineManager.h"
 #include "monitor/SystemLoadMonitor.h"
+#include "setup/SessionClient.h"
 #include "setup/SetupKeeper.h"
 #include "ui/InterfaceScale.h"
 
@@ -43,6 +44,8 @@ private:
     std::unique_ptr<AudioEngineManager> engineManager_;
     std::unique_ptr<SystemLoadMonitor> loadMonitor_;
     std::unique_ptr<SetupKeeper> setupKeeper_;
+    // Inside an NSM session (NSM_URL set): the session's part in it.
+    std::unique_ptr<SessionClient> sessionClient_;
     InterfaceScale interfaceScale_;
     QQmlApplicationEngine engine_;
 };
