@@ -18,7 +18,7 @@ constexpr int kApiMinor = 2;
 SessionClient::SessionClient(SetupKeeper& keeper, QString managerUrl, QString executable, QObject* parent)
     : QObject(parent), keeper_(keeper), managerUrl_(std::move(managerUrl)) {
     // Inside a session the session manager keeps the files.
-    keeper_.setRemembering(false);
+    keeper_.setManagedBySession(true);
     QString error;
     endpoint_ = OscEndpoint::open([this](const OscMessage& m) { receive(m); }, error);
     if (!endpoint_) {

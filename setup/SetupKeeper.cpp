@@ -104,12 +104,15 @@ void SetupKeeper::setProblem(const QString& problem) {
     emit problemChanged();
 }
 
-void SetupKeeper::setRemembering(bool remembering) {
-    remembering_ = remembering;
+void SetupKeeper::setManagedBySession(bool managed) {
+    if (remembering_ != managed)
+        return;
+    remembering_ = !managed;
     if (!remembering_ && rememberTimer_) {
         clock_.cancelTimer(*rememberTimer_);
         rememberTimer_.reset();
     }
+    emit managedBySessionChanged();
 }
 
 void SetupKeeper::rememberSoon() {

@@ -29,6 +29,8 @@ class SetupKeeper : public QObject {
     Q_PROPERTY(bool isDirty READ isDirty NOTIFY isDirtyChanged)
     // Why the last open or save failed; empty when it did not.
     Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
+    // In a session the session manager chooses the file: no Open, no Save As.
+    Q_PROPERTY(bool managedBySession READ managedBySession NOTIFY managedBySessionChanged)
 
 public:
     static constexpr std::chrono::milliseconds kRememberDelay{1000};
@@ -47,9 +49,10 @@ public:
     bool isDirty() const { return dirty_; }
     const QString& problem() const { return problem_; }
 
-    // Whether changes are remembered in lastSetupPath() (off in a session,
-    // whose manager keeps the files).
-    void setRemembering(bool remembering);
+    // In a session, whose manager keeps the files, changes are not
+    // remembered in lastSetupPath() and the file is the session's.
+    bool managedBySession() const { return !remembering_; }
+    void setManagedBySession(bool managed);
     // Gives the remembered setup to the manager, and takes the file it came
     // from as the current one. False when there is none or it is unusable
     // (said in the manager's warning).
@@ -78,6 +81,7 @@ signals:
     void fileChanged();
     void isDirtyChanged();
     void problemChanged();
+    void managedBySessionChanged();
 
 private:
     void watch();

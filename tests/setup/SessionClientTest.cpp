@@ -89,6 +89,7 @@ TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
     QTemporaryDir session;
     SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
     ASSERT_TRUE(client.isConnected());
+    EXPECT_TRUE(keeper.managedBySession());
 
     const auto announce = manager.next("/nsm/server/announce");
     ASSERT_TRUE(announce);

@@ -59,7 +59,7 @@ ApplicationWindow {
         objectName: "openSetupAction"
         text: "Open Setup…"
         shortcut: "Ctrl+O"
-        enabled: window.setupKeeper !== null
+        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
         onTriggered: openSetupDialog.open()
     }
     Action {
@@ -75,7 +75,7 @@ ApplicationWindow {
         objectName: "saveSetupAsAction"
         text: "Save Setup As…"
         shortcut: "Ctrl+Shift+S"
-        enabled: window.setupKeeper !== null
+        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
         onTriggered: saveSetupDialog.open()
     }
     FileDialog {
