@@ -41,7 +41,7 @@ void tell(AudioEngineManager& manager, const QStringList& notes) {
     if (notes.isEmpty())
         return;
     for (const auto& note : notes)
-        qCInfo(lcEngine, "Setup: %s", qUtf8Printable(note));
+        qCInfo(lcSession, "Setup: %s", qUtf8Printable(note));
     manager.setWarningMessage(notes.join(QLatin1Char(' ')));
 }
 
@@ -171,7 +171,7 @@ QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, Apply
             std::string why;
             if (strip.plugin->state &&
                 !lv2::isStateOf(strip.plugin->state->toStdString(), strip.plugin->uri.toStdString(), why))
-                qCWarning(lcEngine, "Setup: the saved settings of “%s” on strip %d were dropped (%s); it starts at "
+                qCWarning(lcSession, "Setup: the saved settings of “%s” on strip %d were dropped (%s); it starts at "
                                     "its defaults",
                           qUtf8Printable(strip.plugin->name), slot->id() + 1, why.c_str());
             else

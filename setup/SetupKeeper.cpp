@@ -136,7 +136,7 @@ bool SetupKeeper::rememberNow() {
     // The settings' folder may not exist yet on a first run.
     QDir().mkpath(QFileInfo(lastSetupPath()).absolutePath());
     if (auto problem = writeSetupFile(lastSetupPath(), current())) {
-        qCWarning(lcEngine, "%s", qUtf8Printable(*problem));
+        qCWarning(lcSession, "%s", qUtf8Printable(*problem));
         return false;
     }
     return true;
@@ -157,7 +157,7 @@ bool SetupKeeper::restoreLast() {
         return false;
     auto read = readSetupFile(path);
     if (auto* error = std::get_if<SetupReadError>(&read)) {
-        qCWarning(lcEngine, "The last setup could not be restored: %s", qUtf8Printable(error->message));
+        qCWarning(lcSession, "The last setup could not be restored: %s", qUtf8Printable(error->message));
         manager_.setWarningMessage(QStringLiteral("The last setup could not be restored: %1").arg(error->message));
         return false;
     }
