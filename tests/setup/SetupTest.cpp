@@ -138,6 +138,19 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     EXPECT_EQ(rig.strip(0).lastPluginState(), std::nullopt);
     EXPECT_EQ(log.count("saved settings of “Fixture Gain” on strip 1 were dropped"), 1) << log.messages().join('\n').toStdString();
 
+    // Opened while playing: nothing changes until the next start, and the
+    // settings given then win over those of the effect that plays now.
+    read.setup.strips[2] = {};
+    read.setup.strips[0].plugin->state.reset();
+    applySetup(manager, read);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
+    read.setup.strips[0].plugin->state = kHalfGain;
+    EXPECT_EQ(applySetup(manager, read), QStringList{"The setup takes effect at the next start."});
+    EXPECT_TRUE(manager.isRunning());
+    manager.stop();
+    EXPECT_EQ(rig.strip(0).lastPluginState(), kHalfGain);
+
     // The device: by uid, else by name, else the first one, and said so.
     rig.device->addDevice({"virtual:other", "Other Device", 2, 2});
     rig.refresh();
