@@ -5,7 +5,9 @@
 
 #include <lo/lo.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace corvane {
 
@@ -15,6 +17,13 @@ namespace {
 void loError(int number, const char* message, const char* where) {
     qCWarning(lcSession, "OSC error %d: %s%s%s", number, message ? message : "", where ? " at " : "",
               where ? where : "");
+}
+
+template <class T>
+T read(const char* bytes) {
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
 }
 
 // What the main thread may call; dropped (set to nothing) before the endpoint goes.
@@ -39,13 +48,16 @@ struct OscEndpoint::Thread {
     static int handle(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* user) {
         auto* self = static_cast<Thread*>(user);
         OscMessage message{QString::fromUtf8(path), {}};
+        // An argument sits in the message at 4-byte alignment, less than the
+        // lo_arg union wants: its bytes are read, never the union's members.
         for (int i = 0; i < argc; ++i) {
+            const auto* bytes = reinterpret_cast<const char*>(argv[i]);
             switch (types[i]) {
             case LO_STRING:
-            case LO_SYMBOL: message.arguments.append(QString::fromUtf8(&argv[i]->s)); break;
-            case LO_INT32: message.arguments.append(int(argv[i]->i)); break;
-            case LO_FLOAT: message.arguments.append(double(argv[i]->f)); break;
-            case LO_DOUBLE: message.arguments.append(argv[i]->d); break;
+            case LO_SYMBOL: message.arguments.append(QString::fromUtf8(bytes)); break;
+            case LO_INT32: message.arguments.append(int(read<std::int32_t>(bytes))); break;
+            case LO_FLOAT: message.arguments.append(double(read<float>(bytes))); break;
+            case LO_DOUBLE: message.arguments.append(read<double>(bytes)); break;
             default: break;
             }
         }

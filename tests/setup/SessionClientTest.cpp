@@ -69,7 +69,7 @@ private:
         Received r{path, {}, {}};
         for (int i = 0; i < argc; ++i)
             if (types[i] == LO_STRING)
-                r.strings.emplace_back(&argv[i]->s);
+                r.strings.emplace_back(reinterpret_cast<const char*>(argv[i])); // lo_arg may be misaligned
         char* source = lo_address_get_url(lo_message_get_source(message));
         r.source = source;
         std::free(source);
