@@ -127,7 +127,8 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
         }
         static const QStringList withValue = {QStringLiteral("--device"),  QStringLiteral("--rate"),
                                               QStringLiteral("--buffer"),  QStringLiteral("--strip"),
-                                              QStringLiteral("--seconds"), QStringLiteral("--report")};
+                                              QStringLiteral("--seconds"), QStringLiteral("--report"),
+                                              QStringLiteral("--setup"),   QStringLiteral("--save-setup")};
         if (!withValue.contains(arg))
             return ParseError{QStringLiteral("%1: unknown argument (see --help)").arg(arg)};
         if (arg != QLatin1String("--strip") && headlessOnly.contains(arg))
@@ -174,12 +175,20 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
             if (v.isEmpty())
                 return ParseError{QStringLiteral("--report needs a file name, or - for standard output")};
             h.reportPath = v;
+        } else if (arg == QLatin1String("--setup")) {
+            if (v.isEmpty())
+                return ParseError{QStringLiteral("--setup needs a setup file")};
+            h.setupPath = v;
+        } else if (arg == QLatin1String("--save-setup")) {
+            if (v.isEmpty())
+                return ParseError{QStringLiteral("--save-setup needs a file name")};
+            h.saveSetupPath = v;
         }
     }
     if (!headlessOnly.isEmpty() && line.mode != Mode::Headless)
         return ParseError{QStringLiteral("%1 goes with --headless (see --help)").arg(headlessOnly.first())};
-    if (line.mode == Mode::Headless && h.strips.empty())
-        return ParseError{QStringLiteral("--headless needs at least one --strip")};
+    if (line.mode == Mode::Headless && h.strips.empty() && h.setupPath.isEmpty())
+        return ParseError{QStringLiteral("--headless needs a --setup or at least one --strip")};
     return line;
 }
 
@@ -205,6 +214,9 @@ QString usageText() {
         "                        (or C-D), through the plug-in URI; plugin= comes last\n"
         "  --seconds S           run for S seconds; without it, until Ctrl-C\n"
         "  --report FILE|-       write a JSON report of the run to FILE, or - for standard output\n"
+        "  --setup FILE          run a saved setup (the window's File > Save Setup); --device,\n"
+        "                        --rate, --buffer and --strip given as well override it\n"
+        "  --save-setup FILE     save the run's setup, plug-in settings included, when it ends\n"
         "Exit status: 0 done, 1 failed (start, playback, output), 2 bad arguments,\n"
         "             128 + signal number when interrupted (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n");
 }

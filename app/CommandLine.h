@@ -38,6 +38,10 @@ struct HeadlessOptions {
     std::vector<StripSpec> strips;
     std::optional<double> seconds; // none: until interrupted
     QString reportPath;            // "-" for standard output; empty for none
+    // A saved setup to run (the options above override it), and where to
+    // save the run's setup at its end; empty for none.
+    QString setupPath;
+    QString saveSetupPath;
 };
 
 struct CommandLine {

@@ -3,6 +3,8 @@
 #include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
 #include "plugins/PluginCatalog.h"
+#include "setup/EngineSetup.h"
+#include "setup/SetupFile.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -124,6 +126,16 @@ Async<bool> endsBeforeInterrupt(RunInterrupt& interrupt, F flow) {
 Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
                                   RunInterrupt& interrupt, std::function<void(const QString&)> warn) {
     HeadlessResult result;
+    std::optional<ReadSetup> setup;
+    if (!options.setupPath.isEmpty()) {
+        auto read = readSetupFile(options.setupPath);
+        if (auto* error = std::get_if<SetupReadError>(&read)) {
+            result.exitCode = 2;
+            result.errorLine = QStringLiteral("--setup ") + error->message;
+            co_return result;
+        }
+        setup = std::get<ReadSetup>(std::move(read));
+    }
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
     manager.setMetersShown(false);
@@ -147,6 +159,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     std::optional<std::uint32_t> actualFrames;
     std::vector<std::optional<double>> pluginLatency(AudioEngineManager::kChannelCount);
     QString deviceUid = options.deviceUid;
+    // The strips that play, as the report lists them.
+    std::vector<StripSpec> routed;
 
     // The report says what is known however the run ended, once it began.
     auto finish = [&]() -> HeadlessResult {
@@ -175,8 +189,9 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         report[QStringLiteral("interrupted")] = result.interrupted;
         report[QStringLiteral("error")] = result.errorLine.isEmpty() ? QJsonValue() : QJsonValue(result.errorLine);
 
+        result.setup = captureSetup(manager);
         QJsonArray strips;
-        for (const auto& spec : options.strips) {
+        for (const auto& spec : routed) {
             const auto index = std::size_t(spec.strip - 1);
             const auto& p = peaks[index];
             QJsonObject entry;
@@ -209,6 +224,9 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         return fail(1, kInterruptedBeforePlayback);
     };
 
+    // The setup first; what the command line says besides overrides it.
+    if (setup)
+        applySetup(manager, *setup, ApplyOptions{options.deviceUid.isEmpty()});
     if (!options.deviceUid.isEmpty()) {
         auto it = std::find_if(manager.devices().begin(), manager.devices().end(),
                                [&](const AudioDevice& d) { return d.uid == options.deviceUid; });
@@ -232,15 +250,15 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
 
     if (options.sampleRate)
         manager.setSampleRate(*options.sampleRate);
-    if (options.bufferFrames) {
-        auto offered = co_await runDetached([&hardware, id = device.id, frames = *options.bufferFrames] {
+    if (const auto wanted = options.bufferFrames ? options.bufferFrames : setup ? setup->setup.bufferFrames : std::nullopt) {
+        auto offered = co_await runDetached([&hardware, id = device.id, frames = *wanted] {
             return nearestBufferFrameSize(hardware, id, frames);
         });
-        const std::uint32_t frames = offered.value_or(*options.bufferFrames);
-        if (frames != *options.bufferFrames)
+        const std::uint32_t frames = offered.value_or(*wanted);
+        if (frames != *wanted)
             noteWarning(QStringLiteral("“%1” does not offer a buffer of %2 frames - using %3, the nearest it offers.")
                             .arg(device.name)
-                            .arg(*options.bufferFrames)
+                            .arg(*wanted)
                             .arg(frames));
         manager.setBufferFrames(frames);
     }
@@ -261,6 +279,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
                 if (c.uri == spec.pluginUri)
                     component = c;
             slot->setComponent(component);
+        } else {
+            slot->setComponent(std::nullopt);
         }
         slot->setInputStereo(spec.inputStereo);
         slot->setOutputStereo(spec.outputStereo);
@@ -268,6 +288,11 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         slot->setOutputChannel(spec.output - 1);
         manager.setBypass(*slot, spec.bypass);
     }
+    for (const ChannelSlot* slot : manager.channels())
+        if (slot->inputChannel() && slot->outputChannel())
+            routed.push_back(StripSpec{slot->id() + 1, *slot->inputChannel() + 1, slot->inputStereo(),
+                                       *slot->outputChannel() + 1, slot->outputStereo(),
+                                       slot->component() ? slot->component()->uri : QString(), slot->bypass()});
 
     // An abandoned start checks that its manager still exists after each wait.
     auto start = [&manager]() -> Async<void> { co_await manager.start(false); };

@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/system/Task.h"
+#include "setup/Setup.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -45,12 +46,16 @@ struct HeadlessResult {
     QString errorLine;     // the reason, for standard error; empty when none
     bool interrupted = false;
     QJsonObject report;    // empty when nothing was started (exit 2)
+    // The setup as the run left it, plug-in settings included; none when
+    // nothing was started.
+    std::optional<Setup> setup;
 };
 
 // Main thread. Runs until the given seconds have passed, `interrupt` is
 // requested, or playback stops by itself for good (a vanished device, a fault,
 // automatic restarts that gave up). Between those it sleeps: nothing wakes it
 // for nothing. Each warning goes to `warn` as it comes, and into the report.
+// A setup file that cannot be used ends the run before it starts (exit 2).
 Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, const HeadlessOptions& options,
                                   RunInterrupt& interrupt, std::function<void(const QString&)> warn = {});
 

@@ -8,6 +8,7 @@
 #include "platform/system/MainThread.h"
 #include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
+#include "setup/SetupFile.h"
 #include "ui/CorvaneApp.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,11 @@ int headlessCommand(const HeadlessOptions& options) {
             complain(QStringLiteral("--report %1: %2").arg(options.reportPath, *problem));
             return 2;
         }
+    if (!options.saveSetupPath.isEmpty())
+        if (auto problem = reportPathProblem(options.saveSetupPath)) {
+            complain(QStringLiteral("--save-setup %1: %2").arg(options.saveSetupPath, *problem));
+            return 2;
+        }
 
     RunInterrupt interrupt;
     MainThreadWakeup wakeup([&] { interrupt.request(caughtSignal.load()); });
@@ -120,6 +126,12 @@ int headlessCommand(const HeadlessOptions& options) {
                 exitCode = 1;
         }
     }
+    if (result.setup && !options.saveSetupPath.isEmpty())
+        if (auto problem = writeSetupFile(options.saveSetupPath, *result.setup)) {
+            complain(*problem);
+            if (exitCode == 0)
+                exitCode = 1;
+        }
     // Work still going on (the plug-in scan a short run did not need, a
     // plug-in still loading when the run was interrupted, a device query that
     // hangs) may still use the hardware and what the libraries hold: rather

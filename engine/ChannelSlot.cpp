@@ -11,7 +11,19 @@ void ChannelSlot::setComponent(std::optional<PluginComponent> component) {
     if (!assignIfChanged(component_, std::move(component)))
         return;
     lastPluginState_.reset();
+    stateReplacedWhileLoaded_ = effectNode_ != nullptr;
+    setComponentMissing(false);
     emit componentChanged();
+}
+
+void ChannelSlot::setComponentMissing(bool missing) {
+    if (assignIfChanged(componentMissing_, missing))
+        emit componentMissingChanged();
+}
+
+void ChannelSlot::replacePluginState(std::optional<QByteArray> state) {
+    lastPluginState_ = std::move(state);
+    stateReplacedWhileLoaded_ = effectNode_ != nullptr;
 }
 
 void ChannelSlot::chooseComponent(const PluginComponent& component) {
@@ -19,8 +31,11 @@ void ChannelSlot::chooseComponent(const PluginComponent& component) {
 }
 
 void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
-    if (assignIfChanged(effectNode_, std::move(node)))
-        emit effectNodeChanged();
+    if (!assignIfChanged(effectNode_, std::move(node)))
+        return;
+    if (!effectNode_)
+        stateReplacedWhileLoaded_ = false;
+    emit effectNodeChanged();
 }
 
 lv2::Lv2Effect* ChannelSlot::effect() const {

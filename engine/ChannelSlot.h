@@ -26,6 +26,8 @@ class ChannelSlot : public QObject {
     // with an empty uri chooses none.
     Q_PROPERTY(corvane::PluginComponent component READ componentOrNone WRITE chooseComponent NOTIFY componentChanged)
     Q_PROPERTY(bool hasComponent READ hasComponent NOTIFY componentChanged)
+    // The chosen effect is not installed (it came from a setup made where it was).
+    Q_PROPERTY(bool componentMissing READ componentMissing NOTIFY componentMissingChanged)
     // Whether the chosen effect is loaded in a running graph.
     Q_PROPERTY(bool hasEffectNode READ hasEffectNode NOTIFY effectNodeChanged)
     // The loaded effect itself, for the editor window that shows it.
@@ -58,6 +60,10 @@ public:
     PluginComponent componentOrNone() const { return component_.value_or(PluginComponent{}); }
     void chooseComponent(const PluginComponent& component);
     bool hasComponent() const { return component_.has_value(); }
+    // Whether the chosen effect is known not to be installed; choosing
+    // another one clears it.
+    bool componentMissing() const { return componentMissing_; }
+    void setComponentMissing(bool missing);
 
     // The loaded effect while a graph exists.
     const std::shared_ptr<engine::EffectUnit>& effectNode() const { return effectNode_; }
@@ -96,9 +102,16 @@ public:
     // The effect's full state saved at the last stop; not observed by views.
     const std::optional<QByteArray>& lastPluginState() const { return lastPluginState_; }
     void setLastPluginState(std::optional<QByteArray> state) { lastPluginState_ = std::move(state); }
+    // Settings given from outside (an opened setup) for the next build: they
+    // win over those of the effect loaded now, which a stop would otherwise keep.
+    void replacePluginState(std::optional<QByteArray> state);
+    // Whether the saved settings were replaced, or the effect chosen anew,
+    // while an effect was loaded; the stop that drops the effect clears it.
+    bool stateReplacedWhileLoaded() const { return stateReplacedWhileLoaded_; }
 
 signals:
     void componentChanged();
+    void componentMissingChanged();
     void effectNodeChanged();
     void bypassChanged();
     void inputChannelChanged();
@@ -124,6 +137,8 @@ private:
     Reading outputLevel_;
     Reading outputLevelRight_;
     std::optional<QByteArray> lastPluginState_;
+    bool stateReplacedWhileLoaded_ = false;
+    bool componentMissing_ = false;
 };
 
 } // namespace corvane

@@ -85,7 +85,9 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
 }
 
 void AudioEngineManager::saveEffectState(ChannelSlot& slot) {
-    if (auto* effect = slot.effect()) {
+    // Settings given while it ran (or another effect chosen) are for the next
+    // build: the running effect's own are not kept over them.
+    if (auto* effect = slot.effect(); effect && !slot.stateReplacedWhileLoaded()) {
         // A state that cannot be saved leaves nothing rather than an older
         // state the user has since changed.
         auto state = effect->saveState();

@@ -12,9 +12,13 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-shapes
   qml6-module-qttest qt6-svg-dev fonts-dejavu-core
+  # File > Open/Save Setup: Qt Quick's file dialogs (their own look needs the folder model).
+  qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   # Driving and photographing the window under Xvfb.
   xdotool imagemagick
   liblilv-dev lv2-dev lilv-utils
+  # NSM session management speaks OSC.
+  liblo-dev
   libjack-jackd2-dev jackd2
   # The ALSA backend and its hot-plug events; the plug-ins give the tests
   # ALSA's `jack` PCM, which plays through a private jackd instead of a card.

@@ -8,6 +8,7 @@
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickWindow>
@@ -39,11 +40,21 @@ void prepareQmlEngine(QQmlEngine& engine) {
 
 CorvaneApp::CorvaneApp(hw::AudioHardware& hardware, QObject* parent)
     : QObject(parent), engineManager_(std::make_unique<AudioEngineManager>(hardware)),
-      loadMonitor_(std::make_unique<SystemLoadMonitor>()) {
+      loadMonitor_(std::make_unique<SystemLoadMonitor>()),
+      setupKeeper_(std::make_unique<SetupKeeper>(*engineManager_)) {
     prepareQmlEngine(engine_);
+    // In a session the session manager says which setup to open; otherwise
+    // the strips come back as they were left. The engine waits for Start.
+    const QString sessionManager = qEnvironmentVariable(SessionClient::kUrlVariable);
+    if (!sessionManager.isEmpty())
+        sessionClient_ = std::make_unique<SessionClient>(
+            *setupKeeper_, sessionManager, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    else
+        setupKeeper_->restoreLast();
 }
 
 CorvaneApp::~CorvaneApp() {
+    setupKeeper_->rememberNow();
     // Views go before the objects they show.
     const auto roots = engine_.rootObjects();
     for (QObject* root : roots)
@@ -56,15 +67,16 @@ QQuickWindow* CorvaneApp::openWindow() {
         return true;
     }();
     (void)chosen;
-    return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_);
+    return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_, setupKeeper_.get());
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
-                             InterfaceScale& scale) {
+                             InterfaceScale& scale, SetupKeeper* keeper) {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/Corvane/Ui/corvane.svg")));
     engine.setInitialProperties({{QStringLiteral("manager"), QVariant::fromValue<QObject*>(&manager)},
                                  {QStringLiteral("loadMonitor"), QVariant::fromValue<QObject*>(&monitor)},
-                                 {QStringLiteral("windowScale"), QVariant::fromValue<QObject*>(&scale)}});
+                                 {QStringLiteral("windowScale"), QVariant::fromValue<QObject*>(&scale)},
+                                 {QStringLiteral("setupKeeper"), QVariant::fromValue<QObject*>(keeper)}});
     engine.load(QUrl(QStringLiteral("qrc:/Corvane/Ui/Main.qml")));
     const auto roots = engine.rootObjects();
     auto* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.last());

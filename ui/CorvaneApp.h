@@ -1,11 +1,14 @@
 #pragma once
 // The application: the one engine manager and the one load monitor, created
-// in that order and kept for the life of the process, and the main window over
-// them. Closing the window ends neither; the shell's owner decides when the
+// in that order and kept for the life of the process, the setup they play
+// (the last one restored at launch, remembered at the end), and the main
+// window over them. Closing the window ends neither; the shell's owner decides when the
 // process ends.
 
 #include "engine/AudioEngineManager.h"
 #include "monitor/SystemLoadMonitor.h"
+#include "setup/SessionClient.h"
+#include "setup/SetupKeeper.h"
 #include "ui/InterfaceScale.h"
 
 #include <QObject>
@@ -31,6 +34,7 @@ public:
     AudioEngineManager& engineManager() { return *engineManager_; }
     SystemLoadMonitor& loadMonitor() { return *loadMonitor_; }
     InterfaceScale& interfaceScale() { return interfaceScale_; }
+    SetupKeeper& setupKeeper() { return *setupKeeper_; }
 
     // Builds the main window; null (after logging why) when its QML fails to load.
     QQuickWindow* openWindow();
@@ -39,6 +43,9 @@ public:
 private:
     std::unique_ptr<AudioEngineManager> engineManager_;
     std::unique_ptr<SystemLoadMonitor> loadMonitor_;
+    std::unique_ptr<SetupKeeper> setupKeeper_;
+    // Inside an NSM session (NSM_URL set): the session's part in it.
+    std::unique_ptr<SessionClient> sessionClient_;
     InterfaceScale interfaceScale_;
     QQmlApplicationEngine engine_;
 };
@@ -49,7 +56,8 @@ void prepareQmlEngine(QQmlEngine& engine);
 // Loads the main window into `engine` (prepared) over `manager` and
 // `monitor`, hands it to `scale` (which sizes it) and shows it, with the
 // application's icon; null (after logging why) when its QML fails to load.
+// Without `keeper` the File menu has no setup commands.
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
-                             InterfaceScale& scale);
+                             InterfaceScale& scale, SetupKeeper* keeper = nullptr);
 
 } // namespace corvane

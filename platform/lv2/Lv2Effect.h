@@ -77,8 +77,9 @@ public:
     // non-finite audio back to a fresh history. True when it did reset it.
     bool resetIfFaulted();
 
-    // Main thread, graph stopped. The full state (plug-in properties and every
-    // input control value) as Turtle text; nothing when it cannot be saved.
+    // Main thread, also while running (LV2 lets a plug-in save alongside
+    // run()). The full state (plug-in properties and every input control
+    // value) as Turtle text; nothing when it cannot be saved.
     std::optional<std::string> saveState();
     // Main thread, before start. False, with the plug-in left as it was, for
     // text that does not parse or that belongs to another plug-in.

@@ -15,3 +15,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcAlsa)
 // What LV2 code we do not write says: lilv's and serd's diagnostics and the
 // plug-ins' own log messages. Our verdicts on plug-ins stay in lcEngine.
 Q_DECLARE_LOGGING_CATEGORY(lcLv2)
+// Setups and session management (NSM): files opened and saved, what the
+// session manager asked for.
+Q_DECLARE_LOGGING_CATEGORY(lcSession)

@@ -1,5 +1,7 @@
 // The built program, run headless on the virtual device with real LV2 effects:
 // what a script sees (exit code, standard error, the JSON report).
+#include "setup/SetupFile.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,6 +62,16 @@ QJsonObject strip(const Outcome& run, int number) {
 }
 
 const QString ringMod = "http://drobilla.net/plugins/mda/RingMod";
+
+QStringList routing(const Outcome& run) {
+    QStringList lines;
+    for (const auto& entry : run.report["strips"].toArray()) {
+        const auto s = entry.toObject();
+        lines << QString("%1 %2>%3 %4 %5").arg(s["strip"].toInt()).arg(s["in"].toString(), s["out"].toString(),
+                                                                    s["plugin"].toString(), s["bypass"].toBool() ? "bypass" : "");
+    }
+    return lines;
+}
 
 } // namespace
 
@@ -134,4 +146,60 @@ TEST(HeadlessRun, ListingsPrintOneLinePerEntry) {
     EXPECT_FALSE(has("urn:corvane:test:instrument")) << "instruments are not effects";
     for (const auto& line : lines)
         EXPECT_EQ(line.count('\t'), 2) << line.toStdString();
+}
+
+TEST(HeadlessRun, ASavedSetupRunsAgainWithItsPluginSettings) {
+    QTemporaryDir dir;
+    // The gain fixture at half gain on strip 1, straight through on strip 2.
+    corvane::Setup first;
+    first.strips[0] = {0, false, 0, false,
+                       corvane::Setup::Plugin{"urn:corvane:test:gain", "Fixture Gain",
+                                              "<urn:corvane:effect-state> a pset:Preset ; lv2:appliesTo "
+                                              "<urn:corvane:test:gain> ; lv2:port [ lv2:symbol \"gain\" ; "
+                                              "pset:value 0.5 ] ."},
+                       false};
+    first.strips[1] = {0, false, 1, false, std::nullopt, false};
+    ASSERT_EQ(corvane::writeSetupFile(dir.filePath("first.json"), first), std::nullopt);
+    auto halved = [](const Outcome& run) {
+        const auto s = strip(run, 1);
+        EXPECT_GT(s["inputRms"].toDouble(), 0.03);
+        EXPECT_NEAR(s["outputRms"].toDouble(), 0.5 * s["inputRms"].toDouble(), 1e-4);
+        EXPECT_NEAR(strip(run, 2)["outputRms"].toDouble(), strip(run, 2)["inputRms"].toDouble(), 1e-6);
+    };
+
+    const QString saved = dir.filePath("saved.json");
+    const Outcome run = runCorvane({"--headless", "--setup", dir.filePath("first.json"), "--buffer", "128",
+                                    "--save-setup", saved, "--seconds", "0.5"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
+    halved(run);
+    // What the plug-in itself saved at the end, not the text it was given.
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto document = QJsonDocument::fromJson(file.readAll()).object();
+    const auto plugin = document["strips"].toArray()[0].toObject()["plugin"].toObject();
+    EXPECT_TRUE(plugin["state"].toString().contains("urn:corvane:test:gain#processed")) << plugin["state"].toString().toStdString();
+    EXPECT_EQ(document["bufferFrames"].toInt(), 128);
+
+    const Outcome again = runCorvane({"--headless", "--setup", saved, "--seconds", "0.5"});
+    ASSERT_EQ(again.exitCode, 0) << again.standardError.toStdString();
+    EXPECT_EQ(routing(again), routing(run));
+    EXPECT_EQ(routing(run), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 1>2  "}));
+    EXPECT_EQ(again.report["bufferFrames"].toObject()["actual"].toInt(), 128);
+    halved(again);
+
+    // The command line overrides the setup strip by strip.
+    const Outcome overridden =
+        runCorvane({"--headless", "--setup", saved, "--strip", "2:in=2,out=3,bypass", "--rate", "44100", "--seconds", "0.3"});
+    ASSERT_EQ(overridden.exitCode, 0) << overridden.standardError.toStdString();
+    EXPECT_EQ(routing(overridden), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 2>3  bypass"}));
+    EXPECT_EQ(overridden.report["sampleRate"].toObject()["requested"].toDouble(), 44100.0);
+
+    // A setup that cannot be used is a bad argument: nothing runs.
+    QFile broken(dir.filePath("broken.json"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(R"({"format": "9.0"})");
+    broken.close();
+    const Outcome refused = runCorvane({"--headless", "--setup", broken.fileName(), "--seconds", "0.3"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.standardError.contains("newer Corvane")) << refused.standardError.toStdString();
 }

@@ -143,9 +143,12 @@ Item {
                 Text {
                     objectName: "pluginName"
                     Layout.fillWidth: true
-                    text: strip.hasComponent ? strip.slot.component.name : "No Plugin"
+                    // A setup's plug-in that is not installed here stays, marked.
+                    text: strip.hasComponent
+                          ? strip.slot.component.name + (strip.slot.componentMissing ? " (missing)" : "")
+                          : "No Plugin"
                     font.pixelSize: 13
-                    color: Theme.textPrimary
+                    color: strip.hasComponent && strip.slot.componentMissing ? Theme.warning : Theme.textPrimary
                     elide: Text.ElideRight
                     maximumLineCount: 1
                 }

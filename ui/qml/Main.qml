@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
 
 // The main window: the content at its design size, drawn at the zoom factor,
 // under the menu bar with the zoom and transport commands. The window's size,
@@ -9,6 +10,8 @@ ApplicationWindow {
     required property QtObject manager
     required property QtObject loadMonitor
     required property QtObject windowScale
+    // The setup's files (SetupKeeper); the File menu's setup commands need it.
+    property QtObject setupKeeper: null
 
     readonly property int barHeight: menuBar ? menuBar.height : 0
 
@@ -18,7 +21,8 @@ ApplicationWindow {
     height: windowScale.defaultContentSize.height
     minimumWidth: 750
     minimumHeight: 498 + barHeight
-    title: "Corvane"
+    title: setupKeeper && setupKeeper.hasFile
+           ? setupKeeper.name + (setupKeeper.isDirty ? " *" : "") + " — Corvane" : "Corvane"
     color: Theme.window
 
     Binding {
@@ -47,6 +51,66 @@ ApplicationWindow {
         objectName: "zoomOutAction"
         text: "Zoom Out"
         onTriggered: window.windowScale.zoomOut()
+    }
+    // The setup's files. Opening while playing changes the strips for the
+    // next start, as any strip edit does.
+    Action {
+        id: openSetupAction
+        objectName: "openSetupAction"
+        text: "Open Setup…"
+        shortcut: "Ctrl+O"
+        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
+        onTriggered: openSetupDialog.open()
+    }
+    Action {
+        id: saveSetupAction
+        objectName: "saveSetupAction"
+        text: "Save Setup"
+        shortcut: "Ctrl+S"
+        enabled: window.setupKeeper !== null
+        onTriggered: if (!window.setupKeeper.save() && !window.setupKeeper.hasFile) saveSetupDialog.open()
+    }
+    Action {
+        id: saveSetupAsAction
+        objectName: "saveSetupAsAction"
+        text: "Save Setup As…"
+        shortcut: "Ctrl+Shift+S"
+        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
+        onTriggered: saveSetupDialog.open()
+    }
+    FileDialog {
+        id: openSetupDialog
+        objectName: "openSetupDialog"
+        title: "Open Setup"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["Corvane setups (*.json)", "All files (*)"]
+        onAccepted: window.setupKeeper.open(selectedFile)
+    }
+    FileDialog {
+        id: saveSetupDialog
+        objectName: "saveSetupDialog"
+        title: "Save Setup"
+        fileMode: FileDialog.SaveFile
+        defaultSuffix: "json"
+        nameFilters: ["Corvane setups (*.json)", "All files (*)"]
+        onAccepted: window.setupKeeper.saveAs(selectedFile)
+    }
+    Dialog {
+        id: setupProblemAlert
+        objectName: "setupProblemAlert"
+        readonly property string problem: window.setupKeeper ? window.setupKeeper.problem : ""
+        anchors.centerIn: parent
+        modal: true
+        width: 420
+        title: "Setup"
+        standardButtons: Dialog.Ok
+        onProblemChanged: problem.length > 0 ? open() : close()
+        onClosed: if (window.setupKeeper) window.setupKeeper.dismissProblem()
+        Label {
+            width: parent.width
+            wrapMode: Text.Wrap
+            text: setupProblemAlert.problem
+        }
     }
     Action {
         id: quitAction
@@ -80,6 +144,10 @@ ApplicationWindow {
         palette.dark: Theme.window
         Menu {
             title: "&File"
+            ShellMenuItem { action: openSetupAction; keys: "Ctrl+O" }
+            ShellMenuItem { action: saveSetupAction; keys: "Ctrl+S" }
+            ShellMenuItem { action: saveSetupAsAction; keys: "Ctrl+Shift+S" }
+            MenuSeparator {}
             ShellMenuItem { action: quitAction; keys: "Ctrl+Q" }
         }
         Menu {

@@ -1,0 +1,218 @@
+#include "setup/EngineSetup.h"
+
+#include "engine/AudioEngineManager.h"
+#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/StateText.h"
+#include "platform/system/Logging.h"
+#include "platform/system/Task.h"
+#include "plugins/PluginCatalog.h"
+
+#include <QPointer>
+
+namespace corvane {
+
+namespace {
+
+const QString kPendingName = QStringLiteral("corvane-pending-setup-device");
+
+QString channelsText(int first, bool stereo) {
+    return stereo ? QStringLiteral("%1-%2").arg(first + 1).arg(first + 2) : QString::number(first + 1);
+}
+
+// The strips whose channels `device` does not have, as notes; the manager
+// leaves those channels unset when it selects the device.
+QStringList unreachableChannels(const AudioEngineManager& manager, const AudioDevice& device) {
+    QStringList notes;
+    for (const ChannelSlot* slot : manager.channels()) {
+        auto check = [&](std::optional<int> channel, bool stereo, int count, const char* side) {
+            if (channel && *channel + (stereo ? 1 : 0) >= count)
+                notes.append(QStringLiteral("Strip %1: %2 %3 is beyond “%4” (%5) - left unset.")
+                                 .arg(slot->id() + 1)
+                                 .arg(QLatin1String(side), channelsText(*channel, stereo), device.name)
+                                 .arg(count));
+        };
+        check(slot->inputChannel(), slot->inputStereo(), device.inputChannels, "input");
+        check(slot->outputChannel(), slot->outputStereo(), device.outputChannels, "output");
+    }
+    return notes;
+}
+
+void tell(AudioEngineManager& manager, const QStringList& notes) {
+    if (notes.isEmpty())
+        return;
+    for (const auto& note : notes)
+        qCInfo(lcSession, "Setup: %s", qUtf8Printable(note));
+    manager.setWarningMessage(notes.join(QLatin1Char(' ')));
+}
+
+// The setup's device, waiting to be chosen until the device list is known and
+// nothing plays. A child of the manager; a newer setup replaces it.
+class PendingDevice : public QObject {
+public:
+    PendingDevice(AudioEngineManager& manager, QString uid, QString name)
+        : QObject(&manager), manager_(manager), uid_(std::move(uid)), name_(std::move(name)) {
+        setObjectName(kPendingName);
+        // At once when the list arrives: before the manager picks its first
+        // device for want of one, which would drop channels that device lacks.
+        connect(&manager, &AudioEngineManager::devicesChanged, this, &PendingDevice::tryNow);
+        connect(&manager, &AudioEngineManager::isRunningChanged, this, &PendingDevice::tryNow, Qt::QueuedConnection);
+    }
+    const QString& uid() const { return uid_; }
+    const QString& name() const { return name_; }
+
+    // Chooses the device if it can be chosen now: its notes then, and this
+    // object is on its way out.
+    std::optional<QStringList> resolve() {
+        if (manager_.isRunning() || manager_.devices().isEmpty())
+            return std::nullopt;
+        const DeviceChoice choice = chooseSetupDevice(uid_, name_, manager_.devices());
+        QStringList notes;
+        if (!choice.note.isEmpty())
+            notes.append(choice.note);
+        if (choice.device)
+            notes += unreachableChannels(manager_, *choice.device);
+        if (!choice.device || manager_.selectedDevice() != choice.device)
+            manager_.selectDevice(choice.device);
+        else
+            manager_.clampChannels(*choice.device);
+        deleteLater();
+        setObjectName(QString());
+        return notes;
+    }
+    void tryNow() {
+        if (auto notes = resolve())
+            tell(manager_, *notes);
+    }
+
+private:
+    AudioEngineManager& manager_;
+    QString uid_;
+    QString name_;
+};
+
+// Out of line: inlined into the coroutine, g++ 12 sees null pointers that are not there.
+[[gnu::noinline]] void markMissing(const QList<QPointer<ChannelSlot>>& strips, const QList<PluginComponent>& installed) {
+    for (const auto& guard : strips) {
+        ChannelSlot* slot = guard.data();
+        if (slot && slot->hasComponent())
+            slot->setComponentMissing(!installed.contains(slot->componentOrNone()));
+    }
+}
+
+PendingDevice* pendingDevice(const AudioEngineManager& manager) {
+    return manager.findChild<PendingDevice*>(kPendingName, Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+bool setupDevicePending(const AudioEngineManager& manager) { return pendingDevice(manager) != nullptr; }
+
+DeviceChoice chooseSetupDevice(const QString& uid, const QString& name, const QList<AudioDevice>& devices) {
+    for (const auto& d : devices)
+        if (!uid.isEmpty() && d.uid == uid)
+            return {d, {}};
+    const QString wanted = name.isEmpty() ? uid : name;
+    for (const auto& d : devices)
+        if (!name.isEmpty() && d.name == name)
+            return {d, QStringLiteral("“%1” (%2) is not present - using the device of the same name (%3).")
+                           .arg(wanted, uid, d.uid)};
+    if (devices.isEmpty())
+        return {std::nullopt, QStringLiteral("“%1” is not present, nor is any other device.").arg(wanted)};
+    return {devices.first(),
+            QStringLiteral("“%1” is not present - using “%2”.").arg(wanted, devices.first().name)};
+}
+
+Setup captureSetup(AudioEngineManager& manager) {
+    Setup setup;
+    if (const auto* pending = pendingDevice(manager)) {
+        setup.deviceUid = pending->uid();
+        setup.deviceName = pending->name();
+    } else if (const auto& device = manager.selectedDevice()) {
+        setup.deviceUid = device->uid;
+        setup.deviceName = device->name;
+    }
+    setup.sampleRate = manager.sampleRate();
+    if (manager.bufferFramesChosen())
+        setup.bufferFrames = manager.bufferFrames();
+    for (ChannelSlot* slot : manager.channels()) {
+        Setup::Strip& strip = setup.strips[std::size_t(slot->id())];
+        strip.inputChannel = slot->inputChannel();
+        strip.inputStereo = slot->inputStereo();
+        strip.outputChannel = slot->outputChannel();
+        strip.outputStereo = slot->outputStereo();
+        strip.bypass = slot->bypass();
+        if (const auto& component = slot->component()) {
+            Setup::Plugin plugin{component->uri, component->name, slot->lastPluginState()};
+            if (auto* effect = slot->effect())
+                if (auto live = effect->saveState())
+                    plugin.state = QByteArray::fromStdString(*live);
+            strip.plugin = plugin;
+        }
+    }
+    return setup;
+}
+
+QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, ApplyOptions options) {
+    const Setup& setup = read.setup;
+    QStringList notes;
+    if (!read.ignoredKeys.isEmpty())
+        notes.append(QStringLiteral("Entries this version does not know were ignored: %1.")
+                         .arg(read.ignoredKeys.join(QStringLiteral(", "))));
+
+    if (setup.sampleRate)
+        manager.setSampleRate(*setup.sampleRate);
+    if (setup.bufferFrames)
+        manager.setBufferFrames(*setup.bufferFrames);
+    for (ChannelSlot* slot : manager.channels()) {
+        const Setup::Strip& strip = setup.strips[std::size_t(slot->id())];
+        std::optional<QByteArray> state;
+        if (strip.plugin) {
+            slot->setComponent(PluginComponent{strip.plugin->uri, strip.plugin->name, {}, false});
+            std::string why;
+            if (strip.plugin->state &&
+                !lv2::isStateOf(strip.plugin->state->toStdString(), strip.plugin->uri.toStdString(), why))
+                qCWarning(lcSession, "Setup: the saved settings of “%s” on strip %d were dropped (%s); it starts at "
+                                    "its defaults",
+                          qUtf8Printable(strip.plugin->name), slot->id() + 1, why.c_str());
+            else
+                state = strip.plugin->state;
+        } else {
+            slot->setComponent(std::nullopt);
+        }
+        slot->replacePluginState(state);
+        slot->setInputStereo(strip.inputStereo);
+        slot->setOutputStereo(strip.outputStereo);
+        slot->setInputChannel(strip.inputChannel);
+        slot->setOutputChannel(strip.outputChannel);
+        manager.setBypass(*slot, strip.bypass);
+    }
+
+    // Plug-ins the catalog does not list stay on their strips, marked missing
+    // (Start then reports them as any plug-in that would not load).
+    QList<QPointer<ChannelSlot>> withPlugin;
+    for (ChannelSlot* slot : manager.channels())
+        if (slot->component())
+            withPlugin.append(slot);
+    if (!withPlugin.isEmpty())
+        spawn([](QList<QPointer<ChannelSlot>> strips) -> Async<void> {
+            markMissing(strips, co_await PluginCatalog::components());
+        }(withPlugin));
+
+    delete pendingDevice(manager);
+    if (options.chooseDevice && (!setup.deviceUid.isEmpty() || !setup.deviceName.isEmpty())) {
+        auto* pending = new PendingDevice(manager, setup.deviceUid, setup.deviceName);
+        if (auto deviceNotes = pending->resolve())
+            notes += *deviceNotes;
+        else if (manager.isRunning())
+            notes.append(QStringLiteral("The setup takes effect at the next start."));
+    } else if (options.chooseDevice) {
+        if (const auto& device = manager.selectedDevice())
+            notes += unreachableChannels(manager, *device);
+        if (const auto& device = manager.selectedDevice(); device && !manager.isRunning())
+            manager.clampChannels(*device);
+    }
+    tell(manager, notes);
+    return notes;
+}
+
+} // namespace corvane

@@ -1,0 +1,42 @@
+#pragma once
+// The setup's JSON document: the one place that knows its layout.
+//
+// {"format": "1.0",
+//  "device": {"uid": "...", "name": "..."},
+//  "sampleRate": 48000, "bufferFrames": 256,        (either may be null)
+//  "strips": [{"strip": 1, "input": 1, "inputStereo": false,
+//              "output": 1, "outputStereo": false, "bypass": false,
+//              "plugin": {"uri": "...", "name": "...", "state": "<Turtle>"}}]}
+//
+// Strips and channels count from 1; a channel of null (or left out) is unset,
+// a strip left out is a fresh one. Any thread.
+
+#include "setup/Setup.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+namespace corvane {
+
+struct SetupReadError {
+    QString message;
+};
+
+struct ReadSetup {
+    Setup setup;
+    // Keys this version does not know (a newer minor version may add some);
+    // ignored, and named here so that the reader can say so.
+    QStringList ignoredKeys;
+};
+
+// The whole document checked before anything is taken from it: either every
+// value is usable, or the first problem found, said so that a person can fix it.
+std::variant<ReadSetup, SetupReadError> parseSetup(const QByteArray& json);
+
+// Every strip is written, so the file reads as the window shows it.
+QByteArray serializeSetup(const Setup& setup);
+
+} // namespace corvane

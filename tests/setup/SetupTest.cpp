@@ -1,0 +1,225 @@
+// Setups read, written and given to a manager on the virtual device: every
+// kind of bad input, and writes that fail or die halfway.
+#include "setup/EngineSetup.h"
+#include "setup/SetupFile.h"
+#include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace corvane;
+
+namespace {
+
+const bool pathSet = [] {
+    const std::string path = std::string(CORVANE_LV2_FIXTURE_DIR) + ":/usr/lib/lv2";
+    return setenv("LV2_PATH", path.c_str(), 1) == 0;
+}();
+
+const QString kGainUri = QStringLiteral("urn:corvane:test:gain");
+// The gain fixture at half gain, in LV2's textual state form.
+const QByteArray kHalfGain = "<urn:corvane:effect-state> a pset:Preset ; lv2:appliesTo <urn:corvane:test:gain> ; "
+                             "lv2:port [ lv2:symbol \"gain\" ; pset:value 0.5 ] .";
+
+Setup sampleSetup() {
+    Setup setup;
+    setup.deviceUid = QStringLiteral("virtual:default");
+    setup.deviceName = QStringLiteral("Virtual Audio Device");
+    setup.sampleRate = 44100;
+    setup.bufferFrames = 128;
+    setup.strips[0] = {0, false, 1, true, Setup::Plugin{kGainUri, QStringLiteral("Fixture Gain"), kHalfGain}, true};
+    setup.strips[5] = {6, true, 7, false, std::nullopt, false};
+    return setup;
+}
+
+QString errorOf(const std::variant<ReadSetup, SetupReadError>& read) {
+    const auto* error = std::get_if<SetupReadError>(&read);
+    return error ? error->message : QString();
+}
+
+QByteArray withStrip(const QByteArray& strip) {
+    return R"({"format": "1.0", "strips": [)" + strip + "]}";
+}
+
+} // namespace
+
+TEST(Setup, WrittenAndReadBackUnchanged) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.json");
+    ASSERT_EQ(writeSetupFile(path, sampleSetup()), std::nullopt);
+    auto read = readSetupFile(path);
+    ASSERT_TRUE(std::holds_alternative<ReadSetup>(read)) << errorOf(read).toStdString();
+    EXPECT_EQ(std::get<ReadSetup>(read).setup, sampleSetup());
+    EXPECT_TRUE(std::get<ReadSetup>(read).ignoredKeys.isEmpty());
+}
+
+TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
+    const QByteArray good = serializeSetup(sampleSetup());
+    const struct {
+        QByteArray json;
+        const char* reason;
+    } cases[] = {
+        {"setup: yes", "JSON is broken"},
+        {good.left(good.size() / 2), "JSON is broken"},
+        {"[1, 2]", "not a JSON object"},
+        {R"({"strips": []})", "no “format”"},
+        {R"({"format": "2.0", "strips": []})", "newer Corvane (setup format 2.0)"},
+        {R"({"format": 1})", "no “format”"},
+        {withStrip(R"({"strip": 0})"), "1 to 8"},
+        {withStrip(R"({"strip": 9})"), "1 to 8"},
+        {withStrip(R"({"strip": 2}, {"strip": 2})"), "strip 2 is given twice"},
+        {withStrip(R"({"strip": 1, "input": 0})"), "“input” must be a whole number from 1"},
+        {withStrip(R"({"strip": 1, "output": 2.5})"), "“output” must be a whole number"},
+        {withStrip(R"({"strip": 1, "bypass": "yes"})"), "“bypass” must be true or false"},
+        {withStrip(R"({"strip": 1, "plugin": {"name": "x"}})"), "“uri” must be text"},
+        {R"({"format": "1.0", "sampleRate": 12})", "“sampleRate” must be a number from 8000"},
+        {R"({"format": "1.0", "bufferFrames": 100000})", "“bufferFrames” must be a whole number"},
+    };
+    for (const auto& c : cases) {
+        const QString why = errorOf(parseSetup(c.json));
+        EXPECT_TRUE(why.contains(QString::fromUtf8(c.reason))) << c.json.toStdString() << " → " << why.toStdString();
+    }
+    // Keys a newer minor version may add are passed over, and named.
+    auto read = parseSetup(R"({"format": "1.7", "colour": "red", "strips": [{"strip": 3, "input": 2, "gain": 1}]})");
+    ASSERT_TRUE(std::holds_alternative<ReadSetup>(read)) << errorOf(read).toStdString();
+    EXPECT_EQ(std::get<ReadSetup>(read).ignoredKeys, (QStringList{"colour", "strip 3.gain"}));
+    EXPECT_EQ(std::get<ReadSetup>(read).setup.strips[2].inputChannel, 1);
+}
+
+TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
+    ASSERT_TRUE(pathSet);
+    test::VirtualRig rig;
+    auto& manager = *rig.manager;
+    test::LogCapture log;
+
+    // Everything applied; the channels the device lacks left unset and named.
+    ReadSetup read{sampleSetup(), {}};
+    read.setup.strips[2] = {8, false, 0, false, corvane::Setup::Plugin{"urn:corvane:test:absent", "Gone Plug-in", {}}, false};
+    read.setup.strips[3] = {0, false, 7, true, std::nullopt, false};
+    QStringList notes = applySetup(manager, read);
+    EXPECT_EQ(notes, (QStringList{"Strip 3: input 9 is beyond “Virtual Audio Device” (8) - left unset.",
+                                  "Strip 4: output 8-9 is beyond “Virtual Audio Device” (8) - left unset."}));
+    EXPECT_EQ(manager.warningMessage(), notes.join(' '));
+    EXPECT_EQ(manager.sampleRate(), 44100.0);
+    EXPECT_EQ(manager.bufferFrames(), 128u);
+    EXPECT_EQ(rig.strip(0).component()->uri, kGainUri);
+    EXPECT_EQ(rig.strip(0).lastPluginState(), kHalfGain);
+    EXPECT_TRUE(rig.strip(0).bypass());
+    EXPECT_TRUE(rig.strip(0).outputStereo());
+    EXPECT_EQ(rig.strip(5).inputChannel(), 6);
+    EXPECT_EQ(rig.strip(2).inputChannel(), std::nullopt);
+    EXPECT_EQ(rig.strip(2).outputChannel(), 0);
+    EXPECT_EQ(rig.strip(3).outputChannel(), std::nullopt);
+    EXPECT_EQ(captureSetup(manager).strips[0], sampleSetup().strips[0]);
+
+    // A plug-in that is not installed stays on its strip, marked missing once
+    // the catalog is known, and Start says so the way it says any load failure.
+    ASSERT_TRUE(test::waitFor([&] { return rig.strip(2).componentMissing(); }, std::chrono::seconds(60)));
+    EXPECT_FALSE(rig.strip(0).componentMissing());
+    rig.strip(2).setInputChannel(3);
+    EXPECT_TRUE(rig.start());
+    ASSERT_TRUE(manager.pluginLoadFailure());
+    EXPECT_EQ(manager.pluginLoadFailure()->slotID, 2);
+    EXPECT_EQ(manager.pluginLoadFailure()->pluginName, "Gone Plug-in");
+    EXPECT_FALSE(manager.isRunning());
+    EXPECT_EQ(rig.strip(2).component()->uri, "urn:corvane:test:absent");
+
+    // A state that does not parse: the plug-in keeps its defaults, one line says why.
+    log.clear();
+    read.setup.strips[0].plugin->state = "<urn:x> a [ broken";
+    applySetup(manager, read);
+    EXPECT_EQ(rig.strip(0).lastPluginState(), std::nullopt);
+    EXPECT_EQ(log.count("saved settings of “Fixture Gain” on strip 1 were dropped"), 1) << log.messages().join('\n').toStdString();
+
+    // Opened while playing: nothing changes until the next start, and the
+    // settings given then win over those of the effect that plays now.
+    read.setup.strips[2] = {};
+    read.setup.strips[0].plugin->state.reset();
+    applySetup(manager, read);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
+    read.setup.strips[0].plugin->state = kHalfGain;
+    EXPECT_EQ(applySetup(manager, read), QStringList{"The setup takes effect at the next start."});
+    EXPECT_TRUE(manager.isRunning());
+    manager.stop();
+    EXPECT_EQ(rig.strip(0).lastPluginState(), kHalfGain);
+
+    // The device: by uid, else by name, else the first one, and said so.
+    rig.device->addDevice({"virtual:other", "Other Device", 2, 2});
+    rig.refresh();
+    read.setup.strips = {};
+    read.setup.deviceUid = "virtual:other";
+    read.setup.deviceName = "Other Device";
+    EXPECT_TRUE(applySetup(manager, read).isEmpty());
+    EXPECT_EQ(manager.selectedDevice()->uid, "virtual:other");
+    read.setup.deviceUid = "usb:moved";
+    read.setup.deviceName = "Virtual Audio Device";
+    EXPECT_EQ(applySetup(manager, read),
+              QStringList{"“Virtual Audio Device” (usb:moved) is not present - using the device of the same name "
+                          "(virtual:default)."});
+    EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
+    read.setup.deviceName = "Studio Interface";
+    EXPECT_EQ(applySetup(manager, read),
+              QStringList{"“Studio Interface” is not present - using “Virtual Audio Device”."});
+    EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
+}
+
+TEST(Setup, AFailedOrInterruptedSaveLeavesThePreviousFileWhole) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("setup.json");
+    corvane::Setup before = sampleSetup();
+    ASSERT_EQ(writeSetupFile(path, before), std::nullopt);
+    corvane::Setup after = before;
+    after.strips[7].plugin = corvane::Setup::Plugin{kGainUri, "Fixture Gain", QByteArray(20000, ' ') + kHalfGain};
+    auto loads = [&](const corvane::Setup& expected) {
+        auto read = readSetupFile(path);
+        return std::holds_alternative<ReadSetup>(read) && std::get<ReadSetup>(read).setup == expected;
+    };
+
+    // A folder that cannot hold the file: a message, nothing written.
+    const QString blocked = dir.filePath("plain-file");
+    QFile(blocked).open(QIODevice::WriteOnly);
+    const auto refused = writeSetupFile(blocked + "/setup.json", after);
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->startsWith("The setup could not be saved to " + blocked + "/setup.json: "));
+
+    // The disk failing at each step, then the process dying at each step:
+    // the old setup loads until the new one is whole.
+    int steps = 0;
+    writeSetupFile(dir.filePath("count.json"), after, [&](SetupWriteStep) { return ++steps > 0; });
+    EXPECT_GT(steps, 4) << "the new file is written in several pieces";
+    for (int failAt = 1; failAt < steps; ++failAt) {
+        int step = 0;
+        const auto failed = writeSetupFile(path, after, [&](SetupWriteStep) { return ++step < failAt; });
+        ASSERT_TRUE(failed);
+        EXPECT_TRUE(failed->endsWith("the write was interrupted"));
+        EXPECT_TRUE(loads(before)) << "failed at step " << failAt;
+    }
+    for (int dieAt = 1; dieAt <= steps; ++dieAt) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int step = 0;
+            writeSetupFile(path, after, [&](SetupWriteStep) {
+                if (++step == dieAt)
+                    _exit(0);
+                return true;
+            });
+            _exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(loads(dieAt == steps ? after : before)) << "died at step " << dieAt;
+        if (dieAt == steps) {
+            ASSERT_EQ(writeSetupFile(path, before), std::nullopt);
+        }
+    }
+}

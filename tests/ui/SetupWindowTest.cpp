@@ -1,0 +1,123 @@
+// The window's setup: the last one back at launch (from the run's own config
+// folder, see UiTestMain), remembered a moment after a change, and the File
+// menu's Save As and Open with the file a dialog would have chosen.
+#include "setup/SetupFile.h"
+#include "setup/SetupKeeper.h"
+#include "tests/engine/VirtualRig.h"
+#include "ui/CorvaneApp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QTest::qWait(10);
+}
+
+// Triggers the action, which opens its dialog; then the dialog answers with
+// `file`, as it does when a user chooses one (the dialog itself is the
+// platform's, not driven here).
+void chooseIn(QQuickWindow* window, const char* action, const char* dialog, const QString& file) {
+    auto* a = window->findChild<QObject*>(action);
+    auto* d = window->findChild<QObject*>(dialog);
+    ASSERT_TRUE(a && d);
+    ASSERT_TRUE(QMetaObject::invokeMethod(a, "trigger"));
+    settle();
+    EXPECT_TRUE(d->property("visible").toBool()) << dialog;
+    ASSERT_TRUE(QMetaObject::invokeMethod(d, "close"));
+    d->setProperty("selectedFile", QUrl::fromLocalFile(file));
+    ASSERT_TRUE(QMetaObject::invokeMethod(d, "accepted"));
+    settle();
+}
+
+} // namespace
+
+TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
+    QTemporaryDir dir;
+    corvane::Setup last;
+    last.deviceUid = QString::fromStdString(kVirtual);
+    last.deviceName = "Virtual Audio Device";
+    last.strips[1] = {2, true, 5, false, std::nullopt, true};
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(SetupKeeper::lastSetupPath()).absolutePath()));
+    ASSERT_EQ(writeSetupFile(SetupKeeper::lastSetupPath(), last), std::nullopt);
+    QSettings().remove(SetupKeeper::kFileKey);
+
+    VirtualRig rig;
+    SystemLoadMonitor monitor;
+    InterfaceScale scale{rig.clock};
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    ASSERT_TRUE(keeper.restoreLast());
+    QQmlApplicationEngine engine;
+    prepareQmlEngine(engine);
+    QQuickWindow* window = loadMainWindow(engine, *rig.manager, monitor, scale, &keeper);
+    ASSERT_TRUE(window);
+    settle();
+    EXPECT_EQ(rig.strip(1).inputChannel(), 2);
+    EXPECT_TRUE(rig.strip(1).inputStereo());
+    EXPECT_TRUE(rig.strip(1).bypass());
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_EQ(window->title(), "Corvane");
+
+    // A change is written to the last setup once the edits have paused.
+    rig.strip(4).setOutputChannel(6);
+    rig.clock.advance(SetupKeeper::kRememberDelay / 2);
+    rig.strip(4).setInputChannel(1);
+    rig.clock.advance(SetupKeeper::kRememberDelay / 2);
+    auto remembered = [] { return std::get<ReadSetup>(readSetupFile(SetupKeeper::lastSetupPath())).setup; };
+    EXPECT_EQ(remembered().strips[4].outputChannel, std::nullopt);
+    rig.clock.advance(SetupKeeper::kRememberDelay);
+    EXPECT_EQ(remembered().strips[4].outputChannel, 6);
+    EXPECT_EQ(remembered().strips[4].inputChannel, 1);
+
+    // Save As names the window; Open brings the saved strips back.
+    const QString gig = dir.filePath("Friday Gig.json");
+    chooseIn(window, "saveSetupAsAction", "saveSetupDialog", gig);
+    EXPECT_EQ(keeper.filePath(), gig);
+    EXPECT_EQ(window->title(), "Friday Gig — Corvane");
+    rig.strip(4).setOutputChannel(std::nullopt);
+    settle();
+    EXPECT_EQ(window->title(), "Friday Gig * — Corvane");
+
+    // The File menu, photographed open.
+    QObject* menu = nullptr;
+    for (QObject* o : window->findChildren<QObject*>())
+        if (o->inherits("QQuickMenu") && o->property("title").toString() == "&File")
+            menu = o;
+    ASSERT_TRUE(menu);
+    QMetaObject::invokeMethod(menu, "open");
+    QTest::qWait(300);
+    const QString folder = QStringLiteral(CORVANE_SCREENSHOT_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(window->grabWindow().save(QDir(folder).filePath("main-window-file-menu.png")));
+    QMetaObject::invokeMethod(menu, "close");
+    settle();
+
+    chooseIn(window, "openSetupAction", "openSetupDialog", gig);
+    EXPECT_EQ(rig.strip(4).outputChannel(), 6);
+    EXPECT_EQ(window->title(), "Friday Gig — Corvane");
+
+    // A file that cannot be opened is said, and changes nothing.
+    QFile bad(dir.filePath("bad.json"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"format": "3.1"})");
+    bad.close();
+    chooseIn(window, "openSetupAction", "openSetupDialog", bad.fileName());
+    EXPECT_TRUE(keeper.problem().contains("newer Corvane")) << keeper.problem().toStdString();
+    EXPECT_EQ(keeper.filePath(), gig);
+    EXPECT_EQ(rig.strip(4).outputChannel(), 6);
+
+    for (QObject* root : engine.rootObjects())
+        delete root;
+}
