@@ -113,6 +113,13 @@ ApplicationWindow {
         }
     }
     Action {
+        id: fullScreenAction
+        objectName: "fullScreenAction"
+        text: window.visibility === Window.FullScreen ? "Exit Full Screen" : "Full Screen"
+        shortcut: "F11"
+        onTriggered: window.visibility === Window.FullScreen ? window.showNormal() : window.showFullScreen()
+    }
+    Action {
         id: quitAction
         objectName: "quitAction"
         text: "Quit"
@@ -142,7 +149,7 @@ ApplicationWindow {
         palette.mid: Theme.strip
         palette.light: Theme.strip
         palette.dark: Theme.window
-        Menu {
+        ShellMenu {
             title: "&File"
             ShellMenuItem { action: openSetupAction; keys: "Ctrl+O" }
             ShellMenuItem { action: saveSetupAction; keys: "Ctrl+S" }
@@ -150,14 +157,15 @@ ApplicationWindow {
             MenuSeparator {}
             ShellMenuItem { action: quitAction; keys: "Ctrl+Q" }
         }
-        Menu {
+        ShellMenu {
             title: "&View"
             ShellMenuItem { action: actualSizeAction; keys: "Ctrl+0" }
             ShellMenuItem { action: zoomInAction; keys: "Ctrl++" }
             ShellMenuItem { action: zoomOutAction; keys: "Ctrl+-" }
             MenuSeparator {}
+            ShellMenuItem { action: fullScreenAction; keys: "F11" }
         }
-        Menu {
+        ShellMenu {
             title: "&Transport"
             ShellMenuItem { action: transportAction; keys: "Ctrl+R" }
         }
