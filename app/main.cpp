@@ -12,7 +12,7 @@
 #include "ui/CorvaneApp.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QThreadPool>
@@ -143,10 +143,10 @@ int headlessCommand(const HeadlessOptions& options) {
 }
 
 int windowCommand() {
-    QGuiApplication::setDesktopFileName(QStringLiteral("corvane"));
+    QApplication::setDesktopFileName(QStringLiteral("corvane"));
     // Ctrl-C in the terminal, or the session ending, closes the window as its
     // close button would; the status then says which signal it was.
-    MainThreadWakeup wakeup([] { QGuiApplication::quit(); });
+    MainThreadWakeup wakeup([] { QApplication::quit(); });
     signalWakeup = &wakeup;
     catchEndingSignals();
     auto hardware = hw::createDefaultHardware();
@@ -154,7 +154,7 @@ int windowCommand() {
     {
         CorvaneApp corvane(*hardware);
         if (corvane.openWindow())
-            exitCode = QGuiApplication::exec();
+            exitCode = QApplication::exec();
         if (const int signal = caughtSignal.load())
             exitCode = 128 + signal;
         // The window is gone: playback ends with it.
@@ -174,10 +174,11 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     auto parsed = parseCommandLine(arguments);
-    // The window needs a GUI application; everything else runs without a display.
+    // The window needs a GUI application (with widgets, for the file dialogs);
+    // everything else runs without a display.
     std::unique_ptr<QCoreApplication> app;
     if (auto* line = std::get_if<CommandLine>(&parsed); line && line->mode == CommandLine::Mode::Window)
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        app = std::make_unique<QApplication>(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane"));

@@ -12,8 +12,6 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-shapes
   qml6-module-qttest qt6-svg-dev fonts-dejavu-core
-  # File > Open/Save Setup: Qt Quick's file dialogs (their own look needs the folder model).
-  qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   # Driving and photographing the window under Xvfb.
   xdotool imagemagick
   liblilv-dev lv2-dev lilv-utils

@@ -218,6 +218,11 @@ bool SetupKeeper::savePath(const QString& path) {
     return true;
 }
 
+QUrl SetupKeeper::folder() const {
+    const QString folder = hasFile() ? QFileInfo(filePath_).absolutePath() : QDir::homePath();
+    return QUrl::fromLocalFile(folder);
+}
+
 bool SetupKeeper::open(const QUrl& file) { return openPath(file.toLocalFile(), false); }
 
 bool SetupKeeper::save() { return hasFile() && savePath(filePath_); }

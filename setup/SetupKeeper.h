@@ -26,6 +26,8 @@ class SetupKeeper : public QObject {
     Q_PROPERTY(QString name READ name NOTIFY fileChanged)
     Q_PROPERTY(QString filePath READ filePath NOTIFY fileChanged)
     Q_PROPERTY(bool hasFile READ hasFile NOTIFY fileChanged)
+    // Where the file dialogs start: the current file's folder, else the home folder.
+    Q_PROPERTY(QUrl folder READ folder NOTIFY fileChanged)
     Q_PROPERTY(bool isDirty READ isDirty NOTIFY isDirtyChanged)
     // Why the last open or save failed; empty when it did not.
     Q_PROPERTY(QString problem READ problem NOTIFY problemChanged)
@@ -46,6 +48,7 @@ public:
     QString name() const;
     const QString& filePath() const { return filePath_; }
     bool hasFile() const { return !filePath_.isEmpty(); }
+    QUrl folder() const;
     bool isDirty() const { return dirty_; }
     const QString& problem() const { return problem_; }
 

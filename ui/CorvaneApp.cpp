@@ -41,7 +41,8 @@ void prepareQmlEngine(QQmlEngine& engine) {
 CorvaneApp::CorvaneApp(hw::AudioHardware& hardware, QObject* parent)
     : QObject(parent), engineManager_(std::make_unique<AudioEngineManager>(hardware)),
       loadMonitor_(std::make_unique<SystemLoadMonitor>()),
-      setupKeeper_(std::make_unique<SetupKeeper>(*engineManager_)) {
+      setupKeeper_(std::make_unique<SetupKeeper>(*engineManager_)),
+      setupFiles_(std::make_unique<SetupFileChooser>(*setupKeeper_)) {
     prepareQmlEngine(engine_);
     // In a session the session manager says which setup to open; otherwise
     // the strips come back as they were left. The engine waits for Start.
@@ -67,16 +68,18 @@ QQuickWindow* CorvaneApp::openWindow() {
         return true;
     }();
     (void)chosen;
-    return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_, setupKeeper_.get());
+    return loadMainWindow(engine_, *engineManager_, *loadMonitor_, interfaceScale_, setupKeeper_.get(),
+                          setupFiles_.get());
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
-                             InterfaceScale& scale, SetupKeeper* keeper) {
+                             InterfaceScale& scale, SetupKeeper* keeper, SetupFileChooser* files) {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/Corvane/Ui/corvane.svg")));
     engine.setInitialProperties({{QStringLiteral("manager"), QVariant::fromValue<QObject*>(&manager)},
                                  {QStringLiteral("loadMonitor"), QVariant::fromValue<QObject*>(&monitor)},
                                  {QStringLiteral("windowScale"), QVariant::fromValue<QObject*>(&scale)},
-                                 {QStringLiteral("setupKeeper"), QVariant::fromValue<QObject*>(keeper)}});
+                                 {QStringLiteral("setupKeeper"), QVariant::fromValue<QObject*>(keeper)},
+                                 {QStringLiteral("setupFiles"), QVariant::fromValue<QObject*>(files)}});
     engine.load(QUrl(QStringLiteral("qrc:/Corvane/Ui/Main.qml")));
     const auto roots = engine.rootObjects();
     auto* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.last());
@@ -85,6 +88,8 @@ QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& 
         return nullptr;
     }
     scale.configureWindow(window);
+    if (files)
+        files->setWindow(window);
     window->show();
     return window;
 }

@@ -10,6 +10,7 @@
 #include "setup/SessionClient.h"
 #include "setup/SetupKeeper.h"
 #include "ui/InterfaceScale.h"
+#include "ui/SetupFileChooser.h"
 
 #include <QObject>
 #include <QQmlApplicationEngine>
@@ -44,6 +45,7 @@ private:
     std::unique_ptr<AudioEngineManager> engineManager_;
     std::unique_ptr<SystemLoadMonitor> loadMonitor_;
     std::unique_ptr<SetupKeeper> setupKeeper_;
+    std::unique_ptr<SetupFileChooser> setupFiles_;
     // Inside an NSM session (NSM_URL set): the session's part in it.
     std::unique_ptr<SessionClient> sessionClient_;
     InterfaceScale interfaceScale_;
@@ -56,8 +58,9 @@ void prepareQmlEngine(QQmlEngine& engine);
 // Loads the main window into `engine` (prepared) over `manager` and
 // `monitor`, hands it to `scale` (which sizes it) and shows it, with the
 // application's icon; null (after logging why) when its QML fails to load.
-// Without `keeper` the File menu has no setup commands.
+// Without `keeper` the File menu has no setup commands; without `files`, none
+// that ask for a file.
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AudioEngineManager& manager, SystemLoadMonitor& monitor,
-                             InterfaceScale& scale, SetupKeeper* keeper = nullptr);
+                             InterfaceScale& scale, SetupKeeper* keeper = nullptr, SetupFileChooser* files = nullptr);
 
 } // namespace corvane

@@ -176,16 +176,17 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
     EXPECT_EQ(shell.content(), QSize(1500, 996));
     editor.close();
 
-    // Full screen: the screen decides the size; zoom and storing rest.
+    // Full screen (F11): the screen decides the size; zoom and storing rest.
     shell.window->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(shell.window));
-    shell.window->showFullScreen();
-    shell.settle();
+    shell.press(Qt::Key_F11, Qt::NoModifier);
     ASSERT_EQ(shell.window->visibility(), QWindow::FullScreen);
     const QSize full = shell.window->size();
     shell.press(Qt::Key_Minus);
     EXPECT_EQ(shell.window->size(), full);
     EXPECT_DOUBLE_EQ(shell.stored(), 1.5);
+    shell.press(Qt::Key_F11, Qt::NoModifier);
+    EXPECT_NE(shell.window->visibility(), QWindow::FullScreen);
 }
 
 TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {

@@ -16,6 +16,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 using namespace corvane;
 using namespace corvane::test;
 
@@ -26,21 +29,29 @@ void settle() {
         QTest::qWait(10);
 }
 
-// Triggers the action, which opens its dialog; then the dialog answers with
-// `file`, as it does when a user chooses one (the dialog itself is the
-// platform's, not driven here).
-void chooseIn(QQuickWindow* window, const char* action, const char* dialog, const QString& file) {
-    auto* a = window->findChild<QObject*>(action);
-    auto* d = window->findChild<QObject*>(dialog);
-    ASSERT_TRUE(a && d);
-    ASSERT_TRUE(QMetaObject::invokeMethod(a, "trigger"));
-    settle();
-    EXPECT_TRUE(d->property("visible").toBool()) << dialog;
-    ASSERT_TRUE(QMetaObject::invokeMethod(d, "close"));
-    d->setProperty("selectedFile", QUrl::fromLocalFile(file));
-    ASSERT_TRUE(QMetaObject::invokeMethod(d, "accepted"));
-    settle();
-}
+// Stands in for the file dialog: remembers what it was asked, and answers
+// with the file a person would have chosen.
+struct FakeDialog {
+    std::optional<SetupFileChooser::Purpose> asked;
+    std::function<void(const QUrl&)> answer;
+    SetupFileChooser::Ask ask() {
+        return [this](SetupFileChooser::Purpose purpose, const QUrl&, QWindow*, std::function<void(const QUrl&)> chosen) {
+            asked = purpose;
+            answer = std::move(chosen);
+        };
+    }
+    // Triggers the menu's action, then chooses `file` in the dialog it asked for.
+    void choose(QQuickWindow* window, const char* action, SetupFileChooser::Purpose purpose, const QString& file) {
+        asked.reset();
+        auto* a = window->findChild<QObject*>(action);
+        ASSERT_TRUE(a);
+        ASSERT_TRUE(QMetaObject::invokeMethod(a, "trigger"));
+        settle();
+        ASSERT_EQ(asked, purpose) << action;
+        answer(QUrl::fromLocalFile(file));
+        settle();
+    }
+};
 
 } // namespace
 
@@ -61,7 +72,9 @@ TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
     ASSERT_TRUE(keeper.restoreLast());
     QQmlApplicationEngine engine;
     prepareQmlEngine(engine);
-    QQuickWindow* window = loadMainWindow(engine, *rig.manager, monitor, scale, &keeper);
+    FakeDialog dialog;
+    SetupFileChooser files(keeper, dialog.ask());
+    QQuickWindow* window = loadMainWindow(engine, *rig.manager, monitor, scale, &keeper, &files);
     ASSERT_TRUE(window);
     settle();
     EXPECT_EQ(rig.strip(1).inputChannel(), 2);
@@ -83,7 +96,7 @@ TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
 
     // Save As names the window; Open brings the saved strips back.
     const QString gig = dir.filePath("Friday Gig.json");
-    chooseIn(window, "saveSetupAsAction", "saveSetupDialog", gig);
+    dialog.choose(window, "saveSetupAsAction", SetupFileChooser::Purpose::Save, gig);
     EXPECT_EQ(keeper.filePath(), gig);
     EXPECT_EQ(window->title(), "Friday Gig — Corvane");
     rig.strip(4).setOutputChannel(std::nullopt);
@@ -104,7 +117,7 @@ TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
     QMetaObject::invokeMethod(menu, "close");
     settle();
 
-    chooseIn(window, "openSetupAction", "openSetupDialog", gig);
+    dialog.choose(window, "openSetupAction", SetupFileChooser::Purpose::Open, gig);
     EXPECT_EQ(rig.strip(4).outputChannel(), 6);
     EXPECT_EQ(window->title(), "Friday Gig — Corvane");
 
@@ -113,7 +126,7 @@ TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(R"({"format": "3.1"})");
     bad.close();
-    chooseIn(window, "openSetupAction", "openSetupDialog", bad.fileName());
+    dialog.choose(window, "openSetupAction", SetupFileChooser::Purpose::Open, bad.fileName());
     EXPECT_TRUE(keeper.problem().contains("newer Corvane")) << keeper.problem().toStdString();
     EXPECT_EQ(keeper.filePath(), gig);
     EXPECT_EQ(rig.strip(4).outputChannel(), 6);

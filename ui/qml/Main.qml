@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 
 // The main window: the content at its design size, drawn at the zoom factor,
 // under the menu bar with the zoom and transport commands. The window's size,
@@ -12,6 +11,8 @@ ApplicationWindow {
     required property QtObject windowScale
     // The setup's files (SetupKeeper); the File menu's setup commands need it.
     property QtObject setupKeeper: null
+    // Asks for the files to open and save to (SetupFileChooser).
+    property QtObject setupFiles: null
 
     readonly property int barHeight: menuBar ? menuBar.height : 0
 
@@ -59,8 +60,8 @@ ApplicationWindow {
         objectName: "openSetupAction"
         text: "Open Setup…"
         shortcut: "Ctrl+O"
-        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
-        onTriggered: openSetupDialog.open()
+        enabled: window.setupFiles !== null && window.setupKeeper !== null && !window.setupKeeper.managedBySession
+        onTriggered: window.setupFiles.chooseToOpen()
     }
     Action {
         id: saveSetupAction
@@ -68,32 +69,15 @@ ApplicationWindow {
         text: "Save Setup"
         shortcut: "Ctrl+S"
         enabled: window.setupKeeper !== null
-        onTriggered: if (!window.setupKeeper.save() && !window.setupKeeper.hasFile) saveSetupDialog.open()
+        onTriggered: if (!window.setupKeeper.save() && !window.setupKeeper.hasFile && window.setupFiles) window.setupFiles.chooseToSave()
     }
     Action {
         id: saveSetupAsAction
         objectName: "saveSetupAsAction"
         text: "Save Setup As…"
         shortcut: "Ctrl+Shift+S"
-        enabled: window.setupKeeper !== null && !window.setupKeeper.managedBySession
-        onTriggered: saveSetupDialog.open()
-    }
-    FileDialog {
-        id: openSetupDialog
-        objectName: "openSetupDialog"
-        title: "Open Setup"
-        fileMode: FileDialog.OpenFile
-        nameFilters: ["Corvane setups (*.json)", "All files (*)"]
-        onAccepted: window.setupKeeper.open(selectedFile)
-    }
-    FileDialog {
-        id: saveSetupDialog
-        objectName: "saveSetupDialog"
-        title: "Save Setup"
-        fileMode: FileDialog.SaveFile
-        defaultSuffix: "json"
-        nameFilters: ["Corvane setups (*.json)", "All files (*)"]
-        onAccepted: window.setupKeeper.saveAs(selectedFile)
+        enabled: window.setupFiles !== null && window.setupKeeper !== null && !window.setupKeeper.managedBySession
+        onTriggered: window.setupFiles.chooseToSave()
     }
     Dialog {
         id: setupProblemAlert
