@@ -4,5 +4,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+# Only the program and what it needs: the tests and benchmarks wait for test.sh.
+CORVANE_BUILD_TARGET=corvane "$root/scripts/build.sh"
 exec "${CORVANE_BUILD_DIR:-$root/build}/app/corvane" "$@"
