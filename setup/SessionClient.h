@@ -2,7 +2,10 @@
 // Taking part in an NSM session (the session-manager protocol Linux audio
 // session managers speak over OSC): when NSM_URL names a session manager,
 // Corvane announces itself, opens and saves its setup where the manager says,
-// and tells it whether the setup has changed since the last save. Main thread.
+// and tells it whether the setup has changed since the last save. Only the
+// manager is obeyed: the endpoint listens on the local address facing it, and
+// once the manager has answered the announcement, only its address and port
+// are heard. Main thread.
 
 #include "platform/system/OscEndpoint.h"
 
@@ -22,12 +25,13 @@ public:
     static inline const char* kUrlVariable = "NSM_URL";
 
     // Announces itself to the manager at `managerUrl` as `executable`. The
-    // keeper must outlive the client.
+    // keeper must outlive the client. May block while the manager's host is
+    // looked up.
     SessionClient(SetupKeeper& keeper, QString managerUrl, QString executable, QObject* parent = nullptr);
     ~SessionClient() override;
 
-    // Whether the announcement was sent (an endpoint could be opened and the
-    // URL is an OSC one); why not is logged.
+    // Whether the announcement was sent (the URL is an OSC one whose host
+    // resolves, and a port could be opened); why not is logged.
     bool isConnected() const { return endpoint_ != nullptr; }
     // Whether the manager has answered the announcement.
     bool isAnnounced() const { return announced_; }
@@ -41,6 +45,7 @@ signals:
 
 private:
     void receive(const OscMessage& message);
+    void open(const OscMessage& message);
     void reply(const QString& path, const QString& text);
     void fail(const QString& path, int code, const QString& text);
     void reportDirty();

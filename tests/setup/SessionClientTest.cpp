@@ -6,11 +6,19 @@
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <lo/lo.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 using namespace corvane;
@@ -20,29 +28,34 @@ namespace {
 struct Received {
     std::string path;
     std::vector<std::string> strings;
-    std::string source;
+    sockaddr_in source{};
 };
 
-// The session manager: a liblo server the test polls between turns of the
-// event loop, which is where the client receives.
-class SessionManager {
+// An OSC peer on a loopback address, polled by the test between turns of the
+// event loop (which is where the client receives): the session manager, or
+// someone else on the same machine.
+class OscPeer {
 public:
-    SessionManager() : server_(lo_server_new(nullptr, nullptr)) {
-        lo_server_add_method(server_, nullptr, nullptr, &SessionManager::handle, this);
+    explicit OscPeer(const char* host = "127.0.0.1")
+        : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        address_.sin_family = AF_INET;
+        ::inet_pton(AF_INET, host, &address_.sin_addr);
+        socklen_t length = sizeof address_;
+        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address_), length) != 0 ||
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address_), &length) != 0)
+            ADD_FAILURE() << "cannot bind a UDP socket on " << host;
     }
-    ~SessionManager() { lo_server_free(server_); }
+    ~OscPeer() { ::close(socket_); }
     std::string url() const {
-        char* url = lo_server_get_url(server_);
-        std::string text = url;
-        std::free(url);
-        return text;
+        char host[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &address_.sin_addr, host, sizeof host);
+        return "osc.udp://" + std::string(host) + ":" + std::to_string(ntohs(address_.sin_port)) + "/";
     }
     // The next message with `path`, waiting up to five seconds.
     std::optional<Received> next(const std::string& path) {
         std::optional<Received> found;
         test::waitFor([&] {
-            while (lo_server_recv_noblock(server_, 0) > 0) {
-            }
+            receive();
             for (auto it = inbox_.begin(); it != inbox_.end(); ++it)
                 if (it->path == path) {
                     found = *it;
@@ -53,39 +66,80 @@ public:
         });
         return found;
     }
-    void send(const std::string& to, const char* path, const std::vector<std::string>& strings) {
-        lo_address address = lo_address_new_from_url(to.c_str());
+    // Whatever has come, without waiting.
+    const std::vector<Received>& inbox() {
+        receive();
+        return inbox_;
+    }
+    // Sends `message` (taken) to `to`.
+    void sendMessage(const sockaddr_in& to, const char* path, lo_message message) {
+        std::size_t size = 0;
+        void* data = lo_message_serialise(message, path, nullptr, &size);
+        ::sendto(socket_, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        std::free(data);
+        lo_message_free(message);
+    }
+    void send(const sockaddr_in& to, const char* path, const std::vector<std::string>& strings) {
         lo_message message = lo_message_new();
         for (const auto& s : strings)
             lo_message_add_string(message, s.c_str());
-        lo_send_message_from(address, server_, path, message);
-        lo_message_free(message);
-        lo_address_free(address);
+        sendMessage(to, path, message);
     }
 
 private:
-    static int handle(const char* path, const char* types, lo_arg** argv, int argc, lo_message message, void* user) {
-        auto* self = static_cast<SessionManager*>(user);
-        Received r{path, {}, {}};
-        for (int i = 0; i < argc; ++i)
-            if (types[i] == LO_STRING)
-                r.strings.emplace_back(reinterpret_cast<const char*>(argv[i])); // lo_arg may be misaligned
-        char* source = lo_address_get_url(lo_message_get_source(message));
-        r.source = source;
-        std::free(source);
-        self->inbox_.push_back(r);
-        return 0;
+    void receive() {
+        char buffer[65536];
+        for (;;) {
+            Received r;
+            socklen_t length = sizeof r.source;
+            const ssize_t size = ::recvfrom(socket_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                            reinterpret_cast<sockaddr*>(&r.source), &length);
+            if (size <= 0)
+                return;
+            int result = 0;
+            lo_message message = lo_message_deserialise(buffer, std::size_t(size), &result);
+            if (!message)
+                continue;
+            r.path = buffer;
+            const char* types = lo_message_get_types(message);
+            lo_arg** argv = lo_message_get_argv(message);
+            // lo_arg may be misaligned: its bytes are read.
+            for (int i = 0; i < lo_message_get_argc(message); ++i)
+                if (types[i] == LO_STRING)
+                    r.strings.emplace_back(reinterpret_cast<const char*>(argv[i]));
+            lo_message_free(message);
+            inbox_.push_back(r);
+        }
     }
-    lo_server server_;
+    int socket_;
+    sockaddr_in address_{};
     std::vector<Received> inbox_;
 };
+
+// The client as the manager knows it once it has announced itself and been answered.
+sockaddr_in announced(OscPeer& manager, SessionClient& client) {
+    const auto announce = manager.next("/nsm/server/announce");
+    if (!announce) {
+        ADD_FAILURE() << "no announcement";
+        return {};
+    }
+    manager.send(announce->source, "/reply",
+                 {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
+    EXPECT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
+    return announce->source;
+}
+
+bool sent(OscPeer& peer, const std::string& path) {
+    const auto& inbox = peer.inbox();
+    return std::any_of(inbox.begin(), inbox.end(), [&](const Received& r) { return r.path == path; });
+}
 
 } // namespace
 
 TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
     test::VirtualRig rig;
     SetupKeeper keeper(*rig.manager, rig.clock);
-    SessionManager manager;
+    OscPeer manager;
     QTemporaryDir session;
     SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
     ASSERT_TRUE(client.isConnected());
@@ -96,8 +150,9 @@ TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
     ASSERT_GE(announce->strings.size(), 3u);
     EXPECT_EQ(announce->strings[0], "Corvane");
     EXPECT_EQ(announce->strings[1], ":dirty:");
-    const std::string corvane = announce->source;
-    manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
+    const sockaddr_in corvane = announce->source;
+    manager.send(corvane, "/reply",
+                 {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
     ASSERT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
 
     // A new session: an empty setup, made at once.
@@ -139,4 +194,89 @@ TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
     auto error = manager.next("/error");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->strings[0], "/nsm/client/open");
+}
+
+TEST(SessionClient, ObeysOnlyTheManagerThatAnsweredTheAnnouncement) {
+    test::VirtualRig rig;
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    OscPeer manager;
+    OscPeer otherPort;
+    OscPeer otherAddress("127.0.0.2");
+    QTemporaryDir session;
+    SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
+
+    // An answer from another port of the manager's address comes first: it is not the manager's.
+    const auto announce = manager.next("/nsm/server/announce");
+    ASSERT_TRUE(announce);
+    const sockaddr_in corvane = announce->source;
+    otherPort.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Impostor", ""});
+    manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ""});
+    ASSERT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
+
+    const std::string prefix = session.filePath("Corvane.nABCD").toStdString();
+    for (OscPeer* other : {&otherPort, &otherAddress}) {
+        other->send(corvane, "/nsm/client/open", {prefix, "Test", "nABCD"});
+        other->send(corvane, "/nsm/client/save", {});
+    }
+    // The manager's own save comes after theirs: its answer (no session is
+    // open) means theirs have been dealt with.
+    manager.send(corvane, "/nsm/client/save", {});
+    const auto error = manager.next("/error");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->strings[0], "/nsm/client/save");
+    EXPECT_TRUE(QDir(session.path()).isEmpty());
+    EXPECT_TRUE(client.sessionFile().isEmpty());
+    EXPECT_FALSE(sent(manager, "/reply"));
+    EXPECT_FALSE(sent(manager, "/nsm/client/is_clean"));
+    EXPECT_TRUE(otherPort.inbox().empty());
+    EXPECT_TRUE(otherAddress.inbox().empty());
+}
+
+TEST(SessionClient, RefusesAnOpenOutsideAPlainSessionPathKeepingUnsavedWork) {
+    test::VirtualRig rig;
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    OscPeer manager;
+    QTemporaryDir session;
+    ASSERT_TRUE(QDir(session.path()).mkdir("sub"));
+    // A relative path would land in the session's folder.
+    struct RestoreWorkingFolder {
+        QString path = QDir::currentPath();
+        ~RestoreWorkingFolder() { QDir::setCurrent(path); }
+    } restore;
+    QDir::setCurrent(session.path());
+    SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
+    const sockaddr_in corvane = announced(manager, client);
+
+    const QString file = session.filePath("Corvane.nABCD.json");
+    manager.send(corvane, "/nsm/client/open",
+                 {session.filePath("Corvane.nABCD").toStdString(), "Test", "nABCD"});
+    ASSERT_TRUE(manager.next("/reply"));
+    ASSERT_TRUE(manager.next("/nsm/client/is_clean"));
+    rig.strip(2).setInputChannel(4);
+    ASSERT_TRUE(manager.next("/nsm/client/is_dirty"));
+
+    const std::string folder = session.path().toStdString();
+    for (const std::string& prefix : {std::string("Corvane.nRel"), folder + "/sub/../Corvane.nUp",
+                                      folder + "/Corvane\n.nLine", folder + "/missing/Corvane.nGone"}) {
+        manager.send(corvane, "/nsm/client/open", {prefix, "Test", "nX"});
+        const auto error = manager.next("/error");
+        ASSERT_TRUE(error) << prefix;
+        EXPECT_EQ(error->strings[0], "/nsm/client/open");
+    }
+    // A blob before the strings: the path is not read from the argument after it.
+    lo_message withBlob = lo_message_new();
+    lo_blob blob = lo_blob_new(4, "blob");
+    lo_message_add_blob(withBlob, blob);
+    for (const std::string& s : {folder + "/Corvane.nBlob", std::string("Test"), std::string("nBlob")})
+        lo_message_add_string(withBlob, s.c_str());
+    manager.sendMessage(corvane, "/nsm/client/open", withBlob);
+    lo_blob_free(blob);
+    EXPECT_TRUE(manager.next("/error"));
+
+    EXPECT_EQ(QDir(session.path()).entryList(QDir::Files), QStringList{"Corvane.nABCD.json"});
+    EXPECT_TRUE(QDir(session.filePath("sub")).isEmpty());
+    EXPECT_EQ(client.sessionFile(), file);
+    EXPECT_TRUE(keeper.isDirty());
+    EXPECT_EQ(rig.strip(2).inputChannel(), 4);
+    EXPECT_FALSE(sent(manager, "/nsm/client/is_clean"));
 }
