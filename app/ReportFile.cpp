@@ -1,6 +1,7 @@
 #include "app/ReportFile.h"
 
-#include <QDir>
+#include "setup/FileTarget.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -19,18 +20,7 @@ QString systemReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
 std::optional<QString> reportPathProblem(const QString& path) {
     if (path == QLatin1String("-"))
         return std::nullopt;
-    const QFileInfo file(path);
-    if (file.isDir())
-        return QStringLiteral("it is a folder");
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isDir())
-        return QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath()));
-    if (file.exists() && !file.isWritable())
-        return QStringLiteral("the file is not writable");
-    // A regular file is replaced through a new file beside it.
-    if ((!file.exists() || file.isFile()) && !folder.isWritable())
-        return QStringLiteral("the folder %1 is not writable").arg(QDir::toNativeSeparators(folder.filePath()));
-    return std::nullopt;
+    return fileTargetProblem(path, NonFileTarget::WrittenInPlace);
 }
 
 bool writeAll(std::FILE* stream, const QByteArray& bytes) {

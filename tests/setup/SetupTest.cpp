@@ -7,10 +7,12 @@
 #include "tests/support/LogCapture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,4 +224,39 @@ TEST(Setup, AFailedOrInterruptedSaveLeavesThePreviousFileWhole) {
             ASSERT_EQ(writeSetupFile(path, before), std::nullopt);
         }
     }
+}
+
+TEST(Setup, OnlyARegularFileIsReadOrReplaced) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString toFifo = dir.filePath("to-fifo.json");
+    ASSERT_TRUE(QFile::link(fifo, toFifo));
+    const QString huge = dir.filePath("huge.json");
+    QFile hugeFile(huge); // sparse: nothing is written
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize(17 << 20));
+    hugeFile.close();
+
+    // Refused at once: a pipe no one writes to, a device that never ends, and
+    // a file far larger than a setup.
+    EXPECT_EQ(errorOf(readSetupFile(fifo)), fifo + " is a pipe, not a setup file");
+    EXPECT_EQ(errorOf(readSetupFile("/dev/zero")), "/dev/zero is a device, not a setup file");
+    EXPECT_EQ(errorOf(readSetupFile(huge)), huge + " is too large to be a setup (over 16 MB)");
+
+    // A pipe is not replaced by a file, whether named or linked to.
+    for (const QString& path : {fifo, toFifo})
+        EXPECT_EQ(writeSetupFile(path, sampleSetup()),
+                  "The setup could not be saved to " + path + ": it is a pipe, not a file");
+    struct stat status = {};
+    ASSERT_EQ(stat(QFile::encodeName(fifo).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+
+    // A link to a file is written through: the link stays.
+    const QString target = dir.filePath("target.json");
+    const QString link = dir.filePath("link.json");
+    ASSERT_EQ(writeSetupFile(target, {}), std::nullopt);
+    ASSERT_TRUE(QFile::link(target, link));
+    ASSERT_EQ(writeSetupFile(link, sampleSetup()), std::nullopt);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(std::get<ReadSetup>(readSetupFile(target)).setup, sampleSetup());
 }
