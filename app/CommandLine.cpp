@@ -1,16 +1,79 @@
 #include "app/CommandLine.h"
 
+#include "setup/FileTarget.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
 #include <map>
+#include <sys/stat.h>
 
 namespace corvane {
 
 namespace {
 
+// Control characters in an argument (a newline pasted into a file name)
+// shown escaped, as C writes them: every error is one line.
+QString escaped(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\n':
+            shown += QLatin1String("\\n");
+            break;
+        case '\r':
+            shown += QLatin1String("\\r");
+            break;
+        case '\t':
+            shown += QLatin1String("\\t");
+            break;
+        default:
+            if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+                c.category() == QChar::Separator_Paragraph)
+                shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+    }
+    return shown;
+}
+
+template <typename Parsed>
+std::variant<Parsed, ParseError> oneLine(std::variant<Parsed, ParseError> result) {
+    if (auto* error = std::get_if<ParseError>(&result))
+        error->message = escaped(error->message);
+    return result;
+}
+
+// A path as the file system resolves it: links and "." or ".." followed in
+// the folder (and in the file, when it exists).
+QString resolvedPath(const QString& path) {
+    const QFileInfo file(path);
+    if (const QString canonical = file.canonicalFilePath(); !canonical.isEmpty())
+        return canonical;
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? file.absolutePath() : folder) + QLatin1Char('/') + file.fileName();
+}
+
+// Whether two paths name one file: the same path once resolved, or the same
+// file by its inode (a hard link).
+bool sameFile(const QString& a, const QString& b) {
+    if (resolvedPath(a) == resolvedPath(b))
+        return true;
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 // "A" or "A-B" with B = A + 1, channels from 1.
 bool parseChannels(const QString& text, int& first, bool& stereo) {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,5})(?:-([0-9]{1,5}))?$"));
+    // Anchored whole: "$" alone would let a newline follow.
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9]{1,5})(?:-([0-9]{1,5}))?")));
     const auto match = pattern.match(text);
     if (!match.hasMatch())
         return false;
@@ -28,7 +91,8 @@ ParseError stripError(const QString& text, const QString& why) {
 // A finite number with nothing around it; QString::toDouble alone would take
 // "inf", "nan" and surrounding spaces.
 std::optional<double> finiteNumber(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral("^[0-9]+(\\.[0-9]*)?([eE][+-]?[0-9]+)?$"));
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+(\\.[0-9]*)?([eE][+-]?[0-9]+)?")));
     if (!pattern.match(text).hasMatch())
         return std::nullopt;
     bool ok = false;
@@ -46,9 +110,7 @@ std::optional<std::uint32_t> wholeNumberWithin(const QString& text, std::uint32_
     return static_cast<std::uint32_t>(*value);
 }
 
-} // namespace
-
-std::variant<StripSpec, ParseError> parseStripSpec(const QString& text) {
+std::variant<StripSpec, ParseError> readStripSpec(const QString& text) {
     StripSpec spec;
     static const QRegularExpression number(QStringLiteral("^([1-8]):"));
     const auto match = number.match(text);
@@ -104,7 +166,7 @@ std::variant<StripSpec, ParseError> parseStripSpec(const QString& text) {
     return spec;
 }
 
-std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& arguments) {
+std::variant<CommandLine, ParseError> readCommandLine(const QStringList& arguments) {
     using Mode = CommandLine::Mode;
     static const std::map<QString, Mode> modes = {
         {QStringLiteral("--list-devices"), Mode::ListDevices}, {QStringLiteral("--list-plugins"), Mode::ListPlugins},
@@ -156,7 +218,7 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
                                       .arg(HeadlessOptions::kMinBufferFrames)
                                       .arg(HeadlessOptions::kMaxBufferFrames)};
         } else if (arg == QLatin1String("--strip")) {
-            auto spec = parseStripSpec(v);
+            auto spec = readStripSpec(v);
             if (auto* error = std::get_if<ParseError>(&spec))
                 return *error;
             const auto& s = std::get<StripSpec>(spec);
@@ -189,7 +251,24 @@ std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& argume
         return ParseError{QStringLiteral("%1 goes with --headless (see --help)").arg(headlessOnly.first())};
     if (line.mode == Mode::Headless && h.strips.empty() && h.setupPath.isEmpty())
         return ParseError{QStringLiteral("--headless needs a --setup or at least one --strip")};
+    if (!h.saveSetupPath.isEmpty()) {
+        // Found out now rather than when the run has ended.
+        if (auto problem = fileTargetProblem(h.saveSetupPath, NonFileTarget::Refused))
+            return ParseError{QStringLiteral("--save-setup %1: %2").arg(h.saveSetupPath, *problem)};
+        // One file cannot hold both: the later write would replace the first.
+        if (!h.reportPath.isEmpty() && h.reportPath != QLatin1String("-") && sameFile(h.reportPath, h.saveSetupPath))
+            return ParseError{QStringLiteral("--report %1 and --save-setup %2 name the same file: give each its own")
+                                  .arg(h.reportPath, h.saveSetupPath)};
+    }
     return line;
+}
+
+} // namespace
+
+std::variant<StripSpec, ParseError> parseStripSpec(const QString& text) { return oneLine(readStripSpec(text)); }
+
+std::variant<CommandLine, ParseError> parseCommandLine(const QStringList& arguments) {
+    return oneLine(readCommandLine(arguments));
 }
 
 QString usageText() {

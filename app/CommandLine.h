@@ -1,7 +1,10 @@
 #pragma once
 // The command-line face of the application: what was asked for, parsed from
 // the arguments. Parsing never exits; a bad argument is reported as an error
-// naming it. One mode per run, each option at most once.
+// naming it, in one line (control characters in it shown escaped, as "\n").
+// One mode per run, each option at most once. The file system is looked at
+// only for --save-setup: a path that cannot take the setup, or that is the
+// --report's file too, is refused before anything runs.
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,15 @@
 #include "app/CommandLine.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace corvane;
 
@@ -35,4 +44,102 @@ TEST(CommandLine, HeadlessRunWithEveryOption) {
     ASSERT_EQ(line.headless.strips.size(), 2u);
     EXPECT_EQ(line.headless.strips[0], (StripSpec{1, 1, false, 1, true, {}, false}));
     EXPECT_EQ(line.headless.strips[1], (StripSpec{3, 3, true, 5, false, "urn:x:gain", true}));
+}
+
+TEST(CommandLine, ErrorsAreOneLineAndTheSetupIsNotSavedOverTheReport) {
+    // Control characters in an argument are shown escaped.
+    EXPECT_EQ(errorOf(parse({"--bogus\n\t\x1b[2J\r"})).toStdString(),
+              "--bogus\\n\\t\\u001b[2J\\r: unknown argument (see --help)");
+    EXPECT_EQ(errorOf(parse({"--headless", "--strip", QString("1:in=1,out=1") + QChar(0x2028)})).toStdString(),
+              "--strip 1:in=1,out=1\\u2028: out= takes a channel or a pair like 1-2");
+
+    // The same file under two names: resolved, or linked.
+    QTemporaryDir dir;
+    const QString report = dir.filePath("run.json");
+    QFile(report).open(QIODevice::WriteOnly);
+    const QString hardLink = dir.filePath("link.json");
+    ASSERT_EQ(::link(QFile::encodeName(report).constData(), QFile::encodeName(hardLink).constData()), 0);
+    auto run = [&](const QString& reportPath, const QString& setupPath) {
+        return parse({"--headless", "--strip", "1:in=1,out=1", "--report", reportPath, "--save-setup", setupPath});
+    };
+    for (const QString& setup : {dir.path() + "/../" + QFileInfo(dir.path()).fileName() + "/run.json", hardLink})
+        EXPECT_EQ(errorOf(run(report, setup)).toStdString(),
+                  ("--report " + report + " and --save-setup " + setup + " name the same file: give each its own")
+                      .toStdString());
+    EXPECT_TRUE(std::holds_alternative<CommandLine>(run(report, dir.filePath("setup.json"))));
+    EXPECT_TRUE(std::holds_alternative<CommandLine>(run("-", report)));
+}
+
+TEST(CommandLine, APipeOrADeviceAsASetupEndsTheRunAtOnceWithOneLine) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString both = dir.filePath("both.json");
+    const QStringList strip = {"--headless", "--strip", "1:in=1,out=1"};
+    const struct {
+        QStringList arguments;
+        QString error;
+    } cases[] = {
+        {{"--headless", "--setup", "/dev/zero"}, "--setup /dev/zero is a device, not a setup file"},
+        {{"--headless", "--setup", fifo}, "--setup " + fifo + " is a pipe, not a setup file"},
+        {strip + QStringList{"--save-setup", fifo}, "--save-setup " + fifo + ": it is a pipe, not a file"},
+        {strip + QStringList{"--report", both, "--save-setup", both},
+         "--report " + both + " and --save-setup " + both + " name the same file: give each its own"},
+        {strip + QStringList{"--seconds", "1\n"}, "--seconds 1\\n: the run time must be more than 0 and at most "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess process;
+        auto env = QProcessEnvironment::systemEnvironment();
+        // A server name nobody uses: the run must not find a user's JACK server.
+        env.insert("JACK_DEFAULT_SERVER", QString("corvane-absent-%1").arg(QCoreApplication::applicationPid()));
+        process.setProcessEnvironment(env);
+        process.start(CORVANE_BINARY, c.arguments);
+        if (!process.waitForFinished(10000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "still running";
+            continue;
+        }
+        EXPECT_EQ(process.exitCode(), 2);
+        const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].startsWith("corvane: " + c.error)) << lines[0].toStdString();
+    }
+    struct stat status = {};
+    ASSERT_EQ(stat(QFile::encodeName(fifo).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "the pipe was replaced";
+}
+
+TEST(CommandLine, RandomArgumentsEndInACommandLineOrOneLineOfError) {
+    const QStringList words = {
+        "--headless", "--list-devices", "--list-plugins", "--help", "-h", "--version", "--device", "--rate",
+        "--buffer", "--strip", "--seconds", "--report", "--setup", "--save-setup", "-", "", "--", "--strip=1", "48000",
+        "44100.5", "1e9", "inf", "nan", "-1", "0", "256", "8192", "1:in=1,out=1", "8:in=7-8,out=1-2,bypass,plugin=urn:x,y",
+        "9:in=1,out=1", "1:in=1,in=2,out=1", "2:", "jack:system", "a\nb", "\t", QString(QChar(0x2028)), "\x1b[2J",
+        "/dev/null", "/dev/zero", "/nowhere/x.json", ".", QString(100000, '9')};
+    std::mt19937 random(7);
+    auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    for (int i = 0; i < 2000; ++i) {
+        QStringList arguments{"corvane"};
+        for (int n = below(8); n > 0; --n) {
+            if (below(4) != 0) {
+                arguments << words[below(int(words.size()))];
+                continue;
+            }
+            QString noise;
+            for (int c = below(12); c > 0; --c)
+                noise += QChar(char16_t(below(0x3000)));
+            arguments << noise;
+        }
+        std::variant<CommandLine, ParseError> result;
+        ASSERT_NO_THROW(result = parseCommandLine(arguments)) << arguments.join(' ').toStdString();
+        if (const auto* error = std::get_if<ParseError>(&result)) {
+            EXPECT_FALSE(error->message.isEmpty());
+            for (const QChar c : error->message)
+                ASSERT_TRUE(c.category() != QChar::Other_Control && c.category() != QChar::Separator_Line &&
+                            c.category() != QChar::Separator_Paragraph)
+                    << error->message.toStdString();
+        }
+    }
 }
