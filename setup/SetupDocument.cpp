@@ -109,7 +109,9 @@ Setup readDocument(const QJsonObject& root, QStringList& ignored) {
     const QJsonValue format = root.value(kFormat);
     if (!format.isString())
         throw Problem{QStringLiteral("this is not a Corvane setup (it has no “format” version)")};
-    static const QRegularExpression version(QStringLiteral("^([0-9]{1,6})\\.([0-9]{1,6})$"));
+    // Anchored whole: "$" alone would let a newline follow.
+    static const QRegularExpression version(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9]{1,6})\\.([0-9]{1,6})")));
     const auto match = version.match(format.toString());
     if (!match.hasMatch())
         throw Problem{QStringLiteral("“format” must be a version like “%1.%2”, not “%3”")
@@ -136,7 +138,8 @@ Setup readDocument(const QJsonObject& root, QStringList& ignored) {
         setup.deviceUid = stringAt(d, kUid, kDevice, false);
         setup.deviceName = stringAt(d, kName, kDevice, false);
     }
-    setup.sampleRate = numberAt(root, kSampleRate, QStringLiteral("the setup"), Setup::kMinRate, Setup::kMaxRate, false);
+    // Whole Hz, as the command line's --rate takes it.
+    setup.sampleRate = numberAt(root, kSampleRate, QStringLiteral("the setup"), Setup::kMinRate, Setup::kMaxRate, true);
     if (auto frames = numberAt(root, kBufferFrames, QStringLiteral("the setup"), Setup::kMinBufferFrames,
                                Setup::kMaxBufferFrames, true))
         setup.bufferFrames = std::uint32_t(*frames);

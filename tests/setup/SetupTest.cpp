@@ -74,6 +74,7 @@ TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
         {R"({"strips": []})", "no “format”"},
         {R"({"format": "2.0", "strips": []})", "newer Corvane (setup format 2.0)"},
         {R"({"format": 1})", "no “format”"},
+        {R"({"format": "1.0\n"})", "“format” must be a version like “1.0”"},
         {withStrip(R"({"strip": 0})"), "1 to 8"},
         {withStrip(R"({"strip": 9})"), "1 to 8"},
         {withStrip(R"({"strip": 2}, {"strip": 2})"), "strip 2 is given twice"},
@@ -81,7 +82,8 @@ TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
         {withStrip(R"({"strip": 1, "output": 2.5})"), "“output” must be a whole number"},
         {withStrip(R"({"strip": 1, "bypass": "yes"})"), "“bypass” must be true or false"},
         {withStrip(R"({"strip": 1, "plugin": {"name": "x"}})"), "“uri” must be text"},
-        {R"({"format": "1.0", "sampleRate": 12})", "“sampleRate” must be a number from 8000"},
+        {R"({"format": "1.0", "sampleRate": 12})", "“sampleRate” must be a whole number from 8000"},
+        {R"({"format": "1.0", "sampleRate": 44100.7})", "“sampleRate” must be a whole number from 8000"},
         {R"({"format": "1.0", "bufferFrames": 100000})", "“bufferFrames” must be a whole number"},
     };
     for (const auto& c : cases) {
