@@ -7,6 +7,7 @@
 #include "platform/system/Task.h"
 #include "plugins/PluginCatalog.h"
 
+#include <QLocale>
 #include <QPointer>
 
 namespace corvane {
@@ -155,9 +156,19 @@ Setup captureSetup(AudioEngineManager& manager) {
 QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, ApplyOptions options) {
     const Setup& setup = read.setup;
     QStringList notes;
-    if (!read.ignoredKeys.isEmpty())
-        notes.append(QStringLiteral("Entries this version does not know were ignored: %1.")
-                         .arg(read.ignoredKeys.join(QStringLiteral(", "))));
+    if (!read.ignoredKeys.isEmpty()) {
+        // A few by name, each cut short: the note shows above the strips, and
+        // a damaged or foreign file may hold any number of them, of any length.
+        constexpr qsizetype kNamed = 5;
+        constexpr qsizetype kLongestName = 40;
+        QStringList named;
+        for (const QString& key : read.ignoredKeys.mid(0, kNamed))
+            named.append(key.size() > kLongestName ? key.left(kLongestName) + QStringLiteral("…") : key);
+        QString ignored = named.join(QStringLiteral(", "));
+        if (const qsizetype more = read.ignoredKeys.size() - kNamed; more > 0)
+            ignored += QStringLiteral(" … and %1 more").arg(QLocale(QLocale::English).toString(more));
+        notes.append(QStringLiteral("Entries this version does not know were ignored: %1.").arg(ignored));
+    }
 
     if (setup.sampleRate)
         manager.setSampleRate(*setup.sampleRate);

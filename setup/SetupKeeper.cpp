@@ -6,6 +6,7 @@
 #include "setup/SetupFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -151,21 +152,52 @@ Setup SetupKeeper::current() {
     return setup;
 }
 
+QString SetupKeeper::restoringMarkerPath() { return lastSetupPath() + QStringLiteral(".restoring"); }
+
 bool SetupKeeper::restoreLast() {
     const QString path = lastSetupPath();
+    const QString marker = restoringMarkerPath();
+    if (QFileInfo::exists(marker)) {
+        // The last launch died while it gave this setup to the strips: it
+        // would most likely die again. Set aside, the file stays for a look.
+        if (!QFileInfo::exists(path)) {
+            QFile::remove(marker);
+            return false;
+        }
+        const QString failed = path + QStringLiteral(".failed");
+        QFile::remove(failed);
+        QString what = QStringLiteral("it was set aside as %1").arg(failed);
+        if (!QFile::rename(path, failed))
+            what = QFile::remove(path) ? QStringLiteral("it was removed")
+                                       : QStringLiteral("it cannot be set aside and is passed over");
+        // A file that stays keeps its marker, so that no launch tries it.
+        if (!QFileInfo::exists(path))
+            QFile::remove(marker);
+        const QString why =
+            QStringLiteral("The last setup did not finish restoring when Corvane last started: %1, and the strips "
+                           "start fresh.")
+                .arg(what);
+        qCWarning(lcSession, "%s", qUtf8Printable(why));
+        manager_.setWarningMessage(why);
+        return false;
+    }
     if (!QFileInfo::exists(path))
         return false;
+    // Left until the setup is given whole; found at the next launch, it says
+    // this one never got there.
+    QFile markerFile(marker);
+    if (!markerFile.open(QIODevice::WriteOnly))
+        qCWarning(lcSession, "%s cannot be made: %s", qUtf8Printable(marker), qUtf8Printable(markerFile.errorString()));
+    markerFile.close();
     auto read = readSetupFile(path);
     if (auto* error = std::get_if<SetupReadError>(&read)) {
+        QFile::remove(marker);
         qCWarning(lcSession, "The last setup could not be restored: %s", qUtf8Printable(error->message));
         manager_.setWarningMessage(QStringLiteral("The last setup could not be restored: %1").arg(error->message));
         return false;
     }
-    applying_ = true;
-    deviceUid_ = std::get<ReadSetup>(read).setup.deviceUid;
-    deviceName_ = std::get<ReadSetup>(read).setup.deviceName;
-    applySetup(manager_, std::get<ReadSetup>(read));
-    applying_ = false;
+    give(std::get<ReadSetup>(read));
+    QFile::remove(marker);
     const QString file = QSettings().value(kFileKey).toString();
     filePath_ = QFileInfo::exists(file) ? file : QString();
     emit fileChanged();
@@ -173,15 +205,23 @@ bool SetupKeeper::restoreLast() {
     return true;
 }
 
+void SetupKeeper::give(const ReadSetup& read) {
+    // What was said about the setup before is no longer about the strips.
+    manager_.setWarningMessage(std::nullopt);
+    applying_ = true;
+    deviceUid_ = read.setup.deviceUid;
+    deviceName_ = read.setup.deviceName;
+    applySetup(manager_, read);
+    applying_ = false;
+}
+
 bool SetupKeeper::openPath(const QString& path, bool createIfMissing) {
     if (createIfMissing && !QFileInfo::exists(path)) {
         // A new setup: fresh strips, the device as it is.
-        applying_ = true;
         ReadSetup fresh;
         fresh.setup.deviceUid = deviceUid_;
         fresh.setup.deviceName = deviceName_;
-        applySetup(manager_, fresh);
-        applying_ = false;
+        give(fresh);
         setFilePath(path);
         setProblem({});
         if (!savePath(path))
@@ -194,11 +234,7 @@ bool SetupKeeper::openPath(const QString& path, bool createIfMissing) {
         setProblem(QStringLiteral("The setup could not be opened: %1").arg(error->message));
         return false;
     }
-    applying_ = true;
-    deviceUid_ = std::get<ReadSetup>(read).setup.deviceUid;
-    deviceName_ = std::get<ReadSetup>(read).setup.deviceName;
-    applySetup(manager_, std::get<ReadSetup>(read));
-    applying_ = false;
+    give(std::get<ReadSetup>(read));
     setFilePath(path);
     setDirty(false);
     setProblem({});

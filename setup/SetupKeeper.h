@@ -7,7 +7,7 @@
 // more at the end. Main thread only.
 
 #include "platform/system/Clock.h"
-#include "setup/Setup.h"
+#include "setup/SetupDocument.h"
 
 #include <QObject>
 #include <QString>
@@ -58,8 +58,12 @@ public:
     void setManagedBySession(bool managed);
     // Gives the remembered setup to the manager, and takes the file it came
     // from as the current one. False when there is none or it is unusable
-    // (said in the manager's warning).
+    // (said in the manager's warning). A marker beside it (see
+    // restoringMarkerPath) lasts while it is given: one found at launch means
+    // the last launch died doing that, and the setup is then set aside as
+    // "….failed" and not tried again.
     bool restoreLast();
+    static QString restoringMarkerPath();
     // Writes the remembered setup now (at the end); false if it failed.
     bool rememberNow();
 
@@ -94,6 +98,8 @@ private:
     void setProblem(const QString& problem);
     void rememberSoon();
     void noteDevice();
+    // Gives a setup read whole to the manager, in place of the strips' own.
+    void give(const ReadSetup& read);
 
     AudioEngineManager& manager_;
     Clock& clock_;
