@@ -217,10 +217,16 @@ void SetupKeeper::give(const ReadSetup& read) {
 
 bool SetupKeeper::openPath(const QString& path, bool createIfMissing) {
     if (createIfMissing && !QFileInfo::exists(path)) {
-        // A new setup: fresh strips, the device as it is.
+        // A new setup: fresh strips, the device as it is. The file is made
+        // before the strips are cleared: a place that cannot take it leaves
+        // the work as it was.
         ReadSetup fresh;
         fresh.setup.deviceUid = deviceUid_;
         fresh.setup.deviceName = deviceName_;
+        if (auto problem = writeSetupFile(path, fresh.setup)) {
+            setProblem(*problem);
+            return false;
+        }
         give(fresh);
         setFilePath(path);
         setProblem({});

@@ -257,7 +257,8 @@ TEST(SessionClient, RefusesAnOpenOutsideAPlainSessionPathKeepingUnsavedWork) {
 
     const std::string folder = session.path().toStdString();
     for (const std::string& prefix : {std::string("Corvane.nRel"), folder + "/sub/../Corvane.nUp",
-                                      folder + "/Corvane\n.nLine", folder + "/missing/Corvane.nGone"}) {
+                                      folder + "/Corvane\n.nLine", folder + "/missing/Corvane.nGone",
+                                      folder + "/" + std::string(300, 'n')}) { // the last one cannot be made
         manager.send(corvane, "/nsm/client/open", {prefix, "Test", "nX"});
         const auto error = manager.next("/error");
         ASSERT_TRUE(error) << prefix;
