@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/ConsoleLog.h"
+
 #include "setup/FileTarget.h"
 
 #include <QFile>
@@ -13,37 +15,10 @@ namespace corvane {
 
 namespace {
 
-// Control characters in an argument (a newline pasted into a file name)
-// shown escaped, as C writes them: every error is one line.
-QString escaped(const QString& text) {
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '\n':
-            shown += QLatin1String("\\n");
-            break;
-        case '\r':
-            shown += QLatin1String("\\r");
-            break;
-        case '\t':
-            shown += QLatin1String("\\t");
-            break;
-        default:
-            if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
-                c.category() == QChar::Separator_Paragraph)
-                shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                shown += c;
-        }
-    }
-    return shown;
-}
-
 template <typename Parsed>
 std::variant<Parsed, ParseError> oneLine(std::variant<Parsed, ParseError> result) {
     if (auto* error = std::get_if<ParseError>(&result))
-        error->message = escaped(error->message);
+        error->message = escapedLine(error->message);
     return result;
 }
 

@@ -10,7 +10,11 @@ namespace corvane {
 // qSetMessagePattern() gave them.
 void installConsoleLog();
 
-// One line ("corvane: " + text) on standard error.
+// `text` with its control characters (a newline pasted into a file name)
+// shown escaped, as C writes them, so that it stays one line.
+QString escapedLine(const QString& text);
+
+// One line ("corvane: " + text, escaped as above) on standard error.
 void complain(const QString& text);
 
 } // namespace corvane

@@ -86,6 +86,8 @@ TEST(CommandLine, APipeOrADeviceAsASetupEndsTheRunAtOnceWithOneLine) {
         {strip + QStringList{"--report", both, "--save-setup", both},
          "--report " + both + " and --save-setup " + both + " name the same file: give each its own"},
         {strip + QStringList{"--seconds", "1\n"}, "--seconds 1\\n: the run time must be more than 0 and at most "},
+        {{"--headless", "--setup", dir.filePath("no\nsuch.json")},
+         "--setup " + dir.filePath("no\\nsuch.json") + " cannot be opened"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
