@@ -2,9 +2,12 @@
 #include "app/ConsoleLog.h"
 #include "app/DeviceListing.h"
 #include "app/HeadlessRun.h"
+#include "app/InterruptedReport.h"
 #include "app/ReportFile.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
+#include "platform/system/ExitWatchdog.h"
+#include "platform/system/KeepForever.h"
 #include "platform/system/MainThread.h"
 #include "platform/system/MainThreadWakeup.h"
 #include "plugins/PluginCatalog.h"
@@ -17,6 +20,7 @@
 #include <QLoggingCategory>
 #include <QThreadPool>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <csignal>
 #include <cstdio>
@@ -58,19 +62,33 @@ int listDevicesCommand() {
     return printResult(formatDeviceList(listDevices(*hardware)));
 }
 
-// Ctrl-C, SIGTERM and SIGHUP end a headless run cleanly: the handler notes the
-// signal and wakes the event loop, which asks the run to end. A second one
-// ends the process at once, for a run that does not end soon enough.
-MainThreadWakeup* signalWakeup = nullptr;
+// Ctrl-C, SIGTERM and SIGHUP end a headless run or close the window the
+// orderly way: the handler notes the signal and wakes the event loop, which
+// asks the run to end. A main thread that does not get back to its event loop
+// (stuck in a system call, in a plug-in) cannot answer: the watchdog then
+// ends the process, 128 + the signal as if the signal had, within 3 s. A
+// second signal ends it at once.
+//
+// Both are made once, before the handler is installed, and kept for the rest
+// of the process: a signal may come at any moment until it ends, on any thread.
+WakeupSignal* signalWakeup = nullptr;
+ExitWatchdog* signalWatchdog = nullptr;
 std::atomic<int> caughtSignal{0};
 void onSignal(int signal) {
     if (caughtSignal.exchange(signal) != 0)
         _exit(128 + signal);
-    if (signalWakeup)
-        signalWakeup->signal();
+    signalWatchdog->trigger(signal);
+    signalWakeup->signal();
 }
 
-void catchEndingSignals() {
+// `lastWords` runs on the watchdog's thread when the main thread never began
+// to end (see ExitWatchdog).
+void catchEndingSignals(const MainThreadWakeup& wakeup, std::function<void(int signal)> lastWords = {}) {
+    keepForever(wakeup.source());
+    signalWakeup = wakeup.source().get();
+    ExitWatchdog::Options options;
+    options.lastWords = std::move(lastWords);
+    signalWatchdog = new ExitWatchdog(std::move(options)); // never deleted: see above
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -78,6 +96,10 @@ void catchEndingSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
 }
+
+// Main thread: the event loop answered a signal, or the end begins anyway;
+// what the process leaves behind is from now on its own to write.
+bool beginOrderlyEnd() { return !signalWatchdog || signalWatchdog->beginOrderlyEnd(); }
 
 int headlessCommand(const HeadlessOptions& options) {
     if (!options.reportPath.isEmpty())
@@ -92,9 +114,12 @@ int headlessCommand(const HeadlessOptions& options) {
         }
 
     RunInterrupt interrupt;
-    MainThreadWakeup wakeup([&] { interrupt.request(caughtSignal.load()); });
-    signalWakeup = &wakeup;
-    catchEndingSignals();
+    MainThreadWakeup wakeup([&] {
+        beginOrderlyEnd();
+        interrupt.request(caughtSignal.load());
+    });
+    auto lastWords = std::make_shared<const InterruptedReport>(options.reportPath, options.deviceUid);
+    catchEndingSignals(wakeup, [lastWords](int) { lastWords->write(); });
 
     auto hardware = hw::createDefaultHardware();
     hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
@@ -116,6 +141,10 @@ int headlessCommand(const HeadlessOptions& options) {
     int exitCode = result.exitCode;
     if (result.interrupted)
         exitCode = 128 + (interrupt.signalNumber() ? interrupt.signalNumber() : SIGINT);
+    // The watchdog had to speak for a run that came back too late: it ends
+    // the process, and nothing more is said.
+    if (!beginOrderlyEnd())
+        _exit(exitCode);
     if (!result.errorLine.isEmpty())
         complain(result.errorLine);
     if (!result.report.isEmpty() && !options.reportPath.isEmpty()) {
@@ -146,9 +175,11 @@ int windowCommand() {
     QApplication::setDesktopFileName(QStringLiteral("corvane"));
     // Ctrl-C in the terminal, or the session ending, closes the window as its
     // close button would; the status then says which signal it was.
-    MainThreadWakeup wakeup([] { QApplication::quit(); });
-    signalWakeup = &wakeup;
-    catchEndingSignals();
+    MainThreadWakeup wakeup([] {
+        beginOrderlyEnd();
+        QApplication::quit();
+    });
+    catchEndingSignals(wakeup);
     auto hardware = hw::createDefaultHardware();
     int exitCode = 1;
     {

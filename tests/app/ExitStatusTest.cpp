@@ -3,6 +3,7 @@
 // the report it leaves.
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +15,7 @@
 
 #include <csignal>
 #include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,6 +72,19 @@ void interruptOnceStarted(Running& r, int signal) {
 }
 
 const QList<QPair<QString, QString>> kEngineLog = {{"QT_LOGGING_RULES", "corvane.engine.info=true"}};
+
+// The environment every run gets, and the case's own on top.
+QProcessEnvironment environment(const QTemporaryDir& dir, const QList<QPair<QString, QString>>& own) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    // A server name nobody uses: the run must not find a user's JACK server.
+    env.insert("JACK_DEFAULT_SERVER", QString("corvane-absent-%1").arg(QCoreApplication::applicationPid()));
+    env.insert("LV2_PATH", QString(CORVANE_LV2_FIXTURE_DIR));
+    env.insert("CORVANE_TEST_STALL_MARK", dir.filePath("hanging"));
+    env.remove("QT_LOGGING_RULES");
+    for (const auto& [name, value] : own)
+        env.insert(name, value);
+    return env;
+}
 
 TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
     const std::vector<Case> cases = {
@@ -170,15 +185,7 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
         stale.close();
 
         QProcess process;
-        auto env = QProcessEnvironment::systemEnvironment();
-        // A server name nobody uses: the run must not find a user's JACK server.
-        env.insert("JACK_DEFAULT_SERVER", QString("corvane-absent-%1").arg(QCoreApplication::applicationPid()));
-        env.insert("LV2_PATH", QString(CORVANE_LV2_FIXTURE_DIR));
-        env.insert("CORVANE_TEST_STALL_MARK", dir.filePath("hanging"));
-        env.remove("QT_LOGGING_RULES");
-        for (const auto& [name, value] : c.environment)
-            env.insert(name, value);
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(environment(dir, c.environment));
         QStringList arguments = c.arguments;
         arguments.replaceInStrings("{report}", reportPath);
         process.start(CORVANE_BINARY, arguments);
@@ -227,6 +234,29 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
                 EXPECT_EQ(report["interrupted"].toBool(), false);
         }
     }
+}
+
+TEST(ExitStatus, TheFirstSignalEndsARunWhoseMainThreadIsStuck) {
+    // A report on a FIFO nobody reads: the run's end waits in open() for good.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("report");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess process;
+    process.setProcessEnvironment(environment(dir, kEngineLog));
+    process.start(CORVANE_BINARY, {"--headless", "--strip", "1:in=1,out=1", "--report", fifo});
+    QString standardError;
+    Running running{process, standardError, {}};
+    interruptOnceStarted(running, SIGTERM);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    const bool finished = process.waitForFinished(5000);
+    if (!finished)
+        process.kill();
+    process.waitForFinished();
+    ASSERT_TRUE(finished) << "still running after one SIGTERM";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+    EXPECT_LT(sinceSignal.elapsed(), 3000);
 }
 
 TEST(ExitStatus, OutputThatCannotBeWrittenIsAFailure) {
