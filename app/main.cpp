@@ -171,6 +171,15 @@ int headlessCommand(const HeadlessOptions& options) {
     return exitCode;
 }
 
+// Whether the window has somewhere to go: an X or Wayland display, or a Qt
+// platform named outright (offscreen, or one of those).
+bool hasDisplay() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    return false;
+}
+
 int windowCommand() {
     QApplication::setDesktopFileName(QStringLiteral("corvane"));
     // Ctrl-C in the terminal, or the session ending, closes the window as its
@@ -208,9 +217,14 @@ int main(int argc, char** argv) {
     // The window needs a GUI application (with widgets, for the file dialogs);
     // everything else runs without a display.
     std::unique_ptr<QCoreApplication> app;
-    if (auto* line = std::get_if<CommandLine>(&parsed); line && line->mode == CommandLine::Mode::Window)
+    if (auto* line = std::get_if<CommandLine>(&parsed); line && line->mode == CommandLine::Mode::Window) {
+        // Qt would abort, listing its platform plug-ins.
+        if (!hasDisplay()) {
+            complain(QStringLiteral("no display to open the window on - set DISPLAY, or use --headless"));
+            return 1;
+        }
         app = std::make_unique<QApplication>(argc, argv);
-    else
+    } else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane"));
     // Settings (the window's zoom) live in ~/.config/corvane/corvane.conf.

@@ -138,6 +138,9 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
              r.send(SIGINT);
          },
          {}, true},
+        // A window needs somewhere to open (empty counts as unset).
+        {"window without a display", {}, 1, "corvane: no display to open the window on - set DISPLAY, or use --headless",
+         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}},
         // Numbers outside what makes sense.
         {"endless rate", run({"--rate", "inf"}), 2,
          "corvane: --rate inf: the sample rate must be a whole number of Hz from 8000 to 768000"},
