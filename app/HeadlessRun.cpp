@@ -139,6 +139,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
     manager.setMetersShown(false);
+    // The program waited for the hardware before the run.
+    manager.stopWaitingForDevices();
     co_await manager.refreshDevices();
 
     QStringList warnings;

@@ -28,6 +28,13 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     // Usually done by the time the user first opens the plug-in picker.
     PluginCatalog::startScan();
 
+    devicePatienceTimer_ = clock_.callAt(clock_.now() + kDevicePatience, [this] {
+        devicePatienceTimer_.reset();
+        qCInfo(lcEngine, "Not every device backend has answered within %llds - the device list is taken as it is",
+               static_cast<long long>(kDevicePatience.count()));
+        stopWaitingForDevices();
+    });
+
     // The hardware calls this on a thread of its own: only hop to the main thread.
     QPointer<AudioEngineManager> self(this);
     deviceListListener_ = hardware_.addListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, [self] {
@@ -39,6 +46,8 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
 }
 
 AudioEngineManager::~AudioEngineManager() {
+    if (devicePatienceTimer_)
+        clock_.cancelTimer(*devicePatienceTimer_);
     stop();
     if (deviceListListener_)
         hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);

@@ -170,7 +170,19 @@ public:
     // Enumerates and applies the list; safe to call again while it runs: any
     // number of calls during one enumeration cause exactly one more.
     Async<void> refreshDevices();
-    void deviceListChanged(const QList<AudioDevice>& devices);
+    // Applies a list; `complete` when every backend had finished its first
+    // look for devices before it was read (see devicesSettled).
+    void deviceListChanged(const QList<AudioDevice>& devices, bool complete = true);
+    // Whether the device list holds every backend's devices: a JACK server is
+    // looked for on a thread of its own, and until it has been found (or not)
+    // the list may lack it. Until then no device is picked for want of one,
+    // and a setup's device is not looked for. The manager waits for that at
+    // most kDevicePatience from its creation, then takes the list as it is.
+    bool devicesSettled() const { return devicesSettled_; }
+    static constexpr std::chrono::seconds kDevicePatience{3};
+    // Takes the list as it is from now on: for a caller that already waited
+    // for the hardware as long as it would (hw::waitUntilSettled).
+    void stopWaitingForDevices();
     // The user's choice (none included); restarts on the new device if running.
     void selectDevice(std::optional<AudioDevice> device);
     // Drops every strip channel the device cannot serve.
@@ -225,6 +237,7 @@ public:
 
 signals:
     void devicesChanged();
+    void devicesSettledChanged();
     void selectedDeviceChanged();
     void bufferFramesChanged();
     void sampleRateChanged();
@@ -386,6 +399,8 @@ private:
     std::optional<QString> preferredDeviceName_;
     Task deviceRefreshTask_;
     bool deviceRefreshRequestedAgain_ = false;
+    bool devicesSettled_ = false;
+    std::optional<Clock::TimerId> devicePatienceTimer_;
     Task supportedBufferRangeTask_;
     Task deviceSwitchTask_;
     LevelStore levelStore_{kChannelCount};

@@ -41,9 +41,13 @@ Async<void> AudioEngineManager::refreshDevices() {
     do {
         deviceRefreshRequestedAgain_ = false;
         deviceRefreshTask_ = spawnWith([this, self]() -> Async<void> {
-            auto list = co_await runDetached([hardware = &hardware_] { return listDevices(*hardware); });
-            if (self && list)
-                deviceListChanged(*list);
+            // Whether the list is whole is known before it is read, never after.
+            auto listing = co_await runDetached([hardware = &hardware_] {
+                const bool complete = hardware->isSettled();
+                return std::make_pair(listDevices(*hardware), complete);
+            });
+            if (self && listing)
+                deviceListChanged(listing->first, listing->second);
         });
         const Task running = deviceRefreshTask_;
         co_await running.join();
@@ -53,14 +57,26 @@ Async<void> AudioEngineManager::refreshDevices() {
     } while (deviceRefreshRequestedAgain_);
 }
 
-void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list) {
+void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list, bool complete) {
     if (uids(list) != uids(devices_))
         qCInfo(lcEngine, "Device list changed: %lld -> %lld devices", static_cast<long long>(devices_.size()),
                static_cast<long long>(list.size()));
+    // Settled before the list is set: whoever waits for both sees them at once.
+    const bool settling = complete && !devicesSettled_;
+    if (settling) {
+        devicesSettled_ = true;
+        if (devicePatienceTimer_)
+            clock_.cancelTimer(*std::exchange(devicePatienceTimer_, std::nullopt));
+    }
     setDevices(list);
+    if (settling)
+        emit devicesSettledChanged();
 
     if (!selectedDevice_) {
         if (!preferredDeviceUID_) {
+            // Not yet: a backend still looking may put its devices before these.
+            if (!devicesSettled_)
+                return;
             selectDevice(list.isEmpty() ? std::nullopt : std::optional<AudioDevice>(list.first()));
             return;
         }
@@ -103,6 +119,20 @@ void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list) {
                                 : QStringLiteral("“%1” was disconnected.").arg(current.name));
     setSelectedDevice(std::nullopt);
     refreshSupportedBufferRange();
+}
+
+void AudioEngineManager::stopWaitingForDevices() {
+    if (devicePatienceTimer_) {
+        clock_.cancelTimer(*devicePatienceTimer_);
+        devicePatienceTimer_.reset();
+    }
+    if (devicesSettled_)
+        return;
+    devicesSettled_ = true;
+    emit devicesSettledChanged();
+    // The pick the last list did not make; before any list, the first one makes it.
+    if (!selectedDevice_ && !preferredDeviceUID_ && !devices_.isEmpty())
+        selectDevice(devices_.first());
 }
 
 void AudioEngineManager::selectDevice(std::optional<AudioDevice> device) {

@@ -46,8 +46,11 @@ void tell(AudioEngineManager& manager, const QStringList& notes) {
     manager.setWarningMessage(notes.join(QLatin1Char(' ')));
 }
 
-// The setup's device, waiting to be chosen until the device list is known and
-// nothing plays. A child of the manager; a newer setup replaces it.
+// The setup's device, waiting to be chosen until the device list is whole
+// (every backend has looked for its devices) and nothing plays. A child of the
+// manager; a newer setup replaces it. When the setup's device is not there
+// and another stands in for it, it stays while that one is selected: the setup
+// still wants its own device, and says so when it is saved.
 class PendingDevice : public QObject {
 public:
     PendingDevice(AudioEngineManager& manager, QString uid, QString name)
@@ -56,15 +59,21 @@ public:
         // At once when the list arrives: before the manager picks its first
         // device for want of one, which would drop channels that device lacks.
         connect(&manager, &AudioEngineManager::devicesChanged, this, &PendingDevice::tryNow);
+        connect(&manager, &AudioEngineManager::devicesSettledChanged, this, &PendingDevice::tryNow);
         connect(&manager, &AudioEngineManager::isRunningChanged, this, &PendingDevice::tryNow, Qt::QueuedConnection);
     }
     const QString& uid() const { return uid_; }
     const QString& name() const { return name_; }
+    bool isWaiting() const { return !standIn_; }
+    // Whether a setup taken now names the setup's device rather than the selected one.
+    bool isWanted() const {
+        const auto& selected = manager_.selectedDevice();
+        return !standIn_ || !selected || selected->uid == *standIn_;
+    }
 
-    // Chooses the device if it can be chosen now: its notes then, and this
-    // object is on its way out.
+    // Chooses the device if it can be chosen now, and gives its notes.
     std::optional<QStringList> resolve() {
-        if (manager_.isRunning() || manager_.devices().isEmpty())
+        if (standIn_ || manager_.isRunning() || !manager_.devicesSettled() || manager_.devices().isEmpty())
             return std::nullopt;
         const DeviceChoice choice = chooseSetupDevice(uid_, name_, manager_.devices());
         QStringList notes;
@@ -72,12 +81,22 @@ public:
             notes.append(choice.note);
         if (choice.device)
             notes += unreachableChannels(manager_, *choice.device);
+        // Still waiting while the device changes: the change is the setup's, not the user's.
         if (!choice.device || manager_.selectedDevice() != choice.device)
             manager_.selectDevice(choice.device);
         else
             manager_.clampChannels(*choice.device);
-        deleteLater();
-        setObjectName(QString());
+        disconnect(&manager_, nullptr, this, nullptr);
+        if (choice.standIn && choice.device) {
+            standIn_ = choice.device->uid;
+            // Another device chosen (by the user, or one that replaced it): the setup's device is given up.
+            connect(&manager_, &AudioEngineManager::selectedDeviceChanged, this, [this] {
+                if (!isWanted())
+                    leave();
+            });
+        } else {
+            leave();
+        }
         return notes;
     }
     void tryNow() {
@@ -86,9 +105,16 @@ public:
     }
 
 private:
+    void leave() {
+        disconnect(&manager_, nullptr, this, nullptr);
+        setObjectName(QString());
+        deleteLater();
+    }
+
     AudioEngineManager& manager_;
     QString uid_;
     QString name_;
+    std::optional<QString> standIn_; // the device selected in the setup's device's place
 };
 
 // Out of line: inlined into the coroutine, g++ 12 sees null pointers that are not there.
@@ -106,7 +132,10 @@ PendingDevice* pendingDevice(const AudioEngineManager& manager) {
 
 } // namespace
 
-bool setupDevicePending(const AudioEngineManager& manager) { return pendingDevice(manager) != nullptr; }
+bool setupDevicePending(const AudioEngineManager& manager) {
+    const auto* pending = pendingDevice(manager);
+    return pending && pending->isWaiting();
+}
 
 DeviceChoice chooseSetupDevice(const QString& uid, const QString& name, const QList<AudioDevice>& devices) {
     for (const auto& d : devices)
@@ -118,14 +147,14 @@ DeviceChoice chooseSetupDevice(const QString& uid, const QString& name, const QL
             return {d, QStringLiteral("“%1” (%2) is not present - using the device of the same name (%3).")
                            .arg(wanted, uid, d.uid)};
     if (devices.isEmpty())
-        return {std::nullopt, QStringLiteral("“%1” is not present, nor is any other device.").arg(wanted)};
-    return {devices.first(),
-            QStringLiteral("“%1” is not present - using “%2”.").arg(wanted, devices.first().name)};
+        return {std::nullopt, QStringLiteral("“%1” is not present, nor is any other device.").arg(wanted), true};
+    return {devices.first(), QStringLiteral("“%1” is not present - using “%2”.").arg(wanted, devices.first().name),
+            true};
 }
 
 Setup captureSetup(AudioEngineManager& manager) {
     Setup setup;
-    if (const auto* pending = pendingDevice(manager)) {
+    if (const auto* pending = pendingDevice(manager); pending && pending->isWanted()) {
         setup.deviceUid = pending->uid();
         setup.deviceName = pending->name();
     } else if (const auto& device = manager.selectedDevice()) {
@@ -179,12 +208,16 @@ QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, Apply
         std::optional<QByteArray> state;
         if (strip.plugin) {
             slot->setComponent(PluginComponent{strip.plugin->uri, strip.plugin->name, {}, false});
+            // Checked here, before anything else reads them: settings that
+            // nest without end would crash the reader (see StateText.h).
             std::string why;
             if (strip.plugin->state &&
                 !lv2::isStateOf(strip.plugin->state->toStdString(), strip.plugin->uri.toStdString(), why))
-                qCWarning(lcSession, "Setup: the saved settings of “%s” on strip %d were dropped (%s); it starts at "
-                                    "its defaults",
-                          qUtf8Printable(strip.plugin->name), slot->id() + 1, why.c_str());
+                notes.append(QStringLiteral("The saved settings of “%1” on strip %2 were dropped (%3); it starts at "
+                                            "its defaults.")
+                                 .arg(strip.plugin->name)
+                                 .arg(slot->id() + 1)
+                                 .arg(QString::fromStdString(why)));
             else
                 state = strip.plugin->state;
         } else {

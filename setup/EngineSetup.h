@@ -7,7 +7,9 @@
 // What had to be decided differently from the file is said in notes, which
 // also become the manager's warning message. While the engine runs, the strips
 // change for the next start (as any strip edit does) and the device is chosen
-// once playback has stopped; before the device list is known, once it is.
+// once playback has stopped; before the device list is whole (see
+// AudioEngineManager::devicesSettled), once it is. A device that stands in for
+// a missing one is never taken for the setup's own.
 
 #include "devices/AudioDevice.h"
 #include "setup/SetupDocument.h"
@@ -31,12 +33,16 @@ struct ApplyOptions {
 // Gives `read` to `manager`; the notes (also logged and shown as the warning).
 QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, ApplyOptions options = {});
 
-// Whether a given setup's device is still to be chosen (or being chosen now).
+// Whether a given setup's device is still to be chosen (or being chosen now):
+// it is, until the device list is whole.
 bool setupDevicePending(const AudioEngineManager& manager);
 
 struct DeviceChoice {
     std::optional<AudioDevice> device;
     QString note; // empty when the setup's own device was found by its uid
+    // Another device (or none) in place of the setup's: a setup taken while
+    // it is selected keeps naming the setup's own device.
+    bool standIn = false;
 };
 
 // The setup's device among `devices`: by uid, else by name, else the first one.

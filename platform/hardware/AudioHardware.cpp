@@ -50,6 +50,10 @@ bool AudioHardware::has(ObjectId object, Address address) const {
     return backend && backend->has(object, address);
 }
 
+bool AudioHardware::isSettled() const {
+    return std::all_of(backends_.begin(), backends_.end(), [](const auto& b) { return b->isSettled(); });
+}
+
 AudioHardware::ListenerId AudioHardware::addListener(ObjectId object, Address address, Listener listener) {
     const ListenerId id = nextListenerId_++;
     std::lock_guard lock(listenersMutex_);

@@ -54,6 +54,10 @@ public:
     // in progress on another thread is waited for; it only hands events on).
     bool removeListener(ObjectId object, Address address, ListenerId id);
 
+    // Whether every backend has finished its first look for devices (see
+    // Backend::isSettled): a device list read now is the whole one.
+    bool isSettled() const;
+
     bool startIo(ObjectId device, IoCallback& callback, std::string& error);
     // See Backend::stopIo.
     bool stopIo(ObjectId device, std::chrono::milliseconds patience = std::chrono::seconds(2));

@@ -35,6 +35,12 @@ public:
     // Whether `object` (a device or stream of this backend) is this backend's.
     virtual bool owns(ObjectId object) const = 0;
 
+    // Whether the first look for devices is done, so that deviceIds() holds
+    // all there are to find now. A backend that looks on a thread of its own
+    // is not at first, and announces its device list once it is, changed or
+    // not. Any thread.
+    virtual bool isSettled() const { return true; }
+
     virtual std::optional<PropertyValue> get(ObjectId object, Address address) const = 0;
     virtual bool set(ObjectId object, Address address, const PropertyValue& value) = 0;
     virtual bool has(ObjectId object, Address address) const = 0;

@@ -41,14 +41,13 @@ std::unique_ptr<AudioHardware> createDefaultHardware() {
 }
 
 bool waitUntilSettled(AudioHardware& hardware, std::chrono::milliseconds timeout) {
-    auto* jack = hardware.backend<JackBackend>();
     QDeadlineTimer deadline(timeout);
-    while (jack && !jack->isSettled() && !deadline.hasExpired()) {
+    while (!hardware.isSettled() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(2);
     }
     QCoreApplication::processEvents();
-    return !jack || jack->isSettled();
+    return hardware.isSettled();
 }
 
 } // namespace corvane::hw

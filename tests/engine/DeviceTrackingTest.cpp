@@ -87,6 +87,17 @@ TEST_F(Tracking, FirstRefreshSelectsTheFirstDeviceAndAnEmptyListSelectsNone) {
     EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
 }
 
+TEST_F(Tracking, NoDeviceIsPickedBeforeEveryBackendHasLookedForItsOwn) {
+    fake->setSettled(false);
+    fake->addDevice("a", "Alpha", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().devices().size(), 1);
+    EXPECT_FALSE(m().selectedDevice()) << "a backend still looking may list a device before it";
+    fake->setSettled(true);
+    ASSERT_TRUE(test::runUntil(rig->clock, [&] { return m().selectedDevice().has_value(); }, 1s));
+    EXPECT_EQ(m().selectedDevice()->uid, "a");
+}
+
 TEST_F(Tracking, TheHardwareListenerTriggersARefresh) {
     fake->addDevice("a", "Alpha", 2, 2);
     fake->announceDeviceList();

@@ -4,6 +4,7 @@
 #include "setup/SetupFile.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/FakeBackend.h"
 #include "tests/support/LogCapture.h"
 
 #include <QFile>
@@ -173,6 +174,56 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     EXPECT_EQ(applySetup(manager, read),
               QStringList{"“Studio Interface” is not present - using “Virtual Audio Device”."});
     EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
+}
+
+TEST(Setup, ItsDeviceIsLookedForInTheWholeListAndAStandInIsNotSavedOverIt) {
+    using namespace std::chrono_literals;
+    // A backend that lists its device late (as JACK does, from a thread of its
+    // own) before the virtual device.
+    test::FakeBackend* late = nullptr;
+    auto makeRig = [&late] {
+        auto fake = std::make_unique<test::FakeBackend>();
+        late = fake.get();
+        late->setSettled(false);
+        std::vector<std::unique_ptr<hw::Backend>> backends;
+        backends.push_back(std::move(fake));
+        backends.push_back(std::make_unique<hw::VirtualBackend>());
+        return std::make_unique<test::ManagerRig>(std::move(backends));
+    };
+    ReadSetup read;
+    read.setup.deviceUid = "jack:system";
+    read.setup.deviceName = "system";
+    {
+        auto rig = makeRig();
+        auto& manager = *rig->manager;
+        EXPECT_TRUE(applySetup(manager, read).isEmpty());
+        ASSERT_TRUE(rig->refresh());
+        EXPECT_EQ(manager.devices().size(), 1);
+        EXPECT_FALSE(manager.selectedDevice()) << "chosen before the late backend had looked";
+        late->addDevice("jack:system", "system", 2, 2);
+        late->setSettled(true);
+        ASSERT_TRUE(test::runUntil(rig->clock, [&] { return manager.selectedDevice().has_value(); }, 1s));
+        EXPECT_EQ(manager.selectedDevice()->uid, "jack:system");
+        EXPECT_FALSE(manager.warningMessage());
+    }
+    {
+        // Never there: once the manager stops waiting, the first device stands in.
+        auto rig = makeRig();
+        auto& manager = *rig->manager;
+        applySetup(manager, read);
+        ASSERT_TRUE(rig->refresh());
+        test::runFor(rig->clock, AudioEngineManager::kDevicePatience);
+        ASSERT_TRUE(manager.selectedDevice());
+        EXPECT_EQ(manager.selectedDevice()->uid.toStdString(), test::kVirtual);
+        EXPECT_EQ(manager.warningText(), "“system” is not present - using “Virtual Audio Device”.");
+        EXPECT_EQ(captureSetup(manager).deviceUid, "jack:system");
+        EXPECT_EQ(captureSetup(manager).deviceName, "system");
+        // Another device chosen is the setup's from then on.
+        late->addDevice("usb:desk", "Desk", 2, 2);
+        ASSERT_TRUE(rig->refresh());
+        manager.selectDevice(manager.devices().first());
+        EXPECT_EQ(captureSetup(manager).deviceUid, "usb:desk");
+    }
 }
 
 TEST(Setup, AFailedOrInterruptedSaveLeavesThePreviousFileWhole) {

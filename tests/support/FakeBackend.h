@@ -35,6 +35,14 @@ public:
     void openGate();
     int deviceListQueries() const { return listQueries_; }
     void failDeviceList(bool fail) { failList_ = fail; }
+    // A backend still looking for its devices (as JACK is at first), until it
+    // is told it has settled; then it announces its list.
+    void setSettled(bool settled) {
+        settled_ = settled;
+        if (settled)
+            announceDeviceList();
+    }
+    bool isSettled() const override { return settled_; }
 
     std::vector<hw::ObjectId> deviceIds() const override;
     bool owns(hw::ObjectId object) const override;
@@ -61,6 +69,7 @@ private:
     mutable std::condition_variable gateChanged_;
     bool gateClosed_ = false;
     std::atomic<bool> failList_{false};
+    std::atomic<bool> settled_{true};
     mutable std::atomic<int> listQueries_{0};
     hw::ObjectId nextId_;
     std::vector<hw::ObjectId> devices_;

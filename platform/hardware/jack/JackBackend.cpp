@@ -73,7 +73,12 @@ JackBackend::JackBackend(Options options) : options_(std::move(options)) {
     });
     connector_ = std::make_unique<JackConnector>(
         JackConnector::Settings{options_.clientName, options_.serverName, options_.retryInterval},
-        [this](jack_client_t* client) { return configure(client); }, [this] { settled_.store(true); });
+        [this](jack_client_t* client) { return configure(client); },
+        [this] {
+            // No server: the list (none of ours) is whole, which those who wait for it are told.
+            if (!settled_.exchange(true))
+                relay_->raise(Settled);
+        });
 }
 
 JackBackend::~JackBackend() {
@@ -186,11 +191,15 @@ void JackBackend::adopt(jack_client_t* client) {
         qCInfo(lcJack, "connected to the JACK server as \"%s\"", jack_get_client_name(client));
     }
     rescan();
-    settled_.store(true);
+    // Told even when the server has no devices of ours: the list is whole now.
+    if (!settled_.exchange(true))
+        notify(kSystemObject, Address{Selector::Devices});
 }
 
 void JackBackend::handleEvents() {
     const unsigned events = relay_->pending.exchange(0);
+    if (events & Settled)
+        notify(kSystemObject, Address{Selector::Devices});
     if (events & Shutdown) {
         lose();
         return;

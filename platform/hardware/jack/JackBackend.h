@@ -85,7 +85,7 @@ public:
 
     // True once the first connection attempt has finished, either way (on
     // success, once the device list has been built on the main thread).
-    bool isSettled() const { return settled_.load(); }
+    bool isSettled() const override { return settled_.load(); }
     bool isConnected() const;
     // Our client's name on the server ("" while not connected).
     std::string clientName() const;
@@ -103,7 +103,7 @@ private:
         JackDeviceInfo info;
     };
     // What JACK's threads tell the main thread, as bits of Relay::pending.
-    enum Event : unsigned { Graph = 1, BufferSize = 2, SampleRate = 4, Xrun = 8, Shutdown = 16 };
+    enum Event : unsigned { Graph = 1, BufferSize = 2, SampleRate = 4, Xrun = 8, Shutdown = 16, Settled = 32 };
 
     // All that JACK's threads touch (signal-handler rules: flags, a count and a
     // wake-up), apart from the backend: a client left behind keeps calling
