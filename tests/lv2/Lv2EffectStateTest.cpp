@@ -1,4 +1,5 @@
 // Full state and parameters of a hosted plug-in.
+#include "platform/lv2/StateText.h"
 #include "tests/lv2/Lv2TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,48 @@ TEST(Lv2EffectState, BadOrForeignStateLeavesDefaults) {
     std::string error;
     ASSERT_TRUE(gain->prepare(48000, 256, 1, 1, error)) << error;
     EXPECT_EQ(processedAfterOneBlock(*gain, 4), 256.0f + 4.0f) << "no stray frame total restored";
+}
+
+TEST(Lv2EffectState, TextNestedOrLinkedBeyondWhatIsReadIsRefusedUnparsed) {
+    auto gain = loadEffect(gainUri);
+    ASSERT_TRUE(gain);
+    const std::optional<std::string> saved = gain->saveState();
+    ASSERT_TRUE(saved);
+    std::string why;
+    // Brackets inside literals, IRIs and comments are text, however many; a
+    // long list is no deep one.
+    const std::string deep(100, '[');
+    std::string list = " ( ";
+    for (int i = 0; i < 1000; ++i)
+        list += "1 ";
+    const std::string quoted = *saved + "<urn:x:a> <urn:x:b> \"" + deep + "\\\"" + deep + "\" , '" + deep +
+                               "' , \"\"\"" + deep + "\"\"" + deep + "\n\"\"\" , <urn:x:" + deep + "> ," + list +
+                               ") . # " + deep + "\n";
+    EXPECT_TRUE(lv2::isStateOf(quoted, gainUri, why)) << why;
+
+    // 16,000 levels of blank nodes or lists overflowed the reader's stack.
+    auto nested = [&](const std::string& open, char close) {
+        std::string text = *saved + "<urn:x:a> <urn:x:b> ";
+        for (int i = 0; i < 16000; ++i)
+            text += open;
+        return text + "1" + std::string(16000, close) + " .";
+    };
+    for (const std::string& text : {nested("[ <urn:x:b> ", ']'), nested("( ", ')')}) {
+        EXPECT_FALSE(lv2::isStateOf(text, gainUri, why));
+        EXPECT_EQ(why, "the settings nest deeper than 64 levels");
+        EXPECT_FALSE(gain->restoreState(text));
+    }
+    // Labelled blank nodes chain without brackets, and lilv follows them one
+    // call deeper each, as it goes along a list; or they loop.
+    std::string chain = *saved;
+    chain.replace(chain.rfind('.'), 1, "; <urn:x:a> _:n0 .\n");
+    for (std::size_t i = 0; i < lv2::kMaxStateLinks; ++i)
+        chain += "_:n" + std::to_string(i) + " <urn:x:a> _:n" + std::to_string(i + 1) + " .\n";
+    EXPECT_FALSE(gain->restoreState(chain));
+    EXPECT_FALSE(lv2::isStateOf(*saved + "_:m0 <urn:x:a> _:m1 . _:m1 <urn:x:a> _:m0 .", gainUri, why));
+    EXPECT_FALSE(lv2::isStateOf(*saved + std::string(lv2::kMaxStateBytes, ' '), gainUri, why));
+    EXPECT_EQ(why, "the settings are larger than 4 MB");
+    EXPECT_EQ(gain->parameter(portOf(*gain, "gain")), 1.0f);
 }
 
 TEST(Lv2EffectParameters, DescribeEveryControlPortWithItsRangeAndKind) {
