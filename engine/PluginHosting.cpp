@@ -9,11 +9,25 @@
 #include <QPointer>
 #include <QUuid>
 
+#include <chrono>
+#include <memory>
+
 namespace corvane {
 
 namespace {
 
 constexpr std::uint32_t kTapFrames = 2048;
+// How long a plug-in may take to restore its saved settings. Restoring reads
+// files, and one that reads from something that never answers (a FIFO given
+// as its impulse response) never returns.
+constexpr std::chrono::seconds kRestorePatience{10};
+
+// Moves between the main thread and the thread restoring the effect; the
+// restore's job may outlive the start that gave up waiting for it, and the
+// effect goes with the job then.
+struct Restoring {
+    std::unique_ptr<lv2::Lv2Effect> effect;
+};
 
 } // namespace
 
@@ -43,14 +57,39 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
     // The instance (if any) goes with `loaded` when this start was overtaken.
     if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
         co_return BuildResult{BuildResult::Kind::Overtaken, {}};
-    std::unique_ptr<lv2::Lv2Effect> effect = loaded ? std::move(loaded->first) : nullptr;
-    if (!effect) {
-        const QString reason = loaded ? QString::fromStdString(loaded->second) : QStringLiteral("Loading was cancelled.");
+    auto failLoad = [&](const QString& reason) {
         qCInfo(lcEngine, "Plugin “%s” failed to load on channel %d: %s", qUtf8Printable(component.name),
                slot.id() + 1, qUtf8Printable(reason));
         stop();
         setPluginLoadFailure(PluginLoadFailure{QUuid::createUuid(), slot.id(), component.name, reason});
-        co_return BuildResult{BuildResult::Kind::PluginFailed, {}};
+        return BuildResult{BuildResult::Kind::PluginFailed, {}};
+    };
+    std::unique_ptr<lv2::Lv2Effect> effect = loaded ? std::move(loaded->first) : nullptr;
+    if (!effect)
+        co_return failLoad(loaded ? QString::fromStdString(loaded->second) : QStringLiteral("Loading was cancelled."));
+
+    if (const auto& saved = slot.lastPluginState()) {
+        // On the pool like instantiation, and before the unit joins the graph,
+        // so never beside run(). A state that does not decode or belongs to
+        // another plug-in leaves the effect at its defaults; the saved
+        // settings themselves stay.
+        auto restoring = std::make_shared<Restoring>(Restoring{std::move(effect)});
+        auto restore = [restoring, text = saved->toStdString()] {
+            restoring->effect->restoreState(text);
+            return true;
+        };
+        const auto restored = co_await runDetachedWithin(clock_, kRestorePatience, std::move(restore));
+        if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
+            co_return BuildResult{BuildResult::Kind::Overtaken, {}};
+        if (!restored) {
+            // The effect is left to the restoring thread, which may never come back.
+            const bool cancelled = co_await currentTaskCancelled();
+            co_return failLoad(cancelled ? QStringLiteral("Loading was cancelled.")
+                                         : QStringLiteral("“%1” did not finish restoring its settings within %2 seconds.")
+                                               .arg(component.name)
+                                               .arg(kRestorePatience.count()));
+        }
+        effect = std::move(restoring->effect);
     }
 
     // The unit owns the effect from here on; the strip reaches it through the unit.
@@ -64,13 +103,7 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
         co_return BuildResult{BuildResult::Kind::Failed, QStringLiteral("Connecting the effect on channel %1 failed: %2")
                                                              .arg(n)
                                                              .arg(QString::fromStdString(engine_->lastError()))};
-    auto* hosted = slot.effect();
-    hosted->setBypass(slot.bypass());
-    if (const auto& saved = slot.lastPluginState()) {
-        // A state that does not decode or belongs to another plug-in leaves the
-        // effect at its defaults; the saved settings themselves stay.
-        hosted->restoreState(saved->toStdString());
-    }
+    slot.effect()->setBypass(slot.bypass());
     LevelStore* store = &levelStore_;
     const int id = slot.id();
     engine_->installTap(splitter, 0, kTapFrames, splitterOutput,

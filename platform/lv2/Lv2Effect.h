@@ -1,12 +1,13 @@
 #pragma once
 // One LV2 plug-in instance hosted as an effect of a channel strip.
 //
-// Threads: instantiate() on a background thread; prepare(), reset(), state and
-// parameter metadata on the main thread while the graph is stopped; process()
-// on the render thread; setBypass(), setParameter(), parameter() and
-// latencySeconds() from any thread (atomics the render thread copies at the
-// top of each period, so a change takes effect from the next period);
-// resetIfFaulted() on the main thread while the graph runs.
+// Threads: instantiate() and restoreState() on a background thread; prepare(),
+// reset(), the rest of state and parameter metadata on the main thread while
+// the graph is stopped; process() on the render thread; setBypass(),
+// setParameter(), parameter() and latencySeconds() from any thread (atomics
+// the render thread copies at the top of each period, so a change takes effect
+// from the next period); resetIfFaulted() on the main thread while the graph
+// runs.
 //
 // The instance lives as LV2 hosts keep it: instantiated and activated together,
 // run only while active, deactivated before it is freed, on every path. Some
@@ -81,8 +82,12 @@ public:
     // run()). The full state (plug-in properties and every input control
     // value) as Turtle text; nothing when it cannot be saved.
     std::optional<std::string> saveState();
-    // Main thread, before start. False, with the plug-in left as it was, for
-    // text that does not parse or that belongs to another plug-in.
+    // Any thread but the render thread, while the plug-in is not run (before
+    // start). False, with the plug-in left as it was, for text that does not
+    // parse, belongs to another plug-in or is beyond what is read (see
+    // StateText.h). The plug-in's own restore may read files and take long,
+    // or never end (a file that is a FIFO): it runs without World::lock(), so
+    // such a restore holds up nothing but its own thread.
     bool restoreState(const std::string& text);
 
     // Presets (Lv2EffectPresets.cpp). Any thread but the render thread, also

@@ -91,14 +91,21 @@ bool Lv2Effect::restoreState(const std::string& text) {
         qCWarning(lcEngine, "Saved settings for %s ignored (%s); it keeps its defaults", uri_.c_str(), why.c_str());
         return false;
     }
-    World::Lock lock = World::lock();
     UridMap& urids = UridMap::instance();
-    LilvState* state = lilv_state_new_from_string(world_->lilv(), urids.mapFeature(), text.c_str());
+    LilvState* state = nullptr;
+    {
+        World::Lock lock = World::lock();
+        state = lilv_state_new_from_string(world_->lilv(), urids.mapFeature(), text.c_str());
+    }
     if (!state) {
         qCWarning(lcEngine, "Saved settings for %s could not be read; it keeps its defaults", uri_.c_str());
         return false;
     }
+    // lilv_state_restore() touches only the state and the instance; the
+    // plug-in's restore (and the work it does there through the worker)
+    // runs on this thread, for as long as it takes.
     lilv_state_restore(state, instance_, &Lv2Effect::restoreValue, this, 0, features_->features());
+    World::Lock lock = World::lock(); // freeing the state's nodes changes the world
     lilv_state_free(state);
     return true;
 }

@@ -7,10 +7,16 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/RealtimeChecker.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 using namespace corvane;
@@ -26,6 +32,7 @@ const PluginComponent delay{"urn:corvane:test:latency", "Fixture Latency", "Corv
 const PluginComponent refuses{"urn:corvane:test:refuses", "Fixture Refuses", "Corvane Tests", false};
 const PluginComponent stall{"urn:corvane:test:stall", "Fixture Stall", "Corvane Tests", false};
 const PluginComponent strict{"urn:corvane:test:strict", "Fixture Strict", "Corvane Tests", false};
+const PluginComponent restoring{"urn:corvane:test:restoring", "Fixture Restoring", "Corvane Tests", false};
 
 // Fixture bundles first, then Debian's plug-ins; set before the first lilv world.
 const bool pathSet = [] {
@@ -261,6 +268,36 @@ TEST(PluginHosting, APlugInThatStopsRespondingStopsPlaybackWithItsNameAndLeavesT
     EXPECT_TRUE(restarted);
     rig.manager->stop();
     std::this_thread::sleep_for(50ms); // for the released thread to leave what it was left with
+}
+
+TEST(PluginHosting, AnEffectStuckRestoringItsSettingsFailsTheStartWhileTheMainThreadGoesOn) {
+    // Its settings name a FIFO as the file to load: opening it waits for a
+    // writer, which comes once the start has given up (or after half a
+    // minute, should the restore hold the main thread).
+    QTemporaryDir dir;
+    const std::string fifo = dir.filePath("ir.wav").toStdString();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::promise<void> gaveUp;
+    std::thread writer([&, done = gaveUp.get_future()] {
+        done.wait_for(30s);
+        ::close(::open(fifo.c_str(), O_WRONLY));
+    });
+    Rig rig;
+    rig.route(0, 0, false, 0, false);
+    rig.strip(0).setComponent(restoring);
+    rig.strip(0).setLastPluginState(QByteArray::fromStdString(
+        "<urn:corvane:effect-state> a pset:Preset ; lv2:appliesTo <urn:corvane:test:restoring> ; state:state [ "
+        "<urn:corvane:test:restoring#file> \"" + fifo + "\"^^atom:Path ] ."));
+    const Task start = spawn(rig.manager->start(false));
+    const bool ended = test::runBeside(rig.clock, [&] { return start.isDone(); });
+    gaveUp.set_value();
+    writer.join();
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(rig.manager->pluginLoadFailure());
+    EXPECT_EQ(rig.manager->pluginLoadFailure()->reason,
+              "“Fixture Restoring” did not finish restoring its settings within 10 seconds.");
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_FALSE(rig.strip(0).effectNode());
 }
 
 TEST(PluginHosting, AnEffectGoneNaNIsResetAndCountedAndAnImpossibleLatencyIsNamedAndIgnored) {
