@@ -1,10 +1,7 @@
 #include "platform/lv2/HostFeatures.h"
 
-#include "platform/engine/RealtimeScope.h"
-#include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
 #include "platform/lv2/Worker.h"
-#include "platform/system/Logging.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -15,8 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,9 +40,6 @@ HostFeatures::HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std:
     option(LV2_BUF_SIZE__sequenceSize, atomInt, &sequenceSize_, sizeof sequenceSize_);
     options_.push_back({LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr});
 
-    log_.handle = this;
-    log_.printf = &HostFeatures::logPrintf;
-    log_.vprintf = &HostFeatures::logVprintf;
     makePath_.handle = this;
     makePath_.path = &HostFeatures::makePath;
     mapPath_.handle = this;
@@ -62,7 +54,7 @@ HostFeatures::HostFeatures(double sampleRate, std::uint32_t maxBlockFrames, std:
         {LV2_OPTIONS__options, options_.data()},
         {LV2_BUF_SIZE__boundedBlockLength, nullptr},
         {LV2_WORKER__schedule, worker.scheduleFeature()},
-        {LV2_LOG__log, &log_},
+        {LV2_LOG__log, log_.feature()},
         {LV2_STATE__makePath, &makePath_},
         {LV2_STATE__mapPath, &mapPath_},
         {LV2_STATE__freePath, &freePath_},
@@ -82,35 +74,6 @@ bool HostFeatures::supports(const char* uri) {
         if (std::strcmp(k, uri) == 0)
             return true;
     return false;
-}
-
-int HostFeatures::logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    const int n = logVprintf(handle, type, fmt, args);
-    va_end(args);
-    return n;
-}
-
-int HostFeatures::logVprintf(LV2_Log_Handle, LV2_URID type, const char* fmt, va_list args) {
-    engine::HostCallbackScope host; // may be called from the plug-in's run()
-    // Formatting and Qt logging allocate and may block: a message written from
-    // run() is dropped rather than risk a dropout.
-    if (insideRender)
-        return 0;
-    char text[1024];
-    const int n = std::vsnprintf(text, sizeof text, fmt, args);
-    QString message = QString::fromUtf8(text).trimmed();
-    UridMap& urids = UridMap::instance();
-    if (type == urids.map(LV2_LOG__Error))
-        qCWarning(lcLv2, "Plugin error: %s", qUtf8Printable(message));
-    else if (type == urids.map(LV2_LOG__Warning))
-        qCWarning(lcLv2, "Plugin warning: %s", qUtf8Printable(message));
-    else if (type == urids.map(LV2_LOG__Note))
-        qCInfo(lcLv2, "Plugin: %s", qUtf8Printable(message));
-    else // Trace, or a type we do not know
-        qCDebug(lcLv2, "Plugin: %s", qUtf8Printable(message));
-    return n;
 }
 
 char* HostFeatures::makePath(LV2_State_Make_Path_Handle handle, const char* path) {

@@ -3,12 +3,12 @@
 // bounded block length, worker schedule, state paths and log. One set per
 // instance; it must outlive the instance.
 
+#include "platform/lv2/PluginLog.h"
+
 #include <lv2/core/lv2.h>
-#include <lv2/log/log.h>
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,10 +34,9 @@ public:
     static bool supports(const char* featureUri);
 
     const std::string& scratchDir() const { return scratchDir_; }
+    PluginLog& log() { return log_; }
 
 private:
-    static int logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt, ...);
-    static int logVprintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt, va_list args);
     static char* makePath(LV2_State_Make_Path_Handle handle, const char* path);
     static char* mapAbstract(LV2_State_Map_Path_Handle handle, const char* absolutePath);
     static char* mapAbsolute(LV2_State_Map_Path_Handle handle, const char* abstractPath);
@@ -50,7 +49,7 @@ private:
     std::int32_t sequenceSize_;
     std::string scratchDir_;
     std::vector<LV2_Options_Option> options_;
-    LV2_Log_Log log_{};
+    PluginLog log_;
     LV2_State_Make_Path makePath_{};
     LV2_State_Map_Path mapPath_{};
     LV2_State_Free_Path freePath_{};

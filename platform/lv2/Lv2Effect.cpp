@@ -684,6 +684,10 @@ UiLink& Lv2Effect::uiLink() {
     return *uiLinkOwner_;
 }
 
+std::vector<std::string> Lv2Effect::takeLoggedProblems() {
+    return features_ ? features_->log().takeProblems() : std::vector<std::string>{};
+}
+
 void Lv2Effect::detachUi() { uiAttached_.store(false, std::memory_order_release); }
 
 double Lv2Effect::latencySeconds() const {

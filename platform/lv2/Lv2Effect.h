@@ -142,6 +142,10 @@ public:
 
     const std::string& uri() const { return uri_; }
     const std::string& name() const { return name_; }
+    // Any thread but the render thread. The errors and warnings the plug-in
+    // logged since the last call, a line each (see PluginLog: a few, then a
+    // count).
+    std::vector<std::string> takeLoggedProblems();
     int audioInputCount() const { return static_cast<int>(audioIn_.size()); }
     int audioOutputCount() const { return static_cast<int>(audioOut_.size()); }
 

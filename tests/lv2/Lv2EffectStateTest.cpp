@@ -116,6 +116,21 @@ TEST(Lv2EffectState, TextNestedOrLinkedBeyondWhatIsReadIsRefusedUnparsed) {
     EXPECT_EQ(gain->parameter(portOf(*gain, "gain")), 1.0f);
 }
 
+TEST(Lv2EffectState, ErrorsLoggedWhileRestoringAreKeptTheFirstTenThenCounted) {
+    auto effect = loadEffect("urn:corvane:test:restoring");
+    ASSERT_TRUE(effect);
+    const std::string state = "<urn:corvane:effect-state> a pset:Preset ; lv2:appliesTo <urn:corvane:test:restoring> ; "
+                              "state:state [ <urn:corvane:test:restoring#file> \"/nonexistent/ir.wav\"^^atom:Path ; "
+                              "<urn:corvane:test:restoring#complaints> 12 ] .";
+    ASSERT_TRUE(effect->restoreState(state));
+    std::vector<std::string> expected{"cannot open /nonexistent/ir.wav: No such file or directory"};
+    for (int i = 1; i < 10; ++i)
+        expected.push_back("still cannot open it (" + std::to_string(i) + ")");
+    expected.push_back("… and 2 more lines");
+    EXPECT_EQ(effect->takeLoggedProblems(), expected);
+    EXPECT_TRUE(effect->takeLoggedProblems().empty());
+}
+
 TEST(Lv2EffectParameters, DescribeEveryControlPortWithItsRangeAndKind) {
     auto stereo = loadEffect(stereoUri);
     ASSERT_TRUE(stereo);
