@@ -2,6 +2,7 @@
 
 #include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
+#include "platform/lv2/Lv2Effect.h"
 #include "plugins/PluginCatalog.h"
 #include "setup/EngineSetup.h"
 #include "setup/SetupFile.h"
@@ -156,6 +157,18 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         if (const auto& warning = manager.warningMessage())
             noteWarning(*warning);
     });
+    // What the plug-ins logged as errors or warnings (a file that did not
+    // load while their settings were restored): the run's log leaves their
+    // words out.
+    auto notePluginProblems = [&] {
+        for (ChannelSlot* slot : manager.channels())
+            if (auto* effect = slot->effect())
+                for (const std::string& line : effect->takeLoggedProblems())
+                    noteWarning(QStringLiteral("“%1” on channel %2: %3")
+                                    .arg(QString::fromStdString(effect->name()))
+                                    .arg(slot->id() + 1)
+                                    .arg(QString::fromStdString(line)));
+    };
 
     std::optional<double> actualRate;
     std::optional<std::uint32_t> actualFrames;
@@ -181,6 +194,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
             report[QStringLiteral("latency")] = QJsonValue();
         report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
         report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
+        notePluginProblems();
         manager.stop();
         const std::vector<Peaks> peaks = runPeaks(manager.lastRunLevels());
         report[QStringLiteral("warnings")] = QJsonArray::fromStringList(warnings);
@@ -308,6 +322,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         co_return fail(1, whyStopped(manager, QStringLiteral("The engine did not start.")));
     if (const auto& warning = manager.warningMessage())
         noteWarning(*warning);
+    notePluginProblems();
     for (auto* slot : manager.channels())
         if (slot->effectNode())
             pluginLatency[std::size_t(slot->id())] = slot->effectNode()->latencySeconds() * 1000.0;
