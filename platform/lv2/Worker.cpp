@@ -16,6 +16,12 @@ Worker::Worker() : requests_(ringBytes), responses_(ringBytes), requestScratch_(
     };
 }
 
+Worker::Hold::Hold(Worker& worker) : worker_(worker), lock_(worker.workMutex_) {
+    worker_.holder_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+}
+
+Worker::Hold::~Hold() { worker_.holder_.store(std::thread::id(), std::memory_order_relaxed); }
+
 Worker::~Worker() {
     if (thread_.joinable()) {
         quit_.store(true);
@@ -36,8 +42,12 @@ LV2_Worker_Status Worker::schedule(std::uint32_t size, const void* data) noexcep
     if (!iface_ || !iface_->work)
         return LV2_WORKER_ERR_UNKNOWN;
     if (!insideRender) {
-        // Scheduled outside run() (instantiation, state restore): nothing real
-        // time is waiting, so do the work here; responses still wait for run().
+        // Scheduled outside run() (instantiation, activation, state restore):
+        // nothing real time is waiting, so do the work here; responses still
+        // wait for run(). A thread that holds the work off already has the
+        // instance to itself.
+        if (holder_.load(std::memory_order_relaxed) == std::this_thread::get_id())
+            return iface_->work(handle_, &Worker::respond, this, size, data);
         std::lock_guard guard(workMutex_);
         return iface_->work(handle_, &Worker::respond, this, size, data);
     }

@@ -38,9 +38,23 @@ public:
     // Main thread, while the plug-in is not run: forgets queued requests and responses.
     void clear() noexcept;
 
-    // Main thread: while the returned lock is held, no work() runs, so the
-    // instance may be deactivated and activated again.
-    std::unique_lock<std::mutex> holdWork() { return std::unique_lock(workMutex_); }
+    // While it lives, the worker thread runs no work(), so the instance may be
+    // deactivated, activated or restored. What the plug-in schedules from
+    // those calls on the holding thread is worked at once, inside the hold:
+    // waiting for the hold to end would wait for itself.
+    class Hold {
+    public:
+        explicit Hold(Worker& worker);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        Worker& worker_;
+        std::lock_guard<std::mutex> lock_;
+    };
+    // Any thread but the render thread.
+    [[nodiscard]] Hold holdWork() { return Hold(*this); }
 
 private:
     LV2_Worker_Status schedule(std::uint32_t size, const void* data) noexcept;
@@ -55,6 +69,7 @@ private:
     std::vector<unsigned char> requestScratch_;  // worker thread
     std::vector<unsigned char> responseScratch_; // render thread
     std::mutex workMutex_; // work() is never run twice at once (thread vs. direct calls)
+    std::atomic<std::thread::id> holder_{}; // the thread inside a Hold, if any
     std::counting_semaphore<> pending_{0};
     std::atomic<bool> quit_{false};
     std::thread thread_;
