@@ -152,7 +152,10 @@ bool Lv2Effect::loadPreset(const std::string& presetUri, std::string& error) {
         }
     }
     {
-        World::Lock lock = World::lock();
+        // lilv_state_restore() touches only the state and the instance, so
+        // lilv's lock stays free while the plug-in's restore runs: that may
+        // load files for as long as it takes. Work it schedules meanwhile is
+        // done on this thread, inside the hold.
         auto held = worker_->holdWork();
         lilv_state_restore(state, hasProperties && (hold || threadSafeRestore_) ? instance_ : nullptr,
                            &Lv2Effect::restoreValue, this, 0, features_->features());
