@@ -132,8 +132,8 @@ TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
     const auto blocking = PluginCatalog::waitForComponents(30s);
     ASSERT_TRUE(blocking);
     EXPECT_EQ(awaitComponents(), *blocking);
-    EXPECT_EQ(blocking->size(), 12) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall, "
-                                        "controls, ui-refuses, ui-missing";
+    EXPECT_EQ(blocking->size(), 13) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall, "
+                                        "controls, ui-refuses, ui-missing, restoring";
 }
 
 TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {
