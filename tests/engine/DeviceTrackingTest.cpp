@@ -46,27 +46,6 @@ TEST_F(Tracking, ANewManagerHasEightUnroutedStripsAndDefaults) {
     EXPECT_EQ(m().levelStore().slotCount(), 8);
 }
 
-TEST_F(Tracking, SettersNotifyOnlyOnARealChange) {
-    QSignalSpy frames(&m(), &AudioEngineManager::bufferFramesChanged);
-    QSignalSpy error(&m(), &AudioEngineManager::errorMessageChanged);
-    QSignalSpy input(m().channels()[2], &ChannelSlot::inputChannelChanged);
-    QSignalSpy level(m().channels()[2], &ChannelSlot::outputLevelChanged);
-    m().setBufferFrames(256);
-    m().setBufferFrames(128);
-    m().setBufferFrames(128);
-    m().setErrorMessage(QString("x"));
-    m().setErrorMessage(QString("x"));
-    m().setErrorMessage(std::nullopt);
-    m().channels()[2]->setInputChannel(3);
-    m().channels()[2]->setInputChannel(3);
-    m().channels()[2]->setOutputLevel({0.5f, 0.25f});
-    m().channels()[2]->setOutputLevel({0.5f, 0.25f});
-    EXPECT_EQ(frames.count(), 1);
-    EXPECT_EQ(error.count(), 2);
-    EXPECT_EQ(input.count(), 1);
-    EXPECT_EQ(level.count(), 1);
-}
-
 TEST_F(Tracking, BypassWithoutAnEffectOnlyChangesTheFlag) {
     QSignalSpy spy(m().channels()[0], &ChannelSlot::bypassChanged);
     m().setBypass(*m().channels()[0], true);

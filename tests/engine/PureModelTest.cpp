@@ -1,5 +1,5 @@
 // The small calculators of the engine model: throttle, latency figures and the
-// latency line, and the matrix mixer wrapper's addressing and errors.
+// latency line, and the matrix mixer wrapper's errors.
 #include "engine/LatencyEstimate.h"
 #include "engine/LatencyLine.h"
 #include "engine/MatrixMixerNode.h"
@@ -66,20 +66,4 @@ TEST(MatrixMixerNode, ConfiguresBusesAndReportsBadChannelCounts) {
 
     EXPECT_EQ(MatrixMixerNode::makeFormat(0, 48000), std::nullopt);
     EXPECT_EQ(MatrixMixerNode::makeFormat(-1, 48000), std::nullopt);
-}
-
-TEST(MatrixMixerNode, WritesVolumesAndCrosspointsAtTheirAddresses) {
-    MatrixMixerNode node;
-    ASSERT_EQ(node.configure({4}, {2}, 48000.0), std::nullopt);
-    using engine::ParameterScope;
-    auto& unit = *node.unit();
-    node.applyCrosspoints({{3, 1, 1.0f}, {2, 0, 0.0f}});
-    EXPECT_EQ(unit.parameter(ParameterScope::Global, 0x00030001), 1.0f);
-    EXPECT_EQ(unit.parameter(ParameterScope::Global, engine::crosspointElement(3, 0)), 0.0f);
-    node.setUnityVolumes(2, 1);
-    EXPECT_EQ(unit.parameter(ParameterScope::Input, 1), 1.0f);
-    EXPECT_EQ(unit.parameter(ParameterScope::Input, 2), 0.0f); // only the two asked for
-    EXPECT_EQ(unit.parameter(ParameterScope::Output, 0), 1.0f);
-    EXPECT_EQ(unit.parameter(ParameterScope::Output, 1), 0.0f);
-    EXPECT_EQ(unit.parameter(ParameterScope::Global, engine::kMasterVolumeElement), 1.0f);
 }
