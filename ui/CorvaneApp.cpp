@@ -1,10 +1,10 @@
 #include "ui/CorvaneApp.h"
 
 #include "ui/LevelMeterView.h"
+#include "ui/PluginEditorWindowController.h"
 #include "ui/StripIcon.h"
 
 #include "platform/system/Logging.h"
-#include "plugins/PluginEditorWindowController.h"
 #include "plugins/PluginPickerModel.h"
 #include "ui/RendererChoice.h"
 

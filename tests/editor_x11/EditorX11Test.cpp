@@ -2,7 +2,7 @@
 // run-under-xvfb.sh): embedded in the strip's editor window, photographed,
 // reused and closed on Stop. And, by hand, every installed plug-in with an
 // X11 editor opened and closed in turn (CORVANE_EDITOR_SWEEP=1).
-#include "plugins/PluginEditorWindowController.h"
+#include "ui/PluginEditorWindowController.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/RealtimeChecker.h"
 #include "tests/ui/QuickView.h"

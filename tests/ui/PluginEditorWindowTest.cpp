@@ -3,7 +3,7 @@
 // reused, closed with its instance and its settings kept; presets saved and
 // loaded again; a plug-in's own (show-interface) editor; editors that fail.
 #include "platform/lv2/Lv2Effect.h"
-#include "plugins/PluginEditorWindowController.h"
+#include "ui/PluginEditorWindowController.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/fixtures/lv2/FixtureUiProbe.h"
 #include "tests/support/EventLoop.h"

@@ -1,4 +1,4 @@
-#include "plugins/PluginEditorWindowController.h"
+#include "ui/PluginEditorWindowController.h"
 
 #include "platform/lv2/Lv2Effect.h"
 #include "platform/lv2/PluginUi.h"
