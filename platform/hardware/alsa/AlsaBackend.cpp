@@ -1,5 +1,6 @@
 #include "platform/hardware/alsa/AlsaBackend.h"
 
+#include "platform/hardware/FrameCount.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <sstream>
@@ -51,14 +51,6 @@ StreamConfiguration channelsOf(std::uint32_t count) {
     if (count > 0)
         configuration.bufferChannels.push_back(count);
     return configuration;
-}
-
-std::optional<std::uint32_t> framesFrom(const PropertyValue& value) {
-    if (auto* frames = std::get_if<std::uint32_t>(&value))
-        return *frames;
-    if (auto* real = std::get_if<double>(&value); real && *real >= 1 && *real <= 1e6)
-        return static_cast<std::uint32_t>(std::lround(*real));
-    return std::nullopt;
 }
 
 } // namespace

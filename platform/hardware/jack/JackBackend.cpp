@@ -1,5 +1,6 @@
 #include "platform/hardware/jack/JackBackend.h"
 
+#include "platform/hardware/FrameCount.h"
 #include "platform/hardware/jack/CancellationShield.h"
 
 #include "platform/hardware/jack/JackConnector.h"
@@ -40,14 +41,6 @@ std::vector<ValueRange> supportedBufferSizes() {
     for (double frames = 16; frames <= JackBackend::kMaxPeriodFrames; frames *= 2)
         sizes.push_back(ValueRange{frames, frames});
     return sizes;
-}
-
-std::optional<std::uint32_t> framesFrom(const PropertyValue& value) {
-    if (auto* frames = std::get_if<std::uint32_t>(&value))
-        return *frames;
-    if (auto* real = std::get_if<double>(&value); real && *real >= 1 && *real <= 1e6)
-        return static_cast<std::uint32_t>(std::lround(*real));
-    return std::nullopt;
 }
 
 StreamConfiguration channelsOf(std::size_t count) {
