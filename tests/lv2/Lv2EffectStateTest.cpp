@@ -98,6 +98,15 @@ TEST(Lv2EffectState, TextNestedOrLinkedBeyondWhatIsReadIsRefusedUnparsed) {
             text += open;
         return text + "1" + std::string(16000, close) + " .";
     };
+    // The bound is inclusive: 64 levels are read, 65 are not.
+    auto levels = [&](int depth) {
+        std::string text = *saved + "<urn:x:a> <urn:x:b> ";
+        for (int i = 0; i < depth; ++i)
+            text += "[ <urn:x:b> ";
+        return text + "1" + std::string(std::size_t(depth), ']') + " .";
+    };
+    EXPECT_TRUE(lv2::isStateOf(levels(64), gainUri, why)) << why;
+    EXPECT_FALSE(lv2::isStateOf(levels(65), gainUri, why));
     for (const std::string& text : {nested("[ <urn:x:b> ", ']'), nested("( ", ')')}) {
         EXPECT_FALSE(lv2::isStateOf(text, gainUri, why));
         EXPECT_EQ(why, "the settings nest deeper than 64 levels");

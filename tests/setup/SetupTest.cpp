@@ -295,6 +295,9 @@ TEST(Setup, OnlyARegularFileIsReadOrReplaced) {
     EXPECT_EQ(errorOf(readSetupFile(fifo)), fifo + " is a pipe, not a setup file");
     EXPECT_EQ(errorOf(readSetupFile("/dev/zero")), "/dev/zero is a device, not a setup file");
     EXPECT_EQ(errorOf(readSetupFile(huge)), huge + " is too large to be a setup (over 16 MB)");
+    // 16 MB itself is still read (and found not to be a setup).
+    ASSERT_TRUE(hugeFile.resize(16 << 20));
+    EXPECT_EQ(errorOf(readSetupFile(huge)).indexOf("too large"), -1);
 
     // A pipe is not replaced by a file, whether named or linked to.
     for (const QString& path : {fifo, toFifo})
