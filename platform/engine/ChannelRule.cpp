@@ -4,6 +4,7 @@
 #include "platform/engine/VectorOps.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane::engine {
 
@@ -45,7 +46,7 @@ void convertChannels(const float* const* source, int sourceChannels, float* cons
         if (from < 0)
             std::fill(destination[c], destination[c] + frames, 0.0f);
         else
-            std::copy(source[from], source[from] + frames, destination[c]);
+            std::memmove(destination[c], source[from], frames * sizeof(float));
     }
 }
 

@@ -5,6 +5,8 @@
 // - a wider signal into a mono bus is mixed down, each channel at 1/width gain
 //   (half gain per channel for stereo), so a centred source keeps its level;
 // - any other pair passes the channels both sides have and leaves the rest silent.
+// Mixer connections and taps follow it, and so does a strip meeting its
+// plug-in's audio ports, both ways.
 
 #include "platform/engine/RealtimeScope.h"
 
@@ -20,6 +22,8 @@ bool feedsChannel(int channel, int sourceChannels, int destinationChannels);
 bool needsMixdown(int sourceChannels, int destinationChannels);
 
 // Render or tap thread: writes all `destinationChannels` channels of `destination`.
+// A destination channel may be the very buffer of its source (a plug-in held
+// aside passes its strip's signal through in place).
 CORVANE_REALTIME
 void convertChannels(const float* const* source, int sourceChannels, float* const* destination,
                      int destinationChannels, std::uint32_t frames) noexcept;

@@ -1,9 +1,9 @@
 #include "platform/lv2/Lv2Effect.h"
 
+#include "platform/engine/ChannelRule.h"
 #include "platform/engine/RealtimeScope.h"
 #include "platform/engine/VectorOps.h"
 
-#include "platform/lv2/ChannelAdapter.h"
 #include "platform/lv2/HostFeatures.h"
 #include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
@@ -469,7 +469,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
     } leave{inProcess_};
     const Health health = health_.load(std::memory_order_seq_cst);
     if (r.prepared && frames <= maxBlockFrames_ && health == Health::Held) {
-        adaptChannels(inputs, r.stripIn, outputs, r.stripOut, frames);
+        engine::convertChannels(inputs, r.stripIn, outputs, r.stripOut, frames);
         return;
     }
     if (!r.prepared || frames > maxBlockFrames_ || health != Health::Running) {
@@ -498,7 +498,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
     if (enablePort_ >= 0)
         r.controls[static_cast<std::size_t>(enablePort_)] = bypassed ? 0.0f : 1.0f;
 
-    adaptChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
+    engine::convertChannels(inputs, r.stripIn, r.pluginIn.data(), static_cast<int>(r.pluginIn.size()), frames);
     for (std::uint32_t i : r.atomOutputs) {
         auto* atom = reinterpret_cast<LV2_Atom*>(r.atoms[i].data());
         atom->size = ports_[i].atomCapacity - static_cast<std::uint32_t>(sizeof(LV2_Atom));
@@ -509,7 +509,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
         lilv_instance_run(instance_, frames);
     }
     worker_->deliverResponses();
-    adaptChannels(r.pluginOut.data(), static_cast<int>(r.pluginOut.size()), outputs, r.stripOut, frames);
+    engine::convertChannels(r.pluginOut.data(), static_cast<int>(r.pluginOut.size()), outputs, r.stripOut, frames);
     for (std::uint32_t i : r.controlOutputs)
         values_[i].store(r.controls[i], std::memory_order_relaxed);
     if (latencyPort_ >= 0)
@@ -542,7 +542,7 @@ void Lv2Effect::mixDry(const float* const* inputs, float* const* outputs, std::u
         return; // fully wet and nothing to keep in time: the common case costs nothing
 
     // The dry signal of this period, delayed as much as the plug-in delays.
-    adaptChannels(inputs, r.stripIn, r.dryPointers.data(), r.stripOut, frames);
+    engine::convertChannels(inputs, r.stripIn, r.dryPointers.data(), r.stripOut, frames);
     if (delay > 0) {
         for (int c = 0; c < r.stripOut; ++c) {
             float* line = r.dryLine[static_cast<std::size_t>(c)].data();
