@@ -134,7 +134,7 @@ TEST_P(AudioFlow, EveryStripReachesExactlyItsOutputsInTheSamePeriod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RatesAndBuffers, AudioFlow,
-                         ::testing::Values(Case{44100, 32}, Case{44100, 512}, Case{96000, 32}, Case{96000, 512}),
+                         ::testing::Values(Case{44100, 32}, Case{96000, 512}),
                          [](const auto& param) {
                              return std::to_string(int(param.param.rate)) + "Hz_" + std::to_string(param.param.frames);
                          });

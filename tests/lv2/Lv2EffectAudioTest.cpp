@@ -6,36 +6,28 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <tuple>
 
 using namespace corvane;
 using namespace corvane::test;
 
-namespace {
-
-class GainAcrossRatesAndBlocks : public ::testing::TestWithParam<std::tuple<double, std::uint32_t>> {};
-
-} // namespace
-
-TEST_P(GainAcrossRatesAndBlocks, OutputIsInputTimesGainSampleExact) {
-    const auto [rate, block] = GetParam();
-    auto effect = loadEffect(gainUri, rate, block);
+TEST(Lv2EffectGain, OutputIsInputTimesGainSampleExactInFullAndShortBlocks) {
+    // Rates and period sizes across the whole graph are the graph's tests; here
+    // only the block the plug-in is handed varies.
+    constexpr std::uint32_t block = 512;
+    auto effect = loadEffect(gainUri, 96000.0, block);
     ASSERT_TRUE(effect);
     std::string error;
-    ASSERT_TRUE(effect->prepare(rate, block, 1, 1, error)) << error;
+    ASSERT_TRUE(effect->prepare(96000.0, block, 1, 1, error)) << error;
     ASSERT_TRUE(effect->setParameter(portOf(*effect, "gain"), 0.75f));
 
-    // A full block and a short one: hosts may call with fewer frames.
-    for (std::uint32_t frames : {block, block / 2 + 1}) {
+    // Hosts may call with fewer frames than the block.
+    for (std::uint32_t frames : {block, block / 2 + 1, 33u}) {
         const std::vector<float> in = ramp(frames);
         const auto out = runBlock(*effect, {in}, 1);
         for (std::uint32_t i = 0; i < frames; ++i)
             ASSERT_EQ(out[0][i], in[i] * 0.75f) << "frame " << i << " of " << frames;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lv2Effect, GainAcrossRatesAndBlocks,
-                         ::testing::Combine(::testing::Values(44100.0, 96000.0), ::testing::Values(64u, 512u)));
 
 TEST(Lv2EffectWidths, StereoPluginFollowsTheMonoStereoRuleOnBothSides) {
     auto effect = loadEffect(stereoUri);
