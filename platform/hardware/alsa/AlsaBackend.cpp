@@ -89,8 +89,7 @@ AlsaBackend::~AlsaBackend() {
                 sessions.push_back(std::move(device.session));
     }
     for (auto& session : sessions)
-        if (!session->stop(kStopPatience))
-            keepForever(session);
+        stopOrKeepForever(std::move(session), kStopPatience);
 }
 
 std::vector<std::string> AlsaBackend::splitPcmNames(const std::string& list) {
@@ -225,8 +224,7 @@ void AlsaBackend::rescan() {
         devices_ = std::move(next);
     }
     for (auto& session : orphans)
-        if (!session->stop(kStopPatience))
-            keepForever(session);
+        stopOrKeepForever(std::move(session), kStopPatience);
     if (changed)
         notify(kSystemObject, Address{Selector::Devices});
 }
@@ -250,8 +248,7 @@ void AlsaBackend::onLost(ObjectId id, std::shared_ptr<alsa::IoSession> session) 
     }
     qCWarning(lcAlsa, "\"%s\" stopped working while running - taken off the device list", name.c_str());
     lost_.insert(uid);
-    if (!session->stop(kStopPatience))
-        keepForever(session);
+    stopOrKeepForever(std::move(session), kStopPatience);
     notify(kSystemObject, Address{Selector::Devices});
 }
 
@@ -502,11 +499,7 @@ bool AlsaBackend::stopIo(ObjectId id, std::chrono::milliseconds patience) {
         if (Device* device = find(id))
             session = std::move(device->session);
     }
-    if (session && !session->stop(patience)) {
-        keepForever(session);
-        return false;
-    }
-    return true;
+    return stopOrKeepForever(std::move(session), patience);
 }
 
 } // namespace corvane::hw

@@ -39,8 +39,7 @@ VirtualBackend::~VirtualBackend() {
                 sessions.push_back(std::move(device.session));
     }
     for (auto& session : sessions)
-        if (!session->stop(kStopPatience))
-            keepForever(session);
+        stopOrKeepForever(std::move(session), kStopPatience);
 }
 
 VirtualDevice* VirtualBackend::find(const std::string& uid) {
@@ -182,11 +181,7 @@ bool VirtualBackend::stopIo(ObjectId deviceId, std::chrono::milliseconds patienc
     }
     // Outside the lock: stopping announces pending overloads, and their
     // listeners may read properties.
-    if (session && !session->stop(patience)) {
-        keepForever(session); // its clock thread hangs in the callback
-        return false;
-    }
-    return true;
+    return stopOrKeepForever(std::move(session), patience);
 }
 
 // --- Devices -----------------------------------------------------------------
@@ -221,8 +216,7 @@ bool VirtualBackend::removeDevice(const std::string& uid) {
         session = std::move(device->session);
         devices_.erase(devices_.begin() + (device - devices_.data()));
     }
-    if (session && !session->stop(kStopPatience))
-        keepForever(session);
+    stopOrKeepForever(std::move(session), kStopPatience);
     notify(kSystemObject, kDevicesAddress);
     return true;
 }
