@@ -1,7 +1,9 @@
 #include "ui/CorvaneApp.h"
 
+#include "ui/DevicePanel.h"
 #include "ui/LevelMeterView.h"
 #include "ui/PluginEditorWindowController.h"
+#include "ui/StripController.h"
 #include "ui/StripIcon.h"
 
 #include "platform/system/Logging.h"
@@ -24,6 +26,8 @@ void prepareQmlEngine(QQmlEngine& engine) {
         qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
         qmlRegisterType<StripIcon>("Corvane.Models", 1, 0, "StripIcon");
         qmlRegisterType<PluginEditorWindowController>("Corvane.Models", 1, 0, "PluginEditorWindowController");
+        qmlRegisterType<StripController>("Corvane.Models", 1, 0, "StripController");
+        qmlRegisterType<DevicePanel>("Corvane.Models", 1, 0, "DevicePanel");
         qRegisterMetaType<EffectHandle>();
         qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
                                                         QStringLiteral("The application owns the one manager"));

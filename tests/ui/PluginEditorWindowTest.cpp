@@ -4,6 +4,7 @@
 // loaded again; a plug-in's own (show-interface) editor; editors that fail.
 #include "platform/lv2/Lv2Effect.h"
 #include "ui/PluginEditorWindowController.h"
+#include "ui/StripController.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/fixtures/lv2/FixtureUiProbe.h"
 #include "tests/support/EventLoop.h"
@@ -215,8 +216,10 @@ TEST(PluginEditorWindow, APlugInsOwnEditorIsTakenAndEditorsThatFailOrAreClosedEa
     EXPECT_EQ(log.count("Plugin “Fixture UI Refuses” has no view of its own - showing parameters"), 1);
 
     // Closed before its view was built: nothing is built at all.
-    QMetaObject::invokeMethod(early.root(), "openEditor");
-    QMetaObject::invokeMethod(early.root(), "closeEditor");
+    auto* earlyStrip = early.root()->findChild<StripController*>();
+    ASSERT_TRUE(earlyStrip);
+    earlyStrip->openEditor();
+    earlyStrip->closeEditor();
     early.settle(100);
     EXPECT_EQ(probe->instances, instances + 1);
     EXPECT_EQ(early.editor(), nullptr);

@@ -26,54 +26,12 @@ Item {
     readonly property int deviceInputs: deviceSelected ? manager.selectedDevice.inputChannels : 0
     readonly property int deviceOutputs: deviceSelected ? manager.selectedDevice.outputChannels : 0
 
+    StripController {
+        id: controller
+        slot: strip.slot
+    }
     // This strip's editor window controller while it has one.
-    property QtObject editorController: null
-
-    // Opens the editor of the running plug-in, or brings its window back: one
-    // window per effect instance, reused until the instance changes.
-    function openEditor() {
-        if (!slot || !slot.hasEffectNode)
-            return
-        if (editorController && editorController.isEditing(slot.effectNode)) {
-            editorController.showWindow()
-            return
-        }
-        closeEditor()
-        const controller = editorComponent.createObject(null, {
-            title: slot.hasComponent ? slot.component.name : "No Plugin"
-        })
-        controller.effect = slot.effectNode
-        controller.loadEditor()
-        editorController = controller
-        controller.showWindow()
-    }
-    // Closes this strip's editor window, whenever the running plug-in changes.
-    function closeEditor() {
-        if (!editorController)
-            return
-        const controller = editorController
-        editorController = null
-        controller.close()
-        controller.destroy()
-    }
-    Component {
-        id: editorComponent
-        PluginEditorWindowController {}
-    }
-    Component.onDestruction: closeEditor()
-    function removePlugin() {
-        if (!slot || !slot.hasComponent)
-            return
-        // A component with an empty uri stands for none.
-        const none = slot.component
-        none.uri = ""
-        slot.component = none
-    }
-
-    Connections {
-        target: strip.slot
-        function onEffectNodeChanged() { strip.closeEditor() }
-    }
+    readonly property alias editorController: controller.editor
 
     onShowPickerChanged: showPicker ? picker.open() : picker.close()
     onShowNotRunningAlertChanged: showNotRunningAlert ? alert.open() : alert.close()
@@ -178,7 +136,7 @@ Item {
             ToolTip.text: "Plugin settings"
             onClicked: {
                 if (strip.hasEffectNode)
-                    strip.openEditor()
+                    controller.openEditor()
                 else
                     strip.showNotRunningAlert = true
             }
@@ -282,7 +240,7 @@ Item {
             ToolTip.visible: hovered
             ToolTip.delay: 600
             ToolTip.text: "Remove plugin"
-            onClicked: strip.removePlugin()
+            onClicked: controller.removePlugin()
             contentItem: StripIcon {
                 implicitWidth: 16
                 implicitHeight: 16

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Fusion
 import QtQuick.Layouts
+import Corvane.Models
 
 // The whole content of the main window, laid out at 1000 × 664: the header
 // with the title, the CPU meter and the transport button; the device panel;
@@ -18,8 +19,6 @@ Pane {
     readonly property bool running: manager ? manager.isRunning : false
     readonly property bool starting: manager ? manager.isStarting : false
 
-    readonly property var sampleRates: [44100, 48000, 88200, 96000, 176400, 192000]
-    readonly property var bufferSizes: [32, 64, 128, 256, 512]
     readonly property string versionText: Qt.application.version !== "" ? "v" + Qt.application.version : ""
 
     padding: 0
@@ -47,6 +46,11 @@ Pane {
     palette.disabled.text: Qt.rgba(1, 1, 1, 0.28)
     palette.disabled.buttonText: Qt.rgba(1, 1, 1, 0.28)
     palette.disabled.windowText: Qt.rgba(1, 1, 1, 0.28)
+
+    DevicePanel {
+        id: panel
+        manager: content.manager
+    }
 
     // The device list is read once when the window first appears (the manager
     // only follows changes of it from then on).
@@ -166,31 +170,16 @@ Pane {
                         objectName: "devicePicker"
                         width: 320
                         Accessible.name: "Audio device"
-                        readonly property var devices: content.manager ? content.manager.devices : []
-                        model: {
-                            const labels = ["—"]
-                            for (let i = 0; i < devices.length; ++i)
-                                labels.push(devices[i].label)
-                            return labels
-                        }
-                        function boundIndex() {
-                            const m = content.manager
-                            if (!m || !m.hasSelectedDevice)
-                                return 0
-                            for (let i = 0; i < devices.length; ++i)
-                                if (devices[i].id === m.selectedDevice.id)
-                                    return i + 1
-                            return 0
-                        }
-                        currentIndex: boundIndex()
+                        model: panel.deviceLabels
+                        currentIndex: panel.deviceIndex
                         delegate: PickerEntry {
                             picker: devicePicker
                             text: modelData
                         }
+                        // Choosing sets the index by hand: bound again, it shows what the manager took.
                         onActivated: (index) => {
-                            if (content.manager)
-                                content.manager.selectDeviceById(index > 0 ? devices[index - 1].id : 0)
-                            currentIndex = Qt.binding(boundIndex)
+                            panel.chooseDevice(index)
+                            currentIndex = Qt.binding(() => panel.deviceIndex)
                         }
                     }
                 }
@@ -232,21 +221,16 @@ Pane {
                             objectName: "ratePicker"
                             width: 130
                             Accessible.name: "Sample rate"
-                            model: content.sampleRates.map(rate => rate + " Hz")
-                            function boundIndex() {
-                                return content.manager ? content.sampleRates.indexOf(content.manager.sampleRate) : -1
-                            }
-                            currentIndex: boundIndex()
+                            model: panel.rateLabels
+                            currentIndex: panel.rateIndex
                             delegate: PickerEntry {
                                 picker: ratePicker
                                 text: modelData
                             }
-                            displayText: currentIndex >= 0 || !content.manager
-                                         ? currentText : Math.trunc(content.manager.sampleRate) + " Hz"
+                            displayText: panel.rateText
                             onActivated: (index) => {
-                                if (content.manager)
-                                    content.manager.sampleRate = content.sampleRates[index]
-                                currentIndex = Qt.binding(boundIndex)
+                                panel.chooseRate(index)
+                                currentIndex = Qt.binding(() => panel.rateIndex)
                             }
                         }
                         Text {
@@ -255,8 +239,7 @@ Pane {
                             visible: actual > 0
                             text: "device: " + Math.trunc(actual) + " Hz"
                             font.pixelSize: 10
-                            color: Math.abs(actual - (content.manager ? content.manager.sampleRate : 0)) < 1.0
-                                   ? Theme.textTertiary : Theme.warning
+                            color: panel.rateMismatch ? Theme.warning : Theme.textTertiary
                         }
                     }
                 }
@@ -272,30 +255,18 @@ Pane {
                             objectName: "bufferPicker"
                             width: 150
                             Accessible.name: "Buffer size"
-                            model: content.bufferSizes
-                            displayText: currentIndex >= 0 ? currentValue + " samples"
-                                         : (content.manager ? content.manager.bufferFrames + " samples" : "")
-                            function allowed(size) {
-                                const m = content.manager
-                                if (!m || !m.hasSupportedBufferRange)
-                                    return true
-                                return size >= m.supportedBufferRange.min && size <= m.supportedBufferRange.max
-                            }
-                            function boundIndex() {
-                                return content.manager ? content.bufferSizes.indexOf(content.manager.bufferFrames) : -1
-                            }
-                            currentIndex: boundIndex()
+                            model: panel.bufferSizes
+                            displayText: panel.bufferText
+                            currentIndex: panel.bufferIndex
                             onActivated: (index) => {
-                                const size = content.bufferSizes[index]
-                                if (content.manager && allowed(size))
-                                    content.manager.bufferFrames = size
-                                currentIndex = Qt.binding(boundIndex)
+                                panel.chooseBuffer(index)
+                                currentIndex = Qt.binding(() => panel.bufferIndex)
                             }
                             delegate: PickerEntry {
                                 picker: bufferPicker
                                 objectName: "bufferSize" + modelData
                                 text: modelData + " samples"
-                                enabled: bufferPicker.allowed(modelData)
+                                enabled: panel.bufferAllowed[index]
                             }
                         }
                         Text {
@@ -444,12 +415,7 @@ Pane {
         focusPolicy: Qt.NoFocus
         text: transport.starting ? "Starting…" : transport.running ? "Stop" : "Start"
         Accessible.name: text
-        onClicked: {
-            if (transport.running)
-                transport.manager.stop()
-            else
-                transport.manager.start()
-        }
+        onClicked: transport.manager.toggle()
         contentItem: Row {
             spacing: 6
             Item {

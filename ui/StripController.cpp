@@ -1,0 +1,57 @@
+#include "ui/StripController.h"
+
+#include <QQmlEngine>
+
+namespace corvane {
+
+StripController::StripController(QObject* parent) : QObject(parent) {}
+
+StripController::~StripController() { closeEditor(); }
+
+void StripController::setSlot(ChannelSlot* slot) {
+    if (slot == slot_)
+        return;
+    if (slot_)
+        disconnect(slot_, nullptr, this, nullptr);
+    closeEditor();
+    slot_ = slot;
+    // A new instance (or none) gets a window of its own.
+    if (slot_)
+        connect(slot_, &ChannelSlot::effectNodeChanged, this, &StripController::closeEditor);
+    emit slotChanged();
+}
+
+void StripController::openEditor() {
+    const ChannelSlot* slot = slot_.data();
+    if (!slot || !slot->hasEffectNode())
+        return;
+    const EffectHandle effect = slot->effectHandle();
+    if (editor_ && editor_->isEditing(effect)) {
+        editor_->showWindow();
+        return;
+    }
+    closeEditor();
+    // The window is built from the module this strip's view was loaded from.
+    editor_ = std::make_unique<PluginEditorWindowController>(qmlEngine(this));
+    const auto& component = slot->component();
+    editor_->setTitle(component ? component->name : QStringLiteral("No Plugin"));
+    editor_->setEffect(effect);
+    editor_->loadEditor();
+    emit editorChanged();
+    editor_->showWindow();
+}
+
+void StripController::closeEditor() {
+    if (!editor_)
+        return;
+    const std::unique_ptr<PluginEditorWindowController> editor = std::move(editor_);
+    emit editorChanged();
+    editor->close();
+}
+
+void StripController::removePlugin() {
+    if (ChannelSlot* slot = slot_.data())
+        slot->setComponent(std::nullopt);
+}
+
+} // namespace corvane
