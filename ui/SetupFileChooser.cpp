@@ -27,6 +27,11 @@ void SetupFileChooser::chooseToSave() {
     });
 }
 
+void SetupFileChooser::save() {
+    if (!keeper_.save() && !keeper_.hasFile())
+        chooseToSave();
+}
+
 void SetupFileChooser::askWithFileDialog(Purpose purpose, const QUrl& folder, QWindow* over,
                                          std::function<void(const QUrl&)> chosen) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))

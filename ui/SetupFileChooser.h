@@ -33,6 +33,10 @@ public:
 
     Q_INVOKABLE void chooseToOpen();
     Q_INVOKABLE void chooseToSave();
+    // Saves to the setup's file; a setup without one asks for a file, as
+    // chooseToSave() does. A file that cannot be written is the keeper's
+    // problem to say, not a reason to ask.
+    Q_INVOKABLE void save();
 
     // A modal QFileDialog: the desktop's own dialog where Qt's platform theme
     // has one, else Qt's. Needs a QApplication.

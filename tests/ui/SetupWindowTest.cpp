@@ -1,6 +1,7 @@
 // The window's setup: the last one back at launch (from the run's own config
 // folder, see UiTestMain), remembered a moment after a change, and the File
-// menu's Save As and Open with the file a dialog would have chosen.
+// menu's Save As and Open with the file a dialog would have chosen, and Save
+// asking for a file only when the setup has none.
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
 #include "tests/engine/VirtualRig.h"
@@ -133,4 +134,30 @@ TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
 
     for (QObject* root : engine.rootObjects())
         delete root;
+}
+
+TEST(SetupWindow, SaveAsksForAFileOnlyWhileTheSetupHasNone) {
+    QTemporaryDir dir;
+    VirtualRig rig;
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    FakeDialog dialog;
+    SetupFileChooser files(keeper, dialog.ask());
+    ASSERT_FALSE(keeper.hasFile());
+    files.save();
+    ASSERT_EQ(dialog.asked, SetupFileChooser::Purpose::Save);
+    const QString gig = dir.filePath("gig.json");
+    dialog.answer(QUrl::fromLocalFile(gig));
+    EXPECT_EQ(keeper.filePath(), gig);
+
+    dialog.asked.reset();
+    rig.strip(2).setOutputChannel(5);
+    files.save();
+    EXPECT_FALSE(dialog.asked);
+    EXPECT_EQ(std::get<ReadSetup>(readSetupFile(gig)).setup.strips[2].outputChannel, 5);
+
+    // Its file cannot be written: the keeper says so, nothing is asked.
+    ASSERT_TRUE(dir.remove());
+    files.save();
+    EXPECT_FALSE(dialog.asked);
+    EXPECT_FALSE(keeper.problem().isEmpty());
 }

@@ -69,7 +69,7 @@ ApplicationWindow {
         text: "Save Setup"
         shortcut: "Ctrl+S"
         enabled: window.setupKeeper !== null
-        onTriggered: if (!window.setupKeeper.save() && !window.setupKeeper.hasFile && window.setupFiles) window.setupFiles.chooseToSave()
+        onTriggered: window.setupFiles ? window.setupFiles.save() : window.setupKeeper.save()
     }
     Action {
         id: saveSetupAsAction
