@@ -3,7 +3,7 @@
 // The render thread writes, one consumer thread reads. Storage is allocated at
 // construction; write() and read() never allocate, lock or wait.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <atomic>
 #include <cstdint>

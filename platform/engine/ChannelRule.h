@@ -8,7 +8,7 @@
 // Mixer connections and taps follow it, and so does a strip meeting its
 // plug-in's audio ports, both ways.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cstdint>
 

@@ -7,7 +7,7 @@
 // All fields are relaxed atomics: a maximum that races with a take is either
 // kept or lost once, which is good enough for a diagnostic.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <array>
 #include <atomic>

@@ -4,7 +4,7 @@
 // built for) on to whoever the engine names. Tap blocks therefore never run on
 // the render thread, and the render thread never waits for them.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/engine/Tap.h"
 
 #include <atomic>

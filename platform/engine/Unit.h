@@ -7,7 +7,7 @@
 // prepareToRender(), render() and resetState() are called by the engine alone.
 
 #include "platform/engine/Format.h"
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 // of the auto-vectoriser (g++ 12 at -O2 leaves loops with a runtime trip count
 // or a possible overlap scalar). Buffers need no particular alignment.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cstddef>
 

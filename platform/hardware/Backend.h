@@ -1,5 +1,5 @@
 #pragma once
-// One source of audio devices (the virtual device, JACK, later ALSA). Every
+// One source of audio devices (the virtual device, JACK, ALSA). Every
 // backend implements this interface; AudioHardware merges them into one model.
 //
 // Threads: get/set/has may be called from any thread and must not touch the
@@ -24,7 +24,7 @@ public:
 
     virtual ~Backend() = default;
 
-    // Short lower-case name: "virtual", "jack".
+    // Short lower-case name: "virtual", "jack", "alsa".
     virtual std::string name() const = 0;
 
     // Device ids, in this backend's order. Ids are unique across all backends

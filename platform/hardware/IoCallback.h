@@ -1,9 +1,9 @@
 #pragma once
-// The duplex I/O callback a device drives once per period.
+// The duplex I/O callback a device drives once per period. A backend holds a
+// RealtimeScope around the whole of its device callback, its own part included,
+// so that the tests' checker watches all of it.
 
-// A backend holds an engine::RealtimeScope around the whole of its device
-// callback, its own part included, so that the tests' checker watches all of it.
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cstdint>
 
@@ -17,7 +17,7 @@ public:
     // input channel, `outputs` one per output channel, each `frames` long; frames
     // never exceeds the period size the device had when I/O started. The callee
     // must fill every output channel and must not allocate, lock, log or block.
-    virtual void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
+    CORVANE_REALTIME virtual void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
                          std::uint32_t outputCount, std::uint32_t frames) noexcept = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "platform/lv2/Lv2Effect.h"
 
 #include "platform/engine/ChannelRule.h"
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/engine/VectorOps.h"
 
 #include "platform/lv2/HostFeatures.h"
@@ -505,7 +505,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
         atom->type = r.chunkType;
     }
     {
-        engine::PluginCodeScope pluginCode;
+        PluginCodeScope pluginCode;
         lilv_instance_run(instance_, frames);
     }
     worker_->deliverResponses();

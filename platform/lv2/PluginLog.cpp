@@ -1,6 +1,6 @@
 #include "platform/lv2/PluginLog.h"
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
 #include "platform/system/Logging.h"
@@ -27,7 +27,7 @@ int PluginLog::logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt, 
 }
 
 int PluginLog::logVprintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt, va_list args) {
-    engine::HostCallbackScope host; // may be called from the plug-in's run()
+    HostCallbackScope host; // may be called from the plug-in's run()
     // Formatting and Qt logging allocate and may block: a message written from
     // run() is dropped rather than risk a dropout.
     if (insideRender)

@@ -1,6 +1,6 @@
 #include "platform/lv2/UridMap.h"
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <deque>
 #include <mutex>
@@ -34,12 +34,12 @@ UridMap::UridMap() {
     // run(): when it does, what the table does there is the host's doing.
     map_.handle = this;
     map_.map = [](LV2_URID_Map_Handle handle, const char* uri) {
-        engine::HostCallbackScope host;
+        HostCallbackScope host;
         return static_cast<UridMap*>(handle)->map(uri);
     };
     unmap_.handle = this;
     unmap_.unmap = [](LV2_URID_Unmap_Handle handle, LV2_URID urid) {
-        engine::HostCallbackScope host;
+        HostCallbackScope host;
         return static_cast<UridMap*>(handle)->unmap(urid);
     };
 }

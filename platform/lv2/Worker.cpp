@@ -1,6 +1,6 @@
 #include "platform/lv2/Worker.h"
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 
 namespace corvane::lv2 {
@@ -38,7 +38,7 @@ void Worker::attach(LV2_Handle handle, const LV2_Worker_Interface* iface) {
 }
 
 LV2_Worker_Status Worker::schedule(std::uint32_t size, const void* data) noexcept {
-    engine::HostCallbackScope host; // called from the plug-in's run()
+    HostCallbackScope host; // called from the plug-in's run()
     if (!iface_ || !iface_->work)
         return LV2_WORKER_ERR_UNKNOWN;
     if (!insideRender) {
@@ -84,13 +84,13 @@ void Worker::deliverResponses() noexcept {
         while (responses_.peekSize(size)) {
             size = responses_.read(responseScratch_.data(), static_cast<std::uint32_t>(responseScratch_.size()));
             if (size > 0) {
-                engine::PluginCodeScope pluginCode; // as much the plug-in's own as its run()
+                PluginCodeScope pluginCode; // as much the plug-in's own as its run()
                 iface_->work_response(handle_, size, responseScratch_.data());
             }
         }
     }
     if (iface_->end_run) {
-        engine::PluginCodeScope pluginCode;
+        PluginCodeScope pluginCode;
         iface_->end_run(handle_);
     }
 }

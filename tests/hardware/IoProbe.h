@@ -4,7 +4,7 @@
 // at frame n instead, so every output sample says where it came from. It can
 // also overrun its deadline on purpose, and tells whether it ran in real time.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/hardware/IoCallback.h"
 
 #include <atomic>
@@ -30,7 +30,7 @@ public:
                 outputs[c][i] = ramp ? static_cast<float>((frame_ + i + 1) * (c + 1))
                                      : c < inputCount ? gain * inputs[c][i] : 0.0f;
         frame_ += frames;
-        realtime = engine::inRealtimeScope();
+        realtime = corvane::inRealtimeScope();
         lastFrames = frames;
         lastInputs = inputCount;
         lastOutputs = outputCount;

@@ -2,7 +2,7 @@
 // The hardware layer with only the JACK backend in it, on a private jackd the
 // fixture starts (and always stops, whatever the test did).
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/hardware/jack/JackBackend.h"
 #include "tests/support/EventLoop.h"
@@ -42,7 +42,7 @@ public:
         for (std::uint32_t o = 0; o < outputCount; ++o)
             std::fill(outputs[o], outputs[o] + frames, valueFor(o + 1));
         lastFrames.store(frames);
-        realtime.store(engine::inRealtimeScope());
+        realtime.store(corvane::inRealtimeScope());
         periods.fetch_add(1);
     }
 

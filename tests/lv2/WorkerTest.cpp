@@ -1,7 +1,7 @@
 // The worker carries requests from the render thread to its own thread and
 // the responses back, in order, delivered only inside the render call; the
 // render thread's side neither allocates, locks nor waits.
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/lv2/RenderThread.h"
 #include "platform/lv2/RingBuffer.h"
 #include "platform/lv2/Worker.h"
@@ -64,9 +64,9 @@ TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThrea
     LV2_Worker_Status scheduled[3];
     {
         // As in a period: the device callback, the effect, the plug-in's run().
-        engine::RealtimeScope realtime;
+        corvane::RealtimeScope realtime;
         RenderScope render;
-        engine::PluginCodeScope run;
+        corvane::PluginCodeScope run;
         for (int i = 1; i <= 3; ++i)
             scheduled[i - 1] = schedule->schedule_work(schedule->handle, sizeof i, &i);
     }
@@ -76,7 +76,7 @@ TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThrea
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (plugin.responses.size() < 3 && std::chrono::steady_clock::now() < deadline) {
         {
-            engine::RealtimeScope realtime;
+            corvane::RealtimeScope realtime;
             RenderScope render;
             worker.deliverResponses();
         }

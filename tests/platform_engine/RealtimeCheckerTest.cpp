@@ -1,7 +1,7 @@
 // The checker the render-path tests rely on: what it catches, whose calls it
 // holds against the host, and how long it sees real-time scopes last.
 #include "tests/support/RealtimeChecker.h"
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +26,9 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using corvane::engine::HostCallbackScope;
-using corvane::engine::PluginCodeScope;
-using corvane::engine::RealtimeScope;
+using corvane::HostCallbackScope;
+using corvane::PluginCodeScope;
+using corvane::RealtimeScope;
 using corvane::test::RealtimeChecker;
 
 // What a _FORTIFY_SOURCE build calls in place of read, open and poll.

@@ -1,6 +1,6 @@
 // Taps: the render thread copies a bus into a ring; the tap thread hands it to
 // the block in chunks of the requested size.
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 #include "platform/system/MainThread.h"
 #include "tests/platform_engine/EngineRig.h"
 #include "tests/support/EventLoop.h"
@@ -26,7 +26,7 @@ struct Received {
     engine::TapBlock block() {
         return [this](const float* const* channels, int count, std::uint32_t frames) {
             chunkSizes.push_back(frames);
-            onRenderOrMainThread |= engine::inRealtimeScope() || isMainThread();
+            onRenderOrMainThread |= corvane::inRealtimeScope() || isMainThread();
             samples.resize(static_cast<std::size_t>(count));
             for (std::size_t c = 0; c < samples.size(); ++c)
                 samples[c].insert(samples[c].end(), channels[c], channels[c] + frames);

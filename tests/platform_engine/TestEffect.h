@@ -4,7 +4,7 @@
 // Touches only preallocated state while processing.
 
 #include "platform/engine/EffectProcessor.h"
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <atomic>
 
@@ -42,7 +42,7 @@ class TestEffect final : public engine::EffectProcessor {
 
     void process(const float* const* in, float* const* out, std::uint32_t frames) noexcept override {
         ++log_.calls;
-        if (!engine::inRealtimeScope()) log_.allCallsRealtime = false;
+        if (!corvane::inRealtimeScope()) log_.allCallsRealtime = false;
         // 1e-40 is below the smallest normal float: flushed to zero it is 0.
         volatile float tiny = 1e-30f;
         if (tiny * 1e-10f != 0.0f) log_.denormalsFlushed = false;

@@ -2,7 +2,7 @@
 // Catches what the render path must not do. Every test program carries
 // stand-ins (tests/support/realtime/) for the calls that allocate, wait or do
 // I/O; each counts the calls made while the calling thread is inside an
-// engine::RealtimeScope, then hands on to the real function:
+// corvane::RealtimeScope, then hands on to the real function:
 //   heap      malloc, calloc, realloc, free, the aligned variants, every form of
 //             operator new and delete;
 //   waiting   pthread mutex and read-write locks (plain, timed and clock
@@ -23,9 +23,9 @@
 // 1"). Its interceptors for read, write, poll, locks and semaphores still run:
 // the stand-ins hand on to them.
 //
-// Whose calls: those a hosted plug-in's own code makes (engine::PluginCodeScope)
+// Whose calls: those a hosted plug-in's own code makes (corvane::PluginCodeScope)
 // are reported apart and never fail a test; host callbacks the plug-in makes
-// from there (engine::HostCallbackScope) are the host's again.
+// from there (corvane::HostCallbackScope) are the host's again.
 
 #include <chrono>
 #include <cstdint>

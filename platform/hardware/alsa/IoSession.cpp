@@ -423,7 +423,7 @@ int IoSession::readPeriod() {
             const auto* base = static_cast<const std::uint8_t*>(areas[0].addr) + areas[0].first / 8 +
                                offset * (areas[0].step / 8);
             {
-                engine::RealtimeScope realtime;
+                RealtimeScope realtime;
                 deinterleave(format, base, channels, static_cast<std::uint32_t>(frames), inputPointers_.data(), done);
             }
             const snd_pcm_sframes_t committed = snd_pcm_mmap_commit(capture_, offset, frames);
@@ -437,7 +437,7 @@ int IoSession::readPeriod() {
             if (got < 0)
                 return static_cast<int>(got);
             {
-                engine::RealtimeScope realtime;
+                RealtimeScope realtime;
                 deinterleave(format, captureBytes_.data(), channels, static_cast<std::uint32_t>(got),
                              inputPointers_.data(), done);
             }
@@ -450,7 +450,7 @@ int IoSession::readPeriod() {
 }
 
 void IoSession::process() noexcept {
-    engine::RealtimeScope realtime;
+    RealtimeScope realtime;
     setup_.callback->process(inputPointers_.data(), setup_.inputs, outputPointers_.data(), setup_.outputs,
                              actual_.periodFrames);
 }
@@ -472,7 +472,7 @@ int IoSession::writePeriod() {
             auto* base = static_cast<std::uint8_t*>(areas[0].addr) + areas[0].first / 8 +
                          offset * (areas[0].step / 8);
             {
-                engine::RealtimeScope realtime;
+                RealtimeScope realtime;
                 interleave(format, outputPointers_.data(), channels, static_cast<std::uint32_t>(frames), done, base);
             }
             const snd_pcm_sframes_t committed = snd_pcm_mmap_commit(playback_, offset, frames);
@@ -483,7 +483,7 @@ int IoSession::writePeriod() {
             done += static_cast<std::uint32_t>(frames);
         } else {
             {
-                engine::RealtimeScope realtime;
+                RealtimeScope realtime;
                 interleave(format, outputPointers_.data(), channels, period - done, done, playbackBytes_.data());
             }
             const snd_pcm_sframes_t put = snd_pcm_writei(playback_, playbackBytes_.data(), period - done);

@@ -9,7 +9,7 @@
 // size asked for is a wish: the nearest the device accepts is taken.
 //
 // Real-time: the thread (SCHED_FIFO where allowed) converts and calls the
-// callback inside an engine::RealtimeScope; it waits in poll() and talks to
+// callback inside a RealtimeScope; it waits in poll() and talks to
 // alsa-lib outside it. An xrun is recovered on the thread itself (both sides
 // stopped, prepared, refilled with silence and restarted) and reported once
 // through announceOverload. A device that fails any other way (ENODEV when a

@@ -110,7 +110,7 @@ bool JackProcessSlot::retract(std::chrono::milliseconds patience) {
 int JackProcessSlot::process(jack_nframes_t frames, void* slot) {
     // Held off cancellation: a deactivation must not leave `inside_` raised.
     shieldedFromCancellation([frames, self = static_cast<JackProcessSlot*>(slot)] {
-        engine::RealtimeScope realtime;
+        RealtimeScope realtime;
         self->inside_.fetch_add(1);
         if (auto* session = self->session_.load())
             session->process(frames);

@@ -83,7 +83,7 @@ void IoSession::setRecording(std::shared_ptr<SignalRecording> recording) {
 // Real-time I/O thread from here on: no allocation, no locks, no system calls.
 
 void IoSession::runPeriod() noexcept {
-    engine::RealtimeScope realtime;
+    RealtimeScope realtime;
     const std::uint32_t frames = periodFrames_;
     LoopbackRing* loopback = loopback_.load(std::memory_order_acquire);
     for (std::uint32_t c = 0; c < inputs_; ++c) {

@@ -1,6 +1,6 @@
 #include "tests/support/realtime/LongestScope.h"
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <atomic>
 #include <cstdint>
@@ -53,7 +53,7 @@ void watch(bool entering) noexcept {
 } // namespace
 
 int LongestScope::open() {
-    engine::realtimeScopeWatch.store(&watch, std::memory_order_relaxed);
+    corvane::realtimeScopeWatch.store(&watch, std::memory_order_relaxed);
     for (int k = 0; k < kSlots; ++k) {
         bool wasOpen = false;
         if (slots[k].open.compare_exchange_strong(wasOpen, true)) {

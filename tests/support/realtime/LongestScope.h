@@ -1,5 +1,5 @@
 #pragma once
-// Times every outermost engine::RealtimeScope, on whatever thread, through the
+// Times every outermost corvane::RealtimeScope, on whatever thread, through the
 // scope's watch hook, and keeps the longest for each checker that asks. The
 // watch only reads the monotonic clock and raises atomics, so it is as real-time
 // safe as the scope itself.

@@ -1,11 +1,11 @@
 #pragma once
 // What the interposed calls add up to: one counter per kind of forbidden call
 // and per owner of the code that made it, bumped only on a thread inside an
-// engine::RealtimeScope. Any thread bumps them; RealtimeChecker reads them.
+// corvane::RealtimeScope. Any thread bumps them; RealtimeChecker reads them.
 // Noting a call is a few thread-local reads and a relaxed atomic increment: it
 // never allocates, locks or calls anything, so every interposer may use it.
 
-#include "platform/engine/RealtimeScope.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <atomic>
 #include <cstdint>
@@ -54,10 +54,10 @@ enum Owner : int { Host, HostCallback, Plugin, OwnerCount };
 inline std::atomic<std::uint64_t> tally[OwnerCount][CallCount];
 
 inline void note(Call call) noexcept {
-    using engine::CodeOwner;
-    if (!engine::inRealtimeScope())
+    using corvane::CodeOwner;
+    if (!corvane::inRealtimeScope())
         return;
-    const CodeOwner owner = engine::codeOwner;
+    const CodeOwner owner = corvane::codeOwner;
     const Owner who = owner == CodeOwner::Plugin         ? Plugin
                       : owner == CodeOwner::HostCallback ? HostCallback
                                                          : Host;

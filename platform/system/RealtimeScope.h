@@ -1,12 +1,14 @@
 #pragma once
-// Marks code that runs on the render thread, and tells anyone watching (the
-// test programs' real-time checker) when a thread is inside such code.
+// Marks code that runs on a real-time thread (a device callback and all it
+// calls), and tells anyone watching (the test programs' real-time checker) when
+// a thread is inside such code. Here, below the hardware and the engine, so that
+// both mark their real-time code the same way.
 
 #include <atomic>
 
-namespace corvane::engine {
+namespace corvane {
 
-// Put before the definition of a function that runs on the render thread: it
+// Put before the definition of a function that runs on a real-time thread: it
 // must not allocate, lock, log, wait or do I/O, and may only call functions that
 // carry the same mark.
 #define CORVANE_REALTIME
@@ -25,7 +27,7 @@ inline bool inRealtimeScope() noexcept { return realtimeScopeDepth > 0; }
 using RealtimeScopeWatch = void (*)(bool entering) noexcept;
 inline std::atomic<RealtimeScopeWatch> realtimeScopeWatch{nullptr};
 
-// Held by the render path for the whole of each device callback. Always compiled:
+// Held for the whole of each device callback. Always compiled:
 // it costs two increments and, for the outermost scope only, one relaxed load on
 // the way in and one on the way out, and lets the tests watch the real thing.
 class RealtimeScope {
@@ -88,4 +90,4 @@ private:
     CodeOwner previous_;
 };
 
-} // namespace corvane::engine
+} // namespace corvane
