@@ -1,13 +1,7 @@
 #include "ui/CorvaneApp.h"
 
-#include "ui/DevicePanel.h"
-#include "ui/LevelMeterView.h"
-#include "ui/PluginEditorWindowController.h"
-#include "ui/StripController.h"
-#include "ui/StripIcon.h"
-
 #include "platform/system/Logging.h"
-#include "plugins/PluginPickerModel.h"
+#include "plugins/EffectHandle.h"
 #include "ui/RendererChoice.h"
 
 #include <QFileInfo>
@@ -17,24 +11,15 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(Corvane_UiPlugin)
+// Written by Qt's type registrar for the types this library declares.
+void qml_register_types_Corvane_Models();
 
 namespace corvane {
 
 void prepareQmlEngine(QQmlEngine& engine) {
     static const bool registered = [] {
-        qmlRegisterType<PluginPickerModel>("Corvane.Models", 1, 0, "PluginPickerModel");
-        qmlRegisterType<LevelMeterView>("Corvane.Models", 1, 0, "LevelMeterView");
-        qmlRegisterType<StripIcon>("Corvane.Models", 1, 0, "StripIcon");
-        qmlRegisterType<PluginEditorWindowController>("Corvane.Models", 1, 0, "PluginEditorWindowController");
-        qmlRegisterType<StripController>("Corvane.Models", 1, 0, "StripController");
-        qmlRegisterType<DevicePanel>("Corvane.Models", 1, 0, "DevicePanel");
+        qml_register_types_Corvane_Models();
         qRegisterMetaType<EffectHandle>();
-        qmlRegisterUncreatableType<AudioEngineManager>("Corvane.Models", 1, 0, "AudioEngineManager",
-                                                        QStringLiteral("The application owns the one manager"));
-        qmlRegisterUncreatableType<ChannelSlot>("Corvane.Models", 1, 0, "ChannelSlot",
-                                                QStringLiteral("Strips belong to the manager"));
-        qmlRegisterUncreatableType<SystemLoadMonitor>("Corvane.Models", 1, 0, "SystemLoadMonitor",
-                                                      QStringLiteral("The application owns the one monitor"));
         return true;
     }();
     (void)registered;

@@ -12,11 +12,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 
 namespace corvane {
 
 class DevicePanel : public QObject {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(corvane::AudioEngineManager* manager READ manager WRITE setManager NOTIFY managerChanged)
     Q_PROPERTY(QStringList deviceLabels READ deviceLabels NOTIFY changed)
     Q_PROPERTY(int deviceIndex READ deviceIndex NOTIFY changed)

@@ -14,6 +14,7 @@
 #include <QSize>
 #include <QVariant>
 #include <QWindow>
+#include <QtQml/qqmlregistration.h>
 
 #include <array>
 #include <memory>
@@ -26,6 +27,8 @@ namespace corvane {
 
 class InterfaceScale : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application owns the one scale")
     // Content size for the stored factor, for the window's first size.
     Q_PROPERTY(QSize defaultContentSize READ defaultContentSize CONSTANT)
     // Height of the window's own bars above the scaled content (the menu

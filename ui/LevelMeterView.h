@@ -24,6 +24,7 @@
 #include <QQuickPaintedItem>
 #include <QImage>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <vector>
 
@@ -31,6 +32,7 @@ namespace corvane {
 
 class LevelMeterView : public QQuickPaintedItem {
     Q_OBJECT
+    QML_ELEMENT
     // Undefined in QML resets it to silence.
     Q_PROPERTY(corvane::LevelReading reading READ reading WRITE setReading RESET resetReading NOTIFY readingChanged)
     Q_PROPERTY(QColor trackColor MEMBER trackColor_ WRITE setTrackColor)

@@ -19,6 +19,7 @@
 #include <QSize>
 #include <QStringList>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <memory>
 #include <vector>
@@ -34,6 +35,8 @@ struct Preset;
 
 class PluginEditorWindowController : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("A strip opens its editor")
     Q_PROPERTY(corvane::EffectHandle effect READ effect WRITE setEffect NOTIFY effectChanged)
     Q_PROPERTY(QString title READ title WRITE setTitle NOTIFY titleChanged)
     // Which view the window shows: the generic editor, or the plug-in's own.

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -18,6 +19,8 @@ class SetupKeeper;
 
 class SetupFileChooser : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application owns the one chooser")
 public:
     enum class Purpose { Open, Save };
     // Asks the question without waiting for it (the event loop runs on) and

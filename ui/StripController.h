@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QtQml/qqmlregistration.h>
 
 #include <memory>
 
@@ -16,6 +17,7 @@ namespace corvane {
 
 class StripController : public QObject {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(corvane::ChannelSlot* slot READ slot WRITE setSlot NOTIFY slotChanged)
     // The strip's editor while it has one.
     Q_PROPERTY(corvane::PluginEditorWindowController* editor READ editor NOTIFY editorChanged)

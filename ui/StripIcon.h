@@ -16,6 +16,7 @@
 #include <QColor>
 #include <QQuickPaintedItem>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 #include <memory>
 
@@ -25,6 +26,7 @@ namespace corvane {
 
 class StripIcon : public QQuickPaintedItem {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
     Q_PROPERTY(qreal renderScale READ renderScale WRITE setRenderScale NOTIFY renderScaleChanged)
