@@ -1,5 +1,7 @@
 #include "tests/integration/CorvaneProcess.h"
 
+#include <csignal>
+
 namespace corvane::test {
 
 namespace {
@@ -43,6 +45,11 @@ bool CorvaneProcess::start(const QStringList& arguments) {
     process_.setArguments(arguments);
     process_.start();
     return process_.waitForStarted(5000);
+}
+
+void CorvaneProcess::interrupt() {
+    if (running())
+        ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
 }
 
 bool CorvaneProcess::waitForStandardError(const QString& text, std::chrono::milliseconds timeout) {

@@ -30,6 +30,9 @@ public:
     // True once it has exited by itself within `timeout`; false if it still
     // runs (it is then killed) or crashed.
     bool finish(std::chrono::milliseconds timeout);
+    // Ctrl-C's signal: a run that has begun ends with status 130 and still
+    // writes its report, so a test ends it as soon as it has seen enough.
+    void interrupt();
     bool running() const { return process_.state() != QProcess::NotRunning; }
     // Waits until the program has written `text` to standard error, at most `timeout`.
     bool waitForStandardError(const QString& text, std::chrono::milliseconds timeout);

@@ -10,6 +10,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/JackServer.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -84,21 +85,23 @@ TEST(HeadlessAlsa, TwoTonesReachTheOutputsSampleExactlyAtTwoBufferSizesAndTheRep
 
         // Strip 1 runs the stall fixture, a pass-through that stops for 80 ms
         // once, about 2.7 s into the run: long after the audio was checked,
-        // and longer than the two periods ALSA buffers.
+        // and longer than the two periods ALSA buffers. The file it leaves
+        // when it stops says when the run has what it needs to count.
         const int stallAfter = 500 * 256 / buffer;
+        const QString stallMark = dir.filePath(QStringLiteral("stalled"));
         CorvaneProcess corvane(QString::fromStdString(server.name()),
                                {{"CORVANE_ALSA_DEVICES", "corvane_headless"},
                                 {"ALSA_CONFIG_PATH", QString::fromStdString(pcm.configPath())},
                                 {"LV2_PATH", QStringLiteral(CORVANE_LV2_FIXTURE_DIR)},
                                 {"CORVANE_TEST_STALL_AFTER", QString::number(stallAfter)},
-                                {"CORVANE_TEST_STALL_FOR_MS", "80"}});
+                                {"CORVANE_TEST_STALL_FOR_MS", "80"},
+                                {"CORVANE_TEST_STALL_MARK", stallMark}});
         ASSERT_TRUE(corvane.start({QStringLiteral("--headless"), QStringLiteral("--device"),
                                    QStringLiteral("alsa-pcm:corvane_headless"), QStringLiteral("--buffer"),
                                    QString::number(buffer), QStringLiteral("--strip"),
                                    QStringLiteral("1:in=1,out=2,plugin=urn:corvane:test:stall"),
                                    QStringLiteral("--strip"), QStringLiteral("2:in=2,out=1"),
-                                   QStringLiteral("--seconds"), QStringLiteral("4"), QStringLiteral("--report"),
-                                   reportPath}));
+                                   QStringLiteral("--report"), reportPath}));
 
         // The PCM connects itself once the program starts it.
         ASSERT_TRUE(waitFor([&] { return !listener.connections(listener.inputName(2)).empty(); }, 10s))
@@ -116,8 +119,13 @@ TEST(HeadlessAlsa, TwoTonesReachTheOutputsSampleExactlyAtTwoBufferSizesAndTheRep
             EXPECT_GE(match.exact + std::size_t(skipped), match.chunks) << "in_" << k << ": " << match.pattern;
         }
 
+        // The overrun is counted on the first transfer after the stall: a
+        // hundred periods (half a second) later it surely has been.
+        ASSERT_TRUE(waitFor([&] { return QFile::exists(stallMark); }, 10s)) << corvane.standardError().toStdString();
+        ASSERT_TRUE(waitForPeriods(listener, 100));
+        corvane.interrupt();
         ASSERT_TRUE(corvane.finish(15s)) << corvane.standardError().toStdString();
-        EXPECT_EQ(corvane.exitCode(), 0) << corvane.standardError().toStdString();
+        EXPECT_EQ(corvane.exitCode(), 130) << corvane.standardError().toStdString();
         const QJsonObject report = readReport(reportPath);
         EXPECT_EQ(report[QStringLiteral("device")].toString(), QStringLiteral("alsa-pcm:corvane_headless"));
         EXPECT_EQ(report[QStringLiteral("bufferFrames")][QStringLiteral("actual")].toInt(), buffer);

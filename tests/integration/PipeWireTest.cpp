@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -50,15 +51,28 @@ TEST(PipeWire, RunsKeepGoingAtTheSizeTheServerReallyAppliesAndEndByNameWhenPipeW
     // one for the whole run. Neither our request nor its late arrival may stop
     // the run, and the report carries the size the server really ran at: the
     // new one exactly when the server said so (the log's line), and the round
-    // trip of that size (PipeWire's ports hold one period each way).
+    // trip of that size (PipeWire's ports hold one period each way). Each run
+    // plays until it is interrupted: at once when no size was asked for (that
+    // only a chosen size is written is the model's test), else once the new
+    // size arrived, or four seconds without it.
     for (const QString& buffer : {QString(), QStringLiteral("64")}) {
         SCOPED_TRACE(buffer.isEmpty() ? "the server's own size" : "--buffer 64");
-        QStringList arguments = kStrip + QStringList{QStringLiteral("--seconds"), QStringLiteral("4")};
+        QStringList arguments = kStrip;
         if (!buffer.isEmpty())
             arguments << QStringLiteral("--buffer") << buffer;
         ProgramRun run(server, arguments);
+        // Locking memory (or saying why not) is the last thing a start does.
+        ASSERT_TRUE(run.corvane.waitForStandardError(QStringLiteral("Memory "), 20s))
+            << run.corvane.standardError().toStdString();
+        if (!buffer.isEmpty() &&
+            run.corvane.waitForStandardError(QStringLiteral("now runs periods of 64 frames"), 4s)) {
+            // The latency estimate of the new size follows off the main
+            // thread, and nothing tells when it is done.
+            QThread::msleep(500);
+        }
+        run.corvane.interrupt();
         ASSERT_TRUE(run.corvane.finish(20s)) << run.corvane.standardError().toStdString();
-        EXPECT_EQ(run.corvane.exitCode(), 0) << run.corvane.standardError().toStdString();
+        EXPECT_EQ(run.corvane.exitCode(), 130) << run.corvane.standardError().toStdString();
         EXPECT_EQ(run.corvane.standardError().count(QStringLiteral("Engine started on")), 1);
         const auto report = readReport(run.report);
         const bool applied = run.corvane.standardError().contains(QStringLiteral("now runs periods of 64 frames"));
@@ -72,8 +86,7 @@ TEST(PipeWire, RunsKeepGoingAtTheSizeTheServerReallyAppliesAndEndByNameWhenPipeW
                     2.0 * actual / 48.0, 1e-3);
     }
 
-    ProgramRun run(server, kStrip + QStringList{QStringLiteral("--seconds"), QStringLiteral("60")});
-    // Locking memory (or saying why not) is the last thing a start does.
+    ProgramRun run(server, kStrip);
     ASSERT_TRUE(run.corvane.waitForStandardError(QStringLiteral("Memory "), 20s))
         << run.corvane.standardError().toStdString();
     server.stop();
