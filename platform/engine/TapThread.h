@@ -4,15 +4,14 @@
 // built for) on to whoever the engine names. Tap blocks therefore never run on
 // the render thread, and the render thread never waits for them.
 
-#include "platform/system/RealtimeScope.h"
 #include "platform/engine/Tap.h"
+#include "platform/system/RealtimeScope.h"
+#include "platform/system/WakeableThread.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <semaphore.h>
-#include <thread>
 #include <vector>
 
 namespace corvane::engine {
@@ -31,10 +30,9 @@ public:
     // Main thread: replaces the taps served; returns after any block in progress
     // has finished, so a tap left out is never called again.
     void setTaps(std::vector<std::shared_ptr<Tap>> taps);
-    bool isRunning() const { return thread_.joinable(); }
+    bool isRunning() const { return thread_.isRunning(); }
 
-    // Render thread: a tap has a whole chunk to deliver. Never blocks (a
-    // semaphore post wakes the waiting thread through the kernel at most).
+    // Render thread: a tap has a whole chunk to deliver. Never blocks.
     CORVANE_REALTIME void wake() noexcept;
     // Render thread: a period did not fit the graph.
     CORVANE_REALTIME void reportOverrun() noexcept;
@@ -42,16 +40,14 @@ public:
     std::uint64_t wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
 
 private:
-    void run();
+    void serve();
 
-    sem_t wakeup_;
-    std::thread thread_;
     std::mutex mutex_; // between the main thread and the tap thread only
     std::vector<std::shared_ptr<Tap>> taps_;
     std::function<void()> onOverrun_;
-    std::atomic<bool> stopping_{false};
     std::atomic<bool> overrun_{false};
     std::atomic<std::uint64_t> wakeups_{0};
+    WakeableThread thread_;
 };
 
 } // namespace corvane::engine

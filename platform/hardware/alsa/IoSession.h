@@ -19,7 +19,7 @@
 
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/alsa/SampleFormat.h"
-#include "platform/hardware/virtual/OverloadNotifier.h"
+#include "platform/system/RealtimeNotifier.h"
 
 #include <atomic>
 #include <chrono>
@@ -131,9 +131,9 @@ private:
     std::thread thread_;
     bool started_ = false;
     bool stopped_ = false;
-    virt::OverloadNotifier overloadNotifier_;
-    virt::OverloadNotifier lostNotifier_;
-    virt::OverloadNotifier delayNotifier_;
+    RealtimeNotifier overloadNotifier_;
+    RealtimeNotifier lostNotifier_;
+    RealtimeNotifier delayNotifier_;
 };
 
 } // namespace corvane::hw::alsa

@@ -7,10 +7,10 @@
 
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/virtual/LoopbackRing.h"
-#include "platform/hardware/virtual/OverloadNotifier.h"
 #include "platform/hardware/virtual/PacedClock.h"
 #include "platform/hardware/virtual/SignalRecording.h"
 #include "platform/hardware/virtual/SignalSource.h"
+#include "platform/system/RealtimeNotifier.h"
 
 #include <atomic>
 #include <chrono>
@@ -96,7 +96,7 @@ private:
 
     std::mutex controlMutex_; // serialises the control calls; never taken on the real-time path
     bool stopped_ = false;
-    OverloadNotifier notifier_;
+    RealtimeNotifier notifier_;
     PacedClock clock_;
 };
 
