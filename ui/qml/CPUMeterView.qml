@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls.Fusion
 import QtQuick.Shapes
 
@@ -8,7 +9,7 @@ import QtQuick.Shapes
 Item {
     id: meter
     property QtObject load
-    property QtObject manager
+    property AudioEngineManager manager
 
     readonly property var perCore: load ? load.perCoreUsagePercent : []
     readonly property int coreCount: perCore ? perCore.length : 0

@@ -1,10 +1,11 @@
 import QtQuick
+import Corvane.Models
 
 // One side of a strip: its label, the channel it takes or feeds, mono or
 // stereo, and under them the side's level meter, as wide as the line above.
 Column {
     id: group
-    property QtObject slot
+    property ChannelSlot slot
     property bool input: true
     // Device channels on this side (0 without a device).
     property int channelCount: 0

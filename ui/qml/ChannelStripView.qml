@@ -2,7 +2,6 @@ import QtQuick
 import Corvane.Models
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
-import Corvane.Models
 
 // One channel strip as a row of the main window: its number, its plug-in
 // (chosen in the picker sheet), the plug-in's settings, the input and output
@@ -11,8 +10,8 @@ import Corvane.Models
 // tells a running plug-in.
 Item {
     id: strip
-    property QtObject manager
-    property QtObject slot
+    property AudioEngineManager manager
+    property ChannelSlot slot
     // The zoom the window draws at; sheets and alerts size themselves by it.
     property real interfaceScale: 1.0
 

@@ -9,7 +9,7 @@ import Corvane.Models
 // Everything shown is read from the manager, every control calls it.
 Pane {
     id: content
-    required property QtObject manager
+    required property AudioEngineManager manager
     required property QtObject loadMonitor
     // The zoom factor the content is drawn at (sheets size themselves by it).
     property real interfaceScale: 1.0
@@ -403,7 +403,7 @@ Pane {
     // (a second press there would only ask for what is already happening).
     component TransportButton: AbstractButton {
         id: transport
-        property QtObject manager
+        property AudioEngineManager manager
         readonly property bool running: manager ? manager.isRunning : false
         readonly property bool starting: manager ? manager.isStarting : false
         readonly property color tint: running ? Theme.danger : Theme.accent

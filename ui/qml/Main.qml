@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls
 
 // The main window: the content at its design size, drawn at the zoom factor,
@@ -6,13 +7,13 @@ import QtQuick.Controls
 // its shape and the stored factor are windowScale's (InterfaceScale).
 ApplicationWindow {
     id: window
-    required property QtObject manager
+    required property AudioEngineManager manager
     required property QtObject loadMonitor
-    required property QtObject windowScale
+    required property InterfaceScale windowScale
     // The setup's files (SetupKeeper); the File menu's setup commands need it.
-    property QtObject setupKeeper: null
+    property SetupKeeper setupKeeper: null
     // Asks for the files to open and save to (SetupFileChooser).
-    property QtObject setupFiles: null
+    property SetupFileChooser setupFiles: null
 
     readonly property int barHeight: menuBar ? menuBar.height : 0
 

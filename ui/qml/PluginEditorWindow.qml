@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls
 import QtQuick.Controls.Fusion
 import QtQuick.Layouts
@@ -9,7 +10,7 @@ import QtQuick.Layouts
 // only hides it, so a plug-in's view survives until the controller lets go.
 Window {
     id: window
-    property QtObject controller
+    property PluginEditorWindowController controller
     // The controller places the plug-in's own view below this many pixels.
     readonly property int headerHeight: 40
 

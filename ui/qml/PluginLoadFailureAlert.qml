@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 import QtQuick.Controls.Fusion
 import QtQuick.Layouts
 import QtQuick.Templates as T
@@ -7,7 +8,7 @@ import QtQuick.Templates as T
 // a load failure; closing it by any means clears the failure.
 Dialog {
     id: alert
-    property QtObject manager
+    property AudioEngineManager manager
     // The zoom factor of the window's content.
     property real interfaceScale: 1.0
 

@@ -5,7 +5,7 @@ import Corvane.Models
 // right) for a stereo pair.
 Column {
     id: meter
-    property QtObject slot
+    property ChannelSlot slot
     property bool input: true
 
     readonly property bool stereo: slot ? (input ? slot.inputStereo : slot.outputStereo) : false
