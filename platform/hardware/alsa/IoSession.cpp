@@ -449,6 +449,7 @@ int IoSession::readPeriod() {
     return 0;
 }
 
+CORVANE_REALTIME
 void IoSession::process() noexcept {
     RealtimeScope realtime;
     setup_.callback->process(inputPointers_.data(), setup_.inputs, outputPointers_.data(), setup_.outputs,

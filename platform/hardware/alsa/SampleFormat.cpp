@@ -1,5 +1,7 @@
 #include "platform/hardware/alsa/SampleFormat.h"
 
+#include "platform/system/RealtimeScope.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -13,6 +15,7 @@ constexpr float kScale32 = 2147483648.0f;
 
 // Clipped to the integer range and rounded; done in double for 32 bits, where
 // a float cannot hold every step.
+CORVANE_REALTIME
 inline std::int32_t toInteger(float sample, double scale) noexcept {
     double value = std::nearbyint(static_cast<double>(sample) * scale);
     if (!(value >= -scale)) // NaN too
@@ -22,6 +25,7 @@ inline std::int32_t toInteger(float sample, double scale) noexcept {
     return static_cast<std::int32_t>(value);
 }
 
+CORVANE_REALTIME
 inline std::int32_t readS24(const std::uint8_t* bytes) noexcept {
     const std::uint32_t raw = bytes[0] | (std::uint32_t(bytes[1]) << 8) | (std::uint32_t(bytes[2]) << 16);
     return static_cast<std::int32_t>(raw << 8) >> 8;
@@ -30,6 +34,7 @@ inline std::int32_t readS24(const std::uint8_t* bytes) noexcept {
 // One loop per format, each sample read through memcpy: device buffers need
 // not be aligned for the wider types (S24_3LE never is).
 template <class Read>
+CORVANE_REALTIME
 void spread(const void* source, std::uint32_t channels, std::uint32_t frames, std::uint32_t bytes,
             float* const* destinations, std::uint32_t offset, Read read) noexcept {
     const auto* in = static_cast<const std::uint8_t*>(source);
@@ -39,6 +44,7 @@ void spread(const void* source, std::uint32_t channels, std::uint32_t frames, st
 }
 
 template <class Write>
+CORVANE_REALTIME
 void gather(const float* const* sources, std::uint32_t channels, std::uint32_t frames, std::uint32_t offset,
             std::uint32_t bytes, void* destination, Write write) noexcept {
     auto* out = static_cast<std::uint8_t*>(destination);
@@ -76,6 +82,7 @@ const char* formatName(SampleFormat format) {
     return "?";
 }
 
+CORVANE_REALTIME
 void deinterleave(SampleFormat format, const void* source, std::uint32_t channels, std::uint32_t frames,
                   float* const* destinations, std::uint32_t offset) noexcept {
     const std::uint32_t bytes = bytesPerSample(format);
@@ -113,6 +120,7 @@ void deinterleave(SampleFormat format, const void* source, std::uint32_t channel
     }
 }
 
+CORVANE_REALTIME
 void interleave(SampleFormat format, const float* const* sources, std::uint32_t channels, std::uint32_t frames,
                 std::uint32_t offset, void* destination) noexcept {
     const std::uint32_t bytes = bytesPerSample(format);

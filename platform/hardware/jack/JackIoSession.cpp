@@ -3,6 +3,7 @@
 #include "platform/hardware/jack/JackIoSession.h"
 
 #include "platform/hardware/jack/CancellationShield.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <algorithm>
 #include <thread>
@@ -73,6 +74,7 @@ void JackIoSession::close() {
     client_ = nullptr;
 }
 
+CORVANE_REALTIME
 void JackIoSession::process(jack_nframes_t frames) noexcept {
     const auto inputCount = static_cast<std::uint32_t>(inputs_.size());
     const auto outputCount = static_cast<std::uint32_t>(outputs_.size());
@@ -107,6 +109,7 @@ bool JackProcessSlot::retract(std::chrono::milliseconds patience) {
     return true;
 }
 
+CORVANE_REALTIME
 int JackProcessSlot::process(jack_nframes_t frames, void* slot) {
     // Held off cancellation: a deactivation must not leave `inside_` raised.
     shieldedFromCancellation([frames, self = static_cast<JackProcessSlot*>(slot)] {

@@ -1,5 +1,7 @@
 #include "platform/hardware/virtual/IoSession.h"
 
+#include "platform/system/RealtimeScope.h"
+
 #include <algorithm>
 
 namespace corvane::hw::virt {
@@ -82,6 +84,7 @@ void IoSession::setRecording(std::shared_ptr<SignalRecording> recording) {
 
 // Real-time I/O thread from here on: no allocation, no locks, no system calls.
 
+CORVANE_REALTIME
 void IoSession::runPeriod() noexcept {
     RealtimeScope realtime;
     const std::uint32_t frames = periodFrames_;
@@ -109,6 +112,7 @@ void IoSession::runPeriod() noexcept {
     counters_->framesProcessed.fetch_add(frames, std::memory_order_relaxed);
 }
 
+CORVANE_REALTIME
 void IoSession::overload() noexcept {
     counters_->overloads.fetch_add(1, std::memory_order_relaxed);
     notifier_.post();

@@ -1,6 +1,8 @@
 // read() and write() run on the real-time I/O thread: no allocation, no locks.
 #include "platform/hardware/virtual/LoopbackRing.h"
 
+#include "platform/system/RealtimeScope.h"
+
 #include <algorithm>
 
 namespace corvane::hw::virt {
@@ -10,6 +12,7 @@ LoopbackRing::LoopbackRing(std::uint32_t channels, std::uint32_t periodFrames, s
       length_(static_cast<std::size_t>(delay_) + periodFrames),
       history_(static_cast<std::size_t>(channels) * length_, 0.0f) {}
 
+CORVANE_REALTIME
 void LoopbackRing::read(std::uint32_t channel, std::uint64_t firstFrame, float* out,
                         std::uint32_t frames) const noexcept {
     if (channel >= channels_) {
@@ -23,6 +26,7 @@ void LoopbackRing::read(std::uint32_t channel, std::uint64_t firstFrame, float* 
     }
 }
 
+CORVANE_REALTIME
 void LoopbackRing::write(std::uint32_t channel, std::uint64_t firstFrame, const float* in,
                          std::uint32_t frames) noexcept {
     if (channel >= channels_)

@@ -1,5 +1,7 @@
 #include "platform/hardware/virtual/SignalRecording.h"
 
+#include "platform/system/RealtimeScope.h"
+
 #include <algorithm>
 
 namespace corvane::hw::virt {
@@ -9,6 +11,7 @@ SignalRecording::SignalRecording(std::uint32_t inputs, std::uint32_t outputs, st
       outputs_(outputs, std::vector<float>(maxFrames)) {}
 
 // Real-time thread: no allocation, no locks.
+CORVANE_REALTIME
 void SignalRecording::append(const float* const* inputs, std::uint32_t inputCount, const float* const* outputs,
                              std::uint32_t outputCount, std::uint32_t frames) noexcept {
     const std::uint64_t held = frames_.load(std::memory_order_relaxed);

@@ -2,6 +2,7 @@
 #include "platform/hardware/virtual/SignalSource.h"
 
 #include "platform/hardware/virtual/WavReader.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cmath>
 #include <numbers>
@@ -28,6 +29,7 @@ Signal SignalSource::defaultSignal(std::uint32_t channel) {
     return Sine{200.0 * (channel + 1), 0.05 * (channel + 1)};
 }
 
+CORVANE_REALTIME
 float SignalSource::noiseAt(std::uint64_t seed, std::uint64_t frame) noexcept {
     // splitmix64 finaliser over a mix of seed and frame.
     std::uint64_t z = seed * 0x9E3779B97F4A7C15ull + frame + 0x632BE59BD9B4E019ull;
@@ -38,6 +40,7 @@ float SignalSource::noiseAt(std::uint64_t seed, std::uint64_t frame) noexcept {
     return static_cast<float>(z >> 40) / 8388608.0f - 1.0f;
 }
 
+CORVANE_REALTIME
 void SignalSource::render(std::uint64_t firstFrame, double sampleRate, float* out,
                           std::uint32_t frames) const noexcept {
     if (const auto* sine = std::get_if<Sine>(&signal_)) {
