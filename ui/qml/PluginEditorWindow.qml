@@ -22,20 +22,20 @@ Window {
     // The controls' own look, dark like the main window's.
     palette.window: Theme.window
     palette.windowText: Theme.textPrimary
-    palette.base: "#1f2126"
-    palette.alternateBase: "#25272d"
+    palette.base: Theme.controlBase
+    palette.alternateBase: Theme.controlAlternateBase
     palette.text: Theme.textPrimary
-    palette.button: "#2a2d33"
+    palette.button: Theme.control
     palette.buttonText: Theme.textPrimary
     palette.highlight: Theme.accent
-    palette.highlightedText: "#ffffff"
-    palette.light: "#3a3d44"
-    palette.midlight: "#33363c"
-    palette.mid: "#24262b"
-    palette.dark: "#141518"
+    palette.highlightedText: Theme.textBright
+    palette.light: Theme.controlLight
+    palette.midlight: Theme.controlMidlight
+    palette.mid: Theme.controlMid
+    palette.dark: Theme.controlDark
     palette.placeholderText: Theme.textTertiary
-    palette.disabled.text: Qt.rgba(1, 1, 1, 0.28)
-    palette.disabled.buttonText: Qt.rgba(1, 1, 1, 0.28)
+    palette.disabled.text: Theme.textDisabled
+    palette.disabled.buttonText: Theme.textDisabled
 
     onClosing: (close) => {
         close.accepted = false
