@@ -124,7 +124,7 @@ TEST_P(HostedGain, MultipliesSampleExactlyAndBypassFadesFromTheNextPeriod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RatesAndBuffers, HostedGain,
-                         ::testing::Values(Case{44100, 64}, Case{44100, 512}, Case{96000, 64}, Case{96000, 512}),
+                         ::testing::Values(Case{44100, 64}, Case{96000, 512}),
                          [](const auto& param) {
                              return std::to_string(int(param.param.rate)) + "Hz_" + std::to_string(param.param.frames);
                          });
