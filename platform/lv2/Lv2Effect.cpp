@@ -5,7 +5,6 @@
 #include "platform/engine/VectorOps.h"
 
 #include "platform/lv2/HostFeatures.h"
-#include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
 #include "platform/lv2/Worker.h"
 #include "platform/lv2/World.h"
@@ -458,7 +457,8 @@ bool Lv2Effect::resetIfFaulted() {
 
 CORVANE_REALTIME
 void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept {
-    RenderScope scope;
+    // Whatever the plug-in calls back from here knows a real-time thread waits.
+    RealtimeScope realtime;
     Render& r = render_;
     // Announced before health is read: whoever sets Held and then sees this
     // false knows no later period touches the instance.
@@ -690,6 +690,7 @@ std::vector<std::string> Lv2Effect::takeLoggedProblems() {
 
 void Lv2Effect::detachUi() { uiAttached_.store(false, std::memory_order_release); }
 
+CORVANE_REALTIME
 double Lv2Effect::latencySeconds() const {
     const double frames = latencyFrames_.load(std::memory_order_relaxed);
     if (!(sampleRate_ > 0.0) || !std::isfinite(frames) || frames <= 0.0 || frames > kMaxLatencySeconds * sampleRate_)

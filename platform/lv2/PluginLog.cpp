@@ -1,7 +1,6 @@
 #include "platform/lv2/PluginLog.h"
 
 #include "platform/system/RealtimeScope.h"
-#include "platform/lv2/RenderThread.h"
 #include "platform/lv2/UridMap.h"
 #include "platform/system/Logging.h"
 
@@ -30,7 +29,7 @@ int PluginLog::logVprintf(LV2_Log_Handle handle, LV2_URID type, const char* fmt,
     HostCallbackScope host; // may be called from the plug-in's run()
     // Formatting and Qt logging allocate and may block: a message written from
     // run() is dropped rather than risk a dropout.
-    if (insideRender)
+    if (inRealtimeScope())
         return 0;
     char text[1024];
     const int n = std::vsnprintf(text, sizeof text, fmt, args);

@@ -1,5 +1,7 @@
 #include "platform/lv2/RingBuffer.h"
 
+#include "platform/system/RealtimeScope.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,10 +19,12 @@ std::size_t roundUpToPowerOfTwo(std::size_t n) {
 RingBuffer::RingBuffer(std::size_t capacity)
     : bytes_(roundUpToPowerOfTwo(capacity)), mask_(bytes_.size() - 1) {}
 
+CORVANE_REALTIME
 std::size_t RingBuffer::space() const noexcept {
     return bytes_.size() - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
 }
 
+CORVANE_REALTIME
 void RingBuffer::copyIn(std::size_t at, const void* data, std::size_t size) noexcept {
     if (size == 0)
         return; // an empty part may come with no pointer at all
@@ -30,6 +34,7 @@ void RingBuffer::copyIn(std::size_t at, const void* data, std::size_t size) noex
     std::memcpy(bytes_.data(), static_cast<const unsigned char*>(data) + first, size - first);
 }
 
+CORVANE_REALTIME
 void RingBuffer::copyOut(std::size_t at, void* out, std::size_t size) const noexcept {
     const std::size_t start = at & mask_;
     const std::size_t first = std::min(size, bytes_.size() - start);
@@ -37,6 +42,7 @@ void RingBuffer::copyOut(std::size_t at, void* out, std::size_t size) const noex
     std::memcpy(static_cast<unsigned char*>(out) + first, bytes_.data(), size - first);
 }
 
+CORVANE_REALTIME
 bool RingBuffer::write(const void* data, std::uint32_t size) noexcept {
     if (space() < sizeof size + size)
         return false;
@@ -47,6 +53,7 @@ bool RingBuffer::write(const void* data, std::uint32_t size) noexcept {
     return true;
 }
 
+CORVANE_REALTIME
 bool RingBuffer::write(const void* head, std::uint32_t headSize, const void* body, std::uint32_t bodySize) noexcept {
     const std::uint32_t size = headSize + bodySize;
     if (size < headSize || space() < sizeof size + std::size_t{size})
@@ -59,6 +66,7 @@ bool RingBuffer::write(const void* head, std::uint32_t headSize, const void* bod
     return true;
 }
 
+CORVANE_REALTIME
 bool RingBuffer::peekSize(std::uint32_t& size) const noexcept {
     const std::size_t tail = tail_.load(std::memory_order_relaxed);
     if (head_.load(std::memory_order_acquire) == tail)
@@ -67,6 +75,7 @@ bool RingBuffer::peekSize(std::uint32_t& size) const noexcept {
     return true;
 }
 
+CORVANE_REALTIME
 std::uint32_t RingBuffer::read(void* out, std::uint32_t capacity) noexcept {
     std::uint32_t size = 0;
     if (!peekSize(size))

@@ -9,6 +9,7 @@
 // and toUi() on the render thread. Neither side allocates or locks.
 
 #include "platform/lv2/RingBuffer.h"
+#include "platform/system/RealtimeScope.h"
 
 #include <cstdint>
 #include <cstring>
@@ -42,17 +43,20 @@ public:
     }
 
     // Render thread.
+    CORVANE_REALTIME
     bool toUi(std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) noexcept {
         const Header h{port, protocol};
         return toUi_.write(&h, sizeof h, body, size);
     }
     template <typename Apply>
+    CORVANE_REALTIME
     void receiveForPlugin(Apply&& apply) noexcept {
         drain(toPlugin_, pluginScratch_, apply);
     }
 
 private:
     template <typename F>
+    CORVANE_REALTIME
     static void drain(RingBuffer& ring, std::vector<std::uint64_t>& scratch, F& f) {
         auto* bytes = reinterpret_cast<unsigned char*>(scratch.data());
         const auto capacity = static_cast<std::uint32_t>(scratch.size() * sizeof(std::uint64_t));

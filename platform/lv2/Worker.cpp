@@ -1,7 +1,6 @@
 #include "platform/lv2/Worker.h"
 
 #include "platform/system/RealtimeScope.h"
-#include "platform/lv2/RenderThread.h"
 
 namespace corvane::lv2 {
 
@@ -37,11 +36,12 @@ void Worker::attach(LV2_Handle handle, const LV2_Worker_Interface* iface) {
         thread_ = std::thread([this] { loop(); });
 }
 
+CORVANE_REALTIME
 LV2_Worker_Status Worker::schedule(std::uint32_t size, const void* data) noexcept {
     HostCallbackScope host; // called from the plug-in's run()
     if (!iface_ || !iface_->work)
         return LV2_WORKER_ERR_UNKNOWN;
-    if (!insideRender) {
+    if (!inRealtimeScope()) {
         // Scheduled outside run() (instantiation, activation, state restore):
         // nothing real time is waiting, so do the work here; responses still
         // wait for run(). A thread that holds the work off already has the
@@ -76,6 +76,7 @@ void Worker::loop() {
     }
 }
 
+CORVANE_REALTIME
 void Worker::deliverResponses() noexcept {
     if (!iface_)
         return;

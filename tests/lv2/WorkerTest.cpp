@@ -2,7 +2,6 @@
 // the responses back, in order, delivered only inside the render call; the
 // render thread's side neither allocates, locks nor waits.
 #include "platform/system/RealtimeScope.h"
-#include "platform/lv2/RenderThread.h"
 #include "platform/lv2/RingBuffer.h"
 #include "platform/lv2/Worker.h"
 #include "tests/support/RealtimeChecker.h"
@@ -63,9 +62,8 @@ TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThrea
     test::RealtimeChecker checker;
     LV2_Worker_Status scheduled[3];
     {
-        // As in a period: the device callback, the effect, the plug-in's run().
+        // As in a period: inside the device callback and the effect, in the plug-in's run().
         corvane::RealtimeScope realtime;
-        RenderScope render;
         corvane::PluginCodeScope run;
         for (int i = 1; i <= 3; ++i)
             scheduled[i - 1] = schedule->schedule_work(schedule->handle, sizeof i, &i);
@@ -77,7 +75,6 @@ TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThrea
     while (plugin.responses.size() < 3 && std::chrono::steady_clock::now() < deadline) {
         {
             corvane::RealtimeScope realtime;
-            RenderScope render;
             worker.deliverResponses();
         }
         std::this_thread::yield();
@@ -106,7 +103,7 @@ TEST(Worker, WithoutAnInterfaceSchedulingFailsCleanly) {
     Worker worker;
     worker.attach(nullptr, nullptr);
     const int request = 1;
-    RenderScope render;
+    corvane::RealtimeScope realtime;
     EXPECT_NE(worker.scheduleFeature()->schedule_work(worker.scheduleFeature()->handle, sizeof request, &request),
               LV2_WORKER_SUCCESS);
     worker.deliverResponses(); // must not touch a missing interface
