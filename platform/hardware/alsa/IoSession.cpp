@@ -42,6 +42,30 @@ snd_pcm_format_t toAlsa(SampleFormat format) {
 
 bool isXrun(int code) { return code == -EPIPE || code == -ESTRPIPE; }
 
+// One memory-mapped pass: ALSA lends up to `wanted` frames of its buffer,
+// `convert(area, frames)` fills or empties them inside a real-time scope, and
+// they go back committed. `moved` is how many; a short commit is an xrun.
+template <typename Convert>
+int transferMapped(snd_pcm_t* pcm, std::uint32_t wanted, std::uint32_t& moved, Convert&& convert) {
+    const snd_pcm_channel_area_t* areas = nullptr;
+    snd_pcm_uframes_t offset = 0;
+    snd_pcm_uframes_t frames = wanted;
+    if (int err = snd_pcm_mmap_begin(pcm, &areas, &offset, &frames); err < 0)
+        return err;
+    auto* area = static_cast<std::uint8_t*>(areas[0].addr) + areas[0].first / 8 + offset * (areas[0].step / 8);
+    {
+        RealtimeScope realtime;
+        convert(area, static_cast<std::uint32_t>(frames));
+    }
+    const snd_pcm_sframes_t committed = snd_pcm_mmap_commit(pcm, offset, frames);
+    if (committed < 0)
+        return static_cast<int>(committed);
+    if (committed != static_cast<snd_pcm_sframes_t>(frames))
+        return -EPIPE;
+    moved = static_cast<std::uint32_t>(frames);
+    return 0;
+}
+
 std::string describe(int code) { return snd_strerror(code); }
 
 } // namespace
@@ -415,23 +439,13 @@ int IoSession::readPeriod() {
     std::uint32_t done = 0;
     while (done < period) {
         if (actual_.captureMmap) {
-            const snd_pcm_channel_area_t* areas = nullptr;
-            snd_pcm_uframes_t offset = 0;
-            snd_pcm_uframes_t frames = period - done;
-            if (int err = snd_pcm_mmap_begin(capture_, &areas, &offset, &frames); err < 0)
+            std::uint32_t frames = 0;
+            const int err = transferMapped(capture_, period - done, frames, [&](std::uint8_t* area, std::uint32_t n) {
+                deinterleave(format, area, channels, n, inputPointers_.data(), done);
+            });
+            if (err < 0)
                 return err;
-            const auto* base = static_cast<const std::uint8_t*>(areas[0].addr) + areas[0].first / 8 +
-                               offset * (areas[0].step / 8);
-            {
-                RealtimeScope realtime;
-                deinterleave(format, base, channels, static_cast<std::uint32_t>(frames), inputPointers_.data(), done);
-            }
-            const snd_pcm_sframes_t committed = snd_pcm_mmap_commit(capture_, offset, frames);
-            if (committed < 0)
-                return static_cast<int>(committed);
-            if (committed != static_cast<snd_pcm_sframes_t>(frames))
-                return -EPIPE;
-            done += static_cast<std::uint32_t>(frames);
+            done += frames;
         } else {
             const snd_pcm_sframes_t got = snd_pcm_readi(capture_, captureBytes_.data(), period - done);
             if (got < 0)
@@ -465,23 +479,13 @@ int IoSession::writePeriod() {
     std::uint32_t done = 0;
     while (done < period) {
         if (actual_.playbackMmap) {
-            const snd_pcm_channel_area_t* areas = nullptr;
-            snd_pcm_uframes_t offset = 0;
-            snd_pcm_uframes_t frames = period - done;
-            if (int err = snd_pcm_mmap_begin(playback_, &areas, &offset, &frames); err < 0)
+            std::uint32_t frames = 0;
+            const int err = transferMapped(playback_, period - done, frames, [&](std::uint8_t* area, std::uint32_t n) {
+                interleave(format, outputPointers_.data(), channels, n, done, area);
+            });
+            if (err < 0)
                 return err;
-            auto* base = static_cast<std::uint8_t*>(areas[0].addr) + areas[0].first / 8 +
-                         offset * (areas[0].step / 8);
-            {
-                RealtimeScope realtime;
-                interleave(format, outputPointers_.data(), channels, static_cast<std::uint32_t>(frames), done, base);
-            }
-            const snd_pcm_sframes_t committed = snd_pcm_mmap_commit(playback_, offset, frames);
-            if (committed < 0)
-                return static_cast<int>(committed);
-            if (committed != static_cast<snd_pcm_sframes_t>(frames))
-                return -EPIPE;
-            done += static_cast<std::uint32_t>(frames);
+            done += frames;
         } else {
             {
                 RealtimeScope realtime;
