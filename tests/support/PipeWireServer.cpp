@@ -149,7 +149,7 @@ void PipeWireServer::writeConfig() const {
            << " node.group = pipewire.dummy priority.driver = 20000 } }\n"
            << "  { factory = spa-node-factory args = { factory.name = support.node.driver node.name = Freewheel-Driver"
            << " node.group = pipewire.freewheel priority.driver = 19000 node.freewheel = true } }\n"
-           << card("api.alsa.pcm.source", "Audio/Source", config_.source == Source::Noise ? "corvane_noise" : "null")
+           << card("api.alsa.pcm.source", "Audio/Source", "corvane_noise")
            << card("api.alsa.pcm.sink", "Audio/Sink", "null") << "]\n";
 }
 
@@ -184,14 +184,6 @@ bool PipeWireServer::waitUntilReady() {
 
 void PipeWireServer::stop() { reap(SIGTERM); }
 
-void PipeWireServer::kill() { reap(SIGKILL); }
-
-bool PipeWireServer::running() {
-    if (pid_ > 0 && exited(pid_))
-        pid_ = -1;
-    return pid_ > 0;
-}
-
 void PipeWireServer::reap(int signal) {
     if (pid_ > 0) {
         endChild(pid_, signal, 2s);
@@ -220,14 +212,6 @@ QProcessEnvironment PipeWireServer::clientEnvironment() const {
     // PipeWire's libjack ignores it; a test's jackd must not be what it points at.
     environment.remove(QStringLiteral("JACK_DEFAULT_SERVER"));
     return environment;
-}
-
-bool PipeWireServer::forceQuantum(std::uint32_t frames) {
-    return runTool(QStringLiteral("pw-metadata"),
-                   {QStringLiteral("-n"), QStringLiteral("settings"), QStringLiteral("0"),
-                    QStringLiteral("clock.force-quantum"), QString::number(frames)},
-                   toolEnvironment())
-        .has_value();
 }
 
 } // namespace corvane::test

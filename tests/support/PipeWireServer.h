@@ -1,7 +1,7 @@
 #pragma once
 // A private PipeWire daemon for tests, with a fake sound card that PipeWire's
 // libjack shows as one client "system" with physical ports, like a real card:
-// system:capture_1..N carry noise (or silence), system:playback_1..N discard.
+// system:capture_1..N carry noise, system:playback_1..N discard.
 // The card is ALSA's built-in null PCM, so no sound hardware, D-Bus or session
 // manager is involved.
 //
@@ -23,12 +23,10 @@ namespace corvane::test {
 
 class PipeWireServer {
 public:
-    enum class Source { Noise, Silence };
     struct Config {
         std::uint32_t quantum = 1024; // PipeWire's stock default, what a desktop user has
         std::uint32_t rate = 48000;
         std::uint32_t channels = 2; // capture and playback each
-        Source source = Source::Noise;
     };
 
     explicit PipeWireServer(Config config);
@@ -37,26 +35,14 @@ public:
     PipeWireServer(const PipeWireServer&) = delete;
     PipeWireServer& operator=(const PipeWireServer&) = delete;
 
-    // Starts the daemon (again, after stop() or kill()) and returns once every
+    // Starts the daemon (again, after stop()) and returns once every
     // port of the fake card exists; false if it died or was not ready in time.
     bool start();
     // SIGTERM, then SIGKILL after a short grace; reaps it. Safe when not running.
     void stop();
-    // SIGKILL at once, as if PipeWire crashed.
-    void kill();
-    // False also when the daemon has died by itself.
-    bool running();
 
     // Our environment, pointed at this server through PipeWire's libjack.
     QProcessEnvironment clientEnvironment() const;
-
-    // Forces the graph's quantum the way a user does (pw-metadata
-    // clock.force-quantum): it holds until changed again, whoever asked for
-    // what before, and clients' own jack_set_buffer_size requests are ignored
-    // while it holds. 0 lifts the force, after which PipeWire may keep the
-    // forced size until the graph changes. Clients learn of the change through
-    // their buffer-size callback within about one period. True when accepted.
-    bool forceQuantum(std::uint32_t frames);
 
     const Config& config() const { return config_; }
     const std::string& directory() const { return directory_; }
