@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 
 // One bar per core, bottom-aligned, in the order the list gives.

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Fusion
 import Corvane.Models
@@ -179,12 +180,13 @@ Item {
         implicitHeight: 24
         leftPadding: 22
         highlighted: picker && picker.highlightedIndex === index
+        readonly property color textColor: !enabled ? Qt.rgba(1, 1, 1, 0.25) : highlighted ? "white" : Theme.textPrimary
         contentItem: Text {
             text: entry.text
             font.pixelSize: 13
             elide: Text.ElideRight
             verticalAlignment: Text.AlignVCenter
-            color: !entry.enabled ? Qt.rgba(1, 1, 1, 0.25) : entry.highlighted ? "white" : Theme.textPrimary
+            color: entry.textColor
         }
         background: Rectangle {
             color: entry.highlighted && entry.enabled ? Theme.accent : "transparent"
@@ -195,7 +197,7 @@ Item {
                 visible: entry.picker && entry.picker.currentIndex === entry.index
                 text: "✓"
                 font.pixelSize: 12
-                color: entry.contentItem.color
+                color: entry.textColor
             }
         }
     }

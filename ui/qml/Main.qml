@@ -108,7 +108,7 @@ ApplicationWindow {
         id: quitAction
         objectName: "quitAction"
         text: "Quit"
-        shortcut: StandardKey.Quit
+        shortcut: "Ctrl+Q"
         // As the window's close button: playback ends with the window.
         onTriggered: window.close()
     }

@@ -166,16 +166,18 @@ Popup {
 
                     delegate: AbstractButton {
                         id: row
-                        readonly property bool first: ListView.previousSection !== ListView.section || index === 0
-                        readonly property bool last: ListView.nextSection !== ListView.section || index === list.count - 1
-                        readonly property bool marked: model.kind === "plugin" && sheet.selectedUri !== "" && model.uri === sheet.selectedUri
-                        objectName: model.kind === "plugin" ? "pickerRow:" + model.uri : "pickerRow:" + model.kind
+                        required property int index
+                        required property var model
+                        readonly property bool first: ListView.previousSection !== ListView.section || row.index === 0
+                        readonly property bool last: ListView.nextSection !== ListView.section || row.index === list.count - 1
+                        readonly property bool marked: row.model.kind === "plugin" && sheet.selectedUri !== "" && row.model.uri === sheet.selectedUri
+                        objectName: row.model.kind === "plugin" ? "pickerRow:" + row.model.uri : "pickerRow:" + row.model.kind
                         width: ListView.view.width
                         height: 30
-                        enabled: model.kind !== "loading"
-                        Accessible.name: model.name
+                        enabled: row.model.kind !== "loading"
+                        Accessible.name: row.model.name
                         Accessible.checked: marked
-                        onClicked: sheet.choose(model.component)
+                        onClicked: sheet.choose(row.model.component)
 
                         background: Item {
                             // Rounded only where a group of rows begins or ends.
@@ -209,14 +211,14 @@ Popup {
                         contentItem: RowLayout {
                             spacing: 8
                             StripIcon {
-                                visible: model.kind === "loading"
+                                visible: row.model.kind === "loading"
                                 name: "spinner"
                                 color: Theme.textTertiary
                                 renderScale: sheet.interfaceScale
                                 Layout.preferredWidth: 13
                                 Layout.preferredHeight: 13
                                 RotationAnimator on rotation {
-                                    running: model.kind === "loading"
+                                    running: row.model.kind === "loading"
                                     from: 0
                                     to: 360
                                     duration: 900
@@ -225,11 +227,11 @@ Popup {
                             }
                             Text {
                                 Layout.fillWidth: true
-                                text: model.name
+                                text: row.model.name
                                 font.pixelSize: 13
                                 elide: Text.ElideRight
-                                color: model.kind === "plugin" ? Theme.textPrimary
-                                     : model.kind === "none" ? Theme.textSecondary : Theme.textTertiary
+                                color: row.model.kind === "plugin" ? Theme.textPrimary
+                                     : row.model.kind === "none" ? Theme.textSecondary : Theme.textTertiary
                             }
                             StripIcon {
                                 objectName: "checkmark"

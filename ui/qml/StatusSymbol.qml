@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Shapes
 
@@ -57,6 +58,7 @@ Item {
     Repeater {
         model: symbol.visible ? [symbol.name] : []
         delegate: Shape {
+            id: shape
             required property string modelData
             readonly property var parts: symbol.glyph[modelData] || ({})
             width: 24
@@ -70,14 +72,14 @@ Item {
                 fillColor: symbol.color
                 fillRule: ShapePath.OddEvenFill
                 strokeWidth: -1
-                PathSvg { path: parts.fill || "" }
+                PathSvg { path: shape.parts.fill || "" }
             }
             ShapePath {
                 fillColor: "transparent"
-                strokeColor: parts.stroke ? symbol.color : "transparent"
+                strokeColor: shape.parts.stroke ? symbol.color : "transparent"
                 strokeWidth: symbol.lineWidth
                 capStyle: ShapePath.RoundCap
-                PathSvg { path: parts.stroke || "" }
+                PathSvg { path: shape.parts.stroke || "" }
             }
         }
     }
