@@ -100,8 +100,6 @@ bool FakeBackend::set(hw::ObjectId object, Address address, const hw::PropertyVa
         auto it = properties_.find(key(object, address));
         if (it == properties_.end() || refused_[{object, std::uint32_t(address.selector)}])
             return false;
-        if (ignored_[{object, std::uint32_t(address.selector)}])
-            return true;
         it->second = value;
     }
     notify(object, address);
@@ -118,11 +116,4 @@ void FakeBackend::refuseWrites(hw::ObjectId object, Selector selector, bool refu
     refused_[{object, std::uint32_t(selector)}] = refuse;
 }
 
-} // namespace corvane::test
-
-namespace corvane::test {
-void FakeBackend::ignoreWrites(hw::ObjectId object, hw::Selector selector, bool ignore) {
-    std::lock_guard lock(mutex_);
-    ignored_[{object, std::uint32_t(selector)}] = ignore;
-}
 } // namespace corvane::test

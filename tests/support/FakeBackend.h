@@ -57,8 +57,6 @@ public:
 
     // Writes that succeed: by default every property that exists may be written.
     void refuseWrites(hw::ObjectId object, hw::Selector selector, bool refuse);
-    // Writes that report success but change nothing (a device that never settles).
-    void ignoreWrites(hw::ObjectId object, hw::Selector selector, bool ignore);
 
 private:
     using Key = std::tuple<hw::ObjectId, std::uint32_t, std::uint32_t>;
@@ -76,7 +74,6 @@ private:
     std::vector<hw::ObjectId> objects_;
     std::map<Key, hw::PropertyValue> properties_;
     std::map<std::pair<hw::ObjectId, std::uint32_t>, bool> refused_;
-    std::map<std::pair<hw::ObjectId, std::uint32_t>, bool> ignored_;
 };
 
 } // namespace corvane::test
