@@ -31,14 +31,6 @@ CorvaneProcess::~CorvaneProcess() {
     }
 }
 
-std::string CorvaneProcess::outcome() const {
-    if (running())
-        return "still running";
-    return (process_.exitStatus() == QProcess::CrashExit ? "crashed (" + process_.errorString().toStdString() + ")"
-                                                          : "exited with " + std::to_string(process_.exitCode())) +
-           "; standard error:\n" + error_.toStdString();
-}
-
 QString CorvaneProcess::binary() { return QStringLiteral(CORVANE_BINARY); }
 
 bool CorvaneProcess::start(const QStringList& arguments) {

@@ -10,8 +10,6 @@
 #include <QStringList>
 
 #include <chrono>
-#include <optional>
-#include <string>
 
 namespace corvane::test {
 
@@ -38,8 +36,6 @@ public:
     bool waitForStandardError(const QString& text, std::chrono::milliseconds timeout);
 
     int exitCode() const { return process_.exitCode(); }
-    // How it ended, for failure messages.
-    std::string outcome() const;
     QString standardOutput() const { return output_; }
     QString standardError() const { return error_; }
 
