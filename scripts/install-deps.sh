@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-declarative-dev libgl-dev
+  # qmllint, which the QML's lint test runs.
+  qt6-declarative-dev-tools
   # `import QtQml` loads all three.
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   # The window: Qt Quick, its controls and layouts, SVG icons, Qt Quick Test.
