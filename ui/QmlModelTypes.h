@@ -62,6 +62,14 @@ struct PluginPickerModelType {
     QML_NAMED_ELEMENT(PluginPickerModel)
 };
 
+// The manager's strips, a list QML reads as one.
+struct ChannelSlotListType {
+    Q_GADGET
+    QML_ANONYMOUS
+    QML_SEQUENTIAL_CONTAINER(corvane::ChannelSlot*)
+    QML_FOREIGN(QList<corvane::ChannelSlot*>)
+};
+
 struct AudioDeviceType {
     Q_GADGET
     QML_FOREIGN(corvane::AudioDevice)

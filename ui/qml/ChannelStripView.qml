@@ -206,15 +206,16 @@ Item {
                     Behavior on x { NumberAnimation { duration: 120 } }
                 }
             }
+            // The label's width: that of its longer word.
+            Text {
+                id: template
+                visible: false
+                text: "OFF"
+                font.pixelSize: 10
+            }
             contentItem: Item {
                 implicitWidth: template.implicitWidth + 30 + pluginSwitch.spacing
                 implicitHeight: Math.max(template.implicitHeight, 17)
-                Text {
-                    id: template
-                    visible: false
-                    text: "OFF"
-                    font.pixelSize: 10
-                }
                 Text {
                     objectName: "pluginSwitchLabel"
                     width: template.implicitWidth

@@ -59,37 +59,12 @@ Pane {
             manager: content.manager
         }
 
-        // ---- Strips -----------------------------------------------------
-        // Every strip is always built (a list view would build and drop the
-        // row at its edge over and over as its height settles, redrawing the
-        // window without end).
-        Flickable {
-            id: strips
+        StripListView {
             objectName: "strips"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            clip: true
-            contentWidth: width
-            contentHeight: stripColumn.height + 16
-            boundsBehavior: Flickable.StopAtBounds
-            ScrollBar.vertical: ScrollBar {}
-            Column {
-                id: stripColumn
-                x: 16
-                width: strips.width - 32
-                spacing: 8
-                Repeater {
-                    model: content.manager ? content.manager.channels : []
-                    delegate: ChannelStripView {
-                        required property var modelData
-                        width: stripColumn.width
-                        height: implicitHeight
-                        manager: content.manager
-                        slot: modelData
-                        interfaceScale: content.interfaceScale
-                    }
-                }
-            }
+            manager: content.manager
+            interfaceScale: content.interfaceScale
         }
 
         // ---- Banners ----------------------------------------------------

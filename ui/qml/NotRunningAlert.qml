@@ -6,6 +6,7 @@ import QtQuick.Controls.Basic
 Popup {
     id: alert
     property real interfaceScale: 1.0
+    readonly property string heading: "Plugin Not Running Yet"
 
     objectName: "notRunningAlert"
     anchors.centerIn: Overlay.overlay
@@ -25,14 +26,15 @@ Popup {
         border.color: Qt.rgba(1, 1, 1, 0.12)
     }
 
-    contentItem: Column {
+    // The popup's only child: it sizes the popup, and may name its parts.
+    Column {
+        width: parent.width
         spacing: 8
         Accessible.role: Accessible.AlertMessage
-        Accessible.name: title.text
+        Accessible.name: alert.heading
         Text {
-            id: title
             width: parent.width
-            text: "Plugin Not Running Yet"
+            text: alert.heading
             font.pixelSize: 13
             font.bold: true
             color: Theme.textPrimary

@@ -32,33 +32,10 @@ AbstractButton {
                 color: "white"
             }
             // A turning arc while the start is under way (only then).
-            Rectangle {
-                id: spinner
+            BusySpinner {
                 anchors.fill: parent
                 anchors.margins: 1
-                visible: transport.starting
-                radius: width / 2
-                color: "transparent"
-                border.width: 2
-                border.color: Qt.rgba(1, 1, 1, 0.35)
-                Rectangle {
-                    width: 5
-                    height: 5
-                    radius: 2.5
-                    x: parent.width / 2 - 2.5
-                    y: -1.5
-                    color: "white"
-                }
-                // Not a value source ("on rotation"): that one starts by
-                // itself and would redraw the window for ever.
-                RotationAnimator {
-                    target: spinner
-                    from: 0
-                    to: 360
-                    duration: 900
-                    loops: Animation.Infinite
-                    running: transport.starting
-                }
+                running: transport.starting
             }
         }
         Text {
