@@ -50,7 +50,8 @@ Item {
     layer.enabled: GraphicsInfo.api !== GraphicsInfo.Software
     layer.samples: 4
     layer.smooth: true
-    layer.textureSize: Qt.size(Math.ceil(width * 2), Math.ceil(height * 2))
+    // Whole pixels already; the linter cannot tell Qt.size's from a texture's size.
+    layer.textureSize: Qt.size(Math.ceil(width * 2), Math.ceil(height * 2)) // qmllint disable type
 
     // A fresh shape for every name, built only while the symbol shows: Qt 6.4's
     // software renderer can crash updating a shape whose path data changed or
