@@ -1,8 +1,10 @@
 // The main window's content over a manager on the virtual device: what the
 // header, the device panel, the banners, the CPU meter and the load-failure
 // alert show, and what pressing their controls does.
+#include "monitor/SystemLoadMonitor.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/ManualTime.h"
 #include "tests/ui/QuickView.h"
 
 #include <QQuickItem>
@@ -11,27 +13,34 @@
 
 using namespace corvane;
 using namespace corvane::test;
+using namespace std::chrono_literals;
 
 namespace {
 
-// Stands in for the system load monitor: values the test sets.
-class FakeLoad : public QObject {
-    Q_OBJECT
-    Q_PROPERTY(double cpuUsagePercent MEMBER usage NOTIFY changed)
-    Q_PROPERTY(double cpuPeakPercent MEMBER peak NOTIFY changed)
-    Q_PROPERTY(QList<double> perCoreUsagePercent MEMBER cores NOTIFY changed)
-public:
-    void set(double usageNow, double peakNow, QList<double> coresNow) {
-        usage = usageNow;
-        peak = peakNow;
-        cores = std::move(coresNow);
-        emit changed();
+// The system load monitor on figures the test sets, sampled on a clock of its own.
+struct ScriptedLoad : ProcessorStatistics {
+    double cpuTime = 0;
+    std::vector<CoreTicks> ticks;
+    ManualClock clock;
+    SystemLoadMonitor monitor{*this, clock};
+
+    std::optional<double> processCPUTime() override { return cpuTime; }
+    std::optional<std::vector<CoreTicks>> coreTicks() override { return ticks; }
+    // One sample: this process used `usage` percent of a core, and each core
+    // was busy for its share (in whole percents). A new core count takes a
+    // sample of its own first.
+    void sample(double usage, const std::vector<std::uint32_t>& cores) {
+        if (cores.size() != ticks.size()) {
+            ticks.assign(cores.size(), CoreTicks{});
+            test::runFor(clock, 500ms);
+        }
+        cpuTime += usage / 100 * 0.5;
+        for (std::size_t i = 0; i < cores.size(); ++i) {
+            ticks[i].user += cores[i];
+            ticks[i].idle += 100 - cores[i];
+        }
+        test::runFor(clock, 500ms);
     }
-    double usage = 0;
-    double peak = 0;
-    QList<double> cores;
-signals:
-    void changed();
 };
 
 const QString kTertiary = QColor::fromRgbF(1, 1, 1, 0.34f).name(QColor::HexArgb);
@@ -54,13 +63,13 @@ void choose(QQuickItem* combo, int index) {
 struct ContentFixture : ::testing::Test {
     VirtualRig rig;
     AudioEngineManager& m = *rig.manager;
-    FakeLoad load;
+    ScriptedLoad load;
     std::unique_ptr<QuickView> view;
 
     void SetUp() override {
         rig.settle();
         view = std::make_unique<QuickView>(QStringLiteral("ContentView"),
-                                           QVariantMap{{"manager", object(&m)}, {"loadMonitor", object(&load)}},
+                                           QVariantMap{{"manager", object(&m)}, {"loadMonitor", object(&load.monitor)}},
                                            QSize(1000, 664));
         ASSERT_TRUE(view->ok()) << view->errors().toStdString();
         rig.settle();
@@ -142,7 +151,8 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
 
     // Running, with load on the cores and a dropout counted.
     rig.render(4);
-    load.set(23.6, 41.2, {12, 35, 72, 18, 96, 8, 55, 101});
+    load.sample(41.2, {12, 35, 72, 18, 96, 8, 55, 100});
+    load.sample(23.6, {12, 35, 72, 18, 96, 8, 55, 100});
     rig.device->forceOverload(kVirtual);
     ASSERT_TRUE(waitFor([&] { return m.audioDropoutCount() == 1; }));
     view->settle(300);
@@ -210,8 +220,8 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
 
 TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     VirtualRig rig;
-    FakeLoad load;
-    QuickView view(QStringLiteral("CPUMeterView"), {{"load", object(&load)}, {"manager", object(rig.manager.get())}},
+    ScriptedLoad load;
+    QuickView view(QStringLiteral("CPUMeterView"), {{"load", object(&load.monitor)}, {"manager", object(rig.manager.get())}},
                    QSize(420, 50));
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
     QTest::mouseMove(view.window(), QPoint(-10, -10)); // the pointer of an earlier test leaves
@@ -219,7 +229,7 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     ASSERT_TRUE(bars);
     EXPECT_EQ(bars->width(), 5.0); // no cores yet: room for one
 
-    load.set(250.4, 250.4, {69, 70, 100, 0, 0, 0, 0, 0});
+    load.sample(250.4, {69, 70, 100, 0, 0, 0, 0, 0});
     view.settle(300);
     EXPECT_EQ(bars->width(), 54.0);
     QList<QQuickItem*> fills = view.itemsNamed(QStringLiteral("coreBarFill"));
@@ -232,7 +242,7 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     EXPECT_DOUBLE_EQ(fills[2]->height(), 26.0);
     EXPECT_DOUBLE_EQ(fills[3]->height(), 1.0); // an idle core keeps a sliver
     EXPECT_EQ(view.find("cpuUsage")->property("text").toString(), QString("250%"));
-    load.set(12.4, 250.4, {});
+    load.sample(12.4, {});
     EXPECT_EQ(view.find("cpuUsage")->property("text").toString(), QString("12%"));
     EXPECT_EQ(view.find("cpuPeak")->property("text").toString(), QString("peak 250%"));
 
@@ -257,4 +267,3 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
 
 } // namespace
 
-#include "ContentViewTest.moc"

@@ -8,7 +8,7 @@ import QtQuick.Shapes
 // since Start (or the last reset) with a light for a fresh one and a reset.
 Item {
     id: meter
-    property QtObject load
+    property SystemLoadMonitor load
     property AudioEngineManager manager
 
     readonly property var perCore: load ? load.perCoreUsagePercent : []

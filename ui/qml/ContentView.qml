@@ -11,7 +11,7 @@ import Corvane.Models
 Pane {
     id: content
     required property AudioEngineManager manager
-    required property QtObject loadMonitor
+    required property SystemLoadMonitor loadMonitor
     // The zoom factor the content is drawn at (sheets size themselves by it).
     property real interfaceScale: 1.0
 

@@ -7,7 +7,7 @@ import Corvane.Models
 Item {
     id: header
     property AudioEngineManager manager
-    property QtObject loadMonitor
+    property SystemLoadMonitor loadMonitor
     // Follows the CPU meter's rendered height; the title block is as tall.
     property real cpuMeterHeight: 30
     readonly property bool running: manager ? manager.isRunning : false

@@ -8,7 +8,7 @@ import QtQuick.Controls
 ApplicationWindow {
     id: window
     required property AudioEngineManager manager
-    required property QtObject loadMonitor
+    required property SystemLoadMonitor loadMonitor
     required property InterfaceScale windowScale
     // The setup's files (SetupKeeper); the File menu's setup commands need it.
     property SetupKeeper setupKeeper: null
