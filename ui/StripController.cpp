@@ -21,14 +21,14 @@ void StripController::setSlot(ChannelSlot* slot) {
     emit slotChanged();
 }
 
-void StripController::openEditor() {
+bool StripController::openEditor() {
     const ChannelSlot* slot = slot_.data();
     if (!slot || !slot->hasEffectNode())
-        return;
+        return false;
     const EffectHandle effect = slot->effectHandle();
     if (editor_ && editor_->isEditing(effect)) {
         editor_->showWindow();
-        return;
+        return true;
     }
     closeEditor();
     // The window is built from the module this strip's view was loaded from.
@@ -39,6 +39,7 @@ void StripController::openEditor() {
     editor_->loadEditor();
     emit editorChanged();
     editor_->showWindow();
+    return true;
 }
 
 void StripController::closeEditor() {

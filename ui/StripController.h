@@ -31,8 +31,8 @@ public:
     PluginEditorWindowController* editor() const { return editor_.get(); }
 
     // Opens the editor of the running plug-in, or shows its window again;
-    // nothing while no plug-in runs.
-    Q_INVOKABLE void openEditor();
+    // false (and nothing opens) while no plug-in runs.
+    Q_INVOKABLE bool openEditor();
     Q_INVOKABLE void closeEditor();
     Q_INVOKABLE void removePlugin();
 

@@ -35,14 +35,7 @@ Column {
             stereo: group.slot ? (group.input ? group.slot.inputStereo : group.slot.outputStereo) : false
             channel: group.slot ? (group.input ? group.slot.inputChannel : group.slot.outputChannel) : -1
             Accessible.name: group.side + " channel"
-            onChosen: ch => {
-                if (!group.slot)
-                    return
-                if (group.input)
-                    group.slot.inputChannel = ch
-                else
-                    group.slot.outputChannel = ch
-            }
+            onChosen: ch => { if (group.slot) group.slot[group.input ? "inputChannel" : "outputChannel"] = ch }
         }
         WidthPicker {
             objectName: group.input ? "inputWidthPicker" : "outputWidthPicker"
@@ -51,14 +44,7 @@ Column {
             stereo: group.slot ? (group.input ? group.slot.inputStereo : group.slot.outputStereo) : false
             Accessible.name: group.side + " width"
             toolTipText: group.side + ": mono (one channel) or stereo (a pair)"
-            onChosen: value => {
-                if (!group.slot)
-                    return
-                if (group.input)
-                    group.slot.inputStereo = value
-                else
-                    group.slot.outputStereo = value
-            }
+            onChosen: value => { if (group.slot) group.slot[group.input ? "inputStereo" : "outputStereo"] = value }
         }
     }
     SlotLevelMeter {

@@ -133,12 +133,7 @@ Item {
             ToolTip.visible: hovered
             ToolTip.delay: 600
             ToolTip.text: "Plugin settings"
-            onClicked: {
-                if (strip.hasEffectNode)
-                    controller.openEditor()
-                else
-                    strip.showNotRunningAlert = true
-            }
+            onClicked: if (!controller.openEditor()) strip.showNotRunningAlert = true
             background: Rectangle {
                 radius: 5
                 color: settingsButton.pressed ? Qt.rgba(1, 1, 1, 0.16) : Qt.rgba(1, 1, 1, 0.09)
