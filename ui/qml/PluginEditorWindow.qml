@@ -88,8 +88,13 @@ Window {
         active: window.controller ? window.controller.showsParameters : false
         sourceComponent: GenericEditorView {
             objectName: "genericEditor"
-            model: window.controller.parameters
         }
+    }
+    Binding {
+        target: generic.item
+        property: "model"
+        value: window.controller ? window.controller.parameters : null
+        when: generic.item !== null
     }
 
     Text {
@@ -122,7 +127,9 @@ Window {
             border.width: 1
             border.color: Qt.rgba(1, 1, 1, 0.12)
         }
-        contentItem: ColumnLayout {
+        // The popup's only child: it sizes the popup, and may name its parts.
+        ColumnLayout {
+            width: parent.width
             spacing: 10
             Text {
                 text: "Save Preset"
