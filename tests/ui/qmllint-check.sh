@@ -5,18 +5,20 @@
 # picker reaches its own ids from a component a Loader builds. Each leaves the
 # list once it lints clean.
 #
-#   tests/ui/qmllint-check.sh <build>/ui
+#   tests/ui/qmllint-check.sh <build>/ui <source>/ui/qml
 set -euo pipefail
+sources=$(realpath "$2")
 cd "$1"
 qmllint=${QMLLINT:-/usr/lib/qt6/bin/qmllint}
 [[ -x "$qmllint" ]] || { echo "SKIP: $qmllint is not installed (qt6-declarative-dev-tools)"; exit 77; }
 
 pending=(PluginPickerSheet)
 files=()
-for file in Corvane/Ui/*.qml; do
-  name=$(basename "$file" .qml)
-  [[ " ${pending[*]} " == *" $name "* ]] || files+=("$file")
+# The views of the source tree: a copy the build left behind is no view.
+for source in "$sources"/*.qml; do
+  name=$(basename "$source" .qml)
+  [[ " ${pending[*]} " == *" $name "* ]] || files+=("Corvane/Ui/$name.qml")
 done
-[[ ${#files[@]} -gt 0 ]] || { echo "no QML found under $PWD/Corvane/Ui"; exit 1; }
+[[ ${#files[@]} -gt 0 ]] || { echo "no QML found in $sources"; exit 1; }
 "$qmllint" -I . "${files[@]}"
 echo "ok: ${#files[@]} views lint clean"
