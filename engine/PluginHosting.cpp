@@ -27,6 +27,7 @@ constexpr std::chrono::seconds kRestorePatience{10};
 // effect goes with the job then.
 struct Restoring {
     std::unique_ptr<lv2::Lv2Effect> effect;
+    lv2::Lv2Effect::SavedStatePtr state;
 };
 
 } // namespace
@@ -72,13 +73,25 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
         // On the pool like instantiation, and before the unit joins the graph,
         // so never beside run(). A state that does not decode or belongs to
         // another plug-in leaves the effect at its defaults; the saved
-        // settings themselves stay.
-        auto restoring = std::make_shared<Restoring>(Restoring{std::move(effect)});
-        auto restore = [restoring, text = saved->toStdString()] {
-            restoring->effect->restoreState(text);
+        // settings themselves stay. Only the plug-in's own restore is timed: reading the text may wait
+        // for the LV2 world while the catalog reads it, which on a busy
+        // machine takes longer than any plug-in should.
+        auto restoring = std::make_shared<Restoring>(Restoring{std::move(effect), nullptr});
+        auto read = [restoring, text = saved->toStdString()] {
+            restoring->state = restoring->effect->readState(text);
             return true;
         };
-        const auto restored = co_await runDetachedWithin(clock_, kRestorePatience, std::move(restore));
+        const bool wasRead = (co_await runDetached(std::move(read))).has_value();
+        if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
+            co_return BuildResult{BuildResult::Kind::Overtaken, {}};
+        auto restore = [restoring] {
+            if (restoring->state)
+                restoring->effect->applyState(*restoring->state);
+            return true;
+        };
+        std::optional<bool> restored;
+        if (wasRead)
+            restored = co_await runDetachedWithin(clock_, kRestorePatience, std::move(restore));
         if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
             co_return BuildResult{BuildResult::Kind::Overtaken, {}};
         if (!restored) {
@@ -90,6 +103,9 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
                                                .arg(kRestorePatience.count()));
         }
         effect = std::move(restoring->effect);
+        // Freeing the state waits for the world too: not on the main thread.
+        if (restoring->state)
+            backgroundPool().start([restoring] { restoring->state.reset(); });
     }
 
     // The unit owns the effect from here on; the strip reaches it through the unit.

@@ -89,6 +89,18 @@ public:
     // or never end (a file that is a FIFO): it runs without World::lock(), so
     // such a restore holds up nothing but its own thread.
     bool restoreState(const std::string& text);
+    // restoreState() in its two halves, for a caller that limits only the
+    // plug-in's own time: readState() parses the text (and may wait for
+    // World::lock() while others read the world), applyState() runs the
+    // plug-in's restore. Null from readState() where restoreState() is false.
+    // The state frees itself under World::lock(); any thread.
+    struct SavedState;
+    struct SavedStateFree {
+        void operator()(SavedState* state) const;
+    };
+    using SavedStatePtr = std::unique_ptr<SavedState, SavedStateFree>;
+    SavedStatePtr readState(const std::string& text) const;
+    void applyState(const SavedState& state);
 
     // Presets (Lv2EffectPresets.cpp). Any thread but the render thread, also
     // while running. The plug-in's own presets, then the user's, by label.

@@ -85,11 +85,23 @@ std::optional<std::string> Lv2Effect::saveState() {
     return result;
 }
 
-bool Lv2Effect::restoreState(const std::string& text) {
+struct Lv2Effect::SavedState {
+    LilvState* state = nullptr;
+};
+
+void Lv2Effect::SavedStateFree::operator()(SavedState* saved) const {
+    if (saved) {
+        World::Lock lock = World::lock(); // freeing the state's nodes changes the world
+        lilv_state_free(saved->state);
+    }
+    delete saved;
+}
+
+Lv2Effect::SavedStatePtr Lv2Effect::readState(const std::string& text) const {
     std::string why;
     if (!isStateOf(text, uri_, why)) {
         qCWarning(lcEngine, "Saved settings for %s ignored (%s); it keeps its defaults", uri_.c_str(), why.c_str());
-        return false;
+        return nullptr;
     }
     UridMap& urids = UridMap::instance();
     LilvState* state = nullptr;
@@ -99,14 +111,23 @@ bool Lv2Effect::restoreState(const std::string& text) {
     }
     if (!state) {
         qCWarning(lcEngine, "Saved settings for %s could not be read; it keeps its defaults", uri_.c_str());
-        return false;
+        return nullptr;
     }
+    return SavedStatePtr(new SavedState{state});
+}
+
+void Lv2Effect::applyState(const SavedState& saved) {
     // lilv_state_restore() touches only the state and the instance; the
     // plug-in's restore (and the work it does there through the worker)
     // runs on this thread, for as long as it takes.
-    lilv_state_restore(state, instance_, &Lv2Effect::restoreValue, this, 0, features_->features());
-    World::Lock lock = World::lock(); // freeing the state's nodes changes the world
-    lilv_state_free(state);
+    lilv_state_restore(saved.state, instance_, &Lv2Effect::restoreValue, this, 0, features_->features());
+}
+
+bool Lv2Effect::restoreState(const std::string& text) {
+    SavedStatePtr state = readState(text);
+    if (!state)
+        return false;
+    applyState(*state);
     return true;
 }
 
