@@ -1,14 +1,11 @@
 #include "app/CommandLine.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -68,49 +65,6 @@ TEST(CommandLine, ErrorsAreOneLineAndTheSetupIsNotSavedOverTheReport) {
                       .toStdString());
     EXPECT_TRUE(std::holds_alternative<CommandLine>(run(report, dir.filePath("setup.json"))));
     EXPECT_TRUE(std::holds_alternative<CommandLine>(run("-", report)));
-}
-
-TEST(CommandLine, APipeOrADeviceAsASetupEndsTheRunAtOnceWithOneLine) {
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath("fifo");
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString both = dir.filePath("both.json");
-    const QStringList strip = {"--headless", "--strip", "1:in=1,out=1"};
-    const struct {
-        QStringList arguments;
-        QString error;
-    } cases[] = {
-        {{"--headless", "--setup", "/dev/zero"}, "--setup /dev/zero is a device, not a setup file"},
-        {{"--headless", "--setup", fifo}, "--setup " + fifo + " is a pipe, not a setup file"},
-        {strip + QStringList{"--save-setup", fifo}, "--save-setup " + fifo + ": it is a pipe, not a file"},
-        {strip + QStringList{"--report", both, "--save-setup", both},
-         "--report " + both + " and --save-setup " + both + " name the same file: give each its own"},
-        {strip + QStringList{"--seconds", "1\n"}, "--seconds 1\\n: the run time must be more than 0 and at most "},
-        {{"--headless", "--setup", dir.filePath("no\nsuch.json")},
-         "--setup " + dir.filePath("no\\nsuch.json") + " cannot be opened"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        QProcess process;
-        auto env = QProcessEnvironment::systemEnvironment();
-        // A server name nobody uses: the run must not find a user's JACK server.
-        env.insert("JACK_DEFAULT_SERVER", QString("corvane-absent-%1").arg(QCoreApplication::applicationPid()));
-        process.setProcessEnvironment(env);
-        process.start(CORVANE_BINARY, c.arguments);
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "still running";
-            continue;
-        }
-        EXPECT_EQ(process.exitCode(), 2);
-        const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
-        EXPECT_TRUE(lines[0].startsWith("corvane: " + c.error)) << lines[0].toStdString();
-    }
-    struct stat status = {};
-    ASSERT_EQ(stat(QFile::encodeName(fifo).constData(), &status), 0);
-    EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "the pipe was replaced";
 }
 
 TEST(CommandLine, RandomArgumentsEndInACommandLineOrOneLineOfError) {

@@ -3,7 +3,6 @@
 // the report it leaves.
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -54,7 +53,7 @@ struct Case {
     bool noReport = false;
 };
 
-const QString kStall = QStringLiteral("1:in=1,out=1,plugin=urn:corvane:test:stall");
+const QString kStall = QStringLiteral("2:in=2,out=2,plugin=urn:corvane:test:stall");
 const QStringList kRun = {"--headless", "--strip", "1:in=1,out=1", "--report", "{report}"};
 
 QStringList run(QStringList more) { return kRun + more; }
@@ -87,6 +86,9 @@ QProcessEnvironment environment(const QTemporaryDir& dir, const QList<QPair<QStr
 }
 
 TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
+    QTemporaryDir shared;
+    const QString fifo = shared.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const std::vector<Case> cases = {
         // Strips the device cannot serve.
         {"output beyond the device", run({"--strip", "2:in=1,out=9"}), 2,
@@ -104,32 +106,47 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
          "corvane: --report /nowhere/r.json: the folder /nowhere does not exist"},
         {"report on a full device", {"--headless", "--strip", "1:in=1,out=1", "--seconds", "0.2", "--report", "/dev/full"},
          1, "corvane: --report /dev/full: the report could not be written: No space left on device"},
+        // Strip 1's filter was loaded when strip 2's failed: tearing it down
+        // unrun once killed the program (it frees in cleanup() what activate() made).
         {"failed start replaces the old report",
-         run({"--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "5"}), 1,
-         "corvane: Couldn’t load “Fixture Refuses” on channel 2: ", {}, {},
+         {"--headless", "--strip", "1:in=1,out=1,plugin=http://plugin.org.uk/swh-plugins/lowpass_iir", "--strip",
+          "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "5", "--report", "{report}"},
+         1, "corvane: Couldn’t load “Fixture Refuses” on channel 2: The plug-in",
+         {{"LV2_PATH", CORVANE_LV2_FIXTURE_DIR ":/usr/lib/lv2"}}, {},
          [](const QJsonObject& report) {
              EXPECT_TRUE(report["error"].toString().startsWith("Couldn’t load “Fixture Refuses”"));
              EXPECT_FALSE(report["interrupted"].toBool());
              EXPECT_EQ(report["strips"].toArray().size(), 2);
          }},
+        {"a plug-in that hangs", run({"--strip", kStall}), 1,
+         "corvane: warning: The render thread did not come out of the effect", {{"CORVANE_TEST_STALL_AFTER", "100"}}, {},
+         [](const QJsonObject& report) {
+             EXPECT_EQ(report["error"].toString(), "“Fixture Stall” on channel 2 stopped responding - playback was stopped.");
+         }},
+        // Files that are no setup, or none to write one to: refused at once.
+        {"a pipe as the setup", {"--headless", "--setup", fifo}, 2, "corvane: --setup " + fifo + " is a pipe, not a setup file"},
+        {"a pipe to save to", run({"--save-setup", fifo}), 2, "corvane: --save-setup " + fifo + ": it is a pipe, not a file"},
+        {"a setup name with a line break", {"--headless", "--setup", shared.filePath("no\nsuch.json")}, 2,
+         "corvane: --setup " + shared.filePath("no\\nsuch.json") + " cannot be opened"},
         {"device not there", run({"--device", "jack:system"}), 1,
          "corvane: “jack:system” is not available (see --list-devices)", {}, {},
          [](const QJsonObject& report) { EXPECT_EQ(report["device"].toString(), "jack:system"); }},
         // Signals: each one ends the run with a report that says so.
         {"hangup", run({}), 128 + SIGHUP, "", kEngineLog, [](Running& r) { interruptOnceStarted(r, SIGHUP); },
          interrupted(QJsonValue())},
-        {"Ctrl-C", run({}), 128 + SIGINT, "", kEngineLog, [](Running& r) { interruptOnceStarted(r, SIGINT); },
-         interrupted(QJsonValue())},
         {"terminate", run({}), 128 + SIGTERM, "", kEngineLog, [](Running& r) { interruptOnceStarted(r, SIGTERM); },
          interrupted(QJsonValue())},
-        {"Ctrl-C while a plug-in loads", run({"--strip", "2:in=2,out=2,plugin=urn:corvane:test:stall"}), 130,
+        // A report on a pipe nobody reads: the run's end waits in open() for good.
+        {"the first signal while the main thread is stuck", {"--headless", "--strip", "1:in=1,out=1", "--report", fifo},
+         128 + SIGTERM, "", kEngineLog, [](Running& r) { interruptOnceStarted(r, SIGTERM); }, {}, true},
+        {"Ctrl-C while a plug-in loads", run({"--strip", kStall}), 130,
          "corvane: The run was interrupted before playback started.", {{"CORVANE_TEST_STALL_LOADING", "1"}},
          [](Running& r) {
              ASSERT_TRUE(r.waitForMark());
              r.send(SIGINT);
          },
          interrupted("The run was interrupted before playback started.")},
-        {"a second Ctrl-C while the first waits for a hung plug-in", run({"--strip", "2:in=2,out=2,plugin=urn:corvane:test:stall"}),
+        {"a second Ctrl-C while the first waits for a hung plug-in", run({"--strip", kStall}),
          130, "", {{"CORVANE_TEST_STALL_AFTER", "20"}},
          [](Running& r) {
              ASSERT_TRUE(r.waitForMark());
@@ -160,13 +177,9 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
         // One mode per run, each option once.
         {"two listings", {"--list-devices", "--list-plugins"}, 2,
          "corvane: --list-devices and --list-plugins cannot be combined: one mode per run (see --help)"},
-        {"a listing and a run", run({"--list-devices"}), 2, "corvane: --headless and --list-devices cannot be combined"},
         {"help after a run", run({"--help"}), 2, "corvane: --headless and --help cannot be combined"},
-        {"help before a run", {"--help", "--headless"}, 2, "corvane: --help and --headless cannot be combined"},
         {"option without its mode", {"--seconds", "1"}, 2, "corvane: --seconds goes with --headless (see --help)"},
         {"seconds twice", run({"--seconds", "1", "--seconds", "2"}), 2, "corvane: --seconds is given twice"},
-        {"rate twice", run({"--rate", "48000", "--rate", "44100"}), 2, "corvane: --rate is given twice"},
-        {"report twice", run({"--report", "-"}), 2, "corvane: --report is given twice"},
         {"in= twice", run({"--strip", "2:in=1,in=2,out=1"}), 2, "corvane: --strip 2:in=1,in=2,out=1: in= is given twice"},
         {"bypass twice", run({"--strip", "2:in=1,out=1,bypass,bypass"}), 2, "corvane: --strip 2:in=1,out=1,bypass,bypass: bypass is given twice"},
         // Strip texts.
@@ -237,29 +250,6 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
                 EXPECT_EQ(report["interrupted"].toBool(), false);
         }
     }
-}
-
-TEST(ExitStatus, TheFirstSignalEndsARunWhoseMainThreadIsStuck) {
-    // A report on a FIFO nobody reads: the run's end waits in open() for good.
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath("report");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QProcess process;
-    process.setProcessEnvironment(environment(dir, kEngineLog));
-    process.start(CORVANE_BINARY, {"--headless", "--strip", "1:in=1,out=1", "--report", fifo});
-    QString standardError;
-    Running running{process, standardError, {}};
-    interruptOnceStarted(running, SIGTERM);
-    QElapsedTimer sinceSignal;
-    sinceSignal.start();
-    const bool finished = process.waitForFinished(5000);
-    if (!finished)
-        process.kill();
-    process.waitForFinished();
-    ASSERT_TRUE(finished) << "still running after one SIGTERM";
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
-    EXPECT_LT(sinceSignal.elapsed(), 3000);
 }
 
 TEST(ExitStatus, OutputThatCannotBeWrittenIsAFailure) {

@@ -75,15 +75,17 @@ QStringList routing(const Outcome& run) {
 
 } // namespace
 
-TEST(HeadlessRun, ADebianRingModulatorModulatesAndItsBypassedTwinDoesNot) {
-    // Input 1 is the virtual device's 200 Hz sine; the ring modulator multiplies
-    // it by its 1 kHz carrier, which takes the rms down by the square root of 2.
-    const Outcome run = runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=" + ringMod, "--strip",
-                                "2:in=1,out=2,bypass,plugin=" + ringMod, "--seconds", "1"});
+TEST(HeadlessRun, ARingModulatorModulatesItsBypassedTwinDoesNotAndALatentEffectShowsInTheLatency) {
+    // Input 1 is the virtual device's 200 Hz sine; Debian's ring modulator
+    // multiplies it by its 1 kHz carrier, which takes the rms down by the
+    // square root of 2. Strip 3's fixture says it delays by 64 frames.
+    const Outcome run = runCorvane({"--headless", "--rate", "48000", "--buffer", "128", "--strip",
+                                    "1:in=1,out=1,plugin=" + ringMod, "--strip", "2:in=1,out=2,bypass,plugin=" + ringMod,
+                                    "--strip", "3:in=1-2,out=3-4,plugin=urn:corvane:test:latency", "--seconds", "1"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
     EXPECT_EQ(run.report["device"].toString(), "virtual:default");
     EXPECT_EQ(run.report["error"], QJsonValue());
-    EXPECT_EQ(run.report["strips"].toArray().size(), 2);
+    EXPECT_EQ(run.report["strips"].toArray().size(), 3);
     const auto modulated = strip(run, 1);
     const auto bypassed = strip(run, 2);
     EXPECT_EQ(modulated["plugin"].toString(), ringMod);
@@ -94,40 +96,21 @@ TEST(HeadlessRun, ADebianRingModulatorModulatesAndItsBypassedTwinDoesNot) {
     EXPECT_LE(modulated["outputPeak"].toDouble(), modulated["inputPeak"].toDouble() + 1e-6);
     EXPECT_NEAR(bypassed["outputRms"].toDouble(), bypassed["inputRms"].toDouble(), 1e-6);
     EXPECT_NEAR(bypassed["outputPeak"].toDouble(), bypassed["inputPeak"].toDouble(), 1e-6);
-}
 
-TEST(HeadlessRun, ALatentEffectShowsInTheReportsLatency) {
-    const Outcome run = runCorvane({"--headless", "--rate", "48000", "--buffer", "128", "--strip",
-                                "1:in=1-2,out=1-2,plugin=urn:corvane:test:latency", "--seconds", "0.5"});
-    ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
-    EXPECT_NEAR(strip(run, 1)["pluginLatencyMs"].toDouble(), 64.0 / 48.0, 1e-3);
+    EXPECT_NEAR(strip(run, 3)["pluginLatencyMs"].toDouble(), 64.0 / 48.0, 1e-3);
     const auto latency = run.report["latency"].toObject();
     EXPECT_NEAR(latency["roundTripMs"].toDouble(), 2 * 128.0 / 48.0 + 64.0 / 48.0, 1e-3);
     EXPECT_TRUE(latency["summary"].toString().contains("Plugins up to 1.3 ms"));
     EXPECT_EQ(run.report["bufferFrames"].toObject()["actual"].toInt(), 128);
-
     // How long the render thread worked, against the period it had.
     EXPECT_NEAR(run.report["periodMicros"].toDouble(), 128.0 / 48000.0 * 1e6, 0.1);
-    const double periodMax = run.report["periodMaxMicros"].toDouble();
-    const double stripMax = strip(run, 1)["dspMaxMicros"].toDouble();
+    const double stripMax = modulated["dspMaxMicros"].toDouble();
     EXPECT_GT(stripMax, 0.0);
-    EXPECT_LE(stripMax, periodMax);
-    EXPECT_EQ(strip(run, 1)["nonFinitePeriods"].toInt(), 0);
+    EXPECT_LE(stripMax, run.report["periodMaxMicros"].toDouble());
+    EXPECT_EQ(modulated["nonFinitePeriods"].toInt(), 0);
     // Locked, or the log says why not.
     ASSERT_TRUE(run.report["memoryLocked"].isBool());
     EXPECT_NE(run.report["memoryLocked"].toBool(), run.standardError.contains("Memory not locked against paging"));
-}
-
-TEST(HeadlessRun, AFailedLoadBesideALoadedFilterEndsWithItsMessage) {
-    // Strip 1's filter was loaded when strip 2's failed: tearing it down unrun
-    // once killed the program (it frees in cleanup() what activate() made).
-    const Outcome run =
-        runCorvane({"--headless", "--strip", "1:in=1,out=1,plugin=http://plugin.org.uk/swh-plugins/lowpass_iir",
-                    "--strip", "2:in=2,out=2,plugin=urn:corvane:test:refuses", "--seconds", "1"});
-    EXPECT_EQ(run.exitCode, 1);
-    const QString start = "corvane: Couldn’t load “Fixture Refuses” on channel 2: ";
-    EXPECT_TRUE(run.standardError.startsWith(start)) << run.standardError.toStdString();
-    EXPECT_GT(run.standardError.trimmed().size(), start.size());
 }
 
 TEST(HeadlessRun, ThePluginListingPrintsOneLinePerEffect) {
@@ -168,6 +151,7 @@ TEST(HeadlessRun, ASavedSetupRunsAgainWithItsPluginSettings) {
                                     "--save-setup", saved, "--seconds", "0.5"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
     halved(run);
+    EXPECT_EQ(routing(run), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 1>2  "}));
     // What the plug-in itself saved at the end, not the text it was given.
     QFile file(saved);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -176,26 +160,12 @@ TEST(HeadlessRun, ASavedSetupRunsAgainWithItsPluginSettings) {
     EXPECT_TRUE(plugin["state"].toString().contains("urn:corvane:test:gain#processed")) << plugin["state"].toString().toStdString();
     EXPECT_EQ(document["bufferFrames"].toInt(), 128);
 
-    const Outcome again = runCorvane({"--headless", "--setup", saved, "--seconds", "0.5"});
+    // Run again from what was saved, with the command line overriding it strip by strip.
+    const Outcome again =
+        runCorvane({"--headless", "--setup", saved, "--strip", "2:in=2,out=3,bypass", "--rate", "44100", "--seconds", "0.5"});
     ASSERT_EQ(again.exitCode, 0) << again.standardError.toStdString();
-    EXPECT_EQ(routing(again), routing(run));
-    EXPECT_EQ(routing(run), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 1>2  "}));
+    EXPECT_EQ(routing(again), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 2>3  bypass"}));
     EXPECT_EQ(again.report["bufferFrames"].toObject()["actual"].toInt(), 128);
+    EXPECT_EQ(again.report["sampleRate"].toObject()["requested"].toDouble(), 44100.0);
     halved(again);
-
-    // The command line overrides the setup strip by strip.
-    const Outcome overridden =
-        runCorvane({"--headless", "--setup", saved, "--strip", "2:in=2,out=3,bypass", "--rate", "44100", "--seconds", "0.3"});
-    ASSERT_EQ(overridden.exitCode, 0) << overridden.standardError.toStdString();
-    EXPECT_EQ(routing(overridden), (QStringList{"1 1>1 urn:corvane:test:gain ", "2 2>3  bypass"}));
-    EXPECT_EQ(overridden.report["sampleRate"].toObject()["requested"].toDouble(), 44100.0);
-
-    // A setup that cannot be used is a bad argument: nothing runs.
-    QFile broken(dir.filePath("broken.json"));
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write(R"({"format": "9.0"})");
-    broken.close();
-    const Outcome refused = runCorvane({"--headless", "--setup", broken.fileName(), "--seconds", "0.3"});
-    EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_TRUE(refused.standardError.contains("newer Corvane")) << refused.standardError.toStdString();
 }
