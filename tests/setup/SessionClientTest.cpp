@@ -116,58 +116,63 @@ private:
     std::vector<Received> inbox_;
 };
 
-// The client as the manager knows it once it has announced itself and been answered.
-sockaddr_in announced(OscPeer& manager, SessionClient& client) {
-    const auto announce = manager.next("/nsm/server/announce");
-    if (!announce) {
-        ADD_FAILURE() << "no announcement";
-        return {};
-    }
-    manager.send(announce->source, "/reply",
-                 {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
-    EXPECT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
-    return announce->source;
-}
+// Corvane as a session's client, and the session manager it talks to.
+struct Session {
+    test::VirtualRig rig;
+    SetupKeeper keeper{*rig.manager, rig.clock};
+    OscPeer manager;
+    QTemporaryDir folder;
+    SessionClient client{keeper, QString::fromStdString(manager.url()), "corvane"};
+    std::string prefix = folder.filePath("Corvane.nABCD").toStdString();
 
-bool sent(OscPeer& peer, const std::string& path) {
-    const auto& inbox = peer.inbox();
-    return std::any_of(inbox.begin(), inbox.end(), [&](const Received& r) { return r.path == path; });
-}
+    // The client as the manager knows it once it has announced itself and been answered.
+    sockaddr_in announced() {
+        const auto announce = manager.next("/nsm/server/announce");
+        if (!announce || announce->strings.size() < 3) {
+            ADD_FAILURE() << "no announcement";
+            return {};
+        }
+        EXPECT_EQ(announce->strings[0], "Corvane");
+        EXPECT_EQ(announce->strings[1], ":dirty:");
+        manager.send(announce->source, "/reply",
+                     {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
+        EXPECT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
+        return announce->source;
+    }
+    bool sent(const std::string& path) {
+        const auto& inbox = manager.inbox();
+        return std::any_of(inbox.begin(), inbox.end(), [&](const Received& r) { return r.path == path; });
+    }
+};
 
 } // namespace
 
-TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
-    test::VirtualRig rig;
-    SetupKeeper keeper(*rig.manager, rig.clock);
-    OscPeer manager;
-    QTemporaryDir session;
-    SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
-    ASSERT_TRUE(client.isConnected());
-    EXPECT_TRUE(keeper.managedBySession());
-
-    const auto announce = manager.next("/nsm/server/announce");
-    ASSERT_TRUE(announce);
-    ASSERT_GE(announce->strings.size(), 3u);
-    EXPECT_EQ(announce->strings[0], "Corvane");
-    EXPECT_EQ(announce->strings[1], ":dirty:");
-    const sockaddr_in corvane = announce->source;
-    manager.send(corvane, "/reply",
-                 {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
-    ASSERT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
+TEST(SessionClient, OpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSessionPath) {
+    // A relative path would land in the session's folder.
+    struct RestoreWorkingFolder {
+        QString path = QDir::currentPath();
+        ~RestoreWorkingFolder() { QDir::setCurrent(path); }
+    } restore;
+    Session s;
+    ASSERT_TRUE(s.client.isConnected());
+    EXPECT_TRUE(s.keeper.managedBySession());
+    QDir::setCurrent(s.folder.path());
+    ASSERT_TRUE(QDir(s.folder.path()).mkdir("sub"));
+    const sockaddr_in corvane = s.announced();
+    auto& manager = s.manager;
 
     // A new session: an empty setup, made at once.
-    const std::string prefix = session.filePath("Corvane.nABCD").toStdString();
-    manager.send(corvane, "/nsm/client/open", {prefix, "Test", "nABCD"});
+    manager.send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
     auto opened = manager.next("/reply");
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->strings[0], "/nsm/client/open");
-    const QString file = QString::fromStdString(prefix) + ".json";
-    EXPECT_EQ(client.sessionFile(), file);
+    const QString file = QString::fromStdString(s.prefix) + ".json";
+    EXPECT_EQ(s.client.sessionFile(), file);
     EXPECT_TRUE(std::holds_alternative<ReadSetup>(readSetupFile(file)));
     EXPECT_TRUE(manager.next("/nsm/client/is_clean"));
 
     // An edit makes it dirty; the manager's save writes it and makes it clean.
-    rig.strip(2).setInputChannel(4);
+    s.rig.strip(2).setInputChannel(4);
     EXPECT_TRUE(manager.next("/nsm/client/is_dirty"));
     manager.send(corvane, "/nsm/client/save", {});
     auto saved = manager.next("/reply");
@@ -178,84 +183,10 @@ TEST(SessionClient, OpensSavesAndReportsChangesToTheSessionManager) {
     ASSERT_TRUE(std::holds_alternative<ReadSetup>(read));
     EXPECT_EQ(std::get<ReadSetup>(read).setup.strips[2].inputChannel, 4);
 
-    // Reopened (the session loaded again), the saved setup comes back.
-    rig.strip(2).setInputChannel(std::nullopt);
-    manager.send(corvane, "/nsm/client/open", {prefix, "Test", "nABCD"});
-    ASSERT_TRUE(manager.next("/reply"));
-    EXPECT_EQ(rig.strip(2).inputChannel(), 4);
-    EXPECT_FALSE(keeper.isDirty());
-
-    // A setup the session holds that cannot be read is the manager's error.
-    QFile broken(file);
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    broken.write("{");
-    broken.close();
-    manager.send(corvane, "/nsm/client/open", {prefix, "Test", "nABCD"});
-    auto error = manager.next("/error");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->strings[0], "/nsm/client/open");
-}
-
-TEST(SessionClient, ObeysOnlyTheManagerThatAnsweredTheAnnouncement) {
-    test::VirtualRig rig;
-    SetupKeeper keeper(*rig.manager, rig.clock);
-    OscPeer manager;
-    OscPeer otherPort;
-    OscPeer otherAddress("127.0.0.2");
-    QTemporaryDir session;
-    SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
-
-    // An answer from another port of the manager's address comes first: it is not the manager's.
-    const auto announce = manager.next("/nsm/server/announce");
-    ASSERT_TRUE(announce);
-    const sockaddr_in corvane = announce->source;
-    otherPort.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Impostor", ""});
-    manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ""});
-    ASSERT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
-
-    const std::string prefix = session.filePath("Corvane.nABCD").toStdString();
-    for (OscPeer* other : {&otherPort, &otherAddress}) {
-        other->send(corvane, "/nsm/client/open", {prefix, "Test", "nABCD"});
-        other->send(corvane, "/nsm/client/save", {});
-    }
-    // The manager's own save comes after theirs: its answer (no session is
-    // open) means theirs have been dealt with.
-    manager.send(corvane, "/nsm/client/save", {});
-    const auto error = manager.next("/error");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->strings[0], "/nsm/client/save");
-    EXPECT_TRUE(QDir(session.path()).isEmpty());
-    EXPECT_TRUE(client.sessionFile().isEmpty());
-    EXPECT_FALSE(sent(manager, "/reply"));
-    EXPECT_FALSE(sent(manager, "/nsm/client/is_clean"));
-    EXPECT_TRUE(otherPort.inbox().empty());
-    EXPECT_TRUE(otherAddress.inbox().empty());
-}
-
-TEST(SessionClient, RefusesAnOpenOutsideAPlainSessionPathKeepingUnsavedWork) {
-    test::VirtualRig rig;
-    SetupKeeper keeper(*rig.manager, rig.clock);
-    OscPeer manager;
-    QTemporaryDir session;
-    ASSERT_TRUE(QDir(session.path()).mkdir("sub"));
-    // A relative path would land in the session's folder.
-    struct RestoreWorkingFolder {
-        QString path = QDir::currentPath();
-        ~RestoreWorkingFolder() { QDir::setCurrent(path); }
-    } restore;
-    QDir::setCurrent(session.path());
-    SessionClient client(keeper, QString::fromStdString(manager.url()), "corvane");
-    const sockaddr_in corvane = announced(manager, client);
-
-    const QString file = session.filePath("Corvane.nABCD.json");
-    manager.send(corvane, "/nsm/client/open",
-                 {session.filePath("Corvane.nABCD").toStdString(), "Test", "nABCD"});
-    ASSERT_TRUE(manager.next("/reply"));
-    ASSERT_TRUE(manager.next("/nsm/client/is_clean"));
-    rig.strip(2).setInputChannel(4);
+    // Opens elsewhere are refused, and leave the unsaved edit as it is.
+    s.rig.strip(2).setInputChannel(5);
     ASSERT_TRUE(manager.next("/nsm/client/is_dirty"));
-
-    const std::string folder = session.path().toStdString();
+    const std::string folder = s.folder.path().toStdString();
     for (const std::string& prefix : {std::string("Corvane.nRel"), folder + "/sub/../Corvane.nUp",
                                       folder + "/Corvane\n.nLine", folder + "/missing/Corvane.nGone",
                                       folder + "/" + std::string(300, 'n')}) { // the last one cannot be made
@@ -268,16 +199,61 @@ TEST(SessionClient, RefusesAnOpenOutsideAPlainSessionPathKeepingUnsavedWork) {
     lo_message withBlob = lo_message_new();
     lo_blob blob = lo_blob_new(4, "blob");
     lo_message_add_blob(withBlob, blob);
-    for (const std::string& s : {folder + "/Corvane.nBlob", std::string("Test"), std::string("nBlob")})
-        lo_message_add_string(withBlob, s.c_str());
+    for (const std::string& text : {folder + "/Corvane.nBlob", std::string("Test"), std::string("nBlob")})
+        lo_message_add_string(withBlob, text.c_str());
     manager.sendMessage(corvane, "/nsm/client/open", withBlob);
     lo_blob_free(blob);
     EXPECT_TRUE(manager.next("/error"));
+    EXPECT_EQ(QDir(s.folder.path()).entryList(QDir::Files), QStringList{"Corvane.nABCD.json"});
+    EXPECT_TRUE(QDir(s.folder.filePath("sub")).isEmpty());
+    EXPECT_EQ(s.client.sessionFile(), file);
+    EXPECT_TRUE(s.keeper.isDirty());
+    EXPECT_EQ(s.rig.strip(2).inputChannel(), 5);
+    EXPECT_FALSE(s.sent("/nsm/client/is_clean"));
 
-    EXPECT_EQ(QDir(session.path()).entryList(QDir::Files), QStringList{"Corvane.nABCD.json"});
-    EXPECT_TRUE(QDir(session.filePath("sub")).isEmpty());
-    EXPECT_EQ(client.sessionFile(), file);
-    EXPECT_TRUE(keeper.isDirty());
-    EXPECT_EQ(rig.strip(2).inputChannel(), 4);
-    EXPECT_FALSE(sent(manager, "/nsm/client/is_clean"));
+    // Reopened (the session loaded again), the saved setup comes back.
+    manager.send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
+    ASSERT_TRUE(manager.next("/reply"));
+    EXPECT_EQ(s.rig.strip(2).inputChannel(), 4);
+    EXPECT_FALSE(s.keeper.isDirty());
+
+    // A setup the session holds that cannot be read is the manager's error.
+    QFile broken(file);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("{");
+    broken.close();
+    manager.send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
+    auto error = manager.next("/error");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->strings[0], "/nsm/client/open");
+}
+
+TEST(SessionClient, ObeysOnlyTheManagerThatAnsweredTheAnnouncement) {
+    Session s;
+    OscPeer otherPort;
+    OscPeer otherAddress("127.0.0.2");
+    // An answer from another port of the manager's address comes first: it is not the manager's.
+    const auto announce = s.manager.next("/nsm/server/announce");
+    ASSERT_TRUE(announce);
+    const sockaddr_in corvane = announce->source;
+    otherPort.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Impostor", ""});
+    s.manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ""});
+    ASSERT_TRUE(test::waitFor([&] { return s.client.isAnnounced(); }));
+
+    for (OscPeer* other : {&otherPort, &otherAddress}) {
+        other->send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
+        other->send(corvane, "/nsm/client/save", {});
+    }
+    // The manager's own save comes after theirs: its answer (no session is
+    // open) means theirs have been dealt with.
+    s.manager.send(corvane, "/nsm/client/save", {});
+    const auto error = s.manager.next("/error");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->strings[0], "/nsm/client/save");
+    EXPECT_TRUE(QDir(s.folder.path()).isEmpty());
+    EXPECT_TRUE(s.client.sessionFile().isEmpty());
+    EXPECT_FALSE(s.sent("/reply"));
+    EXPECT_FALSE(s.sent("/nsm/client/is_clean"));
+    EXPECT_TRUE(otherPort.inbox().empty());
+    EXPECT_TRUE(otherAddress.inbox().empty());
 }

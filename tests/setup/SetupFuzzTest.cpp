@@ -1,18 +1,16 @@
 // Setups from damaged or hostile files: a few thousand mutations of a valid
-// setup (bytes changed, cut, added; values of the wrong type; nesting deeper
-// than any reader goes; numbers past any range) go to the reader and, when
-// read, to a manager. Each must end in a setup or a message: a crash or an
-// exception fails the run. One seed, so a failure comes back the same.
+// setup (bytes changed or cut; values of the wrong type; numbers past any
+// range) go to the reader and, when read, to a manager. Each must end in a
+// setup or a message: a crash or an exception fails the run. One seed, so a
+// failure comes back the same.
 #include "setup/EngineSetup.h"
 #include "setup/SetupFile.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/LogCapture.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -26,16 +24,12 @@ public:
     explicit Mutations(QByteArray valid) : valid_(std::move(valid)) {}
 
     QByteArray next() {
-        switch (below(7)) {
+        switch (below(5)) {
         case 0:
             return flipped();
         case 1:
             return valid_.left(below(int(valid_.size())));
         case 2:
-            return withInserted();
-        case 3:
-            return nested();
-        case 4:
             return withHugeNumber();
         default:
             return withWrongType();
@@ -50,30 +44,6 @@ private:
         for (int i = below(8); i >= 0; --i)
             bytes[below(int(bytes.size()))] = char(below(256));
         return bytes;
-    }
-
-    QByteArray withInserted() {
-        static const QByteArray pieces[] = {"{",    "}",     "[",     "]",      "\"",           ",",        ":",
-                                            "null", "true",  "-0",    "\\u0000", "\\ud800",      "\xff\xfe", "\n",
-                                            "\"strip\": 3", "\"plugin\": {}", QByteArray(1, '\0'), "1e999"};
-        QByteArray bytes = valid_;
-        for (int i = below(4); i >= 0; --i)
-            bytes.insert(below(int(bytes.size()) + 1), pieces[below(int(std::size(pieces)))]);
-        return bytes;
-    }
-
-    // Arrays or objects inside each other, below and beyond what a reader takes.
-    QByteArray nested() {
-        const int depth = 1 + below(5000);
-        const bool arrays = below(2) == 0;
-        QByteArray deep;
-        for (int i = 0; i < depth; ++i)
-            deep += arrays ? "[" : "{\"a\":";
-        deep += "1";
-        for (int i = 0; i < depth; ++i)
-            deep += arrays ? "]" : "}";
-        QByteArray bytes = valid_;
-        return bytes.insert(1, "\"deep\": " + deep + ",");
     }
 
     QByteArray withHugeNumber() {
@@ -167,22 +137,12 @@ QByteArray validSetup() {
 TEST(SetupFuzz, DamagedSetupsEndInASetupOrAMessage) {
     test::VirtualRig rig;
     test::LogCapture quiet; // thousands of notes on what was ignored or dropped
-    QTemporaryDir dir;
-    const QString path = dir.filePath("fuzzed.json");
     Mutations mutations(validSetup());
     int read = 0;
     for (int i = 0; i < 2000; ++i) {
         const QByteArray bytes = mutations.next();
         std::variant<ReadSetup, SetupReadError> result;
-        // Now and then through a file, as the window and the command line read it.
-        if (i % 50 == 0) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-            file.close();
-            ASSERT_NO_THROW(result = readSetupFile(path)) << bytes.toStdString();
-        } else {
-            ASSERT_NO_THROW(result = parseSetup(bytes)) << bytes.toStdString();
-        }
+        ASSERT_NO_THROW(result = parseSetup(bytes)) << bytes.toStdString();
         if (const auto* error = std::get_if<SetupReadError>(&result)) {
             EXPECT_FALSE(error->message.isEmpty()) << bytes.toStdString();
             continue;

@@ -53,16 +53,6 @@ QByteArray withStrip(const QByteArray& strip) {
 
 } // namespace
 
-TEST(Setup, WrittenAndReadBackUnchanged) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("a.json");
-    ASSERT_EQ(writeSetupFile(path, sampleSetup()), std::nullopt);
-    auto read = readSetupFile(path);
-    ASSERT_TRUE(std::holds_alternative<ReadSetup>(read)) << errorOf(read).toStdString();
-    EXPECT_EQ(std::get<ReadSetup>(read).setup, sampleSetup());
-    EXPECT_TRUE(std::get<ReadSetup>(read).ignoredKeys.isEmpty());
-}
-
 TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
     const QByteArray good = serializeSetup(sampleSetup());
     const struct {
@@ -156,7 +146,7 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     manager.stop();
     EXPECT_EQ(rig.strip(0).lastPluginState(), kHalfGain);
 
-    // The device: by uid, else by name, else the first one, and said so.
+    // The device: by uid, else by name (else the first one, said so, is below).
     rig.device->addDevice({"virtual:other", "Other Device", 2, 2});
     rig.refresh();
     read.setup.strips = {};
@@ -169,10 +159,6 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     EXPECT_EQ(applySetup(manager, read),
               QStringList{"“Virtual Audio Device” (usb:moved) is not present - using the device of the same name "
                           "(virtual:default)."});
-    EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
-    read.setup.deviceName = "Studio Interface";
-    EXPECT_EQ(applySetup(manager, read),
-              QStringList{"“Studio Interface” is not present - using “Virtual Audio Device”."});
     EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
 }
 
