@@ -22,7 +22,10 @@ class Backend {
 public:
     using Notify = std::function<void(ObjectId object, Address address)>;
 
+    Backend() = default;
     virtual ~Backend() = default;
+    Backend(const Backend&) = delete;
+    Backend& operator=(const Backend&) = delete;
 
     // Short lower-case name: "virtual", "jack", "alsa".
     virtual std::string name() const = 0;
@@ -43,7 +46,7 @@ public:
 
     virtual std::optional<PropertyValue> get(ObjectId object, Address address) const = 0;
     virtual bool set(ObjectId object, Address address, const PropertyValue& value) = 0;
-    virtual bool has(ObjectId object, Address address) const = 0;
+    virtual bool has(ObjectId object, Address address) const { return get(object, address).has_value(); }
 
     // Starts duplex I/O on `device`, calling `callback` once per period on the
     // backend's real-time thread until stopIo(). One callback per device. On

@@ -81,15 +81,7 @@ AlsaBackend::~AlsaBackend() {
     hotplug_.reset();
     rescanTimer_.stop();
     alive_.reset();
-    std::vector<std::shared_ptr<alsa::IoSession>> sessions;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& device : devices_)
-            if (device.session)
-                sessions.push_back(std::move(device.session));
-    }
-    for (auto& session : sessions)
-        stopOrKeepForever(std::move(session), kStopPatience);
+    stopAllIo(kStopPatience);
 }
 
 std::vector<std::string> AlsaBackend::splitPcmNames(const std::string& list) {
@@ -252,24 +244,6 @@ void AlsaBackend::onLost(ObjectId id, std::shared_ptr<alsa::IoSession> session) 
     notify(kSystemObject, Address{Selector::Devices});
 }
 
-AlsaBackend::Device* AlsaBackend::find(ObjectId id) {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.id == id; });
-    return it == devices_.end() ? nullptr : &*it;
-}
-
-const AlsaBackend::Device* AlsaBackend::find(ObjectId id) const {
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.id == id; });
-    return it == devices_.end() ? nullptr : &*it;
-}
-
-std::vector<ObjectId> AlsaBackend::deviceIds() const {
-    std::lock_guard lock(mutex_);
-    std::vector<ObjectId> ids;
-    for (const auto& device : devices_)
-        ids.push_back(device.id);
-    return ids;
-}
-
 bool AlsaBackend::owns(ObjectId object) const { return object >= kFirstId && object < kIdRangeEnd; }
 
 std::uint64_t AlsaBackend::xrunCount(ObjectId id) const {
@@ -327,8 +301,6 @@ std::optional<PropertyValue> AlsaBackend::get(ObjectId object, Address address) 
         return std::nullopt;
     }
 }
-
-bool AlsaBackend::has(ObjectId object, Address address) const { return get(object, address).has_value(); }
 
 bool AlsaBackend::set(ObjectId object, Address address, const PropertyValue& value) {
     bool changed = false;
@@ -416,15 +388,9 @@ std::string AlsaBackend::busyMessage(const Device& device) const {
 
 bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error) {
     std::unique_lock lock(mutex_);
-    Device* device = find(id);
-    if (!device) {
-        error = "The device is no longer present.";
+    Device* device = idleDevice(id, error);
+    if (!device)
         return false;
-    }
-    if (device->session) {
-        error = "Audio I/O is already running on " + device->name + ".";
-        return false;
-    }
     if (!device->caps) {
         const auto probe = alsa::probePcm(device->pcmName, device->wantsCapture, device->wantsPlayback);
         if (!probe.capabilities) {
@@ -490,16 +456,6 @@ bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error)
     if (latencyChanged)
         notify(id, Address{Selector::Latency});
     return true;
-}
-
-bool AlsaBackend::stopIo(ObjectId id, std::chrono::milliseconds patience) {
-    std::shared_ptr<alsa::IoSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        if (Device* device = find(id))
-            session = std::move(device->session);
-    }
-    return stopOrKeepForever(std::move(session), patience);
 }
 
 } // namespace corvane::hw

@@ -37,11 +37,10 @@
 // must run for hot-plug events and losses to be handled. See IoSession.h for
 // the I/O thread.
 
-#include "platform/hardware/Backend.h"
+#include "platform/hardware/DeviceListBackend.h"
 #include "platform/hardware/alsa/CardList.h"
+#include "platform/hardware/alsa/Device.h"
 #include "platform/hardware/alsa/HotplugMonitor.h"
-#include "platform/hardware/alsa/IoSession.h"
-#include "platform/hardware/alsa/PcmProbe.h"
 #include "platform/system/MainThreadWakeup.h"
 
 #include <QTimer>
@@ -56,7 +55,7 @@
 
 namespace corvane::hw {
 
-class AlsaBackend final : public Backend {
+class AlsaBackend final : public DeviceListBackend<alsa::Device> {
 public:
     struct Options {
         // Null: the system's cards and udev.
@@ -71,17 +70,12 @@ public:
     AlsaBackend();
     explicit AlsaBackend(Options options);
     ~AlsaBackend() override;
-    AlsaBackend(const AlsaBackend&) = delete;
-    AlsaBackend& operator=(const AlsaBackend&) = delete;
 
     std::string name() const override { return "alsa"; }
-    std::vector<ObjectId> deviceIds() const override;
     bool owns(ObjectId object) const override;
     std::optional<PropertyValue> get(ObjectId object, Address address) const override;
     bool set(ObjectId object, Address address, const PropertyValue& value) override;
-    bool has(ObjectId object, Address address) const override;
     bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
-    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
 
     // Main thread: looks at the cards and named PCMs again now.
     void rescan();
@@ -95,26 +89,10 @@ public:
 
     static constexpr ObjectId kFirstId = 0x40000000;
     static constexpr ObjectId kIdRangeEnd = 0x50000000;
-    static constexpr std::uint32_t kDefaultPeriods = 2;
 
 private:
-    struct Device {
-        ObjectId id = kNoObject;
-        std::string uid;
-        std::string name;
-        std::string pcmName;
-        bool wantsCapture = true;
-        bool wantsPlayback = true;
-        std::optional<alsa::PcmHolder> holder; // when it was busy at the last look
-        std::optional<alsa::PcmCapabilities> caps;
-        double rate = 48000.0;
-        std::uint32_t periodFrames = 256;
-        std::uint32_t periods = kDefaultPeriods;
-        std::shared_ptr<alsa::IoSession> session;
-    };
+    using Device = alsa::Device;
 
-    Device* find(ObjectId id);
-    const Device* find(ObjectId id) const;
     void adoptCapabilities(Device& device, const alsa::PcmCapabilities& caps);
     void onHotplug();
     void onLost(ObjectId device, std::shared_ptr<alsa::IoSession> session);
@@ -129,8 +107,6 @@ private:
     QTimer rescanTimer_;
     bool hotplugRunning_ = false;
 
-    mutable std::mutex mutex_; // guards the list; never taken on the I/O thread
-    std::vector<Device> devices_;
     ObjectId nextId_ = kFirstId;
 
     std::unique_ptr<alsa::HotplugMonitor> hotplug_; // last: its thread wakes wakeup_

@@ -372,8 +372,6 @@ std::optional<PropertyValue> JackBackend::get(ObjectId object, Address address) 
     }
 }
 
-bool JackBackend::has(ObjectId object, Address address) const { return get(object, address).has_value(); }
-
 bool JackBackend::set(ObjectId object, Address address, const PropertyValue& value) {
     std::lock_guard lock(mutex_);
     if (!findDevice(object) || !client_)

@@ -71,21 +71,18 @@ public:
     JackBackend();
     explicit JackBackend(Options options);
     ~JackBackend() override;
-    JackBackend(const JackBackend&) = delete;
-    JackBackend& operator=(const JackBackend&) = delete;
 
     std::string name() const override { return "jack"; }
     std::vector<ObjectId> deviceIds() const override;
     bool owns(ObjectId object) const override;
-    std::optional<PropertyValue> get(ObjectId object, Address address) const override;
-    bool set(ObjectId object, Address address, const PropertyValue& value) override;
-    bool has(ObjectId object, Address address) const override;
-    bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
-    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
-
     // True once the first connection attempt has finished, either way (on
     // success, once the device list has been built on the main thread).
     bool isSettled() const override { return settled_.load(); }
+    std::optional<PropertyValue> get(ObjectId object, Address address) const override;
+    bool set(ObjectId object, Address address, const PropertyValue& value) override;
+    bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
+    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
+
     bool isConnected() const;
     // Our client's name on the server ("" while not connected).
     std::string clientName() const;

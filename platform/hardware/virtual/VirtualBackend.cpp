@@ -30,17 +30,7 @@ VirtualBackend::VirtualBackend() {
     addDevice(DeviceSpec{kDefaultUid, kDefaultName, 8, 8});
 }
 
-VirtualBackend::~VirtualBackend() {
-    std::vector<std::shared_ptr<virt::IoSession>> sessions;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& device : devices_)
-            if (device.session)
-                sessions.push_back(std::move(device.session));
-    }
-    for (auto& session : sessions)
-        stopOrKeepForever(std::move(session), kStopPatience);
-}
+VirtualBackend::~VirtualBackend() { stopAllIo(kStopPatience); }
 
 VirtualDevice* VirtualBackend::find(const std::string& uid) {
     return findIn(devices_, [&](const auto& d) { return d.uid == uid; });
@@ -48,10 +38,6 @@ VirtualDevice* VirtualBackend::find(const std::string& uid) {
 
 const VirtualDevice* VirtualBackend::find(const std::string& uid) const {
     return findIn(devices_, [&](const auto& d) { return d.uid == uid; });
-}
-
-VirtualDevice* VirtualBackend::find(ObjectId device) {
-    return findIn(devices_, [&](const auto& d) { return d.id == device; });
 }
 
 const VirtualDevice* VirtualBackend::findOwner(ObjectId object) const {
@@ -76,13 +62,9 @@ void VirtualBackend::fitStreams(VirtualDevice& device) {
 // --- Backend -----------------------------------------------------------------
 
 std::vector<ObjectId> VirtualBackend::deviceIds() const {
-    std::lock_guard lock(mutex_);
-    std::vector<ObjectId> ids;
     if (listFails_)
-        return ids;
-    for (const auto& device : devices_)
-        ids.push_back(device.id);
-    return ids;
+        return {};
+    return DeviceListBackend::deviceIds();
 }
 
 bool VirtualBackend::owns(ObjectId object) const {
@@ -95,8 +77,6 @@ std::optional<PropertyValue> VirtualBackend::get(ObjectId object, Address addres
     const auto* device = findOwner(object);
     return device ? device->read(object, address) : std::nullopt;
 }
-
-bool VirtualBackend::has(ObjectId object, Address address) const { return get(object, address).has_value(); }
 
 bool VirtualBackend::set(ObjectId object, Address address, const PropertyValue& value) {
     Events events;
@@ -140,15 +120,9 @@ bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::strin
     std::shared_ptr<virt::IoSession> session;
     {
         std::lock_guard lock(mutex_);
-        auto* device = find(deviceId);
-        if (!device) {
-            error = "The device is no longer present.";
+        auto* device = idleDevice(deviceId, error);
+        if (!device)
             return false;
-        }
-        if (device->session) {
-            error = "Audio I/O is already running on " + device->name + ".";
-            return false;
-        }
         virt::IoSession::Setup setup;
         setup.callback = &callback;
         setup.inputs = device->inputs;
@@ -170,18 +144,6 @@ bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::strin
     }
     session->setPaced(true);
     return true;
-}
-
-bool VirtualBackend::stopIo(ObjectId deviceId, std::chrono::milliseconds patience) {
-    std::shared_ptr<virt::IoSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        if (auto* device = find(deviceId))
-            session = std::move(device->session);
-    }
-    // Outside the lock: stopping announces pending overloads, and their
-    // listeners may read properties.
-    return stopOrKeepForever(std::move(session), patience);
 }
 
 // --- Devices -----------------------------------------------------------------

@@ -10,11 +10,12 @@
 // are meant for the main thread, and return false (or nothing) for an unknown
 // uid. Everything may be called while I/O runs.
 
-#include "platform/hardware/Backend.h"
+#include "platform/hardware/DeviceListBackend.h"
 #include "platform/hardware/virtual/DeviceSpec.h"
 #include "platform/hardware/virtual/Signal.h"
 #include "platform/hardware/virtual/VirtualDevice.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,7 @@
 
 namespace corvane::hw {
 
-class VirtualBackend : public Backend {
+class VirtualBackend : public DeviceListBackend<virt::VirtualDevice> {
 public:
     using DeviceSpec = virt::DeviceSpec;
     using ClockMode = virt::ClockMode;
@@ -43,8 +44,6 @@ public:
 
     VirtualBackend();
     ~VirtualBackend() override;
-    VirtualBackend(const VirtualBackend&) = delete;
-    VirtualBackend& operator=(const VirtualBackend&) = delete;
 
     // Backend. Writable: BufferFrameSize (16..4096) and NominalSampleRate
     // (44100..192000 Hz). A write that changes either while I/O runs is
@@ -55,9 +54,7 @@ public:
     bool owns(ObjectId object) const override;
     std::optional<PropertyValue> get(ObjectId object, Address address) const override;
     bool set(ObjectId object, Address address, const PropertyValue& value) override;
-    bool has(ObjectId object, Address address) const override;
     bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
-    bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
 
     // Devices. addDevice returns kNoObject when the uid is empty or taken.
     // changeDevice takes the name and channel counts of `spec` (not its uid);
@@ -112,9 +109,9 @@ public:
 private:
     using Events = std::vector<std::pair<ObjectId, Address>>;
 
+    using DeviceListBackend::find;
     virt::VirtualDevice* find(const std::string& uid);
     const virt::VirtualDevice* find(const std::string& uid) const;
-    virt::VirtualDevice* find(ObjectId device);
     const virt::VirtualDevice* findOwner(ObjectId object) const;
     ObjectId nextId() { return nextId_++; }
     // Gives a direction a stream while it has channels, and drops it when not.
@@ -122,10 +119,8 @@ private:
     std::shared_ptr<virt::SignalRecording> recordingOf(const std::string& uid) const;
     void announce(const Events& events) const;
 
-    mutable std::mutex mutex_; // guards everything below; never taken on the real-time path
-    std::vector<virt::VirtualDevice> devices_;
-    ObjectId nextId_ = kFirstObjectId;
-    bool listFails_ = false;
+    ObjectId nextId_ = kFirstObjectId; // guarded by mutex_, like the device list
+    std::atomic<bool> listFails_{false};
 };
 
 } // namespace corvane::hw
