@@ -2,31 +2,22 @@
 
 #include <libudev.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
 
 namespace corvane::hw::alsa {
 
-UdevMonitor::UdevMonitor() { stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
 UdevMonitor::~UdevMonitor() {
     if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(stopFd_, &one, sizeof one);
+        stop_.raise();
         thread_.join();
     }
     if (monitor_)
         udev_monitor_unref(monitor_);
     if (udev_)
         udev_unref(udev_);
-    if (stopFd_ >= 0)
-        close(stopFd_);
 }
 
 bool UdevMonitor::start(std::function<void()> changed) {
-    if (thread_.joinable() || stopFd_ < 0)
+    if (thread_.joinable() || !stop_.valid())
         return false;
     udev_ = udev_new();
     if (!udev_)
@@ -41,7 +32,7 @@ bool UdevMonitor::start(std::function<void()> changed) {
 }
 
 void UdevMonitor::run() {
-    pollfd fds[2] = {{udev_monitor_get_fd(monitor_), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[2] = {{udev_monitor_get_fd(monitor_), POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0)
             continue; // EINTR

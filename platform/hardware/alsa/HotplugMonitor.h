@@ -2,6 +2,8 @@
 // Tells when sound cards come and go. Behind an interface so that tests can
 // send add and remove events of their own.
 
+#include "platform/hardware/alsa/StopEvent.h"
+
 #include <functional>
 #include <thread>
 
@@ -23,7 +25,7 @@ public:
 // until destruction.
 class UdevMonitor final : public HotplugMonitor {
 public:
-    UdevMonitor();
+    UdevMonitor() = default;
     ~UdevMonitor() override;
     UdevMonitor(const UdevMonitor&) = delete;
     UdevMonitor& operator=(const UdevMonitor&) = delete;
@@ -36,7 +38,7 @@ private:
     std::function<void()> changed_;
     ::udev* udev_ = nullptr;
     ::udev_monitor* monitor_ = nullptr;
-    int stopFd_ = -1;
+    StopEvent stop_;
     std::thread thread_;
 };
 

@@ -6,8 +6,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,6 +64,29 @@ int transferMapped(snd_pcm_t* pcm, std::uint32_t wanted, std::uint32_t& moved, C
     return 0;
 }
 
+// One read/write pass through `staging`: playback converts into it before the
+// write, capture out of it after the read, either inside a real-time scope.
+// `moved` is how many frames went; none at all is -EAGAIN.
+template <typename Convert>
+int transferPlain(snd_pcm_t* pcm, bool capture, std::uint8_t* staging, std::uint32_t wanted, std::uint32_t& moved,
+                  Convert&& convert) {
+    if (!capture) {
+        RealtimeScope realtime;
+        convert(staging, wanted);
+    }
+    const snd_pcm_sframes_t done = capture ? snd_pcm_readi(pcm, staging, wanted) : snd_pcm_writei(pcm, staging, wanted);
+    if (done < 0)
+        return static_cast<int>(done);
+    if (done == 0)
+        return -EAGAIN;
+    if (capture) {
+        RealtimeScope realtime;
+        convert(staging, static_cast<std::uint32_t>(done));
+    }
+    moved = static_cast<std::uint32_t>(done);
+    return 0;
+}
+
 std::string describe(int code) { return snd_strerror(code); }
 
 } // namespace
@@ -73,7 +94,6 @@ std::string describe(int code) { return snd_strerror(code); }
 IoSession::IoSession(Setup setup)
     : setup_(std::move(setup)), overloadNotifier_(setup_.announceOverload), lostNotifier_(setup_.announceLost),
       delayNotifier_(setup_.announceDelay ? setup_.announceDelay : [] {}) {
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     sem_init(&exited_, 0, 0);
 }
 
@@ -86,8 +106,6 @@ IoSession::~IoSession() {
         snd_pcm_close(capture_);
     if (playback_)
         snd_pcm_close(playback_);
-    if (stopFd_ >= 0)
-        close(stopFd_);
     sem_destroy(&exited_);
 }
 
@@ -95,7 +113,7 @@ std::unique_ptr<IoSession> IoSession::open(Setup setup, std::string& error, int&
     std::unique_ptr<IoSession> session(new IoSession(std::move(setup)));
     IoSession& s = *session;
     code = 0;
-    if (s.stopFd_ < 0) {
+    if (!s.stop_.valid()) {
         error = "No event descriptor for the audio thread.";
         return nullptr;
     }
@@ -304,8 +322,7 @@ bool IoSession::stop(std::chrono::milliseconds patience) {
         return true;
     }
     stopping_.store(true);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(stopFd_, &one, sizeof one);
+    stop_.raise();
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
     const auto ns = deadline.tv_nsec + std::chrono::nanoseconds(patience).count();
@@ -341,10 +358,10 @@ void IoSession::run() {
         if (wait == Wait::Stop)
             break;
         if (wait == Wait::Ready) {
-            code = readPeriod();
+            code = transferPeriod(true);
             if (code >= 0) {
                 process();
-                code = writePeriod();
+                code = transferPeriod(false);
             }
             if (code >= 0 && !delayRead) {
                 delayRead = true;
@@ -398,7 +415,7 @@ IoSession::Wait IoSession::waitForPeriod(int& code) {
         if (waitOut)
             for (const auto& fd : playbackFds_)
                 waitFds_[n++] = fd;
-        waitFds_[n++] = pollfd{stopFd_, POLLIN, 0};
+        waitFds_[n++] = pollfd{stop_.fd(), POLLIN, 0};
         const int ready = poll(waitFds_.data(), n, kPollSliceMs);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -430,35 +447,30 @@ IoSession::Wait IoSession::waitForPeriod(int& code) {
     }
 }
 
-int IoSession::readPeriod() {
-    if (!capture_)
+int IoSession::transferPeriod(bool capture) {
+    snd_pcm_t* pcm = capture ? capture_ : playback_;
+    if (!pcm)
         return 0;
     const std::uint32_t period = actual_.periodFrames;
-    const SampleFormat format = actual_.captureFormat;
-    const std::uint32_t channels = setup_.inputs;
+    const SampleFormat format = capture ? actual_.captureFormat : actual_.playbackFormat;
+    const std::uint32_t channels = capture ? setup_.inputs : setup_.outputs;
     std::uint32_t done = 0;
+    // The next `frames` frames of the period (from `done` on), to or from the device's layout in `bytes`.
+    const auto convert = [&](std::uint8_t* bytes, std::uint32_t frames) {
+        if (capture)
+            deinterleave(format, bytes, channels, frames, inputPointers_.data(), done);
+        else
+            interleave(format, outputPointers_.data(), channels, frames, done, bytes);
+    };
     while (done < period) {
-        if (actual_.captureMmap) {
-            std::uint32_t frames = 0;
-            const int err = transferMapped(capture_, period - done, frames, [&](std::uint8_t* area, std::uint32_t n) {
-                deinterleave(format, area, channels, n, inputPointers_.data(), done);
-            });
-            if (err < 0)
-                return err;
-            done += frames;
-        } else {
-            const snd_pcm_sframes_t got = snd_pcm_readi(capture_, captureBytes_.data(), period - done);
-            if (got < 0)
-                return static_cast<int>(got);
-            {
-                RealtimeScope realtime;
-                deinterleave(format, captureBytes_.data(), channels, static_cast<std::uint32_t>(got),
-                             inputPointers_.data(), done);
-            }
-            done += static_cast<std::uint32_t>(got);
-            if (got == 0)
-                return -EAGAIN;
-        }
+        std::uint32_t moved = 0;
+        const int err = (capture ? actual_.captureMmap : actual_.playbackMmap)
+                            ? transferMapped(pcm, period - done, moved, convert)
+                            : transferPlain(pcm, capture, (capture ? captureBytes_ : playbackBytes_).data(),
+                                            period - done, moved, convert);
+        if (err < 0)
+            return err;
+        done += moved;
     }
     return 0;
 }
@@ -468,38 +480,6 @@ void IoSession::process() noexcept {
     RealtimeScope realtime;
     setup_.callback->process(inputPointers_.data(), setup_.inputs, outputPointers_.data(), setup_.outputs,
                              actual_.periodFrames);
-}
-
-int IoSession::writePeriod() {
-    if (!playback_)
-        return 0;
-    const std::uint32_t period = actual_.periodFrames;
-    const SampleFormat format = actual_.playbackFormat;
-    const std::uint32_t channels = setup_.outputs;
-    std::uint32_t done = 0;
-    while (done < period) {
-        if (actual_.playbackMmap) {
-            std::uint32_t frames = 0;
-            const int err = transferMapped(playback_, period - done, frames, [&](std::uint8_t* area, std::uint32_t n) {
-                interleave(format, outputPointers_.data(), channels, n, done, area);
-            });
-            if (err < 0)
-                return err;
-            done += frames;
-        } else {
-            {
-                RealtimeScope realtime;
-                interleave(format, outputPointers_.data(), channels, period - done, done, playbackBytes_.data());
-            }
-            const snd_pcm_sframes_t put = snd_pcm_writei(playback_, playbackBytes_.data(), period - done);
-            if (put < 0)
-                return static_cast<int>(put);
-            if (put == 0)
-                return -EAGAIN;
-            done += static_cast<std::uint32_t>(put);
-        }
-    }
-    return 0;
 }
 
 void IoSession::readDriverDelay() {

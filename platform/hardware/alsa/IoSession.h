@@ -19,6 +19,7 @@
 
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/alsa/SampleFormat.h"
+#include "platform/hardware/alsa/StopEvent.h"
 #include "platform/system/RealtimeNotifier.h"
 
 #include <atomic>
@@ -99,8 +100,8 @@ private:
     int recover();    // after an xrun
     void run();       // the I/O thread
     Wait waitForPeriod(int& code);
-    int readPeriod();
-    int writePeriod();
+    // Moves one period between the callback's buffers and one side (none there: 0).
+    int transferPeriod(bool capture);
     void process() noexcept;
     void readDriverDelay();
 
@@ -122,7 +123,7 @@ private:
     std::vector<pollfd> playbackFds_;
     std::vector<pollfd> waitFds_; // what one poll() waits on, stop descriptor included
 
-    int stopFd_ = -1;
+    StopEvent stop_;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> xruns_{0};
     std::atomic<std::uint32_t> captureDelay_{0};
