@@ -29,7 +29,7 @@ TEST(Lv2EffectGain, OutputIsInputTimesGainSampleExactInFullAndShortBlocks) {
     }
 }
 
-TEST(Lv2EffectWidths, StereoPluginFollowsTheMonoStereoRuleOnBothSides) {
+TEST(Lv2EffectWidths, StereoAndMonoPluginsFollowTheMonoStereoRuleOnBothSides) {
     auto effect = loadEffect(stereoUri);
     ASSERT_TRUE(effect);
     EXPECT_EQ(effect->audioInputCount(), 2);
@@ -41,9 +41,9 @@ TEST(Lv2EffectWidths, StereoPluginFollowsTheMonoStereoRuleOnBothSides) {
     // Mono strip: the one input feeds both plug-in inputs; the plug-in's two
     // outputs (x*0.5 and x*2.0) mix down at half gain each.
     ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
-    auto mono = runBlock(*effect, {a}, 1);
+    auto narrow = runBlock(*effect, {a}, 1);
     for (std::size_t i = 0; i < a.size(); ++i)
-        ASSERT_FLOAT_EQ(mono[0][i], 0.5f * (a[i] * 0.5f + a[i] * 2.0f)) << i;
+        ASSERT_FLOAT_EQ(narrow[0][i], 0.5f * (a[i] * 0.5f + a[i] * 2.0f)) << i;
 
     // Mono in, stereo out: each output carries its own channel's gain.
     ASSERT_TRUE(effect->prepare(48000, 256, 1, 2, error)) << error;
@@ -58,17 +58,13 @@ TEST(Lv2EffectWidths, StereoPluginFollowsTheMonoStereoRuleOnBothSides) {
     auto down = runBlock(*effect, {a, b}, 1);
     for (std::size_t i = 0; i < a.size(); ++i)
         ASSERT_FLOAT_EQ(down[0][i], 0.5f * (a[i] * 0.5f + b[i] * 2.0f)) << i;
-}
 
-TEST(Lv2EffectWidths, MonoPluginOnAStereoStripMixesDownThenFeedsBothOutputs) {
-    auto effect = loadEffect(gainUri);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 256, 2, 2, error)) << error;
-    effect->setParameter(portOf(*effect, "gain"), 2.0f);
-    const std::vector<float> a = ramp(64);
-    const std::vector<float> b = ramp(64, 0.3f, -0.002f);
-    auto out = runBlock(*effect, {a, b}, 2);
+    // A mono plug-in on a stereo strip: the pair mixed down, the one output on both sides.
+    auto mono = loadEffect(gainUri);
+    ASSERT_TRUE(mono);
+    ASSERT_TRUE(mono->prepare(48000, 256, 2, 2, error)) << error;
+    mono->setParameter(portOf(*mono, "gain"), 2.0f);
+    auto out = runBlock(*mono, {a, b}, 2);
     for (std::size_t i = 0; i < a.size(); ++i) {
         const float expected = 0.5f * (a[i] + b[i]) * 2.0f;
         ASSERT_FLOAT_EQ(out[0][i], expected) << i;
@@ -228,38 +224,6 @@ TEST(Lv2EffectLatency, AReportThatCannotBeTrueCountsAsNone) {
     effect->setParameter(claim, 480000.0f);
     runBlock(*effect, {ramp(64)}, 1);
     EXPECT_DOUBLE_EQ(effect->latencySeconds(), 10.0) << "ten seconds is long but possible";
-}
-
-TEST(Lv2EffectRealPlugin, MdaDelayEchoesAnImpulseLaterForALongerDelay) {
-    auto echoPosition = [](float delayParam) {
-        auto effect = loadEffect(mdaDelayUri, 44100, 4096);
-        if (!effect)
-            return std::size_t{0};
-        std::string error;
-        EXPECT_TRUE(effect->prepare(44100, 4096, 1, 1, error)) << error;
-        effect->setParameter(portOf(*effect, "l_delay"), delayParam);
-        effect->setParameter(portOf(*effect, "r_delay"), 0.0f); // right follows left
-        effect->setParameter(portOf(*effect, "feedback"), 0.0f);
-        effect->setParameter(portOf(*effect, "fx_mix"), 1.0f);
-        std::vector<float> impulse(4096, 0.0f);
-        impulse[0] = 1.0f;
-        std::vector<float> heard;
-        for (int block = 0; block < 8; ++block) {
-            auto out = runBlock(*effect, {block == 0 ? impulse : std::vector<float>(4096, 0.0f)}, 1);
-            heard.insert(heard.end(), out[0].begin(), out[0].end());
-        }
-        // Skip the dry impulse's neighbourhood, then find the loudest echo.
-        std::size_t best = 16;
-        for (std::size_t i = 16; i < heard.size(); ++i)
-            if (std::fabs(heard[i]) > std::fabs(heard[best]))
-                best = i;
-        EXPECT_GT(std::fabs(heard[best]), 0.05f) << "no echo at delay " << delayParam;
-        return best;
-    };
-    const std::size_t shorter = echoPosition(0.3f);
-    const std::size_t longer = echoPosition(0.6f);
-    EXPECT_GT(shorter, 16u);
-    EXPECT_GT(longer, shorter + 1000);
 }
 
 TEST(Lv2EffectRealPlugin, EveryInstalledMdaEffectLoadsAndProcessesWithFiniteOutput) {

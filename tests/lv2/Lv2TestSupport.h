@@ -16,7 +16,6 @@ namespace corvane::test {
 inline constexpr const char* gainUri = "urn:corvane:test:gain";
 inline constexpr const char* stereoUri = "urn:corvane:test:stereo";
 inline constexpr const char* latencyUri = "urn:corvane:test:latency";
-inline constexpr const char* mdaDelayUri = "http://drobilla.net/plugins/mda/Delay";
 
 // Set before the first lilv world is made, which is the first instantiation.
 inline void useFixturePlugins() {

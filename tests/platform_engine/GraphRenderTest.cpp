@@ -109,26 +109,6 @@ TEST_P(GraphRender, WhatNothingFeedsIsSilent) {
     expectSilent(rig.period(in, frames), {});
 }
 
-TEST_P(GraphRender, AGainOrRouteWrittenWhileRunningActsFromTheNextPeriod) {
-    auto combiner = makeCombiner({1}, 8, {{0, 5}}, rig.sampleRate);
-    build({makeSplitter({2}, rig.sampleRate)}, combiner);
-    Channels in = rig.inputs(frames, 0);
-    EXPECT_EQ(rig.period(in, frames)[5], in[2]);
-
-    combiner->setParameter(ParameterScope::Output, 5, 0.25f);
-    in = rig.inputs(frames, 1);
-    Channels out = rig.period(in, frames);
-    for (std::uint32_t f = 0; f < frames; ++f)
-        ASSERT_EQ(out[5][f], 0.25f * in[2][f]);
-
-    combiner->setParameter(ParameterScope::Global, engine::crosspointElement(0, 5), 0.0f);
-    combiner->setParameter(ParameterScope::Global, engine::crosspointElement(0, 7), 1.0f);
-    in = rig.inputs(frames, 2);
-    out = rig.period(in, frames);
-    EXPECT_EQ(out[7], in[2]);
-    expectSilent(out, {7});
-}
-
 TEST_P(GraphRender, AnEffectInTheChainIsPreparedOnceForItsWidthsAndRunsRealtimeWithDenormalsFlushed) {
     TestEffectLog log;
     auto effect = std::make_shared<engine::EffectUnit>(std::make_unique<TestEffect>(log));

@@ -88,7 +88,7 @@ TEST(MatrixMixerUnit, AFreshMixerIsSilentUntilCrosspointVolumesAndMasterAreAllWr
     EXPECT_EQ(render(*mixer)[1][0], sampleAt(1, 0, 0));
 }
 
-TEST(MatrixMixerUnit, ElementsBeyondTheChannelsAreIgnoredAndGainsSurviveReconfiguration) {
+TEST(MatrixMixerUnit, ElementsBeyondTheChannelsAreIgnored) {
     auto mixer = twoByTwo();
     mixer->setParameter(ParameterScope::Input, 4, 1.0f);
     mixer->setParameter(ParameterScope::Output, 2, 1.0f);
@@ -96,15 +96,6 @@ TEST(MatrixMixerUnit, ElementsBeyondTheChannelsAreIgnoredAndGainsSurviveReconfig
     mixer->setParameter(ParameterScope::Global, crosspointElement(0, 2), 1.0f);
     EXPECT_EQ(mixer->parameter(ParameterScope::Input, 4), 0.0f);
     EXPECT_EQ(mixer->parameter(ParameterScope::Global, crosspointElement(0, 2)), 0.0f);
-
-    mixer->setParameter(ParameterScope::Global, crosspointElement(1, 1), 0.75f);
-    mixer->setParameter(ParameterScope::Input, 1, 0.5f);
-    std::string error;
-    ASSERT_TRUE(mixer->setOutputFormat(0, {4, 48000.0}, error));
-    EXPECT_EQ(mixer->outputChannelCount(), 4);
-    EXPECT_EQ(mixer->parameter(ParameterScope::Global, crosspointElement(1, 1)), 0.75f);
-    EXPECT_EQ(mixer->parameter(ParameterScope::Input, 1), 0.5f);
-    EXPECT_EQ(mixer->parameter(ParameterScope::Global, crosspointElement(1, 3)), 0.0f);
 }
 
 TEST(MatrixMixerUnit, BusCountsAndFormatsFollowTheirRulesForMixersAndEffects) {
