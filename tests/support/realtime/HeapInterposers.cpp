@@ -100,19 +100,21 @@ void* pvalloc(std::size_t size) {
 
 namespace {
 
-void* allocate(std::size_t size) {
+// Every operator new: null when the heap is out, for the throwing ones to turn
+// into bad_alloc.
+void* allocate(std::size_t size, std::size_t alignment = 0) noexcept {
     note(OperatorNew);
-    if (void* pointer = __libc_malloc(size ? size : 1))
-        return pointer;
-    throw std::bad_alloc();
+    size = size ? size : 1;
+    return alignment ? __libc_memalign(alignment, size) : __libc_malloc(size);
 }
 
-void* allocateAligned(std::size_t size, std::align_val_t alignment) {
-    note(OperatorNew);
-    if (void* pointer = __libc_memalign(static_cast<std::size_t>(alignment), size ? size : 1))
-        return pointer;
-    throw std::bad_alloc();
+void* orThrow(void* pointer) {
+    if (!pointer)
+        throw std::bad_alloc();
+    return pointer;
 }
+
+std::size_t bytes(std::align_val_t alignment) { return static_cast<std::size_t>(alignment); }
 
 void release(void* pointer) noexcept {
     note(OperatorDelete);
@@ -121,25 +123,17 @@ void release(void* pointer) noexcept {
 
 } // namespace
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    note(OperatorNew);
-    return __libc_malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    note(OperatorNew);
-    return __libc_malloc(size ? size : 1);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) { return allocateAligned(size, alignment); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return allocateAligned(size, alignment); }
+void* operator new(std::size_t size) { return orThrow(allocate(size)); }
+void* operator new[](std::size_t size) { return orThrow(allocate(size)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) { return orThrow(allocate(size, bytes(alignment))); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return orThrow(allocate(size, bytes(alignment))); }
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    note(OperatorNew);
-    return __libc_memalign(static_cast<std::size_t>(alignment), size ? size : 1);
+    return allocate(size, bytes(alignment));
 }
 void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    note(OperatorNew);
-    return __libc_memalign(static_cast<std::size_t>(alignment), size ? size : 1);
+    return allocate(size, bytes(alignment));
 }
 
 void operator delete(void* pointer) noexcept { release(pointer); }

@@ -37,149 +37,76 @@ int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, const sigset
 
 using namespace corvane::test::realtime;
 
+CORVANE_INTERPOSE(Read, ssize_t, read, (int fd, void* buffer, size_t size), (fd, buffer, size),
+                  CORVANE_GLIBC_INTERNAL(__read))
+CORVANE_INTERPOSE(Read, ssize_t, __read_chk, (int fd, void* buffer, size_t size, size_t bufferSize),
+                  (fd, buffer, size, bufferSize))
+CORVANE_INTERPOSE(Write, ssize_t, write, (int fd, const void* buffer, size_t size), (fd, buffer, size),
+                  CORVANE_GLIBC_INTERNAL(__write))
+CORVANE_INTERPOSE(Open, int, __open_2, (const char* path, int flags), (path, flags))
+CORVANE_INTERPOSE(Open, int, __open64_2, (const char* path, int flags), (path, flags))
+CORVANE_INTERPOSE(Open, int, __openat_2, (int directory, const char* path, int flags), (directory, path, flags))
+CORVANE_INTERPOSE(Open, int, __openat64_2, (int directory, const char* path, int flags), (directory, path, flags))
+CORVANE_INTERPOSE(Poll, int, poll, (pollfd * fds, nfds_t count, int timeout), (fds, count, timeout),
+                  CORVANE_GLIBC_INTERNAL(__poll))
+CORVANE_INTERPOSE(Poll, int, __poll_chk, (pollfd * fds, nfds_t count, int timeout, size_t fdsSize),
+                  (fds, count, timeout, fdsSize))
+CORVANE_INTERPOSE(Poll, int, ppoll, (pollfd * fds, nfds_t count, const timespec* timeout, const sigset_t* mask),
+                  (fds, count, timeout, mask))
+CORVANE_INTERPOSE(Poll, int, __ppoll_chk,
+                  (pollfd * fds, nfds_t count, const timespec* timeout, const sigset_t* mask, size_t fdsSize),
+                  (fds, count, timeout, mask, fdsSize))
+
+// open() and openat() take a mode argument only when the flags say there is
+// one, so they cannot hand their arguments on blindly.
 namespace {
 
-// Spelled out: decltype(&::read) would carry attributes a template drops.
-using ReadFunction = ssize_t (*)(int, void*, size_t);
-using ReadCheckedFunction = ssize_t (*)(int, void*, size_t, size_t);
-using WriteFunction = ssize_t (*)(int, const void*, size_t);
 using OpenFunction = int (*)(const char*, int, ...);
-using OpenFortifiedFunction = int (*)(const char*, int);
 using OpenAtFunction = int (*)(int, const char*, int, ...);
-using OpenAtFortifiedFunction = int (*)(int, const char*, int);
-using PollFunction = int (*)(pollfd*, nfds_t, int);
-using PollCheckedFunction = int (*)(pollfd*, nfds_t, int, size_t);
-using PpollFunction = int (*)(pollfd*, nfds_t, const timespec*, const sigset_t*);
-using PpollCheckedFunction = int (*)(pollfd*, nfds_t, const timespec*, const sigset_t*, size_t);
 
-constinit NextDefinition<ReadFunction> nextRead{"read", CORVANE_GLIBC_INTERNAL(__read)};
-constinit NextDefinition<ReadCheckedFunction> nextReadChecked{"__read_chk"};
-constinit NextDefinition<WriteFunction> nextWrite{"write", CORVANE_GLIBC_INTERNAL(__write)};
 constinit NextDefinition<OpenFunction> nextOpen{"open", CORVANE_GLIBC_INTERNAL(__open64)};
 constinit NextDefinition<OpenFunction> nextOpen64{"open64", CORVANE_GLIBC_INTERNAL(__open64)};
-constinit NextDefinition<OpenFortifiedFunction> nextOpen2{"__open_2"};
-constinit NextDefinition<OpenFortifiedFunction> nextOpen64_2{"__open64_2"};
 constinit NextDefinition<OpenAtFunction> nextOpenAt{"openat"};
 constinit NextDefinition<OpenAtFunction> nextOpenAt64{"openat64"};
-constinit NextDefinition<OpenAtFortifiedFunction> nextOpenAt2{"__openat_2"};
-constinit NextDefinition<OpenAtFortifiedFunction> nextOpenAt64_2{"__openat64_2"};
-constinit NextDefinition<PollFunction> nextPoll{"poll", CORVANE_GLIBC_INTERNAL(__poll)};
-constinit NextDefinition<PollCheckedFunction> nextPollChecked{"__poll_chk"};
-constinit NextDefinition<PpollFunction> nextPpoll{"ppoll"};
-constinit NextDefinition<PpollCheckedFunction> nextPpollChecked{"__ppoll_chk"};
 
-[[maybe_unused]] const bool lookedUp =
-    lookUp(nextRead, nextReadChecked, nextWrite, nextOpen, nextOpen64, nextOpen2, nextOpen64_2, nextOpenAt,
-           nextOpenAt64, nextOpenAt2, nextOpenAt64_2, nextPoll, nextPollChecked, nextPpoll, nextPpollChecked);
-
-// open() reads its mode argument only when the flags say there is one.
-bool takesMode(int flags) noexcept { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+[[maybe_unused]] const bool lookedUp = nextOpen.get() && nextOpen64.get() && nextOpenAt.get() && nextOpenAt64.get();
 
 } // namespace
 
+// Declares `mode`: the argument after `flags` if they say there is one, else 0.
+#define CORVANE_MODE_AFTER(flags)                                                                                \
+    mode_t mode = 0;                                                                                           \
+    if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) {                                      \
+        va_list arguments;                                                                                     \
+        va_start(arguments, flags);                                                                            \
+        mode = va_arg(arguments, mode_t);                                                                      \
+        va_end(arguments);                                                                                     \
+    }
+
 extern "C" {
-
-ssize_t read(int fd, void* buffer, size_t size) {
-    note(Read);
-    return nextRead.get()(fd, buffer, size);
-}
-
-ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferSize) {
-    note(Read);
-    return nextReadChecked.get()(fd, buffer, size, bufferSize);
-}
-
-ssize_t write(int fd, const void* buffer, size_t size) {
-    note(Write);
-    return nextWrite.get()(fd, buffer, size);
-}
 
 int open(const char* path, int flags, ...) {
     note(Open);
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    CORVANE_MODE_AFTER(flags)
     return nextOpen.get()(path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
     note(Open);
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    CORVANE_MODE_AFTER(flags)
     return nextOpen64.get()(path, flags, mode);
-}
-
-int __open_2(const char* path, int flags) {
-    note(Open);
-    return nextOpen2.get()(path, flags);
-}
-
-int __open64_2(const char* path, int flags) {
-    note(Open);
-    return nextOpen64_2.get()(path, flags);
 }
 
 int openat(int directory, const char* path, int flags, ...) {
     note(Open);
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    CORVANE_MODE_AFTER(flags)
     return nextOpenAt.get()(directory, path, flags, mode);
 }
 
 int openat64(int directory, const char* path, int flags, ...) {
     note(Open);
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    CORVANE_MODE_AFTER(flags)
     return nextOpenAt64.get()(directory, path, flags, mode);
-}
-
-int __openat_2(int directory, const char* path, int flags) {
-    note(Open);
-    return nextOpenAt2.get()(directory, path, flags);
-}
-
-int __openat64_2(int directory, const char* path, int flags) {
-    note(Open);
-    return nextOpenAt64_2.get()(directory, path, flags);
-}
-
-int poll(pollfd* fds, nfds_t count, int timeout) {
-    note(Poll);
-    return nextPoll.get()(fds, count, timeout);
-}
-
-int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t fdsSize) {
-    note(Poll);
-    return nextPollChecked.get()(fds, count, timeout, fdsSize);
-}
-
-int ppoll(pollfd* fds, nfds_t count, const timespec* timeout, const sigset_t* mask) {
-    note(Poll);
-    return nextPpoll.get()(fds, count, timeout, mask);
-}
-
-int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, const sigset_t* mask, size_t fdsSize) {
-    note(Poll);
-    return nextPpollChecked.get()(fds, count, timeout, mask, fdsSize);
 }
 
 } // extern "C"

@@ -44,13 +44,6 @@ private:
     std::atomic<Function> function_;
 };
 
-// Looks each one up; for a static initialiser in each interposer's file.
-template <typename... Definitions>
-bool lookUp(Definitions&... definitions) noexcept {
-    (definitions.get(), ...);
-    return true;
-}
-
 // glibc's internal name where the normal build may call it directly. Under the
 // address sanitizer the interceptor must see the call, so it is looked up.
 #if defined(__SANITIZE_ADDRESS__)
@@ -60,3 +53,19 @@ bool lookUp(Definitions&... definitions) noexcept {
 #endif
 
 } // namespace corvane::test::realtime
+
+// Defines the C function `name` taking `parameters` (names and all, plus any
+// noexcept, as glibc declares it): it notes `call` (Tally.h) and returns what
+// the next definition gives for `arguments`. The optional last argument is
+// glibc's internal name. The next definition is looked up while the program
+// starts.
+#define CORVANE_INTERPOSE(call, result, name, parameters, arguments, ...)                                    \
+    namespace {                                                                                               \
+    constinit corvane::test::realtime::NextDefinition<result(*) parameters> next_##name{#name __VA_OPT__(, )  \
+                                                                                            __VA_ARGS__};   \
+    [[maybe_unused]] const bool lookedUp_##name = next_##name.get() != nullptr;                               \
+    }                                                                                                         \
+    extern "C" result name parameters {                                                                       \
+        corvane::test::realtime::note(corvane::test::realtime::call);                                         \
+        return next_##name.get() arguments;                                                                   \
+    }
