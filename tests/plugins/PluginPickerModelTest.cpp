@@ -1,14 +1,10 @@
 // The picker's rows as a view reads them (by role name): the fixed rows, the
 // loading row until the list arrives, sections by manufacturer, the filter.
-#include "plugins/PluginCatalog.h"
 #include "plugins/PluginPickerModel.h"
-#include "tests/support/EventLoop.h"
 #include "tests/support/ManualTime.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -73,16 +69,4 @@ TEST(PluginPickerModel, ClosingWhileLoadingCancelsTheLoad) {
     model.reset();
     test::runFor(clock, 2s);
     EXPECT_TRUE(cancelled);
-}
-
-TEST(PluginPickerModel, ListsTheCatalogsEffects) {
-    const std::string path = CORVANE_LV2_FIXTURE_DIR;
-    ASSERT_EQ(setenv("LV2_PATH", path.c_str(), 1), 0);
-    PluginCatalog::invalidate();
-    PluginPickerModel model;
-    ASSERT_TRUE(test::waitFor([&] { return !model.loading(); }, 30s));
-    const int gain = int(column(model, "uri").indexOf("urn:corvane:test:gain"));
-    ASSERT_GT(gain, 0);
-    EXPECT_EQ(column(model, "manufacturer")[gain], QString("Zeta Labs"));
-    EXPECT_FALSE(column(model, "uri").contains("urn:corvane:test:instrument"));
 }

@@ -20,8 +20,7 @@ std::string portList(const std::vector<std::string>& ports) {
 } // namespace
 
 AlsaJackPcm::AlsaJackPcm(const std::string& pcmName, const std::vector<std::string>& captures,
-                         const std::vector<std::string>& playbacks)
-    : pcmName_(pcmName) {
+                         const std::vector<std::string>& playbacks) {
     if (!dir_.isValid())
         return;
     const QString file = dir_.filePath(QStringLiteral("asound.conf"));

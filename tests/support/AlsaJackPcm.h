@@ -23,7 +23,6 @@ public:
     AlsaJackPcm& operator=(const AlsaJackPcm&) = delete;
 
     bool ok() const { return ok_; }
-    const std::string& pcmName() const { return pcmName_; }
     // The value ALSA_CONFIG_PATH has while this object lives.
     std::string configPath() const { return configPath_; }
 
@@ -32,7 +31,6 @@ public:
 
 private:
     QTemporaryDir dir_;
-    std::string pcmName_;
     std::string configPath_;
     std::string previous_;
     bool hadPrevious_ = false;

@@ -44,7 +44,6 @@ public:
     bool running() const { return pid_ > 0; }
     const std::string& name() const { return name_; }
     const std::string& logPath() const { return logPath_; }
-    const Config& config() const { return config_; }
 
     // A server name no server of ours uses, for "no server at all" cases.
     static std::string unusedName();

@@ -38,13 +38,7 @@ bool runUntil(ManualClock& clock, const std::function<bool()>& condition, Clock:
 
 void runFor(ManualClock& clock, Clock::Duration span) {
     const auto end = clock.now() + span;
-    for (;;) {
-        settle();
-        auto next = clock.nextDeadline();
-        if (!next || *next > end)
-            break;
-        clock.advanceTo(*next);
-    }
+    runUntil(clock, [] { return false; }, span);
     clock.advanceTo(end);
     settle();
 }

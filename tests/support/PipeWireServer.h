@@ -44,8 +44,6 @@ public:
     // Our environment, pointed at this server through PipeWire's libjack.
     QProcessEnvironment clientEnvironment() const;
 
-    const Config& config() const { return config_; }
-    const std::string& directory() const { return directory_; }
     std::string logPath() const { return directory_ + "/pipewire.log"; }
 
 private:

@@ -20,26 +20,16 @@ std::uint64_t RealtimeChecker::since(int owner, int call) const {
     return tally[owner][call].load(std::memory_order_relaxed) - start_[owner][call];
 }
 
-std::uint64_t RealtimeChecker::violations() const {
+std::uint64_t RealtimeChecker::since(int owner) const {
     std::uint64_t total = 0;
     for (int call = 0; call < kCalls; ++call)
-        total += since(Host, call) + since(HostCallback, call);
+        total += since(owner, call);
     return total;
 }
 
-std::uint64_t RealtimeChecker::hostCallbackViolations() const {
-    std::uint64_t total = 0;
-    for (int call = 0; call < kCalls; ++call)
-        total += since(HostCallback, call);
-    return total;
-}
-
-std::uint64_t RealtimeChecker::pluginCalls() const {
-    std::uint64_t total = 0;
-    for (int call = 0; call < kCalls; ++call)
-        total += since(Plugin, call);
-    return total;
-}
+std::uint64_t RealtimeChecker::violations() const { return since(Host) + since(HostCallback); }
+std::uint64_t RealtimeChecker::hostCallbackViolations() const { return since(HostCallback); }
+std::uint64_t RealtimeChecker::pluginCalls() const { return since(Plugin); }
 
 std::chrono::microseconds RealtimeChecker::longestScope() const {
     return std::chrono::duration_cast<std::chrono::microseconds>(LongestScope::longest(longestSlot_));

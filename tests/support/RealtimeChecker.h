@@ -65,6 +65,7 @@ private:
     static constexpr int kOwners = 3;
     static constexpr int kCalls = 19;
     std::uint64_t since(int owner, int call) const;
+    std::uint64_t since(int owner) const; // every call
 
     std::uint64_t start_[kOwners][kCalls];
     int longestSlot_;
