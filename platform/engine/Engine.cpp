@@ -2,6 +2,7 @@
 
 #include "platform/engine/DeviceWatch.h"
 #include "platform/engine/GraphCompiler.h"
+#include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
 
@@ -237,7 +238,7 @@ bool Engine::rebuild(bool prepareUnits, std::string& error) {
         return false;
     if (running_ && !renderer_.publish(plan.get(), stallPatience_)) {
         // The render thread is stuck in the old plan: it must never be freed.
-        (void)plan_.release();
+        keepForever(std::shared_ptr<RenderPlan>(std::move(plan_)));
     }
     plan_ = std::move(plan);
     planCurrent_ = true;
