@@ -3,6 +3,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 using namespace corvane;
 using namespace corvane::test;
@@ -66,6 +70,13 @@ TEST(Lv2EffectLifecycle, InstancesAreActivatedBeforeTheyRunAndDeactivatedBeforeT
                                 "http://plugin.org.uk/swh-plugins/bwxover_iir"};
     for (const auto& uri : uris) {
         SCOPED_TRACE(uri);
+#ifdef __SANITIZE_ADDRESS__
+        // The IIR filters never free what their activate() allocates, and
+        // their library is unloaded before the leak check could name it.
+        std::optional<__lsan::ScopedDisabler> filtersOwnLeaks;
+        if (uri != uris[0])
+            filtersOwnLeaks.emplace();
+#endif
         std::string error;
         EXPECT_TRUE(lv2::Lv2Effect::instantiate(uri, 48000, 256, error)) << error; // dropped unprepared
         auto effect = lv2::Lv2Effect::instantiate(uri, 48000, 256, error);
