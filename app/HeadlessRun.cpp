@@ -139,7 +139,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     }
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
-    manager.setMetersShown(false);
+    manager.meters().setShown(false);
     // The program waited for the hardware before the run.
     manager.stopWaitingForDevices();
     co_await manager.refreshDevices();
@@ -196,7 +196,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
         notePluginProblems();
         manager.stop();
-        const std::vector<Peaks> peaks = runPeaks(manager.lastRunLevels());
+        const std::vector<Peaks> peaks = runPeaks(manager.meters().lastRunLevels());
         report[QStringLiteral("warnings")] = QJsonArray::fromStringList(warnings);
         const double periodMicros =
             actualRate && actualFrames && *actualRate > 0 ? double(*actualFrames) / *actualRate * 1e6 : 0.0;

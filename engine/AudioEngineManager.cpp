@@ -11,10 +11,11 @@
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock) {
+    : QObject(parent), hardware_(hardware), clock_(clock), dropouts_(hardware, clock) {
     engine_ = makeEngine(); // here, once every setting it reads has its value
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
+    meters_ = std::make_unique<StripMeters>(clock_, channels_);
 
     // The latency line follows everything it is made of.
     latencyLine_ = latencyLine(actualBufferFrames_, latencyEstimate_, bufferFrames_, supportedBufferRange_,
@@ -24,6 +25,9 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
                          &AudioEngineManager::isRunningChanged, &AudioEngineManager::actualSampleRateChanged,
                          &AudioEngineManager::sampleRateChanged})
         connect(this, changed, this, &AudioEngineManager::updateLatencyLine);
+    connect(&dropouts_, &DropoutMonitor::countChanged, this, &AudioEngineManager::audioDropoutCountChanged);
+    connect(&dropouts_, &DropoutMonitor::activeChanged, this, &AudioEngineManager::audioDropoutActiveChanged);
+    connect(&dropouts_, &DropoutMonitor::droppedOut, this, &AudioEngineManager::nameDropoutSuspect);
 
     // Usually done by the time the user first opens the plug-in picker.
     PluginCatalog::startScan();
@@ -53,7 +57,6 @@ AudioEngineManager::~AudioEngineManager() {
         hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);
     deviceRefreshTask_.cancel();
     supportedBufferRangeTask_.cancel();
-    meterTask_.cancel();
     recoveryTask_.cancel();
 }
 
@@ -125,16 +128,6 @@ void AudioEngineManager::setLatencyEstimate(std::optional<LatencyEstimate> estim
         emit latencyEstimateChanged();
 }
 
-void AudioEngineManager::setAudioDropoutCount(int count) {
-    if (assignIfChanged(audioDropoutCount_, count))
-        emit audioDropoutCountChanged();
-}
-
-void AudioEngineManager::setAudioDropoutActive(bool active) {
-    if (assignIfChanged(audioDropoutActive_, active))
-        emit audioDropoutActiveChanged();
-}
-
 void AudioEngineManager::setSupportedBufferRange(std::optional<BufferRange> range) {
     if (assignIfChanged(supportedBufferRange_, range))
         emit supportedBufferRangeChanged();
@@ -183,6 +176,26 @@ void AudioEngineManager::lockMemoryOnce() {
         qCInfo(lcEngine, "Memory locked against paging");
     else
         qCWarning(lcEngine, "Memory not locked against paging: %s", qUtf8Printable(result.reason));
+}
+
+void AudioEngineManager::nameDropoutSuspect() {
+    if (!isRunning_)
+        return;
+    const auto window = engine_->renderer().stats().takeWindow();
+    const ChannelSlot* slowest = nullptr;
+    std::uint64_t slowestNanos = 0;
+    for (const auto& strip : runningStrips_) {
+        const auto nanos = window.groupNanos[std::size_t(strip.slot->id())];
+        if (nanos > slowestNanos) {
+            slowest = strip.slot;
+            slowestNanos = nanos;
+        }
+    }
+    const double periodMicros = runningRate_ > 0 ? actualBufferFrames_.value_or(bufferFrames_) / runningRate_ * 1e6 : 0;
+    if (slowest && periodMicros > 0)
+        qCInfo(lcEngine, "Dropout %d: the slowest strip was channel %d, %.0f µs of the %.0f µs period (%.0f %%)",
+               dropouts_.count(), slowest->id() + 1, slowestNanos / 1e3, periodMicros,
+               slowestNanos / 1e3 / periodMicros * 100.0);
 }
 
 double AudioEngineManager::requestedBufferMilliseconds() const {

@@ -15,12 +15,14 @@
 #include "devices/AudioDevice.h"
 #include "devices/DeviceEnumeration.h"
 #include "engine/ChannelSlot.h"
+#include "engine/DropoutMonitor.h"
 #include "engine/LatencyEstimate.h"
 #include "engine/LatencyLine.h"
 #include "engine/LevelStore.h"
 #include "engine/MatrixMixerNode.h"
 #include "engine/PluginLoadFailure.h"
 #include "engine/RecoveryThrottle.h"
+#include "engine/StripMeters.h"
 #include "platform/engine/Engine.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/system/ProcessActivity.h"
@@ -109,10 +111,11 @@ public:
     void setActualSampleRate(std::optional<double> rate);
     const std::optional<LatencyEstimate>& latencyEstimate() const { return latencyEstimate_; }
     void setLatencyEstimate(std::optional<LatencyEstimate> estimate);
-    int audioDropoutCount() const { return audioDropoutCount_; }
-    void setAudioDropoutCount(int count);
-    bool audioDropoutActive() const { return audioDropoutActive_; }
-    void setAudioDropoutActive(bool active);
+    int audioDropoutCount() const { return dropouts_.count(); }
+    bool audioDropoutActive() const { return dropouts_.isActive(); }
+    // Counts the running device's dropouts (and flashes for each).
+    DropoutMonitor& dropouts() { return dropouts_; }
+    const DropoutMonitor& dropouts() const { return dropouts_; }
     std::optional<BufferRange> supportedBufferRange() const { return supportedBufferRange_; }
     void setSupportedBufferRange(std::optional<BufferRange> range);
     const std::optional<PluginLoadFailure>& pluginLoadFailure() const { return pluginLoadFailure_; }
@@ -197,7 +200,7 @@ public:
     Q_INVOKABLE void stop();
 
     // The user's reset of the dropout count.
-    Q_INVOKABLE void resetDropouts();
+    Q_INVOKABLE void resetDropouts() { dropouts_.reset(); }
 
     // Per strip while running (and after a stop, for the last run): periods in
     // which its effect's output was not finite, and its longest render time
@@ -207,14 +210,10 @@ public:
     // The longest render of a whole period, and the period's own length.
     std::chrono::nanoseconds longestPeriodRender() const;
 
-    // Whether anything shows the strips' level readings. While nothing does,
-    // they are not moved out of the level store (which keeps the largest since
-    // its last collection) 30 times a second; the main thread is woken four
-    // times a second instead, to look after the effects. Shown by default.
-    void setMetersShown(bool shown) { metersShown_ = shown; }
-    // With the meters not shown: the largest readings of the last run, in the
-    // level store's layout, kept by the stop() that ended it.
-    const std::vector<LevelStore::Reading>& lastRunLevels() const { return lastRunLevels_; }
+    // The strips' levels; whether anything shows them (StripMeters::setShown)
+    // and, when nothing did, the largest readings of the last run.
+    StripMeters& meters() { return *meters_; }
+    const StripMeters& meters() const { return *meters_; }
 
     // How long a render call may take before its plug-in counts as hung (and
     // how long stopping waits for it). Two seconds unless a test says less.
@@ -231,9 +230,7 @@ public:
     const Task& deviceSwitchTask() const { return deviceSwitchTask_; }
     const Task& recoveryTask() const { return recoveryTask_; }
     const RecoveryThrottle& recoveryThrottle() const { return recoveryThrottle_; }
-    LevelStore& levelStore() { return levelStore_; }
     bool holdsProcessActivity() const { return latencyCriticalActivity_ != nullptr; }
-    bool hasDropoutListener() const { return dropoutListener_.has_value(); }
 
 signals:
     void devicesChanged();
@@ -301,14 +298,11 @@ private:
     void stopFollowingDeviceSettings();
     void deviceSettingsChanged();
 
-    void installDropoutListener(hw::ObjectId device);
-    void removeDropoutListener();
-    void noteDropout();
+    // Logs which strip took longest since the last dropout: the first suspect.
+    void nameDropoutSuspect();
 
-    void startMetering();
-    void collectLevels();
     // Resets effects that produced non-finite audio, and stops playback when a
-    // plug-in stopped responding. From the meter task.
+    // plug-in stopped responding. On every meter tick.
     void watchEffects();
     void lockMemoryOnce();
 
@@ -348,8 +342,6 @@ private:
     std::optional<std::uint32_t> actualBufferFrames_;
     std::optional<double> actualSampleRate_;
     std::optional<LatencyEstimate> latencyEstimate_;
-    int audioDropoutCount_ = 0;
-    bool audioDropoutActive_ = false;
     std::optional<BufferRange> supportedBufferRange_;
     std::optional<PluginLoadFailure> pluginLoadFailure_;
     QList<ChannelSlot*> channels_;
@@ -357,12 +349,7 @@ private:
     int startsPending_ = 0; // begun and not yet ended, queued ones included
     LatencyLine latencyLine_;
 
-    std::optional<Clock::TimePoint> lastDropoutDate_;
-    struct DropoutListener {
-        hw::ObjectId device;
-        hw::AudioHardware::ListenerId id;
-    };
-    std::optional<DropoutListener> dropoutListener_;
+    DropoutMonitor dropouts_;
     struct Registration {
         hw::ObjectId object;
         hw::Address address;
@@ -383,8 +370,6 @@ private:
     std::optional<QString> stallMessage_;
     std::chrono::milliseconds stallPatience_{2000};
     bool lockMemory_ = false;
-    bool metersShown_ = true;
-    std::vector<LevelStore::Reading> lastRunLevels_;
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.
@@ -403,8 +388,7 @@ private:
     std::optional<Clock::TimerId> devicePatienceTimer_;
     Task supportedBufferRangeTask_;
     Task deviceSwitchTask_;
-    LevelStore levelStore_{kChannelCount};
-    Task meterTask_;
+    std::unique_ptr<StripMeters> meters_;
     Task recoveryTask_;
     Task configurationCheck_;
     RecoveryThrottle recoveryThrottle_;

@@ -118,10 +118,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     if (auto again = afterWait())
         co_return *again;
 
-    setAudioDropoutCount(0);
-    setAudioDropoutActive(false);
-    lastDropoutDate_.reset();
-    installDropoutListener(device.id);
+    dropouts_.watch(device.id);
 
     combiner_ = std::make_shared<MatrixMixerNode>();
     engine_->attach(combiner_->unit());
@@ -189,7 +186,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
            qUtf8Printable(device.name), inputChannelCount, outputChannelCount, rate, actualBufferFrames_.value_or(0),
            static_cast<long long>(strips.size()));
     followDeviceSettings(device.id);
-    startMetering();
+    meters_->start([this] { watchEffects(); });
     co_await computeLatencyEstimate(device.id, rate, strips);
     if (!self || stopCount_ != run || !isRunning_)
         co_return false;
@@ -262,7 +259,7 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
         // A strip without an effect: its input and output levels are one signal.
         if (!engine_->connect(splitter, 0, *combiner_->unit(), i, *combinerInput))
             co_return failed(QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError())));
-        LevelStore* store = &levelStore_;
+        LevelStore* store = &meters_->store();
         const int slot = strip.slot->id();
         engine_->installTap(splitter, 0, kTapFrames, *combinerInput,
                             [store, slot](const float* const* channels, int count, std::uint32_t frames) {
@@ -311,12 +308,8 @@ void AudioEngineManager::stop() {
     recoveryTask_ = Task();
     configurationCheck_.cancel();
     configurationCheck_ = Task();
-    meterTask_.cancel();
-    meterTask_ = Task();
-    if (isRunning_ && !metersShown_)
-        lastRunLevels_ = levelStore_.collect();
-    levelStore_.clear();
-    removeDropoutListener();
+    meters_->stop(isRunning_);
+    dropouts_.unwatch();
     stopFollowingDeviceSettings();
     if (configurationChangeObserver_) {
         disconnect(configurationChangeObserver_);
@@ -357,10 +350,6 @@ void AudioEngineManager::stop() {
             slot->setEffectNode(nullptr);
         else
             saveEffectState(*slot);
-        slot->setInputLevel({});
-        slot->setInputLevelRight({});
-        slot->setOutputLevel({});
-        slot->setOutputLevelRight({});
     }
     // The engine goes with its units, instances and worker threads; a new one
     // waits for the next start. One the render thread is stuck in stays for good.

@@ -120,7 +120,7 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
                                                              .arg(n)
                                                              .arg(QString::fromStdString(engine_->lastError()))};
     slot.effect()->setBypass(slot.bypass());
-    LevelStore* store = &levelStore_;
+    LevelStore* store = &meters_->store();
     const int id = slot.id();
     engine_->installTap(splitter, 0, kTapFrames, splitterOutput,
                         [store, id](const float* const* channels, int count, std::uint32_t frames) {
@@ -175,6 +175,22 @@ void AudioEngineManager::removeFailedPlugin() {
             break;
         }
     startByUser();
+}
+
+void AudioEngineManager::watchEffects() {
+    if (!isRunning_)
+        return;
+    for (const auto& strip : runningStrips_) {
+        auto* effect = strip.slot->effect();
+        if (effect && effect->resetIfFaulted())
+            qCWarning(lcEngine, "Plugin “%s” on channel %d produced audio that is not a number; it was reset",
+                      qUtf8Printable(strip.slot->component() ? strip.slot->component()->name : QString()),
+                      strip.slot->id() + 1);
+    }
+    // A plug-in that never returns from its processing: stop() leaves it
+    // behind and says which one it was.
+    if (engine_->stalledUnit())
+        stop();
 }
 
 double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) {

@@ -1,4 +1,6 @@
 #include "engine/LevelStore.h"
+#include "engine/StripMeters.h"
+#include "tests/support/ManualTime.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,7 @@
 
 using namespace corvane;
 using Reading = LevelStore::Reading;
+using namespace std::chrono_literals;
 
 TEST(LevelStore, FoldKeepsTheLargestPeakAndRmsIndependentlyPerSide) {
     LevelStore store(8);
@@ -52,4 +55,31 @@ TEST(LevelStore, ConcurrentFoldsLoseNothing) {
     const auto r = store.collect();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(r[std::size_t(t)].peak, 1.0f);
+}
+
+TEST(StripMeters, TickReadingsIntoTheStripsWhileShownAndKeepTheLargestOfARunNobodySaw) {
+    ManualClock clock;
+    QObject owner;
+    const QList<ChannelSlot*> strips{new ChannelSlot(0, &owner), new ChannelSlot(1, &owner)};
+    StripMeters meters(clock, strips);
+    int ticks = 0;
+    meters.start([&] { ++ticks; });
+    meters.store().fold(1, {0.5f, 0.25f}, {}, true, false);
+    test::runFor(clock, 33ms);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(strips[1]->inputLevel(), (Reading{0.5f, 0.25f}));
+
+    // Unseen: the store keeps its largest, the strips only fall, the tick slows.
+    meters.setShown(false);
+    meters.store().fold(1, {0.8f, 0.4f}, {}, true, false);
+    test::runFor(clock, 33ms);
+    EXPECT_EQ(ticks, 2);
+    EXPECT_FLOAT_EQ(strips[1]->inputLevel().peak, 0.5f);
+    test::runFor(clock, 249ms);
+    EXPECT_EQ(ticks, 2);
+    meters.stop(true);
+    EXPECT_EQ(meters.lastRunLevels()[1], (Reading{0.8f, 0.4f}));
+    EXPECT_EQ(strips[1]->inputLevel(), Reading{});
+    test::runFor(clock, 1s);
+    EXPECT_EQ(ticks, 2);
 }

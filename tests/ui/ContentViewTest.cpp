@@ -250,8 +250,8 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     auto* count = view.find("dropoutCount");
     EXPECT_FALSE(reset->isEnabled());
     EXPECT_DOUBLE_EQ(reset->opacity(), 0.35);
-    rig.manager->setAudioDropoutCount(3);
-    rig.manager->setAudioDropoutActive(true);
+    for (int i = 0; i < 3; ++i)
+        rig.manager->dropouts().noteDropout();
     view.settle(300);
     EXPECT_EQ(count->property("text").toString(), QString("3"));
     EXPECT_EQ(colorOf(count), kRed);
