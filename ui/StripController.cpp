@@ -21,6 +21,18 @@ void StripController::setSlot(ChannelSlot* slot) {
     emit slotChanged();
 }
 
+void StripController::setManager(AudioEngineManager* manager) {
+    if (manager == manager_)
+        return;
+    manager_ = manager;
+    emit managerChanged();
+}
+
+void StripController::setPluginActive(bool active) {
+    if (manager_ && slot_)
+        manager_->setBypass(*slot_, !active);
+}
+
 bool StripController::openEditor() {
     const ChannelSlot* slot = slot_.data();
     if (!slot || !slot->hasEffectNode())

@@ -1,9 +1,11 @@
 #pragma once
 // What a channel strip's buttons do beyond writing one of its fields: the
-// plug-in editor window, one per effect instance (pressed again for the same
+// plug-in's on/off switch (through the manager, which tells a running
+// plug-in), the plug-in editor window, one per effect instance (pressed again for the same
 // instance, the same window comes back; once the instance goes, so does its
 // window), and taking the plug-in off the strip. Main thread only.
 
+#include "engine/AudioEngineManager.h"
 #include "engine/ChannelSlot.h"
 #include "ui/PluginEditorWindowController.h"
 
@@ -19,6 +21,7 @@ class StripController : public QObject {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(corvane::ChannelSlot* slot READ slot WRITE setSlot NOTIFY slotChanged)
+    Q_PROPERTY(corvane::AudioEngineManager* manager READ manager WRITE setManager NOTIFY managerChanged)
     // The strip's editor while it has one.
     Q_PROPERTY(corvane::PluginEditorWindowController* editor READ editor NOTIFY editorChanged)
 
@@ -28,7 +31,12 @@ public:
 
     ChannelSlot* slot() const { return slot_; }
     void setSlot(ChannelSlot* slot);
+    AudioEngineManager* manager() const { return manager_; }
+    void setManager(AudioEngineManager* manager);
     PluginEditorWindowController* editor() const { return editor_.get(); }
+
+    // Off bypasses the plug-in; nothing without a strip and a manager.
+    Q_INVOKABLE void setPluginActive(bool active);
 
     // Opens the editor of the running plug-in, or shows its window again;
     // false (and nothing opens) while no plug-in runs.
@@ -38,10 +46,12 @@ public:
 
 signals:
     void slotChanged();
+    void managerChanged();
     void editorChanged();
 
 private:
     QPointer<ChannelSlot> slot_;
+    QPointer<AudioEngineManager> manager_;
     std::unique_ptr<PluginEditorWindowController> editor_;
 };
 

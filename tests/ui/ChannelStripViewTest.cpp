@@ -3,6 +3,7 @@
 #include "plugins/PluginCatalog.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/ui/QuickView.h"
+#include "ui/ChannelChoices.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -72,38 +73,40 @@ AudioDevice deviceWith(int inputs, int outputs) {
 
 } // namespace
 
-TEST(ChannelStripView, ChannelPickersOfferEveryMonoStartAndEveryAdjacentPairTheDeviceHas) {
+TEST(ChannelChoices, EveryMonoStartOrEveryAdjacentPairAndAChannelTheDeviceLacksReadsAsItself) {
+    struct Case {
+        int count;
+        bool stereo;
+        int channel;
+        QStringList entries;
+        int index;
+        QString shown;
+    };
+    for (const Case& c : {Case{0, false, -1, {"—"}, 0, "—"}, Case{1, true, -1, {"—"}, 0, "—"},
+                          Case{2, false, 1, {"—", "1", "2"}, 2, "2"}, Case{2, true, 0, {"—", "1-2"}, 1, "1-2"},
+                          Case{4, true, 2, {"—", "1-2", "2-3", "3-4"}, 3, "3-4"},
+                          Case{2, true, 1, {"—", "1-2"}, -1, "2-3"}}) {
+        ChannelChoices choices;
+        choices.setChannelCount(c.count);
+        choices.setStereo(c.stereo);
+        choices.setChannel(c.channel);
+        EXPECT_EQ(choices.entries(), c.entries) << c.count << c.stereo;
+        EXPECT_EQ(choices.currentIndex(), c.index) << c.count << c.stereo << c.channel;
+        EXPECT_EQ(choices.displayText(), c.shown);
+    }
+}
+
+TEST(ChannelStripView, ChannelPickersFollowTheDeviceAndTheWidthAndWriteTheStrip) {
     VirtualRig rig;
     StripView view(rig);
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
     ChannelSlot& slot = rig.strip(0);
-    const QStringList none{"—"};
-
-    rig.manager->setSelectedDevice(std::nullopt);
-    view.settle();
-    EXPECT_EQ(view.entries("inputChannelPicker"), none);
-    EXPECT_EQ(view.entries("outputChannelPicker"), none);
-
-    rig.manager->setSelectedDevice(deviceWith(1, 2));
-    view.settle();
-    EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1"}));
-    EXPECT_EQ(view.entries("outputChannelPicker"), QStringList({"—", "1", "2"}));
-    // The width control switches the entries to pairs.
-    view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
-    view.click(QuickView::findUnder(view.item("outputWidthPicker"), "stereoSegment"));
-    EXPECT_TRUE(slot.inputStereo());
-    EXPECT_TRUE(slot.outputStereo());
-    EXPECT_EQ(view.entries("inputChannelPicker"), none);
-    EXPECT_EQ(view.entries("outputChannelPicker"), QStringList({"—", "1-2"}));
-
     rig.manager->setSelectedDevice(deviceWith(4, 8));
     view.settle();
+    EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1", "2", "3", "4"}));
+    view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
+    EXPECT_TRUE(slot.inputStereo());
     EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1-2", "2-3", "3-4"}));
-    EXPECT_EQ(view.entries("outputChannelPicker"),
-              QStringList({"—", "1-2", "2-3", "3-4", "4-5", "5-6", "6-7", "7-8"}));
-    view.click(QuickView::findUnder(view.item("outputWidthPicker"), "monoSegment"));
-    EXPECT_FALSE(slot.outputStereo());
-    EXPECT_EQ(view.entries("outputChannelPicker"), QStringList({"—", "1", "2", "3", "4", "5", "6", "7", "8"}));
 
     // Choosing an entry writes the strip's channel.
     view.click("outputChannelPicker");
@@ -119,13 +122,6 @@ TEST(ChannelStripView, ChannelPickersOfferEveryMonoStartAndEveryAdjacentPairTheD
     view.click(entry);
     EXPECT_EQ(slot.outputChannel(), 4);
     EXPECT_EQ(view.item("outputChannelPicker")->property("displayText").toString(), "5");
-
-    // A channel the new device lacks still reads as itself.
-    slot.setInputChannel(6);
-    rig.manager->setSelectedDevice(deviceWith(2, 2));
-    view.settle();
-    EXPECT_EQ(view.item("inputChannelPicker")->property("displayText").toString(), "7-8");
-    EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1-2"}));
     EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
 }
 
@@ -221,13 +217,7 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         EXPECT_GT(everything, 3);
 
         view.type("STER");
-        view.settle();
         EXPECT_EQ(list->property("count").toInt(), 2); // "No Plugin" and fixture stereo
-        view.type("x");
-        view.settle();
-        EXPECT_EQ(list->property("count").toInt(), 1);
-        QTest::keyClick(view.window(), Qt::Key_Backspace);
-        view.settle();
         view.click("pickerRow:urn:corvane:test:stereo");
         EXPECT_FALSE(view.sheetOpen());
         EXPECT_EQ(slot.component()->uri, "urn:corvane:test:stereo");
@@ -243,7 +233,6 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         // A catalog that changes under an open sheet leaves the shown list alone.
         PluginCatalog::invalidate();
         view.type("zeta");
-        view.settle();
         EXPECT_EQ(view.item("pickerList")->property("count").toInt(), 2);
         view.click("pickerRow:urn:corvane:test:gain");
         EXPECT_EQ(slot.component()->uri, "urn:corvane:test:gain");

@@ -3,10 +3,7 @@ import QtQuick
 import Corvane.Models
 import QtQuick.Controls.Basic
 
-// The channel choice of one strip side: "—" for none, then every start
-// channel the device offers, "1".."c" for mono, "1-2".."(c-1)-c" for a
-// stereo pair. A channel the device no longer offers still reads as its own
-// entry, with nothing ticked, until the user chooses again.
+// The channel choice of one strip side; its entries are ChannelChoices'.
 ComboBox {
     id: picker
     // Device channels on this side (0 without a device).
@@ -17,24 +14,20 @@ ComboBox {
     property real renderScale: 1.0
     signal chosen(int channel)
 
-    function entryText(ch) {
-        return ch < 0 ? "—" : (stereo ? (ch + 1) + "-" + (ch + 2) : String(ch + 1))
+    ChannelChoices {
+        id: choices
+        channelCount: picker.channelCount
+        stereo: picker.stereo
+        channel: picker.channel
     }
 
-    readonly property int entryCount: Math.max(0, stereo ? channelCount - 1 : channelCount)
-
-    model: {
-        const list = ["—"]
-        for (let ch = 0; ch < entryCount; ++ch)
-            list.push(entryText(ch))
-        return list
-    }
-    currentIndex: channel < entryCount ? channel + 1 : -1
-    displayText: entryText(channel)
+    model: choices.entries
+    currentIndex: choices.currentIndex
+    displayText: choices.displayText
     onActivated: index => {
         picker.chosen(index - 1)
         // Back to the strip's value, whatever it made of the choice.
-        currentIndex = Qt.binding(() => picker.channel < picker.entryCount ? picker.channel + 1 : -1)
+        currentIndex = Qt.binding(() => choices.currentIndex)
     }
 
     implicitWidth: 62

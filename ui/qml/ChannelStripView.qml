@@ -28,6 +28,7 @@ Item {
     StripController {
         id: controller
         slot: strip.slot
+        manager: strip.manager
     }
     // This strip's editor window controller while it has one.
     readonly property alias editorController: controller.editor
@@ -178,12 +179,9 @@ Item {
             ToolTip.visible: hovered
             ToolTip.delay: 600
             ToolTip.text: "Turns the plugin on or off (off = bypassed)"
-            onToggled: {
-                if (strip.manager && strip.slot)
-                    strip.manager.setBypass(strip.slot.id, !checked)
-                // Shows what the strip holds, whatever became of the request.
-                checked = Qt.binding(() => strip.slot ? !strip.slot.bypass : true)
-            }
+            // A press only asks: the switch shows what the strip holds.
+            checkable: false
+            onClicked: controller.setPluginActive(!checked)
             indicator: Rectangle {
                 x: pluginSwitch.width - width
                 y: (pluginSwitch.height - height) / 2

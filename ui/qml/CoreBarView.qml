@@ -1,4 +1,5 @@
 import QtQuick
+import Corvane.Models
 
 // One core's load as a vertical bar: a track, and over it from the bottom a
 // fill of the load's share of the height, never less than a one-point sliver.
@@ -17,36 +18,17 @@ Item {
         radius: 1
         color: Theme.meterTrack
     }
-    // The fill's height in whole points glides linearly over 150 ms to each
-    // new level, drawn in 33 ms steps (the level meters' pace, so the window
-    // draws both in the same frames instead of at the display's rate).
-    readonly property real target: Math.max(Math.round(clamped * height), 1.0)
-    property real from: 1
-    property real shown: 1
-    property double startedAt: 0
-    Component.onCompleted: shown = target
-    onTargetChanged: {
-        from = shown
-        startedAt = Date.now()
-        glide.restart()
-    }
-    Timer {
+    // The fill's height in whole points glides to each new level.
+    BarGlide {
         id: glide
-        interval: 33
-        repeat: true
-        onTriggered: {
-            const progress = Math.min((Date.now() - bar.startedAt) / 150, 1)
-            bar.shown = Math.round(bar.from + (bar.target - bar.from) * progress)
-            if (progress >= 1)
-                stop()
-        }
+        target: Math.max(Math.round(bar.clamped * bar.height), 1.0)
     }
 
     Rectangle {
         objectName: "coreBarFill"
         anchors.bottom: parent.bottom
         width: parent.width
-        height: bar.shown
+        height: glide.value
         radius: 1
         color: bar.fillColor
     }
