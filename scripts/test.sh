@@ -9,7 +9,9 @@ if [ "${1:-}" = "--sanitize" ]; then
   export CORVANE_BUILD_DIR=${CORVANE_BUILD_DIR:-$root/build-sanitize}
   export CORVANE_BUILD_TYPE=Debug
   "$root/scripts/build.sh" -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_BENCH=OFF
-  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  # What the libraries we load keep until exit is listed there, with why.
+  export LSAN_OPTIONS=suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
   "$root/scripts/build.sh"
