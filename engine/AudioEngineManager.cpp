@@ -11,7 +11,7 @@
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock), dropouts_(hardware, clock) {
+    : QObject(parent), hardware_(hardware), clock_(clock), dropouts_(hardware, clock), recovery_(*this, clock) {
     engine_ = makeEngine(); // here, once every setting it reads has its value
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
@@ -27,6 +27,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
         connect(this, changed, this, &AudioEngineManager::updateLatencyLine);
     connect(&dropouts_, &DropoutMonitor::countChanged, this, &AudioEngineManager::audioDropoutCountChanged);
     connect(&dropouts_, &DropoutMonitor::activeChanged, this, &AudioEngineManager::audioDropoutActiveChanged);
+    connect(&recovery_, &ConfigurationRecovery::isRecoveringChanged, this, &AudioEngineManager::isRecoveringChanged);
     connect(&dropouts_, &DropoutMonitor::droppedOut, this, &AudioEngineManager::nameDropoutSuspect);
 
     // Usually done by the time the user first opens the plug-in picker.
@@ -57,7 +58,6 @@ AudioEngineManager::~AudioEngineManager() {
         hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);
     deviceRefreshTask_.cancel();
     supportedBufferRangeTask_.cancel();
-    recoveryTask_.cancel();
 }
 
 void AudioEngineManager::onDeviceListListener() {
@@ -82,11 +82,6 @@ void AudioEngineManager::setBufferFrames(std::uint32_t frames) {
 void AudioEngineManager::adoptBufferFrames(std::uint32_t frames) {
     if (assignIfChanged(bufferFrames_, frames))
         emit bufferFramesChanged();
-}
-
-void AudioEngineManager::setRecovering(bool recovering) {
-    if (assignIfChanged(isRecovering_, recovering))
-        emit isRecoveringChanged();
 }
 
 void AudioEngineManager::setSampleRate(double rate) {

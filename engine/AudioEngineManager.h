@@ -21,7 +21,7 @@
 #include "engine/LevelStore.h"
 #include "engine/MatrixMixerNode.h"
 #include "engine/PluginLoadFailure.h"
-#include "engine/RecoveryThrottle.h"
+#include "engine/ConfigurationRecovery.h"
 #include "engine/StripMeters.h"
 #include "platform/engine/Engine.h"
 #include "platform/hardware/AudioHardware.h"
@@ -39,7 +39,7 @@
 
 namespace corvane {
 
-class AudioEngineManager : public QObject {
+class AudioEngineManager : public QObject, private ConfigurationRecovery::Host {
     Q_OBJECT
     Q_PROPERTY(QList<corvane::AudioDevice> devices READ devices NOTIFY devicesChanged)
     // An empty record (id 0, no channels) while none is selected.
@@ -99,8 +99,7 @@ public:
     void setRunning(bool running);
     // Between a reconfiguration that stopped playback and the end of the
     // automatic restarts that follow it (playing again, or given up).
-    bool isRecovering() const { return isRecovering_; }
-    void setRecovering(bool recovering);
+    bool isRecovering() const { return recovery_.isRecovering(); }
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     void setErrorMessage(std::optional<QString> message);
     const std::optional<QString>& warningMessage() const { return warningMessage_; }
@@ -228,8 +227,7 @@ public:
     const QList<std::shared_ptr<MatrixMixerNode>>& splitters() const { return splitters_; }
     const std::shared_ptr<MatrixMixerNode>& combiner() const { return combiner_; }
     const Task& deviceSwitchTask() const { return deviceSwitchTask_; }
-    const Task& recoveryTask() const { return recoveryTask_; }
-    const RecoveryThrottle& recoveryThrottle() const { return recoveryThrottle_; }
+    const ConfigurationRecovery& recovery() const { return recovery_; }
     bool holdsProcessActivity() const { return latencyCriticalActivity_ != nullptr; }
 
 signals:
@@ -307,8 +305,14 @@ private:
     void lockMemoryOnce();
 
     void handleConfigurationChange();
-    void scheduleRecovery(const QString& deviceUID);
-    Async<void> runRecoveryAttempt(int attempt, QString deviceUID);
+    // What a recovery asks of the manager.
+    void stopPlayback() override { stop(); }
+    Async<std::optional<QList<AudioDevice>>> listDevicesWithin(Clock::Duration limit) override;
+    void takeDeviceList(const QList<AudioDevice>& devices) override { deviceListChanged(devices); }
+    Async<std::optional<AudioDevice>> rediscover(QString uid) override;
+    Async<bool> restartOn(AudioDevice device) override;
+    void showError(const QString& message) override { setErrorMessage(message); }
+    void showWarning(const QString& message) override { setWarningMessage(message); }
 
     // Applies bufferFrames and sampleRate to the selected device and waits for
     // an accepted rate to settle; yields whether the device accepted the rate.
@@ -336,7 +340,6 @@ private:
     bool bufferFramesChosen_ = false;
     double sampleRate_ = 48000.0;
     bool isRunning_ = false;
-    bool isRecovering_ = false;
     std::optional<QString> errorMessage_;
     std::optional<QString> warningMessage_;
     std::optional<std::uint32_t> actualBufferFrames_;
@@ -350,6 +353,7 @@ private:
     LatencyLine latencyLine_;
 
     DropoutMonitor dropouts_;
+    ConfigurationRecovery recovery_;
     struct Registration {
         hw::ObjectId object;
         hw::Address address;
@@ -363,9 +367,6 @@ private:
     // Starts run one at a time; a stop() during a start's waits abandons it.
     std::shared_ptr<TaskState> startInFlight_;
     std::uint64_t stopCount_ = 0;
-    // The device whose playback a configuration change just stopped: if it
-    // turns out to be gone, its disconnection says playback was stopped.
-    std::optional<QString> interruptedDeviceUID_;
     // Set by a stop() that had to leave a hung plug-in behind.
     std::optional<QString> stallMessage_;
     std::chrono::milliseconds stallPatience_{2000};
@@ -389,9 +390,6 @@ private:
     Task supportedBufferRangeTask_;
     Task deviceSwitchTask_;
     std::unique_ptr<StripMeters> meters_;
-    Task recoveryTask_;
-    Task configurationCheck_;
-    RecoveryThrottle recoveryThrottle_;
 };
 
 } // namespace corvane

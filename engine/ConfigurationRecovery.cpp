@@ -1,7 +1,6 @@
-// Stopping cleanly when the device reconfigures itself under the running graph,
-// and restarting on it after a short, growing delay, within the throttle.
-#include "engine/AudioEngineManager.h"
+#include "engine/ConfigurationRecovery.h"
 
+#include "engine/ObservableField.h"
 #include "platform/system/Logging.h"
 
 #include <QPointer>
@@ -11,82 +10,98 @@ namespace corvane {
 
 using namespace std::chrono_literals;
 
-void AudioEngineManager::handleConfigurationChange() {
-    if (!isRunning_)
-        return;
+ConfigurationRecovery::ConfigurationRecovery(Host& host, Clock& clock, QObject* parent)
+    : QObject(parent), host_(host), clock_(clock) {}
+
+ConfigurationRecovery::~ConfigurationRecovery() {
+    check_.cancel();
+    restart_.cancel();
+}
+
+void ConfigurationRecovery::configurationChanged(std::optional<QString> deviceUID) {
     // Stop first: whatever the device does next, a graph built for what it was
     // must not go on.
     qCInfo(lcEngine, "Engine configuration change while running - stopping");
-    const std::optional<QString> uid = selectedDevice_ ? std::optional<QString>(selectedDevice_->uid) : std::nullopt;
-    stop();
-    if (!uid) {
-        setErrorMessage(QStringLiteral("The audio device's configuration changed - playback was stopped. Press "
+    host_.stopPlayback();
+    if (!deviceUID) {
+        host_.showError(QStringLiteral("The audio device's configuration changed - playback was stopped. Press "
                                        "Start to rebuild the routing."));
         return;
     }
-    interruptedDeviceUID_ = uid;
+    interruptedDeviceUID_ = deviceUID;
     setRecovering(true);
     // Then tell a vanished device (a disconnection, reported as one) from one
     // that reconfigured itself (restarted). A device list that does not come in
     // time is no reason to give the device up.
-    QPointer<AudioEngineManager> self(this);
-    configurationCheck_ = spawnWith([this, self, uid = *uid]() -> Async<void> {
-        auto list = co_await runDetachedWithin(clock_, 2s, [hardware = &hardware_] { return listDevices(*hardware); });
+    QPointer<ConfigurationRecovery> self(this);
+    check_ = spawnWith([this, self, uid = *deviceUID]() -> Async<void> {
+        auto list = co_await host_.listDevicesWithin(2s);
         if (!self || co_await currentTaskCancelled())
             co_return;
-        configurationCheck_ = Task();
+        check_ = Task();
         if (list && std::none_of(list->begin(), list->end(), [&](const AudioDevice& d) { return d.uid == uid; })) {
-            deviceListChanged(*list);
+            host_.takeDeviceList(*list);
             setRecovering(false);
             co_return;
         }
-        scheduleRecovery(uid);
+        scheduleRestart(uid);
     });
 }
 
-void AudioEngineManager::scheduleRecovery(const QString& deviceUID) {
-    if (!recoveryThrottle_.recordAttempt(clock_.now())) {
+void ConfigurationRecovery::scheduleRestart(const QString& deviceUID) {
+    if (!throttle_.recordAttempt(clock_.now())) {
         qCCritical(lcEngine, "Device reconfigured %dx in quick succession - not restarting again",
-                   recoveryThrottle_.maxAttempts);
-        setErrorMessage(QStringLiteral(
+                   throttle_.maxAttempts);
+        host_.showError(QStringLiteral(
             "The audio device kept reconfiguring itself, so playback was left stopped. Press Start to try again."));
         setRecovering(false);
         return;
     }
-    const int attempt = int(recoveryThrottle_.attempts.size());
-    setWarningMessage(QStringLiteral("The audio device reconfigured itself - restarting playback…"));
-    recoveryTask_ = spawn(runRecoveryAttempt(attempt, deviceUID));
+    host_.showWarning(QStringLiteral("The audio device reconfigured itself - restarting playback…"));
+    restart_ = spawn(restart(int(throttle_.attempts.size()), deviceUID));
 }
 
-Async<void> AudioEngineManager::runRecoveryAttempt(int attempt, QString deviceUID) {
-    QPointer<AudioEngineManager> self(this);
+Async<void> ConfigurationRecovery::restart(int attempt, QString deviceUID) {
+    QPointer<ConfigurationRecovery> self(this);
     if (!co_await sleepFor(clock_, attempt * 500ms))
         co_return;
     if (!self || co_await currentTaskCancelled())
         co_return;
-    co_await refreshDevices();
+    const std::optional<AudioDevice> device = co_await host_.rediscover(deviceUID);
     if (!self || co_await currentTaskCancelled())
         co_return;
-    std::optional<AudioDevice> device;
-    for (const auto& d : devices_)
-        if (d.uid == deviceUID) {
-            device = d;
-            break;
-        }
     if (!device) {
         qCInfo(lcEngine, "Recovery abandoned - the device is no longer present");
         setRecovering(false);
         co_return;
     }
-    setSelectedDevice(*device);
-    // Let go of this task first, so the start's own stop() does not cancel it.
-    recoveryTask_ = Task();
+    // Let go of this task first, so the start's own stop does not cancel it.
+    restart_ = Task();
     qCInfo(lcEngine, "Recovery attempt %d: restarting on “%s”", attempt, qUtf8Printable(device->name));
-    co_await start(true);
+    const bool playing = co_await host_.restartOn(*device);
     if (!self)
         co_return;
-    qCInfo(lcEngine, "Recovery attempt %d %s", attempt, isRunning_ ? "succeeded" : "failed");
+    qCInfo(lcEngine, "Recovery attempt %d %s", attempt, playing ? "succeeded" : "failed");
     setRecovering(false);
+}
+
+void ConfigurationRecovery::abandon() {
+    if (!restart_.isDone() || !check_.isDone())
+        setRecovering(false);
+    restart_.cancel();
+    restart_ = Task();
+    check_.cancel();
+    check_ = Task();
+}
+
+void ConfigurationRecovery::forgetAttempts() {
+    throttle_.attempts.clear();
+    setRecovering(false);
+}
+
+void ConfigurationRecovery::setRecovering(bool recovering) {
+    if (assignIfChanged(recovering_, recovering))
+        emit isRecoveringChanged();
 }
 
 } // namespace corvane

@@ -109,10 +109,10 @@ void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list, bool 
            isRunning_ ? "true" : "false");
     // Playback counts as stopped by the loss when a configuration change of the
     // same device stopped it a moment before.
-    const bool playing = isRunning_ || interruptedDeviceUID_ == current.uid;
+    const bool playing = isRunning_ || recovery_.interruptedDeviceUID() == current.uid;
     if (isRunning_)
         stop();
-    interruptedDeviceUID_.reset();
+    recovery_.clearInterruption();
     // A plug-in that hung says more about what happened than the device's loss.
     if (!stallMessage_ || errorMessage_ != stallMessage_)
         setErrorMessage(playing ? QStringLiteral("“%1” was disconnected - playback was stopped.").arg(current.name)

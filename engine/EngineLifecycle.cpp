@@ -81,15 +81,13 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         setErrorMessage(QStringLiteral("Select an audio device."));
         co_return false;
     }
-    if (!automaticRestart) {
-        recoveryThrottle_.attempts.clear();
-        setRecovering(false);
-    }
+    if (!automaticRestart)
+        recovery_.forgetAttempts();
     stop(); // also gives us a fresh engine
     const std::uint64_t run = stopCount_;
     setErrorMessage(std::nullopt);
     setWarningMessage(std::nullopt);
-    interruptedDeviceUID_.reset();
+    recovery_.clearInterruption();
     stallMessage_.reset();
     const AudioDevice device = *selectedDevice_;
     // After every wait: a stop() abandons this start; another selected device
@@ -300,14 +298,8 @@ std::unique_ptr<engine::Engine> AudioEngineManager::makeEngine() const {
 
 void AudioEngineManager::stop() {
     ++stopCount_;
-    // Stopping while a restart is pending ends the recovery; the restart's own
-    // start comes through here with neither pending.
-    if (!recoveryTask_.isDone() || !configurationCheck_.isDone())
-        setRecovering(false);
-    recoveryTask_.cancel();
-    recoveryTask_ = Task();
-    configurationCheck_.cancel();
-    configurationCheck_ = Task();
+    // Stopping while a restart is pending ends the recovery.
+    recovery_.abandon();
     meters_->stop(isRunning_);
     dropouts_.unwatch();
     stopFollowingDeviceSettings();
