@@ -21,7 +21,7 @@ CorvaneProcess::CorvaneProcess(const QString& serverName, const QList<QPair<QStr
 
 CorvaneProcess::CorvaneProcess(const QProcessEnvironment& environment) {
     process_.setProcessEnvironment(environment);
-    process_.setProgram(binary());
+    process_.setProgram(QStringLiteral(CORVANE_BINARY));
 }
 
 CorvaneProcess::~CorvaneProcess() {
@@ -30,8 +30,6 @@ CorvaneProcess::~CorvaneProcess() {
         process_.waitForFinished(5000);
     }
 }
-
-QString CorvaneProcess::binary() { return QStringLiteral(CORVANE_BINARY); }
 
 bool CorvaneProcess::start(const QStringList& arguments) {
     process_.setArguments(arguments);

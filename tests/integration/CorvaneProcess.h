@@ -39,8 +39,6 @@ public:
     QString standardOutput() const { return output_; }
     QString standardError() const { return error_; }
 
-    static QString binary();
-
 private:
     QProcess process_;
     QString output_;

@@ -8,6 +8,18 @@
 
 namespace corvane::test {
 
+bool HeadlessRun::start(const QStringList& arguments) {
+    return corvane.start(QStringList{QStringLiteral("--headless")} + arguments +
+                         QStringList{QStringLiteral("--report"), reportPath});
+}
+
+QJsonObject HeadlessRun::interruptAndReport() {
+    corvane.interrupt();
+    EXPECT_TRUE(corvane.finish(std::chrono::seconds(20))) << "still running, or crashed: " << corvane.standardError().toStdString();
+    EXPECT_EQ(corvane.exitCode(), 130) << corvane.standardError().toStdString();
+    return readReport(reportPath);
+}
+
 std::string waitForProgramClient(const SignalClient& observer, std::chrono::milliseconds timeout) {
     std::string found;
     waitFor(

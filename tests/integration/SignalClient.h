@@ -1,7 +1,7 @@
 #pragma once
 // A plain JACK client on the server JACK_DEFAULT_SERVER names. Each output
-// plays a Tone; each input is compared, period by period, with the Tone it is
-// expected to carry, while the comparison is armed.
+// plays a Tone; the inputs are recorded on demand, with the frame time the
+// recording began at, so what arrives can be compared with what was sent.
 //
 // Feeding and listening belong in two instances: a chain feeder -> program ->
 // listener runs in one cycle, so the listener sees this cycle's samples.
@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,7 @@ namespace corvane::test {
 class SignalClient {
 public:
     // Check ok() afterwards.
-    SignalClient(const std::string& name, std::vector<Tone> plays, std::vector<Tone> expects);
+    SignalClient(const std::string& name, std::vector<Tone> plays, std::size_t inputs);
     ~SignalClient();
     SignalClient(const SignalClient&) = delete;
     SignalClient& operator=(const SignalClient&) = delete;
@@ -40,24 +39,13 @@ public:
     // Periods this client has processed since it was activated.
     std::uint64_t periods() const { return periods_.load(); }
 
-    // From the next period on, compares every input with its expected Tone;
-    // disarm() stops the comparison and keeps the results.
-    void arm() { armed_.store(true); }
-    void disarm() { armed_.store(false); }
-
-    struct Comparison {
-        std::uint64_t periods = 0;  // compared while armed
-        std::uint64_t matching = 0; // of those, periods where every sample matched
-        float worstError = 0.0f;    // largest |heard - expected| of any sample
-    };
-    // Input k, from 1.
-    Comparison comparison(std::size_t k) const;
-
     // Records the next `frames` frames of every input (memory is reserved
     // here); call once. recording(k) of input k is whole once recorded().
     void record(std::size_t frames);
     bool recorded() const { return recordFrames_ > 0 && recordedFrames_.load() >= recordFrames_; }
-    std::vector<float> recording(std::size_t k) const { return inputs_.at(k - 1)->recording; }
+    std::vector<float> recording(std::size_t k) const { return inputs_.at(k - 1).recording; }
+    // The frame time of the recording's first sample.
+    std::uint64_t recordStart() const { return recordStart_.load(); }
 
     // A sample within this of the expected value counts as matching: the path
     // through unity gains must leave the signal all but untouched.
@@ -66,10 +54,6 @@ public:
 private:
     struct InputState {
         jack_port_t* port = nullptr;
-        Tone expected;
-        std::atomic<std::uint64_t> periods{0};
-        std::atomic<std::uint64_t> matching{0};
-        std::atomic<float> worstError{0.0f};
         std::vector<float> recording;
     };
     struct OutputState {
@@ -81,12 +65,12 @@ private:
 
     jack_client_t* client_ = nullptr;
     std::vector<OutputState> outputs_;
-    std::vector<std::unique_ptr<InputState>> inputs_; // atomics do not move
-    std::atomic<bool> armed_{false};
+    std::vector<InputState> inputs_;
     std::atomic<std::uint64_t> periods_{0};
     std::size_t recordFrames_ = 0;
     std::atomic<bool> recording_{false};
     std::atomic<std::size_t> recordedFrames_{0};
+    std::atomic<std::uint64_t> recordStart_{0};
 };
 
 } // namespace corvane::test

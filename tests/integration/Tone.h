@@ -22,7 +22,6 @@ struct Tone {
         const double phase = static_cast<double>(frame % periodFrames) / periodFrames;
         return static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * phase));
     }
-    float rms() const { return periodFrames == 0 ? std::abs(amplitude) : std::abs(amplitude) / std::numbers::sqrt2_v<float>; }
 };
 
 } // namespace corvane::test

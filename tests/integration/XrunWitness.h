@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <string>
 
 namespace corvane::test {
@@ -39,7 +38,6 @@ public:
     // period) before they return.
     void overrun(int count, std::chrono::microseconds length);
     int overrunsPending() const { return overrunsLeft_.load(); }
-    std::uint64_t periods() const { return periods_.load(); }
 
 private:
     static int process(jack_nframes_t frames, void* self);
@@ -55,7 +53,6 @@ private:
     std::atomic<int> disconnects_{0};
     std::atomic<int> overrunsLeft_{0};
     std::atomic<std::int64_t> overrunMicros_{0};
-    std::atomic<std::uint64_t> periods_{0};
 };
 
 } // namespace corvane::test

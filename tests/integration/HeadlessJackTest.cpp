@@ -1,0 +1,136 @@
+// Headless runs on a real JACK server: the audio each strip routes, checked
+// from outside by other clients, the server's xruns and period size as the
+// report tells them.
+#include "tests/integration/HeadlessRig.h"
+#include "tests/integration/XrunWitness.h"
+#include "tests/support/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Two sines that cannot be mistaken for each other, nor for their sum. Both
+// reach their amplitude exactly (a quarter period is a whole sample).
+constexpr Tone kFirst{0.5f, 48};    // 1 kHz at 48 kHz
+constexpr Tone kSecond{0.25f, 120}; // 400 Hz
+
+TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServersXruns) {
+    JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    // Both listen before the program starts: the witness until the program's
+    // ports are gone, the listener so the feeder's ports are not taken for the program's.
+    XrunWitness witness("witness", "system:capture_1");
+    SignalClient listener("listener", {}, 2);
+    ASSERT_TRUE(witness.ok() && listener.ok());
+    HeadlessRun run(server);
+    ASSERT_TRUE(run.start({"--device", "jack:system", "--buffer", "256", "--strip", "1:in=1,out=2", "--strip",
+                           "2:in=2,out=1"}));
+    const std::string program = waitForProgramClient(listener);
+    ASSERT_FALSE(program.empty()) << "the program's ports never appeared";
+    SignalClient feeder("feeder", {kFirst, kSecond}, 0);
+    ASSERT_TRUE(feeder.ok());
+    // The listener's in_1 hears the program's out_1, which strip 2 feeds from in_2.
+    for (const std::string k : {"1", "2"}) {
+        ASSERT_TRUE(feeder.connect(feeder.name() + ":out_" + k, program + ":in_" + k));
+        ASSERT_TRUE(listener.connect(program + ":out_" + k, listener.name() + ":in_" + k));
+    }
+
+    // A few periods for the connections to take effect, then 300 periods
+    // (1.6 s) compared sample by sample with what the feeder played in the
+    // same cycle. A period the server overran may reach the listener stale; a
+    // wrong route, a delay or a gain would spoil every period, not one in fifty.
+    ASSERT_TRUE(waitForPeriods(listener, 20));
+    constexpr std::size_t kPeriods = 300, kFrames = 256;
+    listener.record(kPeriods * kFrames);
+    ASSERT_TRUE(waitFor([&] { return listener.recorded(); }, 5s));
+    for (std::size_t k = 1; k <= 2; ++k) {
+        const std::vector<float> heard = listener.recording(k);
+        const Tone tone = k == 1 ? kSecond : kFirst;
+        std::size_t matching = 0;
+        for (std::size_t period = 0; period < kPeriods; ++period) {
+            bool exact = true;
+            for (std::size_t i = period * kFrames; i < (period + 1) * kFrames && exact; ++i)
+                exact = std::abs(heard[i] - tone.at(listener.recordStart() + i)) <= SignalClient::kTolerance;
+            matching += exact;
+        }
+        EXPECT_GE(matching, kPeriods - kPeriods / 50) << "out_" << k << ": " << matching << " periods matched";
+    }
+
+    // At 256 frames the dummy driver rarely misses a deadline by itself: three
+    // overruns of about four periods each give the count something to count.
+    for (int burst = 0; burst < 3; ++burst) {
+        witness.overrun(1, 20ms);
+        ASSERT_TRUE(waitFor([&] { return witness.overrunsPending() == 0; }));
+        ASSERT_TRUE(waitForPeriods(listener, 40));
+    }
+    // Every xrun announced so far fell inside the run and long before its end:
+    // the program must have counted each of them.
+    const int surelyCounted = witness.whileConnected();
+    const QJsonObject report = run.interruptAndReport();
+    // The window closes with the disconnection notice.
+    EXPECT_TRUE(waitFor([&] { return witness.disconnects() == 1; }, 5000ms));
+    EXPECT_EQ(witness.connects(), 1);
+    EXPECT_GE(surelyCounted, 1) << "the overruns caused no xrun: the comparison would prove nothing";
+    // The report is written a moment before the ports go, so an xrun in that
+    // moment reaches only the witness; and the program counts from its start,
+    // a moment before it connects its ports, so a busy machine's xrun in that
+    // moment reaches only the program. Nothing it counts came before the
+    // witness began to listen. On a quiet machine all three are equal.
+    const int dropouts = report["dropouts"].toInt(-1);
+    EXPECT_GE(dropouts, surelyCounted) << "announced while connected: " << witness.whileConnected();
+    EXPECT_LE(dropouts, witness.total()) << "announced while connected: " << witness.whileConnected();
+
+    EXPECT_TRUE(report["interrupted"].toBool());
+    EXPECT_TRUE(report["error"].isNull());
+    EXPECT_EQ(report["device"].toString(), "jack:system");
+    EXPECT_EQ(report["sampleRate"]["actual"].toDouble(), 48000.0);
+    EXPECT_EQ(report["bufferFrames"]["actual"].toInt(), 256);
+    // A strip's levels in the report are what it carried.
+    EXPECT_NEAR(report["strips"][1]["outputPeak"].toDouble(), kSecond.amplitude, 1e-4);
+}
+
+// The period size is the server's to keep: the run takes it as it is, follows
+// a change someone else makes, and reports latency the way the server counts it.
+TEST(HeadlessJack, LatencyIsTheServersToTheFrameAndAChangeMidRunIsFollowedWithoutARestart) {
+    JackServer server({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    HeadlessRun run(server, {{"QT_LOGGING_RULES", "corvane.engine.info=true"}});
+    ASSERT_TRUE(run.start({"--device", "jack:system", "--strip", "1:in=1,out=1"}));
+    SignalClient observer("observer", {}, 0);
+    ASSERT_TRUE(observer.ok());
+    const std::string program = waitForProgramClient(observer);
+    ASSERT_FALSE(program.empty()) << "the program's ports never appeared";
+    ASSERT_TRUE(waitForPeriods(observer, 20));
+    // What the server says its ports add, at the size the run ends with.
+    ASSERT_EQ(jack_set_buffer_size(observer.client(), 128), 0);
+    ASSERT_TRUE(waitForPeriods(observer, 20));
+    auto latency = [&](const std::string& port, jack_latency_callback_mode_t mode) {
+        jack_latency_range_t range{};
+        jack_port_get_latency_range(jack_port_by_name(observer.client(), port.c_str()), mode, &range);
+        return range.max;
+    };
+    const auto capture = latency("system:capture_1", JackCaptureLatency);
+    // Our ports pass audio through: what arrives on them is what leaves them.
+    EXPECT_EQ(latency(program + ":out_1", JackCaptureLatency), capture);
+
+    // The program's own word that it took the new size; its latency estimate
+    // follows off the main thread, with nothing to say when, so a few more
+    // periods (half a second) before the run is interrupted.
+    ASSERT_TRUE(run.corvane.waitForStandardError("now runs periods of 128 frames", 10s))
+        << run.corvane.standardError().toStdString();
+    ASSERT_TRUE(waitForPeriods(observer, 200));
+    const QJsonObject report = run.interruptAndReport();
+    EXPECT_EQ(run.corvane.standardError().count("Engine started on"), 1) << run.corvane.standardError().toStdString();
+    EXPECT_EQ(report["bufferFrames"]["actual"].toInt(), 128);
+    EXPECT_EQ(report["bufferFrames"]["requested"].toInt(), 128) << "never chosen, so it follows the server";
+    EXPECT_NEAR(report["latency"]["roundTripMs"].toDouble() * 48.0,
+                double(capture + latency("system:playback_1", JackPlaybackLatency)), 0.1);
+}
+
+} // namespace
+} // namespace corvane::test
