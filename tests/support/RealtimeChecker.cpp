@@ -1,20 +1,17 @@
 #include "tests/support/RealtimeChecker.h"
 
-#include "tests/support/realtime/LongestScope.h"
 #include "tests/support/realtime/Tally.h"
 
 namespace corvane::test {
 
 using namespace realtime;
 
-RealtimeChecker::RealtimeChecker() : longestSlot_(LongestScope::open()) {
+RealtimeChecker::RealtimeChecker() {
     static_assert(kOwners == OwnerCount && kCalls == CallCount, "the snapshot must match the tally");
     for (int owner = 0; owner < kOwners; ++owner)
         for (int call = 0; call < kCalls; ++call)
             start_[owner][call] = tally[owner][call].load(std::memory_order_relaxed);
 }
-
-RealtimeChecker::~RealtimeChecker() { LongestScope::close(longestSlot_); }
 
 std::uint64_t RealtimeChecker::since(int owner, int call) const {
     return tally[owner][call].load(std::memory_order_relaxed) - start_[owner][call];
@@ -30,10 +27,6 @@ std::uint64_t RealtimeChecker::since(int owner) const {
 std::uint64_t RealtimeChecker::violations() const { return since(Host) + since(HostCallback); }
 std::uint64_t RealtimeChecker::hostCallbackViolations() const { return since(HostCallback); }
 std::uint64_t RealtimeChecker::pluginCalls() const { return since(Plugin); }
-
-std::chrono::microseconds RealtimeChecker::longestScope() const {
-    return std::chrono::duration_cast<std::chrono::microseconds>(LongestScope::longest(longestSlot_));
-}
 
 std::string RealtimeChecker::report() const {
     std::string text;
@@ -52,7 +45,7 @@ std::string RealtimeChecker::report() const {
         text = "none";
     if (const auto plugin = pluginCalls())
         text += " (and " + std::to_string(plugin) + " by plug-ins' own code)";
-    return text + "; longest real-time scope " + std::to_string(longestScope().count()) + " µs";
+    return text;
 }
 
 bool RealtimeChecker::replacesMalloc() {

@@ -27,7 +27,6 @@
 // are reported apart and never fail a test; host callbacks the plug-in makes
 // from there (corvane::HostCallbackScope) are the host's again.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -39,7 +38,6 @@ class RealtimeChecker {
 public:
     // Counts from now on.
     RealtimeChecker();
-    ~RealtimeChecker();
     RealtimeChecker(const RealtimeChecker&) = delete;
     RealtimeChecker& operator=(const RealtimeChecker&) = delete;
 
@@ -50,12 +48,9 @@ public:
     std::uint64_t hostCallbackViolations() const;
     // Forbidden calls made by hosted plug-ins' own code: theirs to answer for.
     std::uint64_t pluginCalls() const;
-    // The longest any outermost real-time scope lasted, on any thread, among
-    // those that ended since construction.
-    std::chrono::microseconds longestScope() const;
 
     // One line, e.g. "malloc 1, mutex lock 1 in host callbacks, read 1 (and 3
-    // by plug-ins' own code); longest real-time scope 41 µs", or "none; ...".
+    // by plug-ins' own code)", or "none".
     std::string report() const;
 
     // Whether the C allocator itself is replaced (false under the sanitizer).
@@ -68,7 +63,6 @@ private:
     std::uint64_t since(int owner) const; // every call
 
     std::uint64_t start_[kOwners][kCalls];
-    int longestSlot_;
 };
 
 } // namespace corvane::test
