@@ -1,8 +1,7 @@
 #include "setup/EngineSetup.h"
 
 #include "engine/AudioEngineManager.h"
-#include "platform/lv2/Lv2Effect.h"
-#include "platform/lv2/StateText.h"
+#include "engine/StripPluginState.h"
 #include "platform/system/Logging.h"
 #include "platform/system/Task.h"
 #include "plugins/PluginCatalog.h"
@@ -172,11 +171,7 @@ Setup captureSetup(AudioEngineManager& manager) {
         strip.outputStereo = slot->outputStereo();
         strip.bypass = slot->bypass();
         if (const auto& component = slot->component()) {
-            Setup::Plugin plugin{component->uri, component->name, slot->lastPluginState()};
-            if (auto* effect = slot->effect())
-                if (auto live = effect->saveState())
-                    plugin.state = QByteArray::fromStdString(*live);
-            strip.plugin = plugin;
+            strip.plugin = Setup::Plugin{component->uri, component->name, currentPluginState(*slot)};
         }
     }
     return setup;
@@ -205,25 +200,18 @@ QStringList applySetup(AudioEngineManager& manager, const ReadSetup& read, Apply
         manager.setBufferFrames(*setup.bufferFrames);
     for (ChannelSlot* slot : manager.channels()) {
         const Setup::Strip& strip = setup.strips[std::size_t(slot->id())];
-        std::optional<QByteArray> state;
         if (strip.plugin) {
             slot->setComponent(PluginComponent{strip.plugin->uri, strip.plugin->name, {}, false});
-            // Checked here, before anything else reads them: settings that
-            // nest without end would crash the reader (see StateText.h).
-            std::string why;
-            if (strip.plugin->state &&
-                !lv2::isStateOf(strip.plugin->state->toStdString(), strip.plugin->uri.toStdString(), why))
+            if (auto why = offerPluginState(*slot, strip.plugin->state))
                 notes.append(QStringLiteral("The saved settings of “%1” on strip %2 were dropped (%3); it starts at "
                                             "its defaults.")
                                  .arg(strip.plugin->name)
                                  .arg(slot->id() + 1)
-                                 .arg(QString::fromStdString(why)));
-            else
-                state = strip.plugin->state;
+                                 .arg(*why));
         } else {
             slot->setComponent(std::nullopt);
+            slot->replacePluginState(std::nullopt);
         }
-        slot->replacePluginState(state);
         slot->setInputStereo(strip.inputStereo);
         slot->setOutputStereo(strip.outputStereo);
         slot->setInputChannel(strip.inputChannel);
