@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  # Links in a third of ld's time.
+  lld
   qt6-base-dev qt6-declarative-dev libgl-dev
   # qmllint, which the QML's lint test runs.
   qt6-declarative-dev-tools
