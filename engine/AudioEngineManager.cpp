@@ -108,6 +108,10 @@ void AudioEngineManager::setWarningMessage(std::optional<QString> message) {
         emit warningMessageChanged();
 }
 
+void AudioEngineManager::showSetupNotes(const QStringList& notes) {
+    setWarningMessage(notes.isEmpty() ? std::nullopt : std::optional(notes.join(QLatin1Char(' '))));
+}
+
 void AudioEngineManager::setActualBufferFrames(std::optional<std::uint32_t> frames) {
     if (assignIfChanged(actualBufferFrames_, frames))
         emit actualBufferFramesChanged();

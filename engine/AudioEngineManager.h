@@ -6,7 +6,7 @@
 // runs and recovers from reconfigurations.
 //
 // Main thread only. Operations report through the observable state (messages,
-// flags), never through return values; every setter notifies only on a change.
+// flags), never through return values.
 //
 // The window reads the same state through the properties below: values that
 // may be absent read as a neutral value (empty text, 0, an empty record) beside
@@ -32,12 +32,17 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
 
 namespace corvane {
+
+namespace test {
+class ManagerPeer;
+}
 
 class AudioEngineManager : public QObject, private ConfigurationRecovery::Host {
     Q_OBJECT
@@ -84,9 +89,7 @@ public:
 
     // --- Observable state -------------------------------------------------
     const QList<AudioDevice>& devices() const { return devices_; }
-    void setDevices(QList<AudioDevice> devices);
     const std::optional<AudioDevice>& selectedDevice() const { return selectedDevice_; }
-    void setSelectedDevice(std::optional<AudioDevice> device);
     // The requested period size. It starts as the selected device's current one
     // (a JACK server's is shared with every other program on it); only a size
     // the user chose with setBufferFrames() is ever written to the device.
@@ -96,29 +99,21 @@ public:
     double sampleRate() const { return sampleRate_; }
     void setSampleRate(double rate);
     bool isRunning() const { return isRunning_; }
-    void setRunning(bool running);
     // Between a reconfiguration that stopped playback and the end of the
     // automatic restarts that follow it (playing again, or given up).
     bool isRecovering() const { return recovery_.isRecovering(); }
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
-    void setErrorMessage(std::optional<QString> message);
     const std::optional<QString>& warningMessage() const { return warningMessage_; }
-    void setWarningMessage(std::optional<QString> message);
     std::optional<std::uint32_t> actualBufferFrames() const { return actualBufferFrames_; }
-    void setActualBufferFrames(std::optional<std::uint32_t> frames);
     std::optional<double> actualSampleRate() const { return actualSampleRate_; }
-    void setActualSampleRate(std::optional<double> rate);
     const std::optional<LatencyEstimate>& latencyEstimate() const { return latencyEstimate_; }
-    void setLatencyEstimate(std::optional<LatencyEstimate> estimate);
     int audioDropoutCount() const { return dropouts_.count(); }
     bool audioDropoutActive() const { return dropouts_.isActive(); }
     // Counts the running device's dropouts (and flashes for each).
     DropoutMonitor& dropouts() { return dropouts_; }
     const DropoutMonitor& dropouts() const { return dropouts_; }
     std::optional<BufferRange> supportedBufferRange() const { return supportedBufferRange_; }
-    void setSupportedBufferRange(std::optional<BufferRange> range);
     const std::optional<PluginLoadFailure>& pluginLoadFailure() const { return pluginLoadFailure_; }
-    void setPluginLoadFailure(std::optional<PluginLoadFailure> failure);
     // Always the eight strips, in id order.
     const QList<ChannelSlot*>& channels() const { return channels_; }
     bool isStarting() const { return isStarting_; }
@@ -163,6 +158,12 @@ public:
     Q_INVOKABLE void tryAgainAfterPluginFailure();
     Q_INVOKABLE void removeFailedPlugin();
     Q_INVOKABLE void dismissPluginLoadFailure() { setPluginLoadFailure(std::nullopt); }
+
+    // --- Setups ------------------------------------------------------------
+    // What giving a setup decided differently from its file, or why none could
+    // be given, becomes the warning; no notes clear it (an earlier setup's
+    // notes are no longer about the strips).
+    void showSetupNotes(const QStringList& notes);
 
     // --- Strips -----------------------------------------------------------
     // Stores the flag and, while an effect is loaded, bypasses it at once.
@@ -251,6 +252,21 @@ signals:
     void latencyLineChanged();
 
 private:
+    // A test stages states the hardware would otherwise have to produce.
+    friend class test::ManagerPeer;
+
+    // The state's setters: each notifies only on a change.
+    void setDevices(QList<AudioDevice> devices);
+    void setSelectedDevice(std::optional<AudioDevice> device);
+    void setRunning(bool running);
+    void setErrorMessage(std::optional<QString> message);
+    void setWarningMessage(std::optional<QString> message);
+    void setActualBufferFrames(std::optional<std::uint32_t> frames);
+    void setActualSampleRate(std::optional<double> rate);
+    void setLatencyEstimate(std::optional<LatencyEstimate> estimate);
+    void setSupportedBufferRange(std::optional<BufferRange> range);
+    void setPluginLoadFailure(std::optional<PluginLoadFailure> failure);
+
     struct HardwareFormats {
         engine::Format input;
         engine::Format output;

@@ -42,7 +42,7 @@ void tell(AudioEngineManager& manager, const QStringList& notes) {
         return;
     for (const auto& note : notes)
         qCInfo(lcSession, "Setup: %s", qUtf8Printable(note));
-    manager.setWarningMessage(notes.join(QLatin1Char(' ')));
+    manager.showSetupNotes(notes);
 }
 
 // The setup's device, waiting to be chosen until the device list is whole

@@ -178,7 +178,7 @@ bool SetupKeeper::restoreLast() {
                            "start fresh.")
                 .arg(what);
         qCWarning(lcSession, "%s", qUtf8Printable(why));
-        manager_.setWarningMessage(why);
+        manager_.showSetupNotes({why});
         return false;
     }
     if (!QFileInfo::exists(path))
@@ -193,7 +193,7 @@ bool SetupKeeper::restoreLast() {
     if (auto* error = std::get_if<SetupReadError>(&read)) {
         QFile::remove(marker);
         qCWarning(lcSession, "The last setup could not be restored: %s", qUtf8Printable(error->message));
-        manager_.setWarningMessage(QStringLiteral("The last setup could not be restored: %1").arg(error->message));
+        manager_.showSetupNotes({QStringLiteral("The last setup could not be restored: %1").arg(error->message)});
         return false;
     }
     give(std::get<ReadSetup>(read));
@@ -207,7 +207,7 @@ bool SetupKeeper::restoreLast() {
 
 void SetupKeeper::give(const ReadSetup& read) {
     // What was said about the setup before is no longer about the strips.
-    manager_.setWarningMessage(std::nullopt);
+    manager_.showSetupNotes({});
     applying_ = true;
     deviceUid_ = read.setup.deviceUid;
     deviceName_ = read.setup.deviceName;

@@ -89,7 +89,7 @@ TEST_F(Tracking, AnUnpluggedDeviceIsReportedAndReselectedWhenItReturns) {
     ASSERT_TRUE(rig->refresh());
     m().selectDevice(m().devices()[1]);
     rig->settle();
-    m().setWarningMessage(QString("left over"));
+    m().showSetupNotes({"left over"});
 
     test::LogCapture log;
     const auto beta = m().devices()[1].id;

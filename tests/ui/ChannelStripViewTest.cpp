@@ -2,6 +2,7 @@
 // switch and settings button, its meters, and the plug-in picker sheet.
 #include "plugins/PluginCatalog.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/support/ManagerPeer.h"
 #include "tests/ui/QuickView.h"
 #include "ui/ChannelChoices.h"
 
@@ -101,7 +102,7 @@ TEST(ChannelStripView, ChannelPickersFollowTheDeviceAndTheWidthAndWriteTheStrip)
     StripView view(rig);
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
     ChannelSlot& slot = rig.strip(0);
-    rig.manager->setSelectedDevice(deviceWith(4, 8));
+    ManagerPeer::select(*rig.manager, deviceWith(4, 8));
     view.settle();
     EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1", "2", "3", "4"}));
     view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));

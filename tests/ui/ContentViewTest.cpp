@@ -4,6 +4,7 @@
 #include "monitor/SystemLoadMonitor.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/ManagerPeer.h"
 #include "tests/support/ManualTime.h"
 #include "tests/ui/QuickView.h"
 #include "ui/BarGlide.h"
@@ -98,7 +99,7 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     // The entries the device cannot take are dimmed.
     auto* buffers = item("bufferPicker");
     rig.settle(); // the new device's supported sizes have been read
-    m.setSupportedBufferRange(BufferRange{64, 256});
+    ManagerPeer::supportedRange(m, BufferRange{64, 256});
     QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "open");
     view->settle();
     for (int size : {32, 64, 128, 256, 512}) {
@@ -116,7 +117,7 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     auto* latency = item("latencyLine");
     EXPECT_EQ(latency->property("text").toString(), QString("≈ 2.7 ms buffer, one way (requested)"));
     EXPECT_EQ(colorOf(latency), kTertiary);
-    m.setSupportedBufferRange(BufferRange{256, 1024});
+    ManagerPeer::supportedRange(m, BufferRange{256, 1024});
     EXPECT_EQ(latency->property("text").toString(), QString("Device only supports 256–1024 samples"));
     EXPECT_EQ(colorOf(latency), kWarning);
 
@@ -124,11 +125,11 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     auto* rates = item("ratePicker");
     auto* deviceRate = item("deviceRate");
     EXPECT_FALSE(deviceRate->isVisible());
-    m.setActualSampleRate(47999.5);
+    ManagerPeer::actualRate(m, 47999.5);
     EXPECT_TRUE(deviceRate->isVisible());
     EXPECT_EQ(deviceRate->property("text").toString(), QString("device: 47999 Hz"));
     EXPECT_EQ(colorOf(deviceRate), kTertiary);
-    m.setActualSampleRate(44100);
+    ManagerPeer::actualRate(m, 44100);
     EXPECT_EQ(colorOf(deviceRate), kWarning);
     choose(rates, 3);
     EXPECT_EQ(m.sampleRate(), 96000.0);
@@ -163,15 +164,15 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     auto* error = item("errorBanner");
     EXPECT_FALSE(warning->isVisible());
     EXPECT_FALSE(error->isVisible());
-    m.setWarningMessage(QStringLiteral("The device runs at 44100 Hz instead of 48000 Hz."));
-    m.setErrorMessage(QStringLiteral("Failed to start engine: the device went away."));
+    ManagerPeer::warning(m, QStringLiteral("The device runs at 44100 Hz instead of 48000 Hz."));
+    ManagerPeer::error(m, QStringLiteral("Failed to start engine: the device went away."));
     view->settle();
     ASSERT_TRUE(warning->isVisible() && error->isVisible());
     EXPECT_LT(warning->mapToScene({}).y(), error->mapToScene({}).y());
     EXPECT_EQ(warning->property("text").toString(), QString("The device runs at 44100 Hz instead of 48000 Hz."));
     view->screenshot(QStringLiteral("content-banners"));
-    m.setWarningMessage(std::nullopt);
-    m.setErrorMessage(std::nullopt);
+    ManagerPeer::warning(m, std::nullopt);
+    ManagerPeer::error(m, std::nullopt);
 
     view->click(transport, false);
     EXPECT_FALSE(m.isRunning());
@@ -180,7 +181,8 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
     // The load-failure alert: each way out clears the failure; the two that
     // start again start.
     auto fail = [&] {
-        m.setPluginLoadFailure(PluginLoadFailure{QUuid::createUuid(), 0, "Echo", "undefined symbol: fftwf_execute"});
+        ManagerPeer::loadFailure(m,
+                                 PluginLoadFailure{QUuid::createUuid(), 0, "Echo", "undefined symbol: fftwf_execute"});
         view->settle();
     };
     auto* alert = view->root()->findChild<QObject*>(QStringLiteral("loadFailureAlert"));

@@ -3,6 +3,7 @@
 // and when the device's own rate is worth a warning.
 #include "ui/DevicePanel.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/support/ManagerPeer.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -51,17 +52,17 @@ TEST_F(DevicePanelTest, RatesOnOfferAndTheDevicesOwnRateWarningsFromAHertzOff) {
 
     m.setSampleRate(48000);
     EXPECT_FALSE(panel.rateMismatch()) << "no rate from the device yet";
-    m.setActualSampleRate(47999.5);
+    ManagerPeer::actualRate(m, 47999.5);
     EXPECT_FALSE(panel.rateMismatch());
-    m.setActualSampleRate(47999.0);
+    ManagerPeer::actualRate(m, 47999.0);
     EXPECT_TRUE(panel.rateMismatch());
 }
 
 TEST_F(DevicePanelTest, BufferSizesOutsideWhatTheDeviceTakesCannotBeChosen) {
     EXPECT_EQ(panel.bufferSizes(), QList<int>({32, 64, 128, 256, 512}));
-    m.setSupportedBufferRange(std::nullopt);
+    ManagerPeer::supportedRange(m, std::nullopt);
     EXPECT_EQ(panel.bufferAllowed(), QList<bool>({true, true, true, true, true}));
-    m.setSupportedBufferRange(BufferRange{64, 256});
+    ManagerPeer::supportedRange(m, BufferRange{64, 256});
     EXPECT_EQ(panel.bufferAllowed(), QList<bool>({false, true, true, true, false}));
     panel.chooseBuffer(2);
     EXPECT_EQ(m.bufferFrames(), 128u);
