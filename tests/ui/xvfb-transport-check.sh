@@ -61,6 +61,17 @@ xdotool windowfocus --sync "$window"
 eval "$(xdotool getwindowgeometry --shell "$window")"  # WIDTH, HEIGHT
 scale=$(awk -v w="$WIDTH" 'BEGIN { print w / 1000 }')
 menu=$(awk -v h="$HEIGHT" -v s="$scale" 'BEGIN { print h - 664 * s }')
+
+# Gives the window's process 10 s to end, then checks its status.
+expect_exit() {  # $1 = status, $2 = what ended it
+  local status=0
+  for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after $2"
+  wait "$pid" || status=$?
+  pid=
+  (( status == $1 )) || fail "$2 ended the window with status $status, not $1"
+}
+
 choose_first_channel() {  # $1 = design x of the list
   local x y
   x=$(awk -v x="$1" -v s="$scale" 'BEGIN { printf "%d", x * s }')
@@ -84,12 +95,7 @@ echo "ok: Ctrl+R again stopped it"
 xdotool key --window "$window" ctrl+r
 wait_for_log "Engine started on" 20 2 || fail "Ctrl+R a third time did not start the engine"
 xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window is gone before the key is up
-status=0
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after Ctrl+Q"
-wait "$pid" || status=$?
-pid=
-(( status == 0 )) || fail "closing the window ended with status $status"
+expect_exit 0 "Ctrl+Q"
 (( $(grep -c "Engine stopped" "$log") >= 2 )) || fail "the engine was not stopped when the window closed"
 echo "ok: Ctrl+Q while running closed the window, stopped the engine, exit status 0"
 
@@ -100,10 +106,5 @@ pid=$!
 timeout 20 xdotool search --sync --onlyvisible --name '^Corvane$' >/dev/null || fail "no window the second time"
 sleep 0.5
 kill -INT "$pid"
-status=0
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "the process is still there 10 s after SIGINT"
-wait "$pid" || status=$?
-pid=
-(( status == 130 )) || fail "SIGINT ended the window with status $status, not 130"
+expect_exit 130 "SIGINT"
 echo "ok: SIGINT closed the window, exit status 130"
