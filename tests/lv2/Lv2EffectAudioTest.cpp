@@ -15,9 +15,7 @@ TEST(Lv2EffectGain, OutputIsInputTimesGainSampleExactInFullAndShortBlocks) {
     // only the block the plug-in is handed varies.
     constexpr std::uint32_t block = 512;
     auto effect = loadEffect(gainUri, 96000.0, block);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(96000.0, block, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(effect, 96000.0, block, 1, 1));
     ASSERT_TRUE(effect->setParameter(portOf(*effect, "gain"), 0.75f));
 
     // Hosts may call with fewer frames than the block.
@@ -36,17 +34,16 @@ TEST(Lv2EffectWidths, StereoAndMonoPluginsFollowTheMonoStereoRuleOnBothSides) {
     EXPECT_EQ(effect->audioOutputCount(), 2);
     const std::vector<float> a = ramp(128);
     const std::vector<float> b = ramp(128, -0.2f, 0.001f);
-    std::string error;
 
     // Mono strip: the one input feeds both plug-in inputs; the plug-in's two
     // outputs (x*0.5 and x*2.0) mix down at half gain each.
-    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 256, 1, 1));
     auto narrow = runBlock(*effect, {a}, 1);
     for (std::size_t i = 0; i < a.size(); ++i)
         ASSERT_FLOAT_EQ(narrow[0][i], 0.5f * (a[i] * 0.5f + a[i] * 2.0f)) << i;
 
     // Mono in, stereo out: each output carries its own channel's gain.
-    ASSERT_TRUE(effect->prepare(48000, 256, 1, 2, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 256, 1, 2));
     auto wide = runBlock(*effect, {a}, 2);
     for (std::size_t i = 0; i < a.size(); ++i) {
         ASSERT_EQ(wide[0][i], a[i] * 0.5f) << i;
@@ -54,15 +51,14 @@ TEST(Lv2EffectWidths, StereoAndMonoPluginsFollowTheMonoStereoRuleOnBothSides) {
     }
 
     // Stereo in, mono out: left and right stay apart inside the plug-in.
-    ASSERT_TRUE(effect->prepare(48000, 256, 2, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 256, 2, 1));
     auto down = runBlock(*effect, {a, b}, 1);
     for (std::size_t i = 0; i < a.size(); ++i)
         ASSERT_FLOAT_EQ(down[0][i], 0.5f * (a[i] * 0.5f + b[i] * 2.0f)) << i;
 
     // A mono plug-in on a stereo strip: the pair mixed down, the one output on both sides.
     auto mono = loadEffect(gainUri);
-    ASSERT_TRUE(mono);
-    ASSERT_TRUE(mono->prepare(48000, 256, 2, 2, error)) << error;
+    ASSERT_TRUE(prepared(mono, 48000, 256, 2, 2));
     mono->setParameter(portOf(*mono, "gain"), 2.0f);
     auto out = runBlock(*mono, {a, b}, 2);
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -76,8 +72,7 @@ TEST(Lv2EffectBypass, HostBypassFadesToTheAdaptedInputAndBackWhileThePluginKeeps
     auto effect = loadEffect(gainUri);
     ASSERT_TRUE(effect);
     EXPECT_FALSE(effect->hasEnablePort());
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 128, 2, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 128, 2, 1));
     effect->setParameter(portOf(*effect, "gain"), 3.0f);
     const std::vector<float> a = ramp(128);
     const std::vector<float> b = ramp(128, 0.1f, 0.002f);
@@ -113,9 +108,7 @@ TEST(Lv2EffectBypass, HostBypassFadesToTheAdaptedInputAndBackWhileThePluginKeeps
 
 TEST(Lv2EffectBypass, TheDryPathIsDelayedLikeThePluginSoNothingJumpsInTimeOrPlaysStale) {
     auto effect = loadEffect("urn:corvane:test:delay", 48000, 256);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(effect, 48000, 256, 1, 1));
     const double latency = 64.0 / 48000.0;
     // For a pure delay the plug-in's output and the delayed dry path are the
     // same signal, so every frame across a switch is the input 64 frames late,
@@ -141,8 +134,7 @@ TEST(Lv2EffectBypass, PluginWithAnEnablePortIsSwitchedThroughIt) {
     auto effect = loadEffect(latencyUri);
     ASSERT_TRUE(effect);
     EXPECT_TRUE(effect->hasEnablePort());
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 128, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 128, 1, 1));
     std::vector<float> impulse(128, 0.0f);
     impulse[10] = 1.0f;
 
@@ -170,8 +162,7 @@ TEST(Lv2EffectLatency, ReportedBeforeStartAndMatchesTheDelayHeard) {
     auto effect = loadEffect(latencyUri, 48000, 256);
     ASSERT_TRUE(effect);
     EXPECT_EQ(effect->latencySeconds(), 0.0) << "nothing has run yet";
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 256, 1, 1));
     EXPECT_DOUBLE_EQ(effect->latencySeconds(), 64.0 / 48000.0);
 
     // The preflight run left no history behind: the first block starts clean.
@@ -189,9 +180,7 @@ TEST(Lv2EffectLatency, ReportedBeforeStartAndMatchesTheDelayHeard) {
 
 TEST(Lv2EffectSanitising, NonFiniteOutputIsSilencedCountedAndRestsThePluginUntilItIsReset) {
     auto effect = loadEffect(gainUri);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 64, 1, 2, error)) << error;
+    ASSERT_TRUE(prepared(effect, 48000, 64, 1, 2));
     EXPECT_FALSE(effect->resetIfFaulted());
     effect->setParameter(portOf(*effect, "poison"), 1.0f);
     for (int block = 0; block < 3; ++block)
@@ -211,9 +200,7 @@ TEST(Lv2EffectSanitising, NonFiniteOutputIsSilencedCountedAndRestsThePluginUntil
 
 TEST(Lv2EffectLatency, AReportThatCannotBeTrueCountsAsNone) {
     auto effect = loadEffect("urn:corvane:test:delay", 48000, 64);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 64, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(effect, 48000, 64, 1, 1));
     const auto claim = portOf(*effect, "claim");
     for (const float frames : {1e30f, -5.0f, 480001.0f}) {
         effect->setParameter(claim, frames);
@@ -237,7 +224,7 @@ TEST(Lv2EffectRealPlugin, EveryInstalledMdaEffectLoadsAndProcessesWithFiniteOutp
         std::string error;
         auto effect = lv2::Lv2Effect::instantiate(d.uri, 48000, 128, error);
         ASSERT_TRUE(effect) << error;
-        ASSERT_TRUE(effect->prepare(48000, 128, 2, 2, error)) << error;
+        ASSERT_TRUE(prepared(*effect, 48000, 128, 2, 2));
         const auto out = runBlock(*effect, {ramp(128), ramp(128, 0.2f)}, 2);
         for (const auto& ch : out)
             for (float v : ch)

@@ -16,9 +16,7 @@ constexpr const char* workerUri = "urn:corvane:test:worker";
 
 TEST(Lv2EffectHostFeatures, WorkScheduledInRunIsAnsweredInALaterPeriod) {
     auto effect = loadEffect(workerUri);
-    ASSERT_TRUE(effect);
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 64, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(effect, 48000, 64, 1, 1));
     effect->setParameter(portOf(*effect, "request"), 21.0f);
     const std::uint32_t answer = portOf(*effect, "answer");
 
@@ -41,8 +39,7 @@ TEST(Lv2EffectHostFeatures, PluginLogReachesOursExceptFromTheAudioThread) {
     // A note is news, not a warning; it is the plug-in's word, not ours.
     EXPECT_EQ(log.messagesIn("corvane.lv2", QtInfoMsg), QStringList{"Plugin: worker fixture instantiated"})
         << log.messages().join('\n').toStdString();
-    std::string error;
-    ASSERT_TRUE(effect->prepare(48000, 64, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*effect, 48000, 64, 1, 1));
     runBlock(*effect, {ramp(64)}, 1);
     EXPECT_FALSE(log.contains("worker fixture running"));
 }

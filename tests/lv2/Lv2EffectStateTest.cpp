@@ -27,10 +27,8 @@ float processedAfterOneBlock(lv2::Lv2Effect& effect, std::uint32_t frames) {
 } // namespace
 
 TEST(Lv2EffectState, RoundTripKeepsAChangedParameterAndThePluginsOwnProperty) {
-    std::string error;
     auto original = loadEffect(gainUri, 48000, 128);
-    ASSERT_TRUE(original);
-    ASSERT_TRUE(original->prepare(48000, 128, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(original, 48000, 128, 1, 1));
     original->setParameter(portOf(*original, "gain"), 2.5f);
     const float processed = processedAfterOneBlock(*original, 100); // preflight 128 + 100
     ASSERT_EQ(processed, 228.0f);
@@ -41,7 +39,7 @@ TEST(Lv2EffectState, RoundTripKeepsAChangedParameterAndThePluginsOwnProperty) {
     ASSERT_TRUE(restored);
     ASSERT_TRUE(restored->restoreState(*saved));
     EXPECT_EQ(restored->parameter(portOf(*restored, "gain")), 2.5f);
-    ASSERT_TRUE(restored->prepare(48000, 128, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*restored, 48000, 128, 1, 1));
     // The fixture's frame total came back through its state interface.
     EXPECT_EQ(processedAfterOneBlock(*restored, 10), processed + 128.0f + 10.0f);
     auto out = runBlock(*restored, {std::vector<float>(8, 0.2f)}, 1);
@@ -69,8 +67,7 @@ TEST(Lv2EffectState, BadOrForeignStateLeavesDefaults) {
         EXPECT_FALSE(gain->restoreState(bad)) << bad;
         EXPECT_EQ(gain->parameter(gainPort), 1.0f) << bad;
     }
-    std::string error;
-    ASSERT_TRUE(gain->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*gain, 48000, 256, 1, 1));
     EXPECT_EQ(processedAfterOneBlock(*gain, 4), 256.0f + 4.0f) << "no stray frame total restored";
 }
 

@@ -35,6 +35,18 @@ inline std::unique_ptr<lv2::Lv2Effect> loadEffect(const std::string& uri, double
     return effect;
 }
 
+// Readies `effect` for `in` and `out` strip channels; when it cannot, the reason is the failure.
+inline ::testing::AssertionResult prepared(lv2::Lv2Effect& effect, double rate, std::uint32_t block, int in, int out) {
+    std::string error;
+    if (effect.prepare(rate, block, in, out, error))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
+}
+inline ::testing::AssertionResult prepared(const std::unique_ptr<lv2::Lv2Effect>& effect, double rate,
+                                           std::uint32_t block, int in, int out) {
+    return effect ? prepared(*effect, rate, block, in, out) : ::testing::AssertionFailure() << "it did not load";
+}
+
 inline std::uint32_t portOf(const lv2::Lv2Effect& effect, const std::string& symbol) {
     for (const lv2::Parameter& p : effect.parameters())
         if (p.symbol == symbol)

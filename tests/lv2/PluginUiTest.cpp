@@ -55,10 +55,7 @@ IntAtom intAtom(std::int32_t value) {
 
 std::unique_ptr<lv2::Lv2Effect> preparedControls() {
     auto effect = loadEffect(controlsUri, 48000, 256);
-    std::string error;
-    if (effect) {
-        EXPECT_TRUE(effect->prepare(48000, 256, 1, 1, error)) << error;
-    }
+    EXPECT_TRUE(prepared(effect, 48000, 256, 1, 1));
     return effect;
 }
 

@@ -65,7 +65,7 @@ TEST(Presets, ASavedPresetIsFoundByLilvAndReproducesTheOutputSampleForSampleOnAF
     auto first = loadEffect(gainUri);
     ASSERT_TRUE(first);
     std::string error;
-    ASSERT_TRUE(first->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(*first, 48000, 256, 1, 1));
     ASSERT_TRUE(first->setParameter(portOf(*first, "gain"), 2.75f));
     const std::vector<float> in = ramp(256);
     const auto expected = runBlock(*first, {in}, 1);
@@ -84,8 +84,7 @@ TEST(Presets, ASavedPresetIsFoundByLilvAndReproducesTheOutputSampleForSampleOnAF
     // A fresh instance, as after Stop and Start, kept running on a thread of
     // its own while the preset (with the plug-in's own state) is applied.
     auto second = loadEffect(gainUri);
-    ASSERT_TRUE(second);
-    ASSERT_TRUE(second->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(second, 48000, 256, 1, 1));
     EXPECT_NE(runBlock(*second, {in}, 1), expected);
     std::atomic<bool> stop{false};
     std::thread render([&] {
@@ -116,8 +115,7 @@ TEST(Presets, OneWhoseRestoreSchedulesWorkIsAppliedToTheRunningPluginWithoutHang
     ASSERT_TRUE(uri) << error;
 
     auto second = loadEffect(restoringUri);
-    ASSERT_TRUE(second);
-    ASSERT_TRUE(second->prepare(48000, 256, 1, 1, error)) << error;
+    ASSERT_TRUE(prepared(second, 48000, 256, 1, 1));
     std::atomic<bool> stop{false};
     std::thread render([&] {
         const std::vector<float> silence(256, 0.0f);
