@@ -9,6 +9,7 @@
 #undef _FORTIFY_SOURCE
 #undef _FILE_OFFSET_BITS
 
+#include "tests/support/realtime/FortifiedNames.h"
 #include "tests/support/realtime/NextDefinition.h"
 #include "tests/support/realtime/Tally.h"
 
@@ -19,20 +20,13 @@
 
 #include <cstdarg>
 
-// Internal and fortified names, which glibc declares only to fortified builds
-// or not at all.
+// glibc's internal names, which it declares nowhere; the fortified ones come
+// from FortifiedNames.h.
 extern "C" {
 ssize_t __read(int fd, void* buffer, size_t size);
 ssize_t __write(int fd, const void* buffer, size_t size);
 int __open64(const char* path, int flags, ...);
 int __poll(pollfd* fds, nfds_t count, int timeout);
-ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferSize);
-int __open_2(const char* path, int flags);
-int __open64_2(const char* path, int flags);
-int __openat_2(int directory, const char* path, int flags);
-int __openat64_2(int directory, const char* path, int flags);
-int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t fdsSize);
-int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, const sigset_t* mask, size_t fdsSize);
 }
 
 using namespace corvane::test::realtime;
