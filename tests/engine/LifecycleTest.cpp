@@ -1,5 +1,5 @@
 // Start and stop on the virtual device: messages, warnings, failure exits,
-// dropouts, latency and recovery, all on the manual clock.
+// dropouts and recovery, all on the manual clock.
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeBackend.h"
@@ -151,23 +151,6 @@ TEST_F(Lifecycle, ADropoutIsCountedAndNamesTheSlowestStrip) {
     m.stop();
     EXPECT_EQ(m.audioDropoutCount(), 1);
     EXPECT_FALSE(m.dropouts().isWatching());
-}
-
-TEST_F(Lifecycle, LatencyEstimateComesFromTheDeviceAndTheBuffer) {
-    EXPECT_DOUBLE_EQ(m.requestedBufferMilliseconds(), 256.0 / 48000.0 * 1000.0);
-    rig.device->setLatency(kVirtual, hw::Scope::Input, 20, 12, std::nullopt);
-    rig.device->setLatency(kVirtual, hw::Scope::Output, 48, std::nullopt, std::nullopt);
-    ASSERT_TRUE(startRunning());
-    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.latencyEstimate().has_value(); }, 1s));
-    const auto estimate = *m.latencyEstimate();
-    EXPECT_EQ(estimate, (LatencyEstimate{48000.0, 256, 32, 48, 0.0}));
-    EXPECT_EQ(QString::number(estimate.roundTripMilliseconds(), 'f', 1), "12.3");
-    EXPECT_EQ(estimate.summary(),
-              QString("Input ≈ 6.0 ms (256-sample buffer + 32 frames device latency and safety offset) · Output ≈ 6.3 "
-                      "ms (buffer + 48 frames) · Plugins up to 0.0 ms (the longest strip). The buffer alone is 5.3 ms "
-                      "one way."));
-    m.stop();
-    EXPECT_FALSE(m.latencyEstimate());
 }
 
 TEST_F(Lifecycle, AReconfiguredDeviceIsRestartedOnAndAUsersStartForgetsTheAttempts) {

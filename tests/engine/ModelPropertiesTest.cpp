@@ -129,7 +129,7 @@ TEST_F(ModelProperties, DeviceRecordsFollowTheHardwareAndSelectionGoesById) {
     EXPECT_EQ(field(read(m, "selectedDevice"), "inputChannels").toInt(), 0);
 }
 
-TEST_F(ModelProperties, StripEditsMetersAndTheBypassCommandReachTheLiveEffect) {
+TEST_F(ModelProperties, StripEditsAndTheBypassCommandReachTheLiveEffect) {
     ChannelSlot& slot = rig.strip(0);
     ASSERT_TRUE(write(slot, "inputChannel", -1));
     EXPECT_FALSE(slot.inputChannel());
@@ -141,7 +141,6 @@ TEST_F(ModelProperties, StripEditsMetersAndTheBypassCommandReachTheLiveEffect) {
     // A switch bound to the flag alone would leave the live effect as it was.
     EXPECT_FALSE(property(slot, "bypass").isWritable());
 
-    rig.device->setInputSignal(kVirtual, 1, hw::virt::Noise{0.5, 3});
     QSignalSpy loaded(&slot, &ChannelSlot::effectNodeChanged);
     startByCommand();
     ASSERT_TRUE(m.isRunning()) << m.errorText().toStdString();
@@ -153,16 +152,6 @@ TEST_F(ModelProperties, StripEditsMetersAndTheBypassCommandReachTheLiveEffect) {
     EXPECT_TRUE(effect.isBypassed());
     EXPECT_TRUE(QMetaObject::invokeMethod(&m, "setBypass", Q_ARG(int, 0), Q_ARG(bool, false)));
     EXPECT_FALSE(effect.isBypassed());
-
-    QSignalSpy input(&slot, &ChannelSlot::inputLevelChanged);
-    rig.render(16); // two of the taps' 2048-frame chunks
-    ASSERT_TRUE(test::waitFor([&] {
-        rig.clock.advance(33ms);
-        test::drainEvents();
-        return field(read(slot, "inputLevel"), "peak").toFloat() > 0.0f;
-    }));
-    EXPECT_GT(input.count(), 0);
-    EXPECT_GT(field(read(slot, "inputLevel"), "rms").toFloat(), 0.0f);
 
     ASSERT_TRUE(invoke(m, "stop"));
     EXPECT_FALSE(read(slot, "hasEffectNode").toBool());
