@@ -18,7 +18,7 @@ QProcessEnvironment withEngineLog(QProcessEnvironment environment) {
 const QStringList kStrip{"--device", "jack:system", "--strip", "1:in=1,out=1"};
 
 TEST(PipeWire, RunsKeepGoingAtTheSizeTheServerReallyAppliesAndEndByNameWhenPipeWireGoes) {
-    PipeWireServer server({.quantum = 1024});
+    PipeWireServer server;
     ASSERT_TRUE(server.start()) << server.logPath();
     {
         // PipeWire applies a requested size later, when it sees fit: mostly

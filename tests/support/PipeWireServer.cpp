@@ -55,7 +55,7 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
 
 } // namespace
 
-PipeWireServer::PipeWireServer(Config config) : config_(config), directory_(nextDirectory()) {}
+PipeWireServer::PipeWireServer() : directory_(nextDirectory()) {}
 
 PipeWireServer::~PipeWireServer() {
     stop();
@@ -100,11 +100,7 @@ void PipeWireServer::writeConfig() const {
                                                   "  format \"raw\"\n"
                                                   "}\n";
 
-    std::string positions;
-    for (std::uint32_t k = 0; k < config_.channels; ++k)
-        positions += config_.channels == 2 ? (k == 0 ? "FL " : "FR ") : "AUX" + std::to_string(k) + " ";
-    const auto format = "audio.format = S16LE audio.rate = " + std::to_string(config_.rate) +
-                        " audio.channels = " + std::to_string(config_.channels) + " audio.position = [ " + positions + "]";
+    const std::string format = "audio.format = S16LE audio.rate = 48000 audio.channels = 2 audio.position = [ FL FR ]";
     // Both halves are described as "system": PipeWire's libjack shows them as one
     // client of that name whose ports are physical, like a real card's. The file
     // plugin asserts in its mmap path when the quantum changes, which aborts
@@ -123,9 +119,9 @@ void PipeWireServer::writeConfig() const {
            << "  core.daemon = true\n"
            << "  core.name = pipewire-0\n"
            << "  link.max-buffers = 16\n"
-           << "  default.clock.rate = " << config_.rate << "\n"
-           << "  default.clock.allowed-rates = [ " << config_.rate << " ]\n"
-           << "  default.clock.quantum = " << config_.quantum << "\n"
+           << "  default.clock.rate = 48000\n"
+           << "  default.clock.allowed-rates = [ 48000 ]\n"
+           << "  default.clock.quantum = 1024\n"
            << "  default.clock.min-quantum = 16\n"
            << "  default.clock.max-quantum = 8192\n"
            << "  settings.check-quantum = true\n"
@@ -154,11 +150,8 @@ void PipeWireServer::writeConfig() const {
 }
 
 bool PipeWireServer::waitUntilReady() {
-    QSet<QString> expected;
-    for (std::uint32_t k = 1; k <= config_.channels; ++k) {
-        expected.insert(QStringLiteral("system:capture_%1").arg(k));
-        expected.insert(QStringLiteral("system:playback_%1").arg(k));
-    }
+    QSet<QString> expected{QStringLiteral("system:capture_1"), QStringLiteral("system:capture_2"),
+                           QStringLiteral("system:playback_1"), QStringLiteral("system:playback_2")};
     const auto socket = fs::path(runtimeDir()) / "pipewire-0";
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -182,11 +175,9 @@ bool PipeWireServer::waitUntilReady() {
     return false;
 }
 
-void PipeWireServer::stop() { reap(SIGTERM); }
-
-void PipeWireServer::reap(int signal) {
+void PipeWireServer::stop() {
     if (pid_ > 0) {
-        endChild(pid_, signal, 2s);
+        endChild(pid_, SIGTERM, 2s);
         pid_ = -1;
     }
     // A killed daemon leaves its socket behind; clients would try it in vain.

@@ -1,7 +1,8 @@
 #pragma once
-// A private PipeWire daemon for tests, with a fake sound card that PipeWire's
+// A private PipeWire daemon for tests at 48 kHz and PipeWire's stock quantum of
+// 1024 (what a desktop user has), with a fake stereo card that PipeWire's
 // libjack shows as one client "system" with physical ports, like a real card:
-// system:capture_1..N carry noise, system:playback_1..N discard.
+// system:capture_1..2 carry noise, system:playback_1..2 discard.
 // The card is ALSA's built-in null PCM, so no sound hardware, D-Bus or session
 // manager is involved.
 //
@@ -16,21 +17,13 @@
 
 #include <QProcessEnvironment>
 
-#include <cstdint>
 #include <string>
 
 namespace corvane::test {
 
 class PipeWireServer {
 public:
-    struct Config {
-        std::uint32_t quantum = 1024; // PipeWire's stock default, what a desktop user has
-        std::uint32_t rate = 48000;
-        std::uint32_t channels = 2; // capture and playback each
-    };
-
-    explicit PipeWireServer(Config config);
-    PipeWireServer() : PipeWireServer(Config{}) {}
+    PipeWireServer();
     ~PipeWireServer();
     PipeWireServer(const PipeWireServer&) = delete;
     PipeWireServer& operator=(const PipeWireServer&) = delete;
@@ -51,9 +44,7 @@ private:
     QProcessEnvironment toolEnvironment() const;
     void writeConfig() const;
     bool waitUntilReady();
-    void reap(int signal);
 
-    Config config_;
     std::string directory_;
     pid_t pid_ = -1;
 };
