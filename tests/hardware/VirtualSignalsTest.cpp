@@ -93,12 +93,11 @@ TEST_F(VirtualSignals, DefaultInputsAreRisingSinesAndOutputsAreRecorded) {
 
 TEST_F(VirtualSignals, ChosenSignalsFollowTheirFormulasAtTheDeviceRateFromTheStartOfIo) {
     ASSERT_TRUE(hardware->set(device, {Selector::NominalSampleRate}, 44100.0));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 0, VirtualBackend::Sine{1000.0, 0.25}));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 1, VirtualBackend::Impulse{100, 0.75, 30}));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 2, VirtualBackend::Impulse{0, 1.0, 5}));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 3, VirtualBackend::Silence{}));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 4, VirtualBackend::Noise{0.5, 42}));
-    ASSERT_TRUE(virt->setInputSignal(kUid, 5, VirtualBackend::Noise{0.5, 43}));
+    const VirtualBackend::Signal chosen[] = {VirtualBackend::Sine{1000.0, 0.25}, VirtualBackend::Impulse{100, 0.75, 30},
+                                             VirtualBackend::Impulse{0, 1.0, 5},     VirtualBackend::Silence{},
+                                             VirtualBackend::Noise{0.5, 42},         VirtualBackend::Noise{0.5, 43}};
+    for (std::uint32_t c = 0; c < 6; ++c)
+        ASSERT_TRUE(virt->setInputSignal(kUid, c, chosen[c]));
     EXPECT_FALSE(virt->setInputSignal(kUid, 8, VirtualBackend::Silence{}));
     run(128, 1024);
 
@@ -142,18 +141,14 @@ TEST_F(VirtualSignals, WavFilesLoopPickTheirChannelAndUnreadableOnesAreRefused) 
     }
     run(16, 64);
 
-    const auto fromMono = virt->recordedInput(kUid, 6);
-    const auto left = virt->recordedInput(kUid, 0);
-    const auto right = virt->recordedInput(kUid, 1);
-    const auto beyond = virt->recordedInput(kUid, 5);
-    const auto impulses = virt->recordedInput(kUid, 2);
+    const auto in = [&](std::uint32_t c) { return virt->recordedInput(kUid, c); };
     const float leftValues[] = {0.1f, 0.2f, 0.3f};
     for (std::size_t n = 0; n < 64; ++n) {
-        ASSERT_EQ(fromMono[n], monoSamples[n % 5]) << n;
-        ASSERT_EQ(left[n], leftValues[n % 3]) << n;
-        ASSERT_EQ(right[n], -leftValues[n % 3]) << n;
-        ASSERT_EQ(beyond[n], left[n]) << n; // a channel the file lacks takes its first
-        ASSERT_EQ(impulses[n], n % 10 == 0 ? 1.0f : 0.0f) << n;
+        ASSERT_EQ(in(6)[n], monoSamples[n % 5]) << n;
+        ASSERT_EQ(in(0)[n], leftValues[n % 3]) << n;
+        ASSERT_EQ(in(1)[n], -leftValues[n % 3]) << n;
+        ASSERT_EQ(in(5)[n], leftValues[n % 3]) << n; // a channel the file lacks takes its first
+        ASSERT_EQ(in(2)[n], n % 10 == 0 ? 1.0f : 0.0f) << n;
     }
 }
 
