@@ -1,11 +1,13 @@
-// The catalog's background scan over real bundles: what it lists, what it
-// skips, its cache, and the rescan after the installed set changes.
+// The plug-in catalog: its background scan over real bundles (what it lists,
+// what it skips and why, its cache, the rescan after the installed set
+// changes), and the ordering and filtering of the list it gives.
 #include "plugins/PluginCatalog.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -41,6 +43,13 @@ const PluginComponent* find(const QList<PluginComponent>& list, const QString& u
         if (c.uri == uri)
             return &c;
     return nullptr;
+}
+
+QStringList urisOf(const QList<PluginComponent>& list) {
+    QStringList uris;
+    for (const auto& c : list)
+        uris << c.uri;
+    return uris;
 }
 
 bool copyBundle(const QString& from, const QString& to) {
@@ -87,12 +96,35 @@ private:
     int saved_;
 };
 
+lv2::PluginDescription effect(const char* uri, const char* name, bool midi = false) {
+    lv2::PluginDescription d;
+    d.uri = uri;
+    d.name = name;
+    d.audioInputs = 1;
+    d.audioOutputs = 1;
+    d.takesMidi = midi;
+    d.isEffect = true;
+    return d;
+}
+
 } // namespace
 
-TEST(PluginCatalogScan, ListsEffectsWithTheirMakersAndSkipsWhatIsNotAnEffectOrUnreadable) {
+TEST(PluginCatalogScan, OneScanServesEveryWaiterACancelledOneAtOnceAndListsEffectsWithTheirMakers) {
     setSearchPath({fixtureDir, "/usr/lib/lv2"});
+    EXPECT_FALSE(PluginCatalog::hasCachedScan());
     test::LogCapture log;
+    std::optional<QList<PluginComponent>> cancelledResult;
+    Task cancelled = spawnWith([&]() -> Async<void> { cancelledResult = co_await PluginCatalog::components(); });
+    EXPECT_TRUE(PluginCatalog::hasCachedScan());
+    cancelled.cancel();
+    ASSERT_TRUE(test::waitFor([&] { return cancelledResult.has_value(); }, 30s));
+    EXPECT_TRUE(cancelledResult->isEmpty());
+    EXPECT_TRUE(cancelled.isDone());
+    // The scan itself went on, for the blocking wait and the next caller alike.
+    const auto blocking = PluginCatalog::waitForComponents(30s);
+    ASSERT_TRUE(blocking);
     const auto list = awaitComponents();
+    EXPECT_EQ(list, *blocking);
 
     const PluginComponent* gain = find(list, "urn:corvane:test:gain");
     ASSERT_TRUE(gain);
@@ -119,30 +151,6 @@ TEST(PluginCatalogScan, ListsEffectsWithTheirMakersAndSkipsWhatIsNotAnEffectOrUn
     EXPECT_FALSE(find(list, "http://drobilla.net/plugins/mda/JX10"));
 }
 
-TEST(PluginCatalogScan, CachedScanIsSharedAndTheBlockingWaitSeesTheSameList) {
-    setSearchPath({fixtureDir});
-    EXPECT_FALSE(PluginCatalog::hasCachedScan());
-    PluginCatalog::startScan();
-    EXPECT_TRUE(PluginCatalog::hasCachedScan());
-    const auto blocking = PluginCatalog::waitForComponents(30s);
-    ASSERT_TRUE(blocking);
-    EXPECT_EQ(awaitComponents(), *blocking);
-    EXPECT_EQ(blocking->size(), 13) << "gain, stereo, latency, delay, worker, refuses, needs-feature, strict, stall, "
-                                        "controls, ui-refuses, ui-missing, restoring";
-}
-
-TEST(PluginCatalogScan, CancelledWaiterResumesAtOnceWithNothing) {
-    setSearchPath({fixtureDir, "/usr/lib/lv2"});
-    std::optional<QList<PluginComponent>> result;
-    Task task = spawnWith([&]() -> Async<void> { result = co_await PluginCatalog::components(); });
-    task.cancel();
-    ASSERT_TRUE(test::waitFor([&] { return result.has_value(); }, 30s));
-    EXPECT_TRUE(result->isEmpty());
-    EXPECT_TRUE(task.isDone());
-    // The scan itself went on and is cached for the next caller.
-    EXPECT_FALSE(awaitComponents().isEmpty());
-}
-
 TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNextRequestSeesIt) {
     QTemporaryDir dropIn;
     ASSERT_TRUE(dropIn.isValid());
@@ -159,42 +167,10 @@ TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNe
     EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
 }
 
-TEST(PluginCatalogScan, ABrokenBundleIsToldInOurWordsWhileLilvsOwnComplaintsGoToCorvaneLv2) {
+TEST(PluginCatalogScan, BrokenBundlesAndLibrariesThatCannotLoadHereAreSkippedInOurWordsWhileLilvsGoToCorvaneLv2) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(writeFile(dir.path() + "/bad.lv2/manifest.ttl", "<urn:corvane:test:bad> a ;; ]] .\n"));
-    writeBundle(dir.path(), "nolibrary"); // makes us say something while lilv's output is taken
-    setSearchPath({dir.path()});
-    QTemporaryFile stream;
-    ASSERT_TRUE(stream.open());
-    test::LogCapture log(/*echo=*/true);
-    {
-        StderrRedirect redirect(stream.handle());
-        EXPECT_TRUE(awaitComponents().isEmpty());
-    }
-    ASSERT_TRUE(stream.seek(0));
-    const QString written = QString::fromUtf8(stream.readAll());
-
-    auto hasLine = [&](const QString& pattern) {
-        return written.contains(QRegularExpression('^' + pattern, QRegularExpression::MultilineOption));
-    };
-    // Ours reach the stream as they were, also those written while lilv's
-    // lines are taken off it...
-    EXPECT_TRUE(hasLine("corvane.engine: Skipping LV2 bundle " + QRegularExpression::escape(dir.path()) +
-                        "/bad.lv2: its manifest cannot be read"))
-        << written.toStdString();
-    EXPECT_TRUE(hasLine("corvane.engine: Skipping plug-in urn:corvane:test:nolibrary: its library"))
-        << written.toStdString();
-    // ...and lilv's and serd's do not, but for what corvane.lv2 says of them.
-    EXPECT_FALSE(hasLine("(\\w+\\(\\): )?(error|warning|note): ")) << written.toStdString();
-    const QRegularExpression serdSays(QStringLiteral("^error: .*/bad.lv2/manifest.ttl:1:"));
-    EXPECT_FALSE(log.messagesIn("corvane.lv2", QtWarningMsg).filter(serdSays).isEmpty())
-        << log.messages().join('\n').toStdString();
-}
-
-TEST(PluginCatalogScan, PluginsWhoseLibraryCannotBeLoadedHereAreSkippedWithTheReason) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(copyBundle(fixtureDir + "/gain.lv2", dir.path() + "/gain.lv2"));
     // ELF headers like this program's own, with one thing changed.
     QFile self("/proc/self/exe");
@@ -215,11 +191,15 @@ TEST(PluginCatalogScan, PluginsWhoseLibraryCannotBeLoadedHereAreSkippedWithTheRe
     ASSERT_TRUE(writeFile(writeBundle(dir.path(), "relocatable"), withType(ET_REL, false)));
     ASSERT_TRUE(writeFile(writeBundle(dir.path(), "otherclass"), withType(ET_DYN, true)));
     setSearchPath({dir.path()});
-    test::LogCapture log;
-    const auto list = awaitComponents();
-
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+    QTemporaryFile stream;
+    ASSERT_TRUE(stream.open());
+    test::LogCapture log(/*echo=*/true);
+    QList<PluginComponent> list;
+    {
+        StderrRedirect redirect(stream.handle());
+        list = awaitComponents();
+    }
+    ASSERT_EQ(urisOf(list), QStringList{"urn:corvane:test:gain"});
     const QStringList warnings = log.messagesIn("corvane.engine", QtWarningMsg);
     const std::pair<const char*, const char*> reasons[] = {
         {"missing", "does not exist"},
@@ -234,4 +214,58 @@ TEST(PluginCatalogScan, PluginsWhoseLibraryCannotBeLoadedHereAreSkippedWithTheRe
         ASSERT_EQ(lines.size(), 1) << name << "\n" << warnings.join('\n').toStdString();
         EXPECT_TRUE(lines[0].contains(reason)) << lines[0].toStdString();
     }
+
+    ASSERT_TRUE(stream.seek(0));
+    const QString written = QString::fromUtf8(stream.readAll());
+    auto hasLine = [&](const QString& pattern) {
+        return written.contains(QRegularExpression('^' + pattern, QRegularExpression::MultilineOption));
+    };
+    // Ours reach the stream as they were, also those written while lilv's
+    // lines are taken off it...
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping LV2 bundle " + QRegularExpression::escape(dir.path()) +
+                        "/bad.lv2: its manifest cannot be read"))
+        << written.toStdString();
+    EXPECT_TRUE(hasLine("corvane.engine: Skipping plug-in urn:corvane:test:missing: its library"))
+        << written.toStdString();
+    // ...and lilv's and serd's do not, but for what corvane.lv2 says of them.
+    EXPECT_FALSE(hasLine("(\\w+\\(\\): )?(error|warning|note): ")) << written.toStdString();
+    const QRegularExpression serdSays(QStringLiteral("^error: .*/bad.lv2/manifest.ttl:1:"));
+    EXPECT_FALSE(log.messagesIn("corvane.lv2", QtWarningMsg).filter(serdSays).isEmpty())
+        << log.messages().join('\n').toStdString();
+}
+
+TEST(PluginList, EffectsSortByNameInTheUsersLanguageKeepScanOrderForEqualNamesAndFilterByNameOrMaker) {
+    lv2::PluginDescription synth = effect("urn:synth", "Aardvark Synth");
+    synth.isEffect = false;
+    // Under the C locale the order is by code point; a user's language decides.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const auto list = PluginCatalog::effectsFrom({
+        effect("urn:midi-reverb", "reverb", true), // a MIDI effect scanned first
+        effect("urn:zeta", "Zeta"),
+        synth,
+        effect("urn:reverb-upper", "REVERB"),
+        effect("urn:e-acute", "\xC3\x89" "cho"),
+        effect("urn:reverb-lower", "Reverb"),
+        effect("urn:delay", "delay"),
+    });
+    QLocale::setDefault(before);
+    // Equal names: plain effects come before MIDI effects, each in scan order.
+    EXPECT_EQ(urisOf(list), (QStringList{"urn:delay", "urn:e-acute", "urn:reverb-upper", "urn:reverb-lower",
+                                         "urn:midi-reverb", "urn:zeta"}));
+    EXPECT_TRUE(list[4].takesMidi);
+    EXPECT_TRUE(PluginCatalog::effectsFrom({}).isEmpty());
+
+    const QList<PluginComponent> all{{"urn:1", "Tape Delay", "Vintage Works", false},
+                                     {"urn:2", "Compressor", "DELAYED Audio", false},
+                                     {"urn:3", "Gate", "", false},
+                                     {"urn:4", "Chorus", "Vintage Works", false}};
+    EXPECT_EQ(PluginCatalog::filter(all, QString()), all);
+    EXPECT_EQ(urisOf(PluginCatalog::filter(all, "delay")), (QStringList{"urn:1", "urn:2"}));
+    EXPECT_EQ(urisOf(PluginCatalog::filter(all, "VINTAGE")), (QStringList{"urn:1", "urn:4"}));
+    EXPECT_EQ(urisOf(PluginCatalog::filter(all, "ga")), (QStringList{"urn:3"}));
+    // The display name of the unnamed group is not searchable text.
+    EXPECT_TRUE(PluginCatalog::filter(all, "Unknown").isEmpty());
+    // The query is taken as typed: blanks filter for blanks.
+    EXPECT_EQ(urisOf(PluginCatalog::filter(all, " ")), (QStringList{"urn:1", "urn:2", "urn:4"}));
 }
