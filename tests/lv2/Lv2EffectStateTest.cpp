@@ -1,23 +1,15 @@
-// Full state and parameters of a hosted plug-in.
+// Full state and parameter writes of a hosted plug-in.
 #include "platform/lv2/StateText.h"
 #include "tests/lv2/Lv2TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 
 using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-const lv2::Parameter& parameterNamed(const lv2::Lv2Effect& effect, const std::string& symbol) {
-    const auto& ps = effect.parameters();
-    auto it = std::find_if(ps.begin(), ps.end(), [&](const lv2::Parameter& p) { return p.symbol == symbol; });
-    EXPECT_NE(it, ps.end()) << symbol;
-    return *it;
-}
 
 float processedAfterOneBlock(lv2::Lv2Effect& effect, std::uint32_t frames) {
     runBlock(effect, {std::vector<float>(frames, 0.1f)}, 1);
@@ -135,34 +127,6 @@ TEST(Lv2EffectState, ErrorsLoggedWhileRestoringAreKeptTheFirstTenThenCounted) {
     expected.push_back("… and 2 more lines");
     EXPECT_EQ(effect->takeLoggedProblems(), expected);
     EXPECT_TRUE(effect->takeLoggedProblems().empty());
-}
-
-TEST(Lv2EffectParameters, DescribeEveryControlPortWithItsRangeAndKind) {
-    auto stereo = loadEffect(stereoUri);
-    ASSERT_TRUE(stereo);
-    ASSERT_EQ(stereo->parameters().size(), 3u) << "left, right and the events meter";
-    const lv2::Parameter& right = parameterNamed(*stereo, "right");
-    EXPECT_EQ(right.portIndex, 5u);
-    EXPECT_EQ(right.name, "Right gain");
-    EXPECT_EQ(right.defaultValue, 2.0f);
-    EXPECT_EQ(right.minimum, 0.0f);
-    EXPECT_EQ(right.maximum, 4.0f);
-    EXPECT_TRUE(right.isInput);
-    ASSERT_EQ(right.scalePoints.size(), 2u);
-    EXPECT_EQ(right.scalePoints[0].label, "Off");
-    EXPECT_EQ(right.scalePoints[1].value, 1.0f);
-    EXPECT_FALSE(parameterNamed(*stereo, "events").isInput);
-
-    auto gain = loadEffect(gainUri);
-    ASSERT_TRUE(gain);
-    EXPECT_TRUE(parameterNamed(*gain, "poison").toggled);
-    EXPECT_TRUE(parameterNamed(*gain, "processed").expert) << "expert ports are listed, marked";
-
-    auto delay = loadEffect(latencyUri);
-    ASSERT_TRUE(delay);
-    EXPECT_TRUE(parameterNamed(*delay, "enabled").isEnable);
-    EXPECT_TRUE(parameterNamed(*delay, "latency").reportsLatency);
-    EXPECT_TRUE(parameterNamed(*delay, "latency").integer);
 }
 
 TEST(Lv2EffectParameters, SetParameterClampsAndRefusesOutputsAndUnknownPorts) {
