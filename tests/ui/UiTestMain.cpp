@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -29,5 +31,16 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     for (auto format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, scratch.filePath(QStringLiteral("config")));
+    // The first view to import the controls settles, for the whole process,
+    // which style a plain "import QtQuick.Controls" means. The application's
+    // main window imports them plainly before anything else: so do the tests,
+    // or a view that names the Basic style first would give the main window's
+    // menu bar the Basic style's height.
+    {
+        QQmlEngine engine;
+        QQmlComponent plain(&engine);
+        plain.setData("import QtQuick.Controls\nimport QtQml\nQtObject {}\n", QUrl());
+        delete plain.create();
+    }
     return RUN_ALL_TESTS();
 }
