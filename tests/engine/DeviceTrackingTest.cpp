@@ -27,84 +27,21 @@ struct Tracking : ::testing::Test {
 
 } // namespace
 
-TEST_F(Tracking, ANewManagerHasEightUnroutedStripsAndDefaults) {
+TEST_F(Tracking, TheFirstDeviceIsPickedOnceEveryBackendHasLookedAndTheChoiceFollowsItsUid) {
     ASSERT_EQ(m().channels().size(), 8);
-    for (int i = 0; i < 8; ++i) {
-        const auto* s = m().channels()[i];
-        EXPECT_EQ(s->id(), i);
-        EXPECT_FALSE(s->inputChannel() || s->outputChannel() || s->inputStereo() || s->outputStereo() ||
-                     s->bypass() || s->lastPluginState());
-        EXPECT_EQ(s->inputLevel(), LevelStore::Reading{});
-        EXPECT_EQ(s->outputLevelRight(), LevelStore::Reading{});
-    }
-    EXPECT_EQ(m().bufferFrames(), 256u);
-    EXPECT_EQ(m().sampleRate(), 48000.0);
-    EXPECT_FALSE(m().isRunning());
-    EXPECT_FALSE(m().errorMessage() || m().warningMessage() || m().selectedDevice() || m().pluginLoadFailure());
     EXPECT_TRUE(m().devices().isEmpty()); // creation does not enumerate
-}
-
-TEST_F(Tracking, FirstRefreshSelectsTheFirstDeviceAndAnEmptyListSelectsNone) {
-    ASSERT_TRUE(rig->refresh());
-    EXPECT_FALSE(m().selectedDevice());
-
-    auto first = fake->addDevice("a", "Alpha", 2, 2);
-    fake->addDevice("b", "Beta", 4, 4);
-    ASSERT_TRUE(rig->refresh());
-    ASSERT_EQ(m().devices().size(), 2);
-    ASSERT_TRUE(m().selectedDevice());
-    EXPECT_EQ(m().selectedDevice()->id, first);
-    EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
-}
-
-TEST_F(Tracking, NoDeviceIsPickedBeforeEveryBackendHasLookedForItsOwn) {
     fake->setSettled(false);
-    fake->addDevice("a", "Alpha", 2, 2);
+    const auto a = fake->addDevice("a", "Alpha", 2, 2);
     ASSERT_TRUE(rig->refresh());
     EXPECT_EQ(m().devices().size(), 1);
     EXPECT_FALSE(m().selectedDevice()) << "a backend still looking may list a device before it";
-    fake->setSettled(true);
+    fake->setSettled(true); // announced by the hardware: the manager looks again
     ASSERT_TRUE(test::runUntil(rig->clock, [&] { return m().selectedDevice().has_value(); }, 1s));
-    EXPECT_EQ(m().selectedDevice()->uid, "a");
-}
-
-TEST_F(Tracking, TheHardwareListenerTriggersARefresh) {
-    fake->addDevice("a", "Alpha", 2, 2);
-    fake->announceDeviceList();
-    ASSERT_TRUE(test::runUntil(rig->clock, [&] { return m().selectedDevice().has_value(); }));
-    EXPECT_EQ(m().selectedDevice()->uid, "a");
-}
-
-TEST_F(Tracking, AnUnpluggedDeviceIsReportedAndReselectedWhenItReturns) {
-    auto id = fake->addDevice("a", "Alpha", 2, 2);
-    fake->addDevice("b", "Beta", 2, 2);
-    ASSERT_TRUE(rig->refresh());
-    m().selectDevice(m().devices()[1]);
-    rig->settle();
-    m().showSetupNotes({"left over"});
-
-    test::LogCapture log;
-    const auto beta = m().devices()[1].id;
-    fake->removeDevice(beta);
-    ASSERT_TRUE(rig->refresh());
-    EXPECT_EQ(m().errorMessage(), QString("“Beta” was disconnected."));
-    EXPECT_FALSE(m().selectedDevice());
-    EXPECT_FALSE(m().supportedBufferRange());
-    EXPECT_TRUE(log.contains("Selected device “Beta” (uid b) is missing from a device list of 1 - running: false"));
-
-    // Back with a new id: found again by uid, both messages cleared.
-    auto back = fake->addDevice("b", "Beta", 2, 2);
-    ASSERT_TRUE(rig->refresh());
-    ASSERT_TRUE(m().selectedDevice());
-    EXPECT_EQ(m().selectedDevice()->id, back);
-    EXPECT_FALSE(m().errorMessage() || m().warningMessage());
+    EXPECT_EQ(m().selectedDevice()->id, a);
     EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
-    (void)id;
-}
 
-TEST_F(Tracking, ReorderingIsNotLoggedButAChangedListIs) {
-    auto a = fake->addDevice("a", "Alpha", 2, 2);
-    auto b = fake->addDevice("b", "Beta", 2, 2);
+    // Reordering is not logged, a changed list is; the choice keeps its uid, not its place.
+    const auto b = fake->addDevice("b", "Beta", 2, 2);
     ASSERT_TRUE(rig->refresh());
     test::LogCapture log;
     fake->setDeviceOrder({b, a});
@@ -114,7 +51,38 @@ TEST_F(Tracking, ReorderingIsNotLoggedButAChangedListIs) {
     fake->addDevice("c", "Gamma", 2, 2);
     ASSERT_TRUE(rig->refresh());
     EXPECT_TRUE(log.contains("Device list changed: 2 -> 3 devices"));
-    EXPECT_EQ(m().selectedDevice()->uid, "a"); // the selection follows the uid, not the position
+    EXPECT_EQ(m().selectedDevice()->uid, "a");
+}
+
+TEST_F(Tracking, AnUnpluggedDeviceIsReportedReselectedWhenItReturnsAndNoDeviceUnroutes) {
+    fake->addDevice("a", "Alpha", 2, 2);
+    fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    m().selectDevice(m().devices()[1]);
+    rig->settle();
+    m().showSetupNotes({"left over"});
+
+    test::LogCapture log;
+    fake->removeDevice(m().devices()[1].id);
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().errorMessage(), QString("“Beta” was disconnected."));
+    EXPECT_FALSE(m().selectedDevice() || m().supportedBufferRange());
+    EXPECT_TRUE(log.contains("Selected device “Beta” (uid b) is missing from a device list of 1 - running: false"));
+
+    // Back with a new id: found again by uid, both messages cleared.
+    const auto back = fake->addDevice("b", "Beta", 2, 2);
+    ASSERT_TRUE(rig->refresh());
+    ASSERT_TRUE(m().selectedDevice());
+    EXPECT_EQ(m().selectedDevice()->id, back);
+    EXPECT_FALSE(m().errorMessage() || m().warningMessage());
+    EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
+
+    // Choosing none unroutes; the next refresh picks the first again.
+    rig->route(0, 0, false, 1, false);
+    m().selectDevice(std::nullopt);
+    EXPECT_FALSE(rig->strip(0).inputChannel() || rig->strip(0).outputChannel() || m().supportedBufferRange());
+    ASSERT_TRUE(rig->refresh());
+    EXPECT_EQ(m().selectedDevice()->uid, "a");
 }
 
 TEST_F(Tracking, AChangedDeviceClampsTheStripsItCanNoLongerServe) {
@@ -135,19 +103,6 @@ TEST_F(Tracking, AChangedDeviceClampsTheStripsItCanNoLongerServe) {
     EXPECT_FALSE(m().errorMessage());
 }
 
-TEST_F(Tracking, ChoosingNoDeviceUnroutesAndTheNextRefreshPicksTheFirstAgain) {
-    fake->addDevice("a", "Alpha", 2, 2);
-    fake->addDevice("b", "Beta", 2, 2);
-    ASSERT_TRUE(rig->refresh());
-    m().selectDevice(m().devices()[1]);
-    rig->route(0, 0, false, 1, false);
-    m().selectDevice(std::nullopt);
-    EXPECT_FALSE(rig->strip(0).inputChannel() || rig->strip(0).outputChannel());
-    EXPECT_FALSE(m().supportedBufferRange());
-    ASSERT_TRUE(rig->refresh());
-    EXPECT_EQ(m().selectedDevice()->uid, "a");
-}
-
 TEST_F(Tracking, ManyRefreshRequestsDuringOneEnumerationCauseExactlyOneMore) {
     fake->addDevice("a", "Alpha", 2, 2);
     fake->closeGate();
@@ -164,56 +119,42 @@ TEST_F(Tracking, ManyRefreshRequestsDuringOneEnumerationCauseExactlyOneMore) {
     EXPECT_TRUE(m().selectedDevice());
 }
 
-TEST_F(Tracking, AStaleBufferRangeAnswerIsDropped) {
-    auto a = fake->addDevice("a", "Alpha", 2, 2);
-    auto b = fake->addDevice("b", "Beta", 2, 2);
+TEST_F(Tracking, BufferSizesAndRangesAreTheDevicesUntilTheUserChoosesAndStaleAnswersAreDropped) {
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(m().errorMessage(), QString("Select an audio device.")); // nothing to start on yet
+
+    const auto a = fake->addDevice("a", "Alpha", 2, 2);
+    const auto b = fake->addDevice("b", "Beta", 2, 2);
+    fake->setProperty(a, {Selector::BufferFrameSize}, std::uint32_t(1024));
     fake->setProperty(b, {Selector::BufferFrameSizeRange}, std::vector<hw::ValueRange>{{64, 1024}});
     ASSERT_TRUE(rig->refresh());
     m().selectDevice(m().devices()[1]);
     m().selectDevice(m().devices()[0]); // cancels the query for b
     rig->settle();
     EXPECT_EQ(m().supportedBufferRange(), (BufferRange{16, 4096}));
+    EXPECT_EQ(m().bufferFrames(), 1024u);
+    EXPECT_FALSE(m().bufferFramesChosen());
+
+    // Another program changes the shared size: a start takes it as it is, and
+    // the size in use is read back (the fake device has no I/O: each start
+    // fails after applying its settings).
+    QList<std::optional<std::uint32_t>> seen;
+    QObject::connect(&m(), &AudioEngineManager::actualBufferFramesChanged, [&] { seen.append(m().actualBufferFrames()); });
+    fake->setProperty(a, {Selector::BufferFrameSize}, std::uint32_t(512));
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(fake->get(a, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(512)));
+    EXPECT_EQ(m().bufferFrames(), 512u);
+    // Only a size the user chose is written.
+    m().setBufferFrames(128);
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(fake->get(a, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(128)));
+    fake->refuseWrites(a, Selector::BufferFrameSize, true);
+    m().setBufferFrames(64);
+    ASSERT_TRUE(rig->start());
+    EXPECT_EQ(seen, (QList<std::optional<std::uint32_t>>{512u, std::nullopt, 128u, std::nullopt, 128u, std::nullopt}));
+
     fake->eraseProperty(a, {Selector::BufferFrameSizeRange});
     m().refreshSupportedBufferRange();
     rig->settle();
     EXPECT_EQ(m().supportedBufferRange(), std::nullopt);
-}
-
-TEST_F(Tracking, StartWithoutADeviceAsksForOne) {
-    ASSERT_TRUE(rig->start());
-    EXPECT_EQ(m().errorMessage(), QString("Select an audio device."));
-    EXPECT_FALSE(m().isRunning());
-}
-
-TEST_F(Tracking, TheRequestedBufferSizeIsTheDevicesOwnUntilTheUserChoosesOne) {
-    auto id = fake->addDevice("a", "Alpha", 2, 2);
-    fake->setProperty(id, {Selector::BufferFrameSize}, std::uint32_t(1024));
-    ASSERT_TRUE(rig->refresh());
-    rig->settle();
-    EXPECT_EQ(m().bufferFrames(), 1024u);
-    EXPECT_FALSE(m().bufferFramesChosen());
-
-    // Another program changes the shared size: a start takes it as it is.
-    fake->setProperty(id, {Selector::BufferFrameSize}, std::uint32_t(512));
-    ASSERT_TRUE(rig->start());
-    EXPECT_EQ(fake->get(id, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(512)));
-    EXPECT_EQ(m().bufferFrames(), 512u);
-
-    // Only a size the user chose is written.
-    m().setBufferFrames(128);
-    ASSERT_TRUE(rig->start());
-    EXPECT_EQ(fake->get(id, {Selector::BufferFrameSize}), hw::PropertyValue(std::uint32_t(128)));
-}
-
-TEST_F(Tracking, StartAppliesTheBufferSizeAndReadsItBack) {
-    auto id = fake->addDevice("a", "Alpha", 2, 2);
-    ASSERT_TRUE(rig->refresh());
-    m().setBufferFrames(128);
-    QList<std::optional<std::uint32_t>> seen;
-    QObject::connect(&m(), &AudioEngineManager::actualBufferFramesChanged, [&] { seen.append(m().actualBufferFrames()); });
-    ASSERT_TRUE(rig->start()); // the fake device has no I/O: the start fails after applying settings
-    fake->refuseWrites(id, Selector::BufferFrameSize, true);
-    m().setBufferFrames(64);
-    ASSERT_TRUE(rig->start());
-    EXPECT_EQ(seen, (QList<std::optional<std::uint32_t>>{128u, std::nullopt, 128u, std::nullopt}));
 }

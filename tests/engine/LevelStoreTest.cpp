@@ -1,9 +1,12 @@
+#include "engine/LevelMeter.h"
 #include "engine/LevelStore.h"
 #include "engine/StripMeters.h"
 #include "tests/support/ManualTime.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <thread>
 
 using namespace corvane;
@@ -28,18 +31,14 @@ TEST(LevelStore, FoldKeepsTheLargestPeakAndRmsIndependentlyPerSide) {
     for (int i : {0, 1, 2, 4, 6, 7})
         EXPECT_EQ(r[std::size_t(i)], Reading{});
 
-    const auto again = store.collect();
-    EXPECT_TRUE(std::all_of(again.begin(), again.end(), [](Reading x) { return x == Reading{}; }));
-}
-
-TEST(LevelStore, ClearZeroesAndOutOfRangeSlotsAreIgnored) {
-    LevelStore store(8);
-    store.fold(0, {1, 1}, {1, 1}, true, true);
+    // Collected readings start again from nothing; slots out of range are ignored.
     store.fold(8, {1, 1}, {1, 1}, true, true);
     store.fold(-1, {1, 1}, {1, 1}, true, true);
+    const auto again = store.collect();
+    EXPECT_TRUE(std::all_of(again.begin(), again.end(), [](Reading x) { return x == Reading{}; }));
+    store.fold(0, {1, 1}, {1, 1}, true, true);
     store.clear();
-    const auto r = store.collect();
-    EXPECT_TRUE(std::all_of(r.begin(), r.end(), [](Reading x) { return x == Reading{}; }));
+    EXPECT_EQ(store.collect()[0], Reading{});
 }
 
 TEST(LevelStore, ConcurrentFoldsLoseNothing) {
@@ -82,4 +81,32 @@ TEST(StripMeters, TickReadingsIntoTheStripsWhileShownAndKeepTheLargestOfARunNobo
     EXPECT_EQ(strips[1]->inputLevel(), Reading{});
     test::runFor(clock, 1s);
     EXPECT_EQ(ticks, 2);
+}
+
+TEST(LevelMeter, MeasuresTheFirstTwoChannelsAndFallsOffByNineTenthsPerStep) {
+    const float left[4] = {0.5f, -1.0f, 0.0f, 0.5f};
+    const float right[4] = {0.25f, 0.25f, -0.25f, 0.25f};
+    const float third[4] = {9, 9, 9, 9};
+    const float* stereo[3] = {left, right, third};
+    auto [l, r] = measureLevels(stereo, 3, 4);
+    EXPECT_EQ(l.peak, 1.0f);
+    EXPECT_NEAR(l.rms, std::sqrt(1.5 / 4), 1e-7);
+    EXPECT_EQ(r, (Reading{0.25f, 0.25f}));
+    EXPECT_EQ(measureLevels(stereo, 1, 4).second, Reading{});
+    EXPECT_EQ(measureLevels(stereo, 2, 0).first, Reading{});
+    const float broken[4] = {NAN, 0.5f, INFINITY, -0.5f};
+    const float* garbage[1] = {broken};
+    const auto measured = measureLevels(garbage, 1, 4).first; // non-finite samples count as silence
+    EXPECT_EQ(measured.peak, 0.5f);
+    EXPECT_NEAR(measured.rms, std::sqrt(0.5 / 4), 1e-7);
+
+    Reading shown = decayedLevel({}, {1.0f, 0.5f});
+    EXPECT_EQ(shown, (Reading{1.0f, 0.5f}));
+    shown = decayedLevel(shown, {});
+    EXPECT_FLOAT_EQ(shown.peak, 0.9f);
+    EXPECT_FLOAT_EQ(decayedLevel(shown, {}).peak, 0.81f);
+    EXPECT_EQ(decayedLevel(shown, {0.95f, 0}).peak, 0.95f); // a new reading takes over at once
+    // Below half a hundredth it is gone, rather than falling for ever.
+    EXPECT_EQ(decayedLevel({0.0055f, 0.0055f}, {}), Reading{});
+    EXPECT_GT(decayedLevel({0.006f, 0.006f}, {}).peak, 0.0f);
 }
