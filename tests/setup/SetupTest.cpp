@@ -9,10 +9,15 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +91,55 @@ TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
     ASSERT_TRUE(std::holds_alternative<ReadSetup>(read)) << errorOf(read).toStdString();
     EXPECT_EQ(std::get<ReadSetup>(read).ignoredKeys, (QStringList{"colour", "strip 3.gain"}));
     EXPECT_EQ(std::get<ReadSetup>(read).setup.strips[2].inputChannel, 1);
+}
+
+// Damaged or hostile files: a few thousand mutations of a valid setup (a value
+// anywhere replaced by one of any type or past any range, then perhaps a byte
+// changed or the end cut) each end in a setup, which a manager then takes, or
+// in a message: a crash or an exception fails the run. One seed, so a failure
+// comes back the same.
+TEST(Setup, DamagedSetupsEndInASetupOrAMessage) {
+    test::VirtualRig rig;
+    test::LogCapture quiet; // thousands of notes on what was ignored or dropped
+    const QJsonObject valid = QJsonDocument::fromJson(serializeSetup(sampleSetup())).object();
+    const QJsonValue hostile[] = {QJsonValue(), true, 1e308, -1e308, 4294967296.0, -2147483649.0, 9007199254740993.0,
+                                  0.5, -0.0, 3, QString(), QString(100000, QChar(0xd7ff)), QJsonArray{1, "2", QJsonValue()},
+                                  QJsonObject{{"uri", 3}, {"strip", "one"}}, kGainUri};
+    std::mt19937 random(20240611);
+    auto below = [&](qsizetype n) { return n <= 0 ? 0 : std::uniform_int_distribution<qsizetype>(0, n - 1)(random); };
+    std::function<QJsonValue(const QJsonValue&)> replaced = [&](const QJsonValue& value) -> QJsonValue {
+        if (value.isObject() && below(4) != 0) {
+            QJsonObject object = value.toObject();
+            const QStringList keys = object.keys();
+            const QString key = keys.isEmpty() || below(6) == 0 ? QStringLiteral("extra") : keys[below(keys.size())];
+            object[key] = replaced(object.value(key));
+            return object;
+        }
+        if (value.isArray() && !value.toArray().isEmpty() && below(4) != 0) {
+            QJsonArray array = value.toArray();
+            const qsizetype i = below(array.size());
+            array[i] = replaced(array[i]);
+            return array;
+        }
+        return hostile[below(qsizetype(std::size(hostile)))];
+    };
+    int read = 0;
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray bytes = QJsonDocument(replaced(valid).toObject()).toJson(QJsonDocument::Compact);
+        if (const int damage = int(below(4)); damage == 1)
+            bytes[below(bytes.size())] = char(below(256));
+        else if (damage == 2)
+            bytes.truncate(below(bytes.size()));
+        std::variant<ReadSetup, SetupReadError> result;
+        ASSERT_NO_THROW(result = parseSetup(bytes)) << bytes.toStdString();
+        if (const auto* error = std::get_if<SetupReadError>(&result)) {
+            EXPECT_FALSE(error->message.isEmpty()) << bytes.toStdString();
+            continue;
+        }
+        ++read;
+        ASSERT_NO_THROW(applySetup(*rig.manager, std::get<ReadSetup>(result))) << bytes.toStdString();
+    }
+    EXPECT_GT(read, 100) << "too few were setups still for the manager to be tried too";
 }
 
 TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
