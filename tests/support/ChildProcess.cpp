@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 namespace corvane::test {
@@ -18,6 +19,16 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
         result.push_back(const_cast<char*>(string.c_str()));
     result.push_back(nullptr);
     return result;
+}
+
+bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 } // namespace
@@ -57,17 +68,24 @@ bool exited(pid_t pid, int* status) {
 
 bool endChild(pid_t pid, int signal, std::chrono::milliseconds grace) {
     ::kill(pid, signal);
-    const auto deadline = std::chrono::steady_clock::now() + grace;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (exited(pid))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (exited(pid))
+    if (pollUntil([&] { return exited(pid); }, grace))
         return true;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return false;
+}
+
+bool waitWhileRunning(pid_t& server, const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
+    bool died = false;
+    const bool done = pollUntil([&] { return (died = exited(server)) || ready(); }, timeout);
+    if (died)
+        server = -1;
+    return done && !died;
+}
+
+std::string uniqueName(const std::string& prefix) {
+    static std::atomic<int> counter{0};
+    return prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
 } // namespace corvane::test

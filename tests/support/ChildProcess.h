@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,12 @@ bool exited(pid_t pid, int* status = nullptr);
 // Sends `signal`, waits up to `grace` for the child to go, then SIGKILLs it.
 // Always reaps it. True when it went within the grace.
 bool endChild(pid_t pid, int signal, std::chrono::milliseconds grace);
+
+// Polls `ready` until it holds (true), `server` exits (reaped and set to -1:
+// a server that dies while starting fails at once) or `timeout` passes.
+bool waitWhileRunning(pid_t& server, const std::function<bool()>& ready, std::chrono::milliseconds timeout);
+
+// "<prefix>-<our pid>-<n>": a name no other test, or test program, uses.
+std::string uniqueName(const std::string& prefix);
 
 } // namespace corvane::test

@@ -8,29 +8,19 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 namespace corvane::test {
 
-namespace {
-
 using namespace std::chrono_literals;
 
-std::string nextName() {
-    static std::atomic<int> counter{0};
-    return "corvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-}
-
-} // namespace
-
 JackServer::JackServer(Config config)
-    : config_(config), name_(nextName()), logPath_(std::filesystem::temp_directory_path() / (name_ + ".log")) {
+    : config_(config), name_(uniqueName("corvane-test")),
+      logPath_(std::filesystem::temp_directory_path() / (name_ + ".log")) {
     if (const char* current = std::getenv("JACK_DEFAULT_SERVER"))
         previousDefault_ = current;
 }
@@ -53,7 +43,7 @@ JackServer::~JackServer() {
         ::unsetenv("JACK_DEFAULT_SERVER");
 }
 
-std::string JackServer::unusedName() { return nextName() + "-absent"; }
+std::string JackServer::unusedName() { return uniqueName("corvane-test") + "-absent"; }
 
 bool JackServer::start() {
     stop();
@@ -74,38 +64,20 @@ bool JackServer::start() {
 }
 
 bool JackServer::waitUntilReady() {
-    // jack_wait polls the server the way a client would; we watch both it and
-    // jackd, so a server that dies while starting fails at once, not at the timeout.
+    // jack_wait polls the server the way a client would.
     const pid_t waiter = spawnLogged({"jack_wait", "-w", "-s", name_, "-t", "10"}, logPath_);
-    if (waiter <= 0)
+    int status = 0;
+    if (waiter > 0 && !waitWhileRunning(pid_, [&] { return exited(waiter, &status); }, 10s)) {
+        endChild(waiter, SIGKILL, 0ms);
         return false;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (exited(waiter, &status)) {
-            if (exited(pid_))
-                pid_ = -1;
-            return pid_ > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        }
-        if (exited(pid_)) {
-            pid_ = -1;
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
     }
-    ::kill(waiter, SIGKILL);
-    ::waitpid(waiter, nullptr, 0);
-    return false;
+    return waiter > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-
-void JackServer::stop() { reap(SIGTERM); }
 
 void JackServer::freeze(bool frozen) {
     if (pid_ > 0)
         ::kill(pid_, frozen ? SIGSTOP : SIGCONT);
 }
-
-void JackServer::kill() { reap(SIGKILL); }
 
 void JackServer::reap(int signal) {
     if (pid_ > 0) {

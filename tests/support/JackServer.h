@@ -5,6 +5,7 @@
 // process we spawned. jackd's chatter (the dummy driver logs every xrun) goes to
 // logPath(), not the test output; the log is removed unless the test failed.
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -35,9 +36,9 @@ public:
     bool start();
     // SIGTERM, then SIGKILL after a short grace; reaps it and removes what it
     // left in /dev/shm. Safe when not running.
-    void stop();
+    void stop() { reap(SIGTERM); }
     // SIGKILL at once, as if it crashed; then the same clean-up as stop().
-    void kill();
+    void kill() { reap(SIGKILL); }
     // SIGSTOP / SIGCONT: a server that hangs, and one that comes back.
     void freeze(bool frozen);
 

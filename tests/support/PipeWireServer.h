@@ -44,6 +44,7 @@ private:
     QProcessEnvironment toolEnvironment() const;
     void writeConfig() const;
     bool waitUntilReady();
+    bool cardListed() const;
 
     std::string directory_;
     pid_t pid_ = -1;
