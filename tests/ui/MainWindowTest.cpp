@@ -1,45 +1,100 @@
 // The main window as a user meets it: the size it opens at, the zoom keys,
-// the shape a hand resize snaps back to, the stored factor, and the transport
-// command with its shortcut. Offscreen, on a 1920 × 1080 screen (UiTestMain).
+// the shape a hand resize snaps back to, the stored factor, the transport
+// command with its shortcut; and its setup: the last one back at launch (from
+// the run's own config folder, see UiTestMain), remembered a moment after a
+// change, the File menu's Save As and Open with the file a dialog would have
+// chosen, and Save asking for a file only when the setup has none.
+// Offscreen, on a 1920 × 1080 screen (UiTestMain).
+#include "setup/SetupFile.h"
+#include "setup/SetupKeeper.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/ManualTime.h"
 #include "ui/CorvaneApp.h"
 #include "ui/InterfaceScale.h"
+#include "ui/SetupFileChooser.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QDir>
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <functional>
 #include <limits>
+#include <optional>
 
 using namespace corvane;
 using namespace corvane::test;
 
 namespace {
 
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QTest::qWait(10);
+}
+
+void photograph(QQuickWindow* window, const char* name) {
+    const QString folder = QStringLiteral(CORVANE_SCREENSHOT_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(window->grabWindow().save(QDir(folder).filePath(QString::fromLatin1(name) + ".png")));
+}
+
+// Stands in for the file dialog: remembers what it was asked, and answers
+// with the file a person would have chosen.
+struct FakeDialog {
+    std::optional<SetupFileChooser::Purpose> asked;
+    std::function<void(const QUrl&)> answer;
+    SetupFileChooser::Ask ask() {
+        return [this](SetupFileChooser::Purpose purpose, const QUrl&, QWindow*, std::function<void(const QUrl&)> chosen) {
+            asked = purpose;
+            answer = std::move(chosen);
+        };
+    }
+    // Triggers the menu's action, then chooses `file` in the dialog it asked for.
+    void choose(QQuickWindow* window, const char* action, SetupFileChooser::Purpose purpose, const QString& file) {
+        asked.reset();
+        auto* a = window->findChild<QObject*>(action);
+        ASSERT_TRUE(a);
+        ASSERT_TRUE(QMetaObject::invokeMethod(a, "trigger"));
+        settle();
+        ASSERT_EQ(asked, purpose) << action;
+        answer(QUrl::fromLocalFile(file));
+        settle();
+    }
+};
+
 // The main window over a manager on the virtual device, built the way the
-// application builds it.
+// application builds it; with a setup keeper, its last setup restored first,
+// and the dialog's stand-in when asked.
 struct Shell {
     VirtualRig rig;
     SystemLoadMonitor monitor;
     InterfaceScale scale{rig.clock};
+    std::optional<SetupKeeper> keeper;
+    FakeDialog dialog;
+    std::optional<SetupFileChooser> files;
     QQmlApplicationEngine engine;
     QQuickWindow* window = nullptr;
 
-    explicit Shell(const QVariant& stored = {}) {
+    explicit Shell(const QVariant& stored = {}, bool withSetup = false) {
         QSettings settings;
         if (stored.isValid())
             settings.setValue(InterfaceScale::kSettingsKey, stored);
         else
             settings.remove(InterfaceScale::kSettingsKey);
         settings.sync();
+        if (withSetup) {
+            keeper.emplace(*rig.manager, rig.clock);
+            EXPECT_TRUE(keeper->restoreLast());
+            files.emplace(*keeper, dialog.ask());
+        }
         prepareQmlEngine(engine);
-        window = loadMainWindow(engine, *rig.manager, monitor, scale);
+        window = loadMainWindow(engine, *rig.manager, monitor, scale, keeper ? &*keeper : nullptr,
+                                files ? &*files : nullptr);
         if (window) {
             window->requestActivate();
             (void)QTest::qWaitForWindowActive(window);
@@ -54,10 +109,6 @@ struct Shell {
             delete root;
     }
 
-    void settle() {
-        for (int i = 0; i < 5; ++i)
-            QTest::qWait(10);
-    }
     // What the canvas gets: the window without the menu bar.
     QSize content() const { return {window->width(), window->height() - scale.chromeHeight()}; }
     void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
@@ -97,22 +148,16 @@ TEST(InterfaceScale, StepsFromAnyFactorAndWhatAStoredSettingRestores) {
 }
 
 TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
-    struct Opening {
-        QVariant stored;
-        QSize content;
-    };
-    for (const Opening& o : {Opening{{}, {1000, 664}}, Opening{1.5, {1500, 996}}, Opening{0.5, {750, 498}}}) {
-        Shell shell(o.stored);
+    // Stored 1.5: as it was. Absurdly large: as large as fits, the whole frame on the screen.
+    for (const double stored : {1.5, 1e12}) {
+        Shell shell(stored);
         ASSERT_TRUE(shell.window);
-        EXPECT_EQ(shell.content(), o.content) << o.stored.toString().toStdString();
-    }
-    {
-        // Absurdly large: as large as fits, the whole frame on the screen.
-        Shell shell(1e12);
-        ASSERT_TRUE(shell.window);
-        const QRect screen = shell.window->screen()->availableGeometry();
-        EXPECT_TRUE(screen.contains(shell.window->frameGeometry())) << shell.window->frameGeometry().height();
-        EXPECT_NEAR(shell.content().height(), screen.height() - (shell.window->frameGeometry().height() - shell.content().height()), 1);
+        const QRect screen = shell.window->screen()->availableGeometry(), frame = shell.window->frameGeometry();
+        EXPECT_TRUE(screen.contains(frame)) << stored;
+        if (stored == 1.5)
+            EXPECT_EQ(shell.content(), QSize(1500, 996));
+        else
+            EXPECT_NEAR(frame.height(), screen.height(), 1);
         EXPECT_NEAR(double(shell.content().width()) / shell.content().height(), 1000.0 / 664, 0.002);
     }
 
@@ -120,7 +165,7 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
     ASSERT_TRUE(shell.window);
     ASSERT_GT(shell.scale.chromeHeight(), 0); // the menu bar sits above the content
     shell.window->setPosition(100, 50);
-    shell.settle();
+    settle();
     const QPoint corner = shell.window->position();
     struct Key {
         Qt::Key key;
@@ -141,10 +186,10 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
 
     // A hand resize snaps to the design's shape once it has settled.
     shell.window->resize(1300, 700);
-    shell.settle();
+    settle();
     EXPECT_EQ(shell.window->size(), QSize(1300, 700));
     shell.rig.clock.advance(InterfaceScale::kSettleDelay);
-    shell.settle();
+    settle();
     EXPECT_EQ(shell.content(), QSize(1300, 863));
     EXPECT_DOUBLE_EQ(shell.stored(), 1.3);
     shell.press(Qt::Key_Plus);
@@ -158,7 +203,7 @@ TEST(MainWindow, OpensAtTheStoredFactorZoomsByKeyAndKeepsItsShape) {
         other.requestActivate();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
         QTest::keyClick(&other, key, Qt::ControlModifier);
-        shell.settle();
+        settle();
         other.close();
     };
     QQuickWindow sheet, editor;
@@ -206,15 +251,95 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
     ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return manager.audioDropoutCount() == 1; }));
     shell.rig.strip(0).setInputLevel({0.62f, 0.41f});
     shell.rig.strip(0).setOutputLevel({0.93f, 0.78f});
-    const auto photograph = [&](const QString& name) {
-        QTest::qWait(150); // the meters' glide
-        const QString folder = QStringLiteral(CORVANE_SCREENSHOT_DIR);
-        ASSERT_TRUE(QDir().mkpath(folder));
-        EXPECT_TRUE(shell.window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png"))));
-    };
-    photograph(QStringLiteral("main-window-running-zoom-1.0"));
+    QTest::qWait(150); // the meters' glide
+    photograph(shell.window, "main-window-running-zoom-1.0");
     for (int step = 0; step < 3; ++step) // 1.1, 1.25, 1.5
         shell.press(Qt::Key_Plus);
     EXPECT_EQ(shell.content(), QSize(1500, 996));
-    photograph(QStringLiteral("main-window-running-zoom-1.5"));
+    QTest::qWait(150);
+    photograph(shell.window, "main-window-running-zoom-1.5");
+}
+
+
+TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
+    QTemporaryDir dir;
+    corvane::Setup last;
+    last.deviceUid = QString::fromStdString(kVirtual);
+    last.deviceName = "Virtual Audio Device";
+    last.strips[1] = {2, true, 5, false, std::nullopt, true};
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(SetupKeeper::lastSetupPath()).absolutePath()));
+    ASSERT_EQ(writeSetupFile(SetupKeeper::lastSetupPath(), last), std::nullopt);
+    QSettings().remove(SetupKeeper::kFileKey);
+
+    Shell shell({}, true);
+    QQuickWindow* window = shell.window;
+    ASSERT_TRUE(window);
+    VirtualRig& rig = shell.rig;
+    EXPECT_EQ(rig.strip(1).inputChannel(), 2);
+    EXPECT_TRUE(rig.strip(1).inputStereo());
+    EXPECT_TRUE(rig.strip(1).bypass());
+    EXPECT_FALSE(rig.manager->isRunning());
+    EXPECT_EQ(window->title(), "Corvane");
+
+    // A change is written to the last setup once the edits have paused.
+    rig.strip(4).setOutputChannel(6);
+    rig.clock.advance(SetupKeeper::kRememberDelay / 2);
+    rig.strip(4).setInputChannel(1);
+    rig.clock.advance(SetupKeeper::kRememberDelay / 2);
+    auto remembered = [] { return std::get<ReadSetup>(readSetupFile(SetupKeeper::lastSetupPath())).setup; };
+    EXPECT_EQ(remembered().strips[4].outputChannel, std::nullopt);
+    rig.clock.advance(SetupKeeper::kRememberDelay);
+    EXPECT_EQ(remembered().strips[4].outputChannel, 6);
+    EXPECT_EQ(remembered().strips[4].inputChannel, 1);
+
+    // Save As names the window; Open brings the saved strips back.
+    const QString gig = dir.filePath("Friday Gig.json");
+    shell.dialog.choose(window, "saveSetupAsAction", SetupFileChooser::Purpose::Save, gig);
+    EXPECT_EQ(shell.keeper->filePath(), gig);
+    EXPECT_EQ(window->title(), "Friday Gig — Corvane");
+    rig.strip(4).setOutputChannel(std::nullopt);
+    settle();
+    EXPECT_EQ(window->title(), "Friday Gig * — Corvane");
+
+    // The File menu, photographed open.
+    QObject* menu = nullptr;
+    for (QObject* o : window->findChildren<QObject*>())
+        if (o->inherits("QQuickMenu") && o->property("title").toString() == "&File")
+            menu = o;
+    ASSERT_TRUE(menu);
+    QMetaObject::invokeMethod(menu, "open");
+    QTest::qWait(300);
+    photograph(window, "main-window-file-menu");
+    QMetaObject::invokeMethod(menu, "close");
+    settle();
+
+    shell.dialog.choose(window, "openSetupAction", SetupFileChooser::Purpose::Open, gig);
+    EXPECT_EQ(rig.strip(4).outputChannel(), 6);
+    EXPECT_EQ(window->title(), "Friday Gig — Corvane");
+}
+
+TEST(SetupWindow, SaveAsksForAFileOnlyWhileTheSetupHasNone) {
+    QTemporaryDir dir;
+    VirtualRig rig;
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    FakeDialog dialog;
+    SetupFileChooser files(keeper, dialog.ask());
+    ASSERT_FALSE(keeper.hasFile());
+    files.save();
+    ASSERT_EQ(dialog.asked, SetupFileChooser::Purpose::Save);
+    const QString gig = dir.filePath("gig.json");
+    dialog.answer(QUrl::fromLocalFile(gig));
+    EXPECT_EQ(keeper.filePath(), gig);
+
+    dialog.asked.reset();
+    rig.strip(2).setOutputChannel(5);
+    files.save();
+    EXPECT_FALSE(dialog.asked);
+    EXPECT_EQ(std::get<ReadSetup>(readSetupFile(gig)).setup.strips[2].outputChannel, 5);
+
+    // Its file cannot be written: the keeper says so, nothing is asked.
+    ASSERT_TRUE(dir.remove());
+    files.save();
+    EXPECT_FALSE(dialog.asked);
+    EXPECT_FALSE(keeper.problem().isEmpty());
 }
