@@ -1,15 +1,32 @@
 // The channel strip as a user meets it: its channel pickers, its plug-in
-// switch and settings button, its meters, and the plug-in picker sheet.
+// switch and settings button, its meters, the plug-in picker sheet, and the
+// plug-in editor window its settings button opens: the generic editor of a
+// plug-in without a view of its own, reused, closed with its instance and its
+// settings and presets kept; a plug-in's own (show-interface) editor; editors
+// that fail.
+#include "plugins/ParameterListModel.h"
 #include "plugins/PluginCatalog.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/fixtures/lv2/FixtureUiProbe.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManagerPeer.h"
 #include "tests/ui/QuickView.h"
 #include "ui/ChannelChoices.h"
+#include "ui/PluginEditorWindowController.h"
+#include "ui/StripController.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 #include <gtest/gtest.h>
+
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <functional>
@@ -22,7 +39,8 @@ namespace {
 // Only the fixture bundles: a small catalog that is the same everywhere. Set
 // before the first lilv world.
 const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
-
+const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false};
+const PluginComponent controls{"urn:corvane:test:controls", "Fixture Controls", "Corvane Tests", false};
 
 struct StripView : QuickView {
     explicit StripView(VirtualRig& rig, double scale = 1.0, int id = 0)
@@ -66,6 +84,15 @@ struct StripView : QuickView {
         settle();
         return !pickerModel()->property("loading").toBool();
     }
+    PluginEditorWindowController* editor() const {
+        return qobject_cast<PluginEditorWindowController*>(root()->property("editorController").value<QObject*>());
+    }
+    // Presses "Plugin settings" and lets the editor be built.
+    PluginEditorWindowController* open() {
+        click(QStringLiteral("settingsButton"));
+        settle(100);
+        return editor();
+    }
 };
 
 AudioDevice deviceWith(int inputs, int outputs) {
@@ -104,7 +131,6 @@ TEST(ChannelStripView, ChannelPickersFollowTheDeviceAndTheWidthAndWriteTheStrip)
     ChannelSlot& slot = rig.strip(0);
     ManagerPeer::select(*rig.manager, deviceWith(4, 8));
     view.settle();
-    EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1", "2", "3", "4"}));
     view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
     EXPECT_TRUE(slot.inputStereo());
     EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1-2", "2-3", "3-4"}));
@@ -144,7 +170,7 @@ TEST(ChannelStripView, SwitchBypassesThroughTheManagerAndAStoppedPluginHasNoSett
     EXPECT_FALSE(view.item("pluginSwitch")->property("checked").toBool());
 
     // Chosen but not running: dimmed settings, and an alert that says why.
-    slot.setComponent(PluginComponent{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false});
+    slot.setComponent(gain);
     view.settle();
     EXPECT_EQ(view.item("pluginName")->property("text").toString(), "Fixture Gain");
     EXPECT_DOUBLE_EQ(view.item("settingsButton")->opacity(), 0.4);
@@ -248,7 +274,7 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
     }
     // At a zoom of 1.5 the sheet is drawn one and a half times as large.
-    slot.setComponent(PluginComponent{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false});
+    slot.setComponent(gain);
     StripView zoomed(rig, 1.5);
     zoomed.click("pluginButton");
     ASSERT_TRUE(zoomed.waitUntilLoaded());
@@ -257,4 +283,131 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
     EXPECT_DOUBLE_EQ(sheet->property("width").toDouble(), 720);
     EXPECT_DOUBLE_EQ(sheet->property("height").toDouble(), 780);
     zoomed.screenshot("picker-loaded-zoom-1.5");
+}
+
+TEST(PluginEditorWindow, GenericEditorIsReusedClosedWithItsInstanceAndItsSettingsAndPresetsComeBack) {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    VirtualRig rig;
+    rig.route(0, 0, false, 0, false);
+    rig.strip(0).setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    StripView strip(rig);
+    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
+
+    LogCapture log;
+    PluginEditorWindowController* editor = strip.open();
+    ASSERT_TRUE(editor);
+    QPointer<PluginEditorWindowController> forgotten(editor);
+    QQuickWindow* shown = editor->window();
+    QPointer<QQuickWindow> window(shown);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->title(), "Fixture Gain");
+    EXPECT_TRUE(editor->showsParameters());
+    EXPECT_EQ(log.messagesIn("corvane.editor", QtInfoMsg),
+              QStringList{"Plugin “Fixture Gain” has no view of its own - showing parameters"});
+    // Sized around what the editor needs (values never cut off), and no smaller than 360 × 240.
+    const QQuickItem* generic = shown->findChild<QQuickItem*>(QStringLiteral("genericEditor"));
+    ASSERT_TRUE(generic);
+    EXPECT_EQ(shown->size(), PluginEditorWindowController::genericWindowSize(
+                                 QSize(qCeil(generic->implicitWidth()),
+                                       qCeil(generic->implicitHeight()) + shown->property("headerHeight").toInt())));
+    auto& rows = *qobject_cast<QAbstractItemModel*>(editor->parameters());
+    ASSERT_EQ(rows.rowCount(), 3) << "every control port, the expert output included";
+    const QModelIndexList found = rows.match(rows.index(0, 0), Qt::DisplayRole, QStringLiteral("Gain"));
+    ASSERT_EQ(found.size(), 1);
+    const int gainRow = found[0].row();
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR)));
+    EXPECT_TRUE(shown->grabWindow().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/generic-editor.png")));
+
+    strip.click(QStringLiteral("settingsButton"));
+    EXPECT_EQ(strip.editor(), editor) << "the same window for the same instance";
+    EXPECT_EQ(editor->window(), shown);
+    shown->close(); // by the user: hidden, not gone
+    strip.settle();
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_EQ(strip.open(), editor) << "brought back as it was";
+    EXPECT_TRUE(shown->isVisible());
+
+    // Turned in the editor (that the plug-in hears it is the rows' own test)
+    // and kept in a preset.
+    QMetaObject::invokeMethod(&rows, "setPosition", Q_ARG(int, gainRow), Q_ARG(double, 0.75));
+    ASSERT_TRUE(editor->savePreset(QStringLiteral("Warm")));
+
+    // Stop: the window closes and the controller is forgotten; the value stays.
+    rig.manager->stop();
+    strip.settle();
+    EXPECT_FALSE(forgotten) << "forgotten with its instance";
+    EXPECT_TRUE(!window || !window->isVisible());
+    ASSERT_TRUE(rig.start());
+    editor = strip.open();
+    ASSERT_TRUE(editor);
+    auto& fresh = *qobject_cast<QAbstractItemModel*>(editor->parameters());
+    const auto gainNow = [&] { return fresh.index(gainRow, 0).data(ParameterListModel::ValueRole).toDouble(); };
+    EXPECT_EQ(gainNow(), 3.0) << "survives Stop and Start";
+    // The preset itself sounds the same: the preset tests check that sample by sample.
+    QMetaObject::invokeMethod(&fresh, "setValue", Q_ARG(int, gainRow), Q_ARG(double, 0.5));
+    const int warm = int(editor->presetNames().indexOf("Warm"));
+    ASSERT_GE(warm, 0) << editor->presetNames().join(", ").toStdString();
+    QSignalSpy loaded(editor, &PluginEditorWindowController::presetLoaded);
+    editor->loadPreset(warm);
+    ASSERT_TRUE(waitFor([&] { return !loaded.isEmpty(); }));
+    EXPECT_TRUE(loaded.first().first().toBool());
+    EXPECT_EQ(gainNow(), 3.0);
+    rig.manager->stop();
+    strip.settle();
+    qputenv("HOME", oldHome);
+}
+
+TEST(PluginEditorWindow, APlugInsOwnEditorIsTakenAndEditorsThatFailOrAreClosedEarlyFallBackOrBuildNothing) {
+    EXPECT_EQ(PluginEditorWindowController::genericWindowSize({200, 100}), QSize(360, 240));
+    EXPECT_EQ(PluginEditorWindowController::genericWindowSize({900, 500}), QSize(900, 500));
+    EXPECT_TRUE(PluginEditorWindowController::genericWindowSize({0, 0}).isEmpty());
+
+    VirtualRig rig;
+    for (int s = 0; s < 3; ++s)
+        rig.route(s, s, false, s, false);
+    rig.strip(0).setComponent(controls);
+    rig.strip(1).setComponent(PluginComponent{"urn:corvane:test:uirefuses", "Fixture UI Refuses", "Corvane Tests", false});
+    rig.strip(2).setComponent(controls);
+    ASSERT_TRUE(rig.start());
+    StripView own(rig, 1.0, 0), refusing(rig, 1.0, 1), early(rig, 1.0, 2);
+    void* lib = dlopen(CORVANE_LV2_FIXTURE_DIR "/controls.lv2/fixtureui.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    FixtureUiProbe* probe = reinterpret_cast<FixtureUiProbeFunction>(dlsym(lib, "corvane_fixture_ui_probe"))();
+    const int instances = probe->instances, cleanups = probe->cleanups, shows = probe->shows;
+
+    LogCapture log;
+    PluginEditorWindowController* editor = own.open();
+    ASSERT_TRUE(editor);
+    EXPECT_TRUE(editor->hasOwnView());
+    EXPECT_FALSE(editor->showsParameters());
+    EXPECT_EQ(probe->instances, instances + 1);
+    EXPECT_GT(probe->shows, shows);
+    EXPECT_TRUE(editor->ownViewApart());
+    EXPECT_EQ(editor->window()->size(), QSize(480, 360)) << "its own window takes the size it asks for, not ours";
+    EXPECT_FALSE(log.contains("has no view of its own"));
+
+    ASSERT_TRUE(refusing.open());
+    EXPECT_TRUE(refusing.editor()->showsParameters());
+    EXPECT_TRUE(log.contains("The editor of “Fixture UI Refuses”"));
+    EXPECT_EQ(log.count("Plugin “Fixture UI Refuses” has no view of its own - showing parameters"), 1);
+
+    // Closed before its view was built: nothing is built at all.
+    auto* earlyStrip = early.root()->findChild<StripController*>();
+    ASSERT_TRUE(earlyStrip);
+    earlyStrip->openEditor();
+    earlyStrip->closeEditor();
+    early.settle(100);
+    EXPECT_EQ(probe->instances, instances + 1);
+    EXPECT_EQ(early.editor(), nullptr);
+
+    // Stop with editors open: each plug-in editor is cleaned up before its instance goes.
+    rig.manager->stop();
+    own.settle();
+    EXPECT_EQ(probe->cleanups, cleanups + 1);
+    EXPECT_EQ(own.editor(), nullptr);
+    EXPECT_EQ(refusing.editor(), nullptr);
+    dlclose(lib);
 }
