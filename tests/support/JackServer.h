@@ -42,7 +42,6 @@ public:
     // SIGSTOP / SIGCONT: a server that hangs, and one that comes back.
     void freeze(bool frozen);
 
-    bool running() const { return pid_ > 0; }
     const std::string& name() const { return name_; }
     const std::string& logPath() const { return logPath_; }
 

@@ -1,27 +1,14 @@
 #pragma once
 // Catches what the render path must not do. Every test program carries
-// stand-ins (tests/support/realtime/) for the calls that allocate, wait or do
-// I/O; each counts the calls made while the calling thread is inside an
-// corvane::RealtimeScope, then hands on to the real function:
-//   heap      malloc, calloc, realloc, free, the aligned variants, every form of
-//             operator new and delete;
-//   waiting   pthread mutex and read-write locks (plain, timed and clock
-//             variants), condition-variable and semaphore waits, futex waits
-//             (how libstdc++ waits in std::counting_semaphore::acquire and
-//             std::atomic::wait), nanosleep, clock_nanosleep, usleep, sleep;
-//   I/O       read, write, open, openat, poll, ppoll, with their 64-bit and
-//             fortified names.
-// Trying a lock, posting a semaphore and waking waiters are fine and not
-// counted. Not seen at all: calls the C library makes inside itself (stdio's
-// own reads and writes, fopen) and locks built on atomics alone until they
-// really wait (QMutex uncontended). Counting is a relaxed atomic increment:
-// the checker never allocates, locks or recurses.
-//
-// The same holds in both builds, with one difference: under the address
-// sanitizer the allocator belongs to the sanitizer, and heap calls are counted
-// through its hooks, which cannot tell the kinds apart ("allocation 1, release
-// 1"). Its interceptors for read, write, poll, locks and semaphores still run:
-// the stand-ins hand on to them.
+// stand-ins (tests/support/realtime/, each file says which calls it takes) for
+// the heap, locks and waits, sleeps, and file and socket I/O. Each counts the
+// calls made while the calling thread is inside a corvane::RealtimeScope, then
+// hands on to the real function. Counting is a relaxed atomic increment: the
+// checker never allocates, locks or recurses. Trying a lock, posting a
+// semaphore and waking waiters are fine and not counted; calls the C library
+// makes inside itself (stdio's own reads and writes) are not seen. Under the
+// address sanitizer heap calls are counted through its hooks, which cannot
+// tell the kinds apart ("allocation 1, release 1").
 //
 // Whose calls: those a hosted plug-in's own code makes (corvane::PluginCodeScope)
 // are reported apart and never fail a test; host callbacks the plug-in makes

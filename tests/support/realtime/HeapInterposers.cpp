@@ -43,39 +43,25 @@ void* __libc_valloc(std::size_t size);
 void* __libc_pvalloc(std::size_t size);
 }
 
-extern "C" {
+// Defines the C function `name`: it notes `call` and hands on to glibc's own `target`.
+#define CORVANE_HEAP(call, result, name, parameters, target, arguments)                                        \
+    extern "C" result name parameters {                                                                        \
+        note(call);                                                                                            \
+        return target arguments;                                                                               \
+    }
 
-void* malloc(std::size_t size) {
-    note(Malloc);
-    return __libc_malloc(size);
-}
+CORVANE_HEAP(Malloc, void*, malloc, (std::size_t size), __libc_malloc, (size))
+CORVANE_HEAP(Calloc, void*, calloc, (std::size_t count, std::size_t size), __libc_calloc, (count, size))
+CORVANE_HEAP(Realloc, void*, realloc, (void* pointer, std::size_t size), __libc_realloc, (pointer, size))
+CORVANE_HEAP(Free, void, free, (void* pointer), __libc_free, (pointer))
+CORVANE_HEAP(AlignedAlloc, void*, memalign, (std::size_t alignment, std::size_t size), __libc_memalign,
+             (alignment, size))
+CORVANE_HEAP(AlignedAlloc, void*, aligned_alloc, (std::size_t alignment, std::size_t size), __libc_memalign,
+             (alignment, size))
+CORVANE_HEAP(AlignedAlloc, void*, valloc, (std::size_t size), __libc_valloc, (size))
+CORVANE_HEAP(AlignedAlloc, void*, pvalloc, (std::size_t size), __libc_pvalloc, (size))
 
-void* calloc(std::size_t count, std::size_t size) {
-    note(Calloc);
-    return __libc_calloc(count, size);
-}
-
-void* realloc(void* pointer, std::size_t size) {
-    note(Realloc);
-    return __libc_realloc(pointer, size);
-}
-
-void free(void* pointer) {
-    note(Free);
-    __libc_free(pointer);
-}
-
-void* memalign(std::size_t alignment, std::size_t size) {
-    note(AlignedAlloc);
-    return __libc_memalign(alignment, size);
-}
-
-void* aligned_alloc(std::size_t alignment, std::size_t size) {
-    note(AlignedAlloc);
-    return __libc_memalign(alignment, size);
-}
-
-int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
+extern "C" int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
     note(AlignedAlloc);
     if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0)
         return EINVAL;
@@ -85,18 +71,6 @@ int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
     *result = pointer;
     return 0;
 }
-
-void* valloc(std::size_t size) {
-    note(AlignedAlloc);
-    return __libc_valloc(size);
-}
-
-void* pvalloc(std::size_t size) {
-    note(AlignedAlloc);
-    return __libc_pvalloc(size);
-}
-
-} // extern "C"
 
 namespace {
 

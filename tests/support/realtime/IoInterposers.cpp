@@ -52,55 +52,27 @@ CORVANE_INTERPOSE(Poll, int, __ppoll_chk,
                   (fds, count, timeout, mask, fdsSize))
 
 // open() and openat() take a mode argument only when the flags say there is
-// one, so they cannot hand their arguments on blindly.
-namespace {
-
-using OpenFunction = int (*)(const char*, int, ...);
-using OpenAtFunction = int (*)(int, const char*, int, ...);
-
-constinit NextDefinition<OpenFunction> nextOpen{"open", CORVANE_GLIBC_INTERNAL(__open64)};
-constinit NextDefinition<OpenFunction> nextOpen64{"open64", CORVANE_GLIBC_INTERNAL(__open64)};
-constinit NextDefinition<OpenAtFunction> nextOpenAt{"openat"};
-constinit NextDefinition<OpenAtFunction> nextOpenAt64{"openat64"};
-
-[[maybe_unused]] const bool lookedUp = nextOpen.get() && nextOpen64.get() && nextOpenAt.get() && nextOpenAt64.get();
-
-} // namespace
-
-// Declares `mode`: the argument after `flags` if they say there is one, else 0.
-#define CORVANE_MODE_AFTER(flags)                                                                                \
-    mode_t mode = 0;                                                                                           \
-    if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) {                                      \
-        va_list arguments;                                                                                     \
-        va_start(arguments, flags);                                                                            \
-        mode = va_arg(arguments, mode_t);                                                                      \
-        va_end(arguments);                                                                                     \
+// one, so they cannot hand their arguments on blindly: `mode` is the argument
+// after `flags` if they say there is one, else 0.
+#define CORVANE_INTERPOSE_OPEN(name, parameters, arguments, ...)                                               \
+    namespace {                                                                                                \
+    constinit NextDefinition<int(*) parameters> next_##name{#name __VA_OPT__(, ) __VA_ARGS__};                 \
+    [[maybe_unused]] const bool lookedUp_##name = next_##name.get() != nullptr;                                \
+    }                                                                                                          \
+    extern "C" int name parameters {                                                                           \
+        note(Open);                                                                                            \
+        mode_t mode = 0;                                                                                       \
+        if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {                                      \
+            va_list more;                                                                                      \
+            va_start(more, flags);                                                                             \
+            mode = va_arg(more, mode_t);                                                                       \
+            va_end(more);                                                                                      \
+        }                                                                                                      \
+        return next_##name.get() arguments;                                                                    \
     }
 
-extern "C" {
-
-int open(const char* path, int flags, ...) {
-    note(Open);
-    CORVANE_MODE_AFTER(flags)
-    return nextOpen.get()(path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    note(Open);
-    CORVANE_MODE_AFTER(flags)
-    return nextOpen64.get()(path, flags, mode);
-}
-
-int openat(int directory, const char* path, int flags, ...) {
-    note(Open);
-    CORVANE_MODE_AFTER(flags)
-    return nextOpenAt.get()(directory, path, flags, mode);
-}
-
-int openat64(int directory, const char* path, int flags, ...) {
-    note(Open);
-    CORVANE_MODE_AFTER(flags)
-    return nextOpenAt64.get()(directory, path, flags, mode);
-}
-
-} // extern "C"
+CORVANE_INTERPOSE_OPEN(open, (const char* path, int flags, ...), (path, flags, mode), CORVANE_GLIBC_INTERNAL(__open64))
+CORVANE_INTERPOSE_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode),
+                       CORVANE_GLIBC_INTERNAL(__open64))
+CORVANE_INTERPOSE_OPEN(openat, (int directory, const char* path, int flags, ...), (directory, path, flags, mode))
+CORVANE_INTERPOSE_OPEN(openat64, (int directory, const char* path, int flags, ...), (directory, path, flags, mode))

@@ -14,29 +14,14 @@ namespace corvane::test::realtime {
 
 enum Call : int {
     // Heap, replaced in the normal build.
-    Malloc,
-    Calloc,
-    Realloc,
-    Free,
-    AlignedAlloc,
-    OperatorNew,
-    OperatorDelete,
+    Malloc, Calloc, Realloc, Free, AlignedAlloc, OperatorNew, OperatorDelete,
     // Heap, seen through the address sanitizer's hooks, which cannot tell the
     // kinds apart.
-    Allocation,
-    Release,
+    Allocation, Release,
     // Waiting.
-    MutexLock,
-    ReadWriteLock,
-    ConditionWait,
-    SemaphoreWait,
-    FutexWait,
-    Sleep,
+    MutexLock, ReadWriteLock, ConditionWait, SemaphoreWait, FutexWait, Sleep,
     // File and socket I/O.
-    Read,
-    Write,
-    Open,
-    Poll,
+    Read, Write, Open, Poll,
     CallCount
 };
 
