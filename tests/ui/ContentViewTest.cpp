@@ -1,6 +1,7 @@
 // The main window's content over a manager on the virtual device: what the
 // header, the device panel, the banners, the CPU meter and the load-failure
-// alert show, and what pressing their controls does.
+// alert show, and what pressing their controls does; and the device panel's
+// rules on their own.
 #include "monitor/SystemLoadMonitor.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
@@ -8,8 +9,10 @@
 #include "tests/support/ManualTime.h"
 #include "tests/ui/QuickView.h"
 #include "ui/BarGlide.h"
+#include "ui/DevicePanel.h"
 
 #include <QQuickItem>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -88,10 +91,9 @@ struct ContentFixture : ::testing::Test {
 using ContentView = ContentFixture;
 
 TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
+    // Which entry means what, and which the device takes, is the panel's (below).
     view->screenshot(QStringLiteral("content-stopped"));
-    // Which entry writes what is the panel's, tested on its own.
     auto* devices = item("devicePicker");
-    EXPECT_EQ(QuickView::entriesOf(devices), QStringList({"—", "Virtual Audio Device (8 in / 8 out)"}));
     choose(devices, 0);
     EXPECT_FALSE(m.hasSelectedDevice());
     choose(devices, 1);
@@ -100,7 +102,8 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     auto* buffers = item("bufferPicker");
     rig.settle(); // the new device's supported sizes have been read
     ManagerPeer::supportedRange(m, BufferRange{64, 256});
-    QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "open");
+    auto* popup = buffers->property("popup").value<QObject*>();
+    QMetaObject::invokeMethod(popup, "open");
     view->settle();
     for (int size : {32, 64, 128, 256, 512}) {
         auto* entry = item(qPrintable(QStringLiteral("bufferSize%1").arg(size)));
@@ -108,7 +111,7 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
         EXPECT_EQ(entry->isEnabled(), size >= 64 && size <= 256) << size;
     }
     view->screenshot(QStringLiteral("content-buffer-picker"));
-    QMetaObject::invokeMethod(buffers->property("popup").value<QObject*>(), "close");
+    QMetaObject::invokeMethod(popup, "close");
     choose(buffers, 2);
     EXPECT_EQ(m.bufferFrames(), 128u);
     EXPECT_EQ(buffers->property("displayText").toString(), QString("128 samples"));
@@ -118,7 +121,6 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     EXPECT_EQ(latency->property("text").toString(), QString("≈ 2.7 ms buffer, one way (requested)"));
     EXPECT_EQ(colorOf(latency), kTertiary);
     ManagerPeer::supportedRange(m, BufferRange{256, 1024});
-    EXPECT_EQ(latency->property("text").toString(), QString("Device only supports 256–1024 samples"));
     EXPECT_EQ(colorOf(latency), kWarning);
 
     // The device's own rate, truncated, in the warning colour when it is off.
@@ -180,43 +182,32 @@ TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {
 
     // The load-failure alert: each way out clears the failure; the two that
     // start again start.
-    auto fail = [&] {
-        ManagerPeer::loadFailure(m,
-                                 PluginLoadFailure{QUuid::createUuid(), 0, "Echo", "undefined symbol: fftwf_execute"});
-        view->settle();
-    };
     auto* alert = view->root()->findChild<QObject*>(QStringLiteral("loadFailureAlert"));
     ASSERT_TRUE(alert);
-    fail();
-    EXPECT_TRUE(alert->property("visible").toBool());
-    EXPECT_EQ(item("alertTitle")->property("text").toString(), QString("Couldn’t load “Echo”"));
-    EXPECT_TRUE(item("alertMessage")->property("text").toString().startsWith("Channel 1 "));
-    view->settle(300);
-    view->screenshot(QStringLiteral("content-load-failure"));
-    view->click(item("cancel"), false);
-    EXPECT_FALSE(m.hasPluginLoadFailure());
-    view->settle();
-    EXPECT_FALSE(alert->property("visible").toBool());
-    EXPECT_FALSE(m.isStarting());
-
-    fail();
-    QTest::keyClick(view->window(), Qt::Key_Escape);
-    EXPECT_FALSE(m.hasPluginLoadFailure());
-
-    fail();
-    view->click(item("tryAgain"), false);
-    EXPECT_FALSE(m.hasPluginLoadFailure());
-    EXPECT_TRUE(m.isStarting());
-    ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
-    m.stop();
-
     rig.strip(0).setComponent(PluginComponent{"urn:x", "Echo", "", false});
-    fail();
-    view->click(item("removePlugin"), false);
-    EXPECT_FALSE(m.hasPluginLoadFailure());
+    for (const QString& way : QStringList{"cancel", "Escape", "tryAgain", "removePlugin"}) {
+        ManagerPeer::loadFailure(m, PluginLoadFailure{QUuid::createUuid(), 0, "Echo", "undefined symbol: fftwf_execute"});
+        view->settle();
+        EXPECT_TRUE(alert->property("visible").toBool()) << way.toStdString();
+        if (way == "cancel") {
+            EXPECT_EQ(item("alertTitle")->property("text").toString(), QString("Couldn’t load “Echo”"));
+            EXPECT_TRUE(item("alertMessage")->property("text").toString().startsWith("Channel 1 "));
+            view->settle(300);
+            view->screenshot(QStringLiteral("content-load-failure"));
+        }
+        if (way == "Escape")
+            QTest::keyClick(view->window(), Qt::Key_Escape);
+        else
+            view->click(item(qPrintable(way)), false);
+        EXPECT_FALSE(m.hasPluginLoadFailure()) << way.toStdString();
+        const bool startsAgain = way == "tryAgain" || way == "removePlugin";
+        EXPECT_EQ(m.isStarting(), startsAgain) << way.toStdString();
+        view->settle();
+        EXPECT_EQ(alert->property("visible").toBool(), m.hasPluginLoadFailure()) << way.toStdString();
+        ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
+        m.stop();
+    }
     EXPECT_FALSE(rig.strip(0).hasComponent());
-    EXPECT_TRUE(m.isStarting());
-    ASSERT_TRUE(runUntil(rig.clock, [&] { return !m.isStarting(); }));
 }
 
 TEST(BarGlide, TakesTheFirstTargetAtOnceThenGlidesInWholePointsAndGoesOnFromWhereItIsDrawn) {
@@ -290,3 +281,59 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
 
 } // namespace
 
+
+// The device panel's rules over a manager on the virtual device: which entry
+// each picker marks, what choosing one writes, which sizes the device
+// refuses, and when the device's own rate is worth a warning.
+TEST(DevicePanel, MarksWhatTheManagerHasWritesWhatIsChosenAndRefusesWhatTheDeviceCannotTake) {
+    VirtualRig rig;
+    AudioEngineManager& m = *rig.manager;
+    rig.settle();
+    DevicePanel panel;
+    panel.setManager(&m);
+
+    // Devices: "none" first, chosen by their place.
+    EXPECT_EQ(panel.deviceLabels(), QStringList({"—", "Virtual Audio Device (8 in / 8 out)"}));
+    EXPECT_EQ(panel.deviceIndex(), 1);
+    panel.chooseDevice(0);
+    EXPECT_FALSE(m.hasSelectedDevice());
+    EXPECT_EQ(panel.deviceIndex(), 0);
+    panel.chooseDevice(2); // past the end: nothing
+    EXPECT_FALSE(m.hasSelectedDevice());
+    panel.chooseDevice(1);
+    ASSERT_TRUE(m.hasSelectedDevice());
+    EXPECT_EQ(m.selectedDevice()->name, QString("Virtual Audio Device"));
+    EXPECT_EQ(panel.deviceIndex(), 1);
+    rig.settle();
+
+    // Rates on offer; the device's own rate warns from a whole hertz off.
+    EXPECT_EQ(panel.rateLabels(), QStringList({"44100 Hz", "48000 Hz", "88200 Hz", "96000 Hz", "176400 Hz", "192000 Hz"}));
+    QSignalSpy changed(&panel, &DevicePanel::changed);
+    panel.chooseRate(3);
+    EXPECT_EQ(m.sampleRate(), 96000.0);
+    EXPECT_EQ(panel.rateIndex(), 3);
+    EXPECT_FALSE(changed.isEmpty());
+    m.setSampleRate(48000.7); // not on offer: no entry, the rate truncated
+    EXPECT_EQ(panel.rateIndex(), -1);
+    EXPECT_EQ(panel.rateText(), QString("48000 Hz"));
+    m.setSampleRate(48000);
+    EXPECT_FALSE(panel.rateMismatch()) << "no rate from the device yet";
+    ManagerPeer::actualRate(m, 47999.5);
+    EXPECT_FALSE(panel.rateMismatch());
+    ManagerPeer::actualRate(m, 47999.0);
+    EXPECT_TRUE(panel.rateMismatch());
+
+    // Buffer sizes outside what the device takes cannot be chosen.
+    EXPECT_EQ(panel.bufferSizes(), QList<int>({32, 64, 128, 256, 512}));
+    ManagerPeer::supportedRange(m, std::nullopt);
+    EXPECT_EQ(panel.bufferAllowed(), QList<bool>({true, true, true, true, true}));
+    ManagerPeer::supportedRange(m, BufferRange{64, 256});
+    EXPECT_EQ(panel.bufferAllowed(), QList<bool>({false, true, true, true, false}));
+    panel.chooseBuffer(2);
+    EXPECT_EQ(m.bufferFrames(), 128u);
+    EXPECT_EQ(panel.bufferIndex(), 2);
+    panel.chooseBuffer(4);
+    panel.chooseBuffer(0);
+    EXPECT_EQ(m.bufferFrames(), 128u);
+    EXPECT_EQ(panel.bufferText(), QString("128 samples"));
+}
