@@ -32,10 +32,8 @@ AlsaJackPcm::AlsaJackPcm(const std::string& pcmName, const std::vector<std::stri
     out.close();
     // The system's configuration first: it defines what the jack type is.
     configPath_ = "/usr/share/alsa/alsa.conf:" + file.toStdString();
-    if (const char* old = std::getenv("ALSA_CONFIG_PATH")) {
+    if (const char* old = std::getenv("ALSA_CONFIG_PATH"))
         previous_ = old;
-        hadPrevious_ = true;
-    }
     setenv("ALSA_CONFIG_PATH", configPath_.c_str(), 1);
     ok_ = true;
 }
@@ -43,8 +41,8 @@ AlsaJackPcm::AlsaJackPcm(const std::string& pcmName, const std::vector<std::stri
 AlsaJackPcm::~AlsaJackPcm() {
     if (!ok_)
         return;
-    if (hadPrevious_)
-        setenv("ALSA_CONFIG_PATH", previous_.c_str(), 1);
+    if (previous_)
+        setenv("ALSA_CONFIG_PATH", previous_->c_str(), 1);
     else
         unsetenv("ALSA_CONFIG_PATH");
 }

@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,7 @@ public:
 private:
     QTemporaryDir dir_;
     std::string configPath_;
-    std::string previous_;
-    bool hadPrevious_ = false;
+    std::optional<std::string> previous_;
     bool ok_ = false;
 };
 

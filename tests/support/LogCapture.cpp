@@ -25,6 +25,17 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
     if (echoing)
         std::fprintf(stderr, "%s: %s\n", category, qUtf8Printable(message));
 }
+
+// The texts of the messages `keep` accepts, in the order they came.
+template <typename Keep>
+QStringList texts(Keep keep) {
+    std::lock_guard lock(mutex);
+    QStringList result;
+    for (const auto& e : captured)
+        if (keep(e))
+            result.append(e.text);
+    return result;
+}
 } // namespace
 
 LogCapture::LogCapture(bool echo) {
@@ -35,32 +46,15 @@ LogCapture::LogCapture(bool echo) {
 
 LogCapture::~LogCapture() { qInstallMessageHandler(previous); }
 
-QStringList LogCapture::messages() const {
-    std::lock_guard lock(mutex);
-    QStringList texts;
-    for (const auto& e : captured)
-        texts.append(e.text);
-    return texts;
-}
+QStringList LogCapture::messages() const { return texts([](const Entry&) { return true; }); }
 
 QStringList LogCapture::messagesIn(const char* category, QtMsgType type) const {
-    std::lock_guard lock(mutex);
-    QStringList texts;
-    for (const auto& e : captured)
-        if (e.type == type && e.category == QLatin1String(category))
-            texts.append(e.text);
-    return texts;
+    return texts([&](const Entry& e) { return e.type == type && e.category == QLatin1String(category); });
 }
 
 bool LogCapture::contains(const QString& fragment) const { return count(fragment) > 0; }
 
-int LogCapture::count(const QString& fragment) const {
-    std::lock_guard lock(mutex);
-    int n = 0;
-    for (const auto& e : captured)
-        n += e.text.contains(fragment) ? 1 : 0;
-    return n;
-}
+int LogCapture::count(const QString& fragment) const { return int(messages().filter(fragment).size()); }
 
 void LogCapture::clear() {
     std::lock_guard lock(mutex);
