@@ -2,7 +2,6 @@
 // one: the audio each strip routes, checked from outside by other clients, the
 // server's xruns and period size as the report tells them.
 #include "tests/integration/HeadlessRig.h"
-#include "tests/integration/XrunWitness.h"
 #include "tests/support/AlsaJackPcm.h"
 #include "tests/support/EventLoop.h"
 
@@ -24,11 +23,10 @@ constexpr Tone kSecond{0.25f, 120}; // 400 Hz
 TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServersXruns) {
     JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
     ASSERT_TRUE(server.start()) << server.logPath();
-    // Both listen before the program starts: the witness until the program's
-    // ports are gone, the listener so the feeder's ports are not taken for the program's.
-    XrunWitness witness("witness", "system:capture_1");
-    SignalClient listener("listener", {}, 2);
-    ASSERT_TRUE(witness.ok() && listener.ok());
+    // The listener listens before the program starts: for xruns until the
+    // program's ports are gone, and so the feeder's ports are not taken for the program's.
+    SignalClient listener("listener", {}, 2, "system:capture_1");
+    ASSERT_TRUE(listener.ok());
     HeadlessRun run(server);
     ASSERT_TRUE(run.start({"--device", "jack:system", "--buffer", "256", "--strip", "1:in=1,out=2", "--strip",
                            "2:in=2,out=1"}));
@@ -66,26 +64,26 @@ TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServe
     // At 256 frames the dummy driver rarely misses a deadline by itself: three
     // overruns of about four periods each give the count something to count.
     for (int burst = 0; burst < 3; ++burst) {
-        witness.overrun(1, 20ms);
-        ASSERT_TRUE(waitFor([&] { return witness.overrunsPending() == 0; }));
+        listener.overrun(20ms);
+        ASSERT_TRUE(waitFor([&] { return !listener.overrunPending(); }));
         ASSERT_TRUE(waitForPeriods(listener, 40));
     }
     // Every xrun announced so far fell inside the run and long before its end:
     // the program must have counted each of them.
-    const int surelyCounted = witness.whileConnected();
+    const int surelyCounted = listener.xrunsWhileConnected();
     const QJsonObject report = run.interruptAndReport();
     // The window closes with the disconnection notice.
-    EXPECT_TRUE(waitFor([&] { return witness.disconnects() == 1; }, 5000ms));
-    EXPECT_EQ(witness.connects(), 1);
+    EXPECT_TRUE(waitFor([&] { return listener.disconnects() == 1; }, 5000ms));
+    EXPECT_EQ(listener.connects(), 1);
     EXPECT_GE(surelyCounted, 1) << "the overruns caused no xrun: the comparison would prove nothing";
     // The report is written a moment before the ports go, so an xrun in that
-    // moment reaches only the witness; and the program counts from its start,
+    // moment reaches only the listener; and the program counts from its start,
     // a moment before it connects its ports, so a busy machine's xrun in that
     // moment reaches only the program. Nothing it counts came before the
-    // witness began to listen. On a quiet machine all three are equal.
+    // listener began to listen. On a quiet machine all three are equal.
     const int dropouts = report["dropouts"].toInt(-1);
-    EXPECT_GE(dropouts, surelyCounted) << "announced while connected: " << witness.whileConnected();
-    EXPECT_LE(dropouts, witness.total()) << "announced while connected: " << witness.whileConnected();
+    EXPECT_GE(dropouts, surelyCounted) << "announced while connected: " << listener.xrunsWhileConnected();
+    EXPECT_LE(dropouts, listener.xruns()) << "announced while connected: " << listener.xrunsWhileConnected();
 
     EXPECT_TRUE(report["interrupted"].toBool());
     EXPECT_TRUE(report["error"].isNull());
@@ -183,10 +181,9 @@ TEST(HeadlessAlsa, TwoTonesReachTheOutputsSampleExactlyThroughABufferOfTwoServer
     const int buffer = 512;
     JackServer server({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
     ASSERT_TRUE(server.start()) << server.logPath();
-    XrunWitness witness("witness", "system:capture_1");
     SignalClient feeder("feeder", {kFirst, kSecond}, 0);
     SignalClient listener("listener", {}, 2);
-    ASSERT_TRUE(feeder.ok() && listener.ok() && witness.ok());
+    ASSERT_TRUE(feeder.ok() && listener.ok());
     AlsaJackPcm pcm("corvane_headless", {feeder.outputName(1), feeder.outputName(2)},
                     {listener.inputName(1), listener.inputName(2)});
     ASSERT_TRUE(pcm.ok());
@@ -199,10 +196,10 @@ TEST(HeadlessAlsa, TwoTonesReachTheOutputsSampleExactlyThroughABufferOfTwoServer
     ASSERT_TRUE(waitFor([&] { return !listener.connections(listener.inputName(2)).empty(); }, 10s))
         << run.corvane.standardError().toStdString();
     ASSERT_TRUE(waitForPeriods(listener, 40));
-    const int serverXruns = witness.total();
+    const int serverXruns = listener.xruns();
     listener.record(48000); // one second
     ASSERT_TRUE(waitFor([&] { return listener.recorded(); }, 5s));
-    const int skipped = witness.total() - serverXruns;
+    const int skipped = listener.xruns() - serverXruns;
     for (std::size_t k = 1; k <= 2; ++k) {
         const Match match = matchTone(listener.recording(k), k == 1 ? kSecond : kFirst);
         // A wrong route or gain spoils every chunk, a lost or repeated

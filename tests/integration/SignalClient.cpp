@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace corvane::test {
 
-SignalClient::SignalClient(const std::string& name, std::vector<Tone> plays, std::size_t inputs) {
+SignalClient::SignalClient(const std::string& name, std::vector<Tone> plays, std::size_t inputs, std::string anchorPort)
+    : anchorPort_(std::move(anchorPort)) {
     client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
     if (!client_)
         return;
@@ -22,7 +24,8 @@ SignalClient::SignalClient(const std::string& name, std::vector<Tone> plays, std
         registered = registered && inputs_.back().port;
     }
     if (!registered || jack_set_process_callback(client_, &SignalClient::process, this) != 0 ||
-        jack_activate(client_) != 0) {
+        jack_set_xrun_callback(client_, &SignalClient::onXrun, this) != 0 ||
+        jack_set_port_connect_callback(client_, &SignalClient::onConnect, this) != 0 || jack_activate(client_) != 0) {
         jack_client_close(client_);
         client_ = nullptr;
     }
@@ -65,6 +68,8 @@ void SignalClient::record(std::size_t frames) {
 
 int SignalClient::process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<SignalClient*>(arg);
+    if (const auto micros = self->overrunMicros_.exchange(0))
+        std::this_thread::sleep_for(std::chrono::microseconds(micros));
     // Every client in a cycle sees the same frame time: it is what ties the
     // listener's expectation to the feeder's samples.
     const std::uint64_t start = jack_last_frame_time(self->client_);
@@ -88,6 +93,25 @@ int SignalClient::process(jack_nframes_t frames, void* arg) {
     }
     self->periods_.fetch_add(1);
     return 0;
+}
+
+int SignalClient::onXrun(void* arg) {
+    auto* self = static_cast<SignalClient*>(arg);
+    self->xruns_.fetch_add(1);
+    if (self->connected_.load() > 0)
+        self->whileConnected_.fetch_add(1);
+    return 0;
+}
+
+void SignalClient::onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* arg) {
+    auto* self = static_cast<SignalClient*>(arg);
+    jack_port_t* first = jack_port_by_id(self->client_, a);
+    jack_port_t* second = jack_port_by_id(self->client_, b);
+    if (!first || !second ||
+        (self->anchorPort_ != jack_port_name(first) && self->anchorPort_ != jack_port_name(second)))
+        return;
+    self->connected_.fetch_add(connect ? 1 : -1);
+    (connect ? self->connects_ : self->disconnects_).fetch_add(1);
 }
 
 } // namespace corvane::test

@@ -2,6 +2,11 @@
 // A plain JACK client on the server JACK_DEFAULT_SERVER names. Each output
 // plays a Tone; the inputs are recorded on demand, with the frame time the
 // recording began at, so what arrives can be compared with what was sent.
+// It counts the xruns the server announces, splits the count by whether a
+// watched port was connected at the time, and can cause xruns of its own by
+// overrunning its process callback. Xrun and connection notices reach a client
+// in the order the server sent them, so "while connected" is measured on the
+// server's own timeline.
 //
 // Feeding and listening belong in two instances: a chain feeder -> program ->
 // listener runs in one cycle, so the listener sees this cycle's samples.
@@ -11,6 +16,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,8 +25,10 @@ namespace corvane::test {
 
 class SignalClient {
 public:
-    // Check ok() afterwards.
-    SignalClient(const std::string& name, std::vector<Tone> plays, std::size_t inputs);
+    // The xrun window is the time during which some port is connected to
+    // `anchorPort` (e.g. "system:capture_1", which only the program under test
+    // connects to). Check ok() afterwards.
+    SignalClient(const std::string& name, std::vector<Tone> plays, std::size_t inputs, std::string anchorPort = {});
     ~SignalClient();
     SignalClient(const SignalClient&) = delete;
     SignalClient& operator=(const SignalClient&) = delete;
@@ -47,6 +55,17 @@ public:
     // The frame time of the recording's first sample.
     std::uint64_t recordStart() const { return recordStart_.load(); }
 
+    // Xruns announced since activation, and while a port was connected to the
+    // anchor port; how many times such a connection was made, and broken.
+    int xruns() const { return xruns_.load(); }
+    int xrunsWhileConnected() const { return whileConnected_.load(); }
+    int connects() const { return connects_.load(); }
+    int disconnects() const { return disconnects_.load(); }
+    // The next process callback takes `length` (longer than a period) before
+    // it returns: deliberately against the real-time rules, to cause an xrun.
+    void overrun(std::chrono::microseconds length) { overrunMicros_.store(length.count()); }
+    bool overrunPending() const { return overrunMicros_.load() > 0; }
+
     // A sample within this of the expected value counts as matching: the path
     // through unity gains must leave the signal all but untouched.
     static constexpr float kTolerance = 1e-5f;
@@ -62,6 +81,8 @@ private:
     };
 
     static int process(jack_nframes_t frames, void* self);
+    static int onXrun(void* self);
+    static void onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
 
     jack_client_t* client_ = nullptr;
     std::vector<OutputState> outputs_;
@@ -71,6 +92,9 @@ private:
     std::atomic<bool> recording_{false};
     std::atomic<std::size_t> recordedFrames_{0};
     std::atomic<std::uint64_t> recordStart_{0};
+    const std::string anchorPort_;
+    std::atomic<int> xruns_{0}, whileConnected_{0}, connected_{0}, connects_{0}, disconnects_{0};
+    std::atomic<std::int64_t> overrunMicros_{0};
 };
 
 } // namespace corvane::test
