@@ -107,35 +107,25 @@ const Row rows[] = {
      }},
     {"mutex lock 3", nullptr, [](Stage& s) {
          std::mutex m;
-         m.lock();
-         m.unlock();
+         m.lock(); m.unlock();
          const timespec wall = fromNow(1s, CLOCK_REALTIME), steady = fromNow(1s, CLOCK_MONOTONIC);
-         pthread_mutex_timedlock(&s.mutex, &wall);
-         pthread_mutex_unlock(&s.mutex);
-         pthread_mutex_clocklock(&s.mutex, CLOCK_MONOTONIC, &steady);
-         pthread_mutex_unlock(&s.mutex);
+         pthread_mutex_timedlock(&s.mutex, &wall); pthread_mutex_unlock(&s.mutex);
+         pthread_mutex_clocklock(&s.mutex, CLOCK_MONOTONIC, &steady); pthread_mutex_unlock(&s.mutex);
      }},
     {"read-write lock 6", nullptr, [](Stage& s) {
          std::shared_mutex m;
-         m.lock();
-         m.unlock();
-         m.lock_shared();
-         m.unlock_shared();
+         m.lock(); m.unlock();
+         m.lock_shared(); m.unlock_shared();
          const timespec wall = fromNow(1s, CLOCK_REALTIME), steady = fromNow(1s, CLOCK_MONOTONIC);
-         pthread_rwlock_timedrdlock(&s.rwlock, &wall);
-         pthread_rwlock_unlock(&s.rwlock);
-         pthread_rwlock_timedwrlock(&s.rwlock, &wall);
-         pthread_rwlock_unlock(&s.rwlock);
-         pthread_rwlock_clockrdlock(&s.rwlock, CLOCK_MONOTONIC, &steady);
-         pthread_rwlock_unlock(&s.rwlock);
-         pthread_rwlock_clockwrlock(&s.rwlock, CLOCK_MONOTONIC, &steady);
-         pthread_rwlock_unlock(&s.rwlock);
+         pthread_rwlock_timedrdlock(&s.rwlock, &wall); pthread_rwlock_unlock(&s.rwlock);
+         pthread_rwlock_timedwrlock(&s.rwlock, &wall); pthread_rwlock_unlock(&s.rwlock);
+         pthread_rwlock_clockrdlock(&s.rwlock, CLOCK_MONOTONIC, &steady); pthread_rwlock_unlock(&s.rwlock);
+         pthread_rwlock_clockwrlock(&s.rwlock, CLOCK_MONOTONIC, &steady); pthread_rwlock_unlock(&s.rwlock);
      }},
     // The other thread signals once the wait has let go of the mutex; its own
     // locking never counts, the scope being this thread's alone.
     {"condition wait 3", nullptr, [](Stage& s) {
-         while (pthread_mutex_trylock(&s.mutex) != 0) {
-         }
+         while (pthread_mutex_trylock(&s.mutex) != 0) {}
          s.waiting = true;
          pthread_cond_wait(&s.condition, &s.mutex);
          const timespec wall = fromNow(-1s, CLOCK_REALTIME), steady = fromNow(-1s, CLOCK_MONOTONIC);
@@ -146,17 +136,14 @@ const Row rows[] = {
      [](Stage& s) {
          pthread_mutex_lock(&s.mutex);
          while (!s.waiting) {
-             pthread_mutex_unlock(&s.mutex);
-             std::this_thread::yield();
-             pthread_mutex_lock(&s.mutex);
+             pthread_mutex_unlock(&s.mutex); std::this_thread::yield(); pthread_mutex_lock(&s.mutex);
          }
          pthread_cond_signal(&s.condition);
          pthread_mutex_unlock(&s.mutex);
      }},
     {"semaphore wait 3", nullptr, [](Stage& s) {
          const timespec wall = fromNow(1s, CLOCK_REALTIME), steady = fromNow(1s, CLOCK_MONOTONIC);
-         sem_wait(&s.semaphore);
-         sem_timedwait(&s.semaphore, &wall);
+         sem_wait(&s.semaphore); sem_timedwait(&s.semaphore, &wall);
          sem_clockwait(&s.semaphore, CLOCK_MONOTONIC, &steady);
      }},
     // acquire() spins a while, then waits on a futex; the other thread lets it
@@ -174,15 +161,11 @@ const Row rows[] = {
      }},
     {"sleep 5", nullptr, [](Stage&) {
          const timespec shortest{0, 1};
-         nanosleep(&shortest, nullptr);
-         clock_nanosleep(CLOCK_MONOTONIC, 0, &shortest, nullptr);
-         usleep(0);
-         sleep(0);
-         std::this_thread::sleep_for(1ns);
+         nanosleep(&shortest, nullptr); clock_nanosleep(CLOCK_MONOTONIC, 0, &shortest, nullptr);
+         usleep(0); sleep(0); std::this_thread::sleep_for(1ns);
      }},
     {"read 2", nullptr, [](Stage& s) {
-         char byte[2];
-         escape(byte);
+         char byte[2]; escape(byte);
          [[maybe_unused]] const auto a = read(s.fds[0], byte, 1);
          [[maybe_unused]] const auto b = __read_chk(s.fds[0], byte, 1, sizeof byte);
      }},
@@ -198,17 +181,13 @@ const Row rows[] = {
     {"poll 4", nullptr, [](Stage& s) {
          pollfd readable{s.fds[0], POLLIN, 0};
          const timespec none{0, 0};
-         poll(&readable, 1, 0);
-         ppoll(&readable, 1, &none, nullptr);
-         __poll_chk(&readable, 1, 0, sizeof readable);
-         __ppoll_chk(&readable, 1, &none, nullptr, sizeof readable);
+         poll(&readable, 1, 0); __poll_chk(&readable, 1, 0, sizeof readable);
+         ppoll(&readable, 1, &none, nullptr); __ppoll_chk(&readable, 1, &none, nullptr, sizeof readable);
      }},
     // What cannot block: trying, posting, waking.
     {"none", nullptr, [](Stage& s) {
-         if (pthread_mutex_trylock(&s.mutex) == 0)
-             pthread_mutex_unlock(&s.mutex);
-         sem_trywait(&s.semaphore);
-         sem_post(&s.semaphore);
+         if (pthread_mutex_trylock(&s.mutex) == 0) pthread_mutex_unlock(&s.mutex);
+         sem_trywait(&s.semaphore); sem_post(&s.semaphore);
          s.counting.release(); // wakes through the same futex call acquire() waits with
          [[maybe_unused]] const bool taken = s.counting.try_acquire();
          syscall(SYS_gettid);
