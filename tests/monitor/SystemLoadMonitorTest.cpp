@@ -115,35 +115,7 @@ TEST_F(SystemLoadMonitorTest, ComputesEachCoresBusyShareFromItsTickDeltas) {
     EXPECT_EQ(monitor->perCoreUsagePercent(), (QList<double>{25, 0, 100}));
 }
 
-TEST_F(SystemLoadMonitorTest, AClockThatHasNotAdvancedChangesNothing) {
-    statistics.cores = {{ticks(0, 0, 0, 0)}};
-    monitor = std::make_unique<SystemLoadMonitor>(statistics, clock);
-    statistics.cpuTime = 0.25;
-    sampleAfter(500ms);
-    statistics.cpuTime = 0.5;
-    statistics.cores = {{ticks(10, 0, 10, 0)}};
-    sampleAfter(500ms);
-    ASSERT_EQ(monitor->cpuUsagePercent(), 50.0);
-    ASSERT_EQ(monitor->perCoreUsagePercent(), (QList<double>{50}));
-
-    statistics.cpuTime = 1.5;
-    statistics.cores = {{ticks(40, 0, 20, 0)}};
-    clock.hold();
-    sampleAfter(500ms);
-    clock.hold(-1s);
-    sampleAfter(500ms);
-    EXPECT_EQ(monitor->cpuUsagePercent(), 50.0);
-    EXPECT_EQ(monitor->cpuPeakPercent(), 50.0);
-    EXPECT_EQ(monitor->perCoreUsagePercent(), (QList<double>{50}));
-
-    // Moving again, it measures from the last sample it took.
-    clock.release();
-    sampleAfter(500ms);
-    EXPECT_DOUBLE_EQ(monitor->cpuUsagePercent(), 1.0 / 1.5 * 100);
-    EXPECT_DOUBLE_EQ(monitor->perCoreUsagePercent().value(0), 30.0 / 40 * 100);
-}
-
-TEST_F(SystemLoadMonitorTest, FailedReadsLeaveTheLastValues) {
+TEST_F(SystemLoadMonitorTest, FailedReadsAndAClockThatHasNotAdvancedLeaveTheLastValuesAndTheNextSampleSpansTheGap) {
     statistics.cpuTime = std::nullopt;
     statistics.cores = std::nullopt;
     monitor = std::make_unique<SystemLoadMonitor>(statistics, clock);
@@ -166,11 +138,26 @@ TEST_F(SystemLoadMonitorTest, FailedReadsLeaveTheLastValues) {
     sampleAfter(500ms);
     EXPECT_EQ(monitor->cpuUsagePercent(), 50.0);
     EXPECT_EQ(monitor->perCoreUsagePercent(), (QList<double>{25}));
-
     // The next good reads span both intervals.
     statistics.cpuTime = 7.5;
     statistics.cores = {{ticks(4, 0, 3, 0)}};
     sampleAfter(500ms);
     EXPECT_DOUBLE_EQ(monitor->cpuUsagePercent(), 200.0);
     EXPECT_EQ(monitor->perCoreUsagePercent(), (QList<double>{100}));
+
+    // A clock that stands still, or goes back, changes nothing...
+    statistics.cpuTime = 8.5;
+    statistics.cores = {{ticks(10, 0, 6, 0)}};
+    clock.hold();
+    sampleAfter(500ms);
+    clock.hold(-1s);
+    sampleAfter(500ms);
+    EXPECT_EQ(monitor->cpuUsagePercent(), 200.0);
+    EXPECT_EQ(monitor->cpuPeakPercent(), 200.0);
+    EXPECT_EQ(monitor->perCoreUsagePercent(), (QList<double>{100}));
+    // ...and moving again, it measures from the last sample it took.
+    clock.release();
+    sampleAfter(500ms);
+    EXPECT_DOUBLE_EQ(monitor->cpuUsagePercent(), 1.0 / 1.5 * 100);
+    EXPECT_DOUBLE_EQ(monitor->perCoreUsagePercent().value(0), 6.0 / 9 * 100);
 }
