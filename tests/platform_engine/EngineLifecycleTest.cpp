@@ -145,16 +145,16 @@ TEST_F(Lifecycle, TheGraphIsFixedWhileRunningStopTakesTheRenderThreadOutAndReset
 }
 
 TEST_F(Lifecycle, ChangesOfTheDeviceWhileRunningAreAnnouncedOnceOnTheMainThreadAndNotAfterStop) {
-    const std::pair<std::function<void(ManualBackend&)>, int> cases[] = {
-        {[](ManualBackend& b) { b.changeSampleRate(kDevice, 44100.0); }, 1},
-        {[](ManualBackend& b) { b.announce(kDevice, {hw::Selector::NominalSampleRate}); },
-         0}, // no real change
-        {[](ManualBackend& b) { b.remove(kDevice); }, 1},
-        {[](ManualBackend& b) { b.remove(kOtherDevice); }, 0},
-        {[](ManualBackend& b) { b.changeOutputChannels(kDevice, 4); }, 1},
-        {[](ManualBackend& b) {
-             b.announce(kDevice, {hw::Selector::ConfigurationChange});
-             b.announce(kDevice, {hw::Selector::ConfigurationChange});
+    using B = ManualBackend&;
+    const std::pair<std::function<void(B)>, int> cases[] = {
+        {[](B b) { b.changeSampleRate(kDevice, 44100.0); }, 1},
+        {[](B b) { b.announce(kDevice, {hw::Selector::NominalSampleRate}); }, 0}, // no real change
+        {[](B b) { b.remove(kDevice); }, 1},
+        {[](B b) { b.remove(kOtherDevice); }, 0},
+        {[](B b) { b.changeOutputChannels(kDevice, 4); }, 1},
+        {[](B b) {
+             for (int twice = 0; twice < 2; ++twice)
+                 b.announce(kDevice, {hw::Selector::ConfigurationChange});
          },
          1},
     };

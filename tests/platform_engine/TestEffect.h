@@ -58,8 +58,6 @@ class TestEffect final : public engine::EffectProcessor {
         log_.history = 0;
     }
 
-    double latencySeconds() const override { return 0.005; }
-
   private:
     TestEffectLog& log_;
     bool refuse_;
