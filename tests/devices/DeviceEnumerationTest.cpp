@@ -49,7 +49,7 @@ TEST(DeviceEnumeration, ListsUsableDevicesInHardwareOrderAndSkipsTheRest) {
     EXPECT_TRUE(listDevices(*rig.hardware).isEmpty());
 }
 
-TEST(DeviceEnumeration, ChannelCountsDegradeToZero) {
+TEST(DeviceEnumeration, ChannelsLatencyAndBufferRangeDegradeWhereTheDeviceSaysNothingUsable) {
     Rig rig;
     auto id = rig.fake->addDevice("d", "D", 4, 6);
     EXPECT_EQ(channelCount(*rig.hardware, id, Scope::Input), 4);
@@ -57,11 +57,8 @@ TEST(DeviceEnumeration, ChannelCountsDegradeToZero) {
     rig.fake->eraseProperty(id, {Selector::StreamConfiguration, Scope::Output});
     EXPECT_EQ(channelCount(*rig.hardware, id, Scope::Output), 0);
     EXPECT_EQ(channelCount(*rig.hardware, 0xdead, Scope::Input), 0);
-}
 
-TEST(DeviceEnumeration, LatencySumsDeviceSafetyOffsetAndFirstStream) {
-    Rig rig;
-    auto id = rig.fake->addDevice("d", "D", 2, 2);
+    // Latency: the device's, its safety offset and its first stream's.
     auto first = rig.fake->addStream(id, Scope::Input);
     auto second = rig.fake->addStream(id, Scope::Input);
     rig.fake->setProperty(id, {Selector::Latency, Scope::Input}, std::uint32_t(32));
@@ -69,7 +66,6 @@ TEST(DeviceEnumeration, LatencySumsDeviceSafetyOffsetAndFirstStream) {
     rig.fake->setProperty(first, {Selector::Latency}, std::uint32_t(8));
     rig.fake->setProperty(second, {Selector::Latency}, std::uint32_t(1000)); // only the first stream counts
     EXPECT_EQ(deviceLatencyFrames(*rig.hardware, id, Scope::Input), 56);
-
     rig.fake->eraseProperty(id, {Selector::SafetyOffset, Scope::Input});
     EXPECT_EQ(deviceLatencyFrames(*rig.hardware, id, Scope::Input), 40);
     // The output side has nothing at all.
@@ -78,24 +74,16 @@ TEST(DeviceEnumeration, LatencySumsDeviceSafetyOffsetAndFirstStream) {
     rig.fake->setProperty(id, {Selector::Latency, Scope::Output}, std::uint32_t(0xFFFFFFFF));
     rig.fake->setProperty(id, {Selector::SafetyOffset, Scope::Output}, std::uint32_t(0xFFFFFFFF));
     EXPECT_EQ(deviceLatencyFrames(*rig.hardware, id, Scope::Output), 2 * std::int64_t(0xFFFFFFFF));
-}
 
-TEST(DeviceEnumeration, BufferRangesMergeIntoOneSpan) {
-    Rig rig;
-    auto id = rig.fake->addDevice("d", "D", 2, 2);
-    const Address range{Selector::BufferFrameSizeRange};
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{{1024, 4096}, {32, 512}});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), (BufferRange{32, 4096}));
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{{15.9, 512.7}});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), (BufferRange{15, 512}));
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{{0, 512}, {64, 128}});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), std::nullopt);
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{{512, 64}});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), std::nullopt);
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{{64, 8.0e9}});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), std::nullopt);
-    rig.fake->setProperty(id, range, std::vector<hw::ValueRange>{});
-    EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), std::nullopt);
+    // Buffer size ranges merge into one span, or none where they make no sense.
+    const std::pair<std::vector<hw::ValueRange>, std::optional<BufferRange>> ranges[] = {
+        {{{1024, 4096}, {32, 512}}, BufferRange{32, 4096}}, {{{15.9, 512.7}}, BufferRange{15, 512}},
+        {{{0, 512}, {64, 128}}, std::nullopt},              {{{512, 64}}, std::nullopt},
+        {{{64, 8.0e9}}, std::nullopt},                      {{}, std::nullopt}};
+    for (const auto& [given, merged] : ranges) {
+        rig.fake->setProperty(id, {Selector::BufferFrameSizeRange}, given);
+        EXPECT_EQ(bufferFrameSizeRange(*rig.hardware, id), merged) << given.size();
+    }
 }
 
 TEST(DeviceSettings, BufferSizeIsReadBackAndRateReportsAcceptance) {
