@@ -16,6 +16,7 @@
 #include "devices/DeviceEnumeration.h"
 #include "engine/ChannelSlot.h"
 #include "engine/DropoutMonitor.h"
+#include "engine/EffectLoading.h"
 #include "engine/LatencyEstimate.h"
 #include "engine/LatencyLine.h"
 #include "engine/LevelStore.h"
@@ -37,6 +38,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace corvane {
 
@@ -276,27 +278,27 @@ private:
         ChannelSlot* slot = nullptr;
     };
 
-    // How building the graph ended: built, failed with a message for the
-    // failure exit, ended by an effect that would not load (already reported),
-    // or overtaken while it waited (see Checkpoint).
-    struct BuildResult {
-        enum class Kind { Built, Failed, PluginFailed, Overtaken } kind = Kind::Built;
-        QString message;
-    };
     // What a start finds after each of its waits: the world as it left it, a
     // stop() (the start is abandoned), or another selected device (the start
     // begins again on it; with none selected it ends).
     enum class Checkpoint { Continue, Abandoned, Reselected };
+    // Everything a graph is built from, taken once the start's waits are over.
+    struct GraphSnapshot {
+        RoutingPlan plan;
+        QList<ActiveStrip> strips;
+        std::vector<LoadedEffect> effects; // one per strip, in the same order
+        HardwareFormats formats;
+        double rate = 0.0;
+    };
 
     // True when the sequence must run again for a newly selected device.
     Async<bool> startSequence(bool automaticRestart);
     Checkpoint checkpoint(const AudioDevice& device, std::uint64_t run) const;
-    Async<BuildResult> buildGraph(RoutingPlan plan, QList<ActiveStrip> strips, HardwareFormats formats, double rate,
-                                  AudioDevice device, std::uint64_t run);
-    // Loads the strip's effect between its splitter and the combiner's input bus.
-    Async<BuildResult> hostEffect(ChannelSlot& slot, engine::Unit& splitter, int combinerBus,
-                                  engine::Format splitterOutput, engine::Format combinerInput, double rate,
-                                  const AudioDevice& device, std::uint64_t run);
+    // Builds and prepares the whole graph at once; yields why it could not.
+    std::optional<QString> buildGraph(GraphSnapshot snapshot);
+    // Puts the strip's loaded effect between its splitter and the combiner's input bus.
+    std::optional<QString> attachEffect(ChannelSlot& slot, LoadedEffect loaded, engine::Unit& splitter,
+                                        int combinerBus, engine::Format splitterOutput, engine::Format combinerInput);
     // Keeps the effect's full state for the next build and lets the effect go.
     void saveEffectState(ChannelSlot& slot);
     // Logs each effect whose reported latency cannot be right, once per run.

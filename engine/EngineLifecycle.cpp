@@ -118,9 +118,6 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
 
     dropouts_.watch(device.id);
 
-    combiner_ = std::make_shared<MatrixMixerNode>();
-    engine_->attach(combiner_->unit());
-
     const int inputChannelCount = formats.input.channels;
     const int outputChannelCount = formats.output.channels;
     const double rate = formats.input.sampleRate > 0 ? formats.input.sampleRate : sampleRate_;
@@ -154,17 +151,25 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         co_return false;
     }
 
-    const BuildResult built = co_await buildGraph(plan, strips, formats, rate, device, run);
+    // Every effect is loaded before any of the graph exists, so the graph is
+    // built at once from what loaded.
+    QList<ChannelSlot*> loading;
+    for (const auto& strip : strips)
+        loading.append(strip.slot);
+    const EffectLoadSettings effectSettings{rate, engine_->periodLimit(), actualBufferFrames_.value_or(bufferFrames_)};
+    std::function<bool()> stillWanted = [this, self, device, run] {
+        return self && checkpoint(device, run) == Checkpoint::Continue;
+    };
+    EffectLoad loaded = co_await loadEffects(loading, effectSettings, clock_, std::move(stillWanted));
     if (auto again = afterWait())
         co_return *again;
-    switch (built.kind) {
-    case BuildResult::Kind::Built:
-        break;
-    case BuildResult::Kind::Overtaken:
-    case BuildResult::Kind::PluginFailed:
+    if (loaded.outcome == EffectLoad::Outcome::Failed) {
+        stop();
+        setPluginLoadFailure(loaded.failure);
         co_return false;
-    case BuildResult::Kind::Failed:
-        failStart(built.message);
+    }
+    if (auto error = buildGraph(GraphSnapshot{plan, strips, std::move(loaded.effects), formats, rate})) {
+        failStart(*error);
         co_return false;
     }
     std::string startError;
@@ -193,13 +198,14 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     co_return false;
 }
 
-Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPlan plan, QList<ActiveStrip> strips,
-                                                                      HardwareFormats formats, double rate,
-                                                                      AudioDevice device, std::uint64_t run) {
-    QPointer<AudioEngineManager> self(this);
-    auto failed = [](QString message) { return BuildResult{BuildResult::Kind::Failed, std::move(message)}; };
+std::optional<QString> AudioEngineManager::buildGraph(GraphSnapshot snapshot) {
+    const RoutingPlan& plan = snapshot.plan;
+    const QList<ActiveStrip>& strips = snapshot.strips;
+    const double rate = snapshot.rate;
+    combiner_ = std::make_shared<MatrixMixerNode>();
+    engine_->attach(combiner_->unit());
     if (auto error = combiner_->configure(plan.combinerInputChannelCounts(), {plan.outputChannelCount}, rate))
-        co_return failed(QStringLiteral("Configuring combiner failed: %1").arg(*error));
+        return QStringLiteral("Configuring combiner failed: %1").arg(*error);
 
     QList<std::shared_ptr<MatrixMixerNode>> built;
     for (const auto& strip : strips) {
@@ -207,24 +213,24 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
         engine_->attach(splitter->unit());
         engine_->setTimingGroup(*splitter->unit(), strip.slot->id());
         if (auto error = splitter->configure({plan.inputChannelCount}, {strip.route.inputWidth()}, rate))
-            co_return failed(QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error));
+            return QStringLiteral("Configuring splitter for channel %1 failed: %2").arg(strip.slot->id() + 1).arg(*error);
         built.append(splitter);
     }
     splitters_ = built;
 
     // One connection from the device input fans out to every splitter.
-    const engine::Format fanOut = splitters_.first()->unit()->inputFormat(0).value_or(formats.input);
+    const engine::Format fanOut = splitters_.first()->unit()->inputFormat(0).value_or(snapshot.formats.input);
     std::vector<engine::ConnectionPoint> points;
     for (const auto& splitter : splitters_)
         points.push_back({splitter->unit().get(), 0});
     if (!engine_->connect(engine_->inputNode(), 0, points, fanOut))
-        co_return failed(QStringLiteral("Connecting the device input failed: %1").arg(QString::fromStdString(engine_->lastError())));
+        return QStringLiteral("Connecting the device input failed: %1").arg(QString::fromStdString(engine_->lastError()));
 
     auto combinerOutput = combiner_->unit()->outputFormat(0);
     if (!combinerOutput)
         combinerOutput = MatrixMixerNode::makeFormat(plan.outputChannelCount, rate);
     if (!combinerOutput)
-        co_return failed(QStringLiteral("Failed to determine combiner output format."));
+        return QStringLiteral("Failed to determine combiner output format.");
 
     for (int i = 0; i < strips.size(); ++i) {
         const auto& strip = strips[i];
@@ -234,29 +240,25 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
         if (!splitterOutput)
             splitterOutput = MatrixMixerNode::makeFormat(strip.route.inputWidth(), rate);
         if (!splitterOutput)
-            co_return failed(QStringLiteral("Failed to determine ") + QStringLiteral("splitter output for channel ") +
-                             QString::number(n) + QStringLiteral(" format."));
+            return QStringLiteral("Failed to determine ") + QStringLiteral("splitter output for channel ") +
+                   QString::number(n) + QStringLiteral(" format.");
         std::optional<engine::Format> combinerInput;
         if (i < combiner_->unit()->inputBusCount())
             combinerInput = combiner_->unit()->inputFormat(i);
         if (!combinerInput)
             combinerInput = MatrixMixerNode::makeFormat(strip.route.outputWidth(), rate);
         if (!combinerInput)
-            co_return failed(QStringLiteral("Failed to determine ") + QStringLiteral("combiner input for channel ") +
-                             QString::number(n) + QStringLiteral(" format."));
+            return QStringLiteral("Failed to determine ") + QStringLiteral("combiner input for channel ") +
+                   QString::number(n) + QStringLiteral(" format.");
 
-        if (strip.slot->component()) {
-            BuildResult hosted =
-                co_await hostEffect(*strip.slot, splitter, i, *splitterOutput, *combinerInput, rate, device, run);
-            if (!self)
-                co_return BuildResult{BuildResult::Kind::Overtaken, {}};
-            if (hosted.kind != BuildResult::Kind::Built)
-                co_return hosted;
+        if (auto& loaded = snapshot.effects[std::size_t(i)]; loaded.effect) {
+            if (auto error = attachEffect(*strip.slot, std::move(loaded), splitter, i, *splitterOutput, *combinerInput))
+                return error;
             continue;
         }
         // A strip without an effect: its input and output levels are one signal.
         if (!engine_->connect(splitter, 0, *combiner_->unit(), i, *combinerInput))
-            co_return failed(QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError())));
+            return QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError()));
         LevelStore* store = &meters_->store();
         const int slot = strip.slot->id();
         engine_->installTap(splitter, 0, kTapFrames, *combinerInput,
@@ -266,11 +268,11 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::buildGraph(RoutingPla
     }
 
     if (!engine_->connect(*combiner_->unit(), 0, engine_->outputNode(), 0, *combinerOutput))
-        co_return failed(QStringLiteral("Connecting the device output failed: %1").arg(QString::fromStdString(engine_->lastError())));
+        return QStringLiteral("Connecting the device output failed: %1").arg(QString::fromStdString(engine_->lastError()));
     std::string error;
     if (!engine_->prepare(error))
-        co_return failed(QStringLiteral("Preparing the audio graph failed: %1").arg(QString::fromStdString(error)));
-    co_return BuildResult{};
+        return QStringLiteral("Preparing the audio graph failed: %1").arg(QString::fromStdString(error));
+    return std::nullopt;
 }
 
 void AudioEngineManager::applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips) {

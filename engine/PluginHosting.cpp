@@ -6,119 +6,35 @@
 #include "platform/lv2/Lv2Effect.h"
 #include "platform/system/Logging.h"
 
-#include <QPointer>
-#include <QUuid>
-
-#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace corvane {
 
 namespace {
 
 constexpr std::uint32_t kTapFrames = 2048;
-// How long a plug-in may take to restore its saved settings. Restoring reads
-// files, and one that reads from something that never answers (a FIFO given
-// as its impulse response) never returns.
-constexpr std::chrono::seconds kRestorePatience{10};
-
-// Moves between the main thread and the thread restoring the effect; the
-// restore's job may outlive the start that gave up waiting for it, and the
-// effect goes with the job then.
-struct Restoring {
-    std::unique_ptr<lv2::Lv2Effect> effect;
-    lv2::Lv2Effect::SavedStatePtr state;
-};
 
 } // namespace
 
-Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlot& slot, engine::Unit& splitter,
-                                                                      int combinerBus, engine::Format splitterOutput,
-                                                                      engine::Format combinerInput, double rate,
-                                                                      const AudioDevice& device, std::uint64_t run) {
-    QPointer<AudioEngineManager> self(this);
-    QPointer<ChannelSlot> strip(&slot);
-    const PluginComponent component = *slot.component();
-    const std::string uri = component.uri.toStdString();
-    // The plug-in is promised blocks up to the longest period the device may
-    // switch to while running, and told the one it runs now.
-    const std::uint32_t maxFrames = engine_->periodLimit();
-    const std::uint32_t nominalFrames = actualBufferFrames_.value_or(bufferFrames_);
-
-    // Instantiation may be slow (plug-ins load files, build tables): never on
-    // the main thread, never on the real-time one.
-    // Named, not written inside the co_await: g++ 12 destroys a capturing
-    // lambda twice when both share one expression.
-    auto instantiate = [uri, rate, maxFrames, nominalFrames] {
-        std::string reason;
-        std::unique_ptr<lv2::Lv2Effect> effect = lv2::Lv2Effect::instantiate(uri, rate, maxFrames, nominalFrames, reason);
-        return std::make_pair(std::move(effect), reason);
-    };
-    auto loaded = co_await runDetached(std::move(instantiate));
-    // The instance (if any) goes with `loaded` when this start was overtaken.
-    if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
-        co_return BuildResult{BuildResult::Kind::Overtaken, {}};
-    auto failLoad = [&](const QString& reason) {
-        qCInfo(lcEngine, "Plugin “%s” failed to load on channel %d: %s", qUtf8Printable(component.name),
-               slot.id() + 1, qUtf8Printable(reason));
-        stop();
-        setPluginLoadFailure(PluginLoadFailure{QUuid::createUuid(), slot.id(), component.name, reason});
-        return BuildResult{BuildResult::Kind::PluginFailed, {}};
-    };
-    std::unique_ptr<lv2::Lv2Effect> effect = loaded ? std::move(loaded->first) : nullptr;
-    if (!effect)
-        co_return failLoad(loaded ? QString::fromStdString(loaded->second) : QStringLiteral("Loading was cancelled."));
-
-    if (const auto& saved = slot.lastPluginState()) {
-        // On the pool like instantiation, and before the unit joins the graph,
-        // so never beside run(). A state that does not decode or belongs to
-        // another plug-in leaves the effect at its defaults; the saved
-        // settings themselves stay. Only the plug-in's own restore is timed: reading the text may wait
-        // for the LV2 world while the catalog reads it, which on a busy
-        // machine takes longer than any plug-in should.
-        auto restoring = std::make_shared<Restoring>(Restoring{std::move(effect), nullptr});
-        auto read = [restoring, text = saved->toStdString()] {
-            restoring->state = restoring->effect->readState(text);
-            return true;
-        };
-        const bool wasRead = (co_await runDetached(std::move(read))).has_value();
-        if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
-            co_return BuildResult{BuildResult::Kind::Overtaken, {}};
-        auto restore = [restoring] {
-            if (restoring->state)
-                restoring->effect->applyState(*restoring->state);
-            return true;
-        };
-        std::optional<bool> restored;
-        if (wasRead)
-            restored = co_await runDetachedWithin(clock_, kRestorePatience, std::move(restore));
-        if (!self || !strip || checkpoint(device, run) != Checkpoint::Continue)
-            co_return BuildResult{BuildResult::Kind::Overtaken, {}};
-        if (!restored) {
-            // The effect is left to the restoring thread, which may never come back.
-            const bool cancelled = co_await currentTaskCancelled();
-            co_return failLoad(cancelled ? QStringLiteral("Loading was cancelled.")
-                                         : QStringLiteral("“%1” did not finish restoring its settings within %2 seconds.")
-                                               .arg(component.name)
-                                               .arg(kRestorePatience.count()));
-        }
-        effect = std::move(restoring->effect);
-        // Freeing the state waits for the world too: not on the main thread.
-        if (restoring->state)
-            backgroundPool().start([restoring] { restoring->state.reset(); });
-    }
-
+std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, LoadedEffect loaded, engine::Unit& splitter,
+                                                        int combinerBus, engine::Format splitterOutput,
+                                                        engine::Format combinerInput) {
     // The unit owns the effect from here on; the strip reaches it through the unit.
-    auto unit = std::make_shared<engine::EffectUnit>(std::move(effect));
+    auto unit = std::make_shared<engine::EffectUnit>(std::move(loaded.effect));
     slot.setEffectNode(unit);
+    // Another effect or other settings given while the start loaded this one
+    // are for the next build, like those given while it runs.
+    if (slot.component() != loaded.component || slot.lastPluginState() != loaded.state)
+        slot.replacePluginState(slot.lastPluginState());
     engine_->attach(unit);
     engine_->setTimingGroup(*unit, slot.id());
     const int n = slot.id() + 1;
     if (!engine_->connect(splitter, 0, *unit, 0, splitterOutput) ||
         !engine_->connect(*unit, 0, *combiner_->unit(), combinerBus, combinerInput))
-        co_return BuildResult{BuildResult::Kind::Failed, QStringLiteral("Connecting the effect on channel %1 failed: %2")
-                                                             .arg(n)
-                                                             .arg(QString::fromStdString(engine_->lastError()))};
+        return QStringLiteral("Connecting the effect on channel %1 failed: %2")
+            .arg(n)
+            .arg(QString::fromStdString(engine_->lastError()));
     slot.effect()->setBypass(slot.bypass());
     LevelStore* store = &meters_->store();
     const int id = slot.id();
@@ -130,7 +46,7 @@ Async<AudioEngineManager::BuildResult> AudioEngineManager::hostEffect(ChannelSlo
                         [store, id](const float* const* channels, int count, std::uint32_t frames) {
                             recordLevels(*store, id, false, true, channels, count, frames);
                         });
-    co_return BuildResult{};
+    return std::nullopt;
 }
 
 void AudioEngineManager::saveEffectState(ChannelSlot& slot) {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -173,24 +174,37 @@ TEST(PluginHosting, AnEffectThatWillNotLoadStopsTheWholeStartAsAPluginFailure) {
     EXPECT_NE(rig.manager->pluginLoadFailure()->id, failure->id);
 }
 
-TEST(PluginHosting, AStopWhileAnEffectIsStillLoadingAbandonsTheStartAndTheEffect) {
+TEST(PluginHosting, WhileALaterEffectLoadsAStopAbandonsTheStartWithWhatLoadedAndSettingsGivenAreKept) {
     test::StallFixtureControl fixture;
     ASSERT_TRUE(fixture.ok());
     Rig rig;
     rig.route(0, 0, false, 0, false);
     rig.route(1, 1, false, 1, false);
-    rig.strip(0).setComponent(stall);
-    rig.strip(1).setComponent(strict);
-    fixture.hold(1);
-    Task start = spawn(rig.manager->start(false));
-    const bool loading = test::runBeside(rig.clock, [&] { return fixture.loading() == 1; });
-    rig.manager->stop();
-    fixture.hold(0);
-    ASSERT_TRUE(loading);
-    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return start.isDone(); }));
+    rig.strip(0).setComponent(strict);
+    rig.strip(1).setComponent(stall);
+    // Starts, and does `meanwhile` once the first effect has loaded and the second is loading.
+    auto startAndThen = [&](const std::function<void()>& meanwhile) {
+        fixture.hold(1);
+        Task start = spawn(rig.manager->start(false));
+        const bool loading = test::runBeside(rig.clock, [&] { return fixture.loading() == 1; });
+        meanwhile();
+        fixture.hold(0);
+        ASSERT_TRUE(loading);
+        ASSERT_TRUE(test::runUntil(rig.clock, [&] { return start.isDone(); }));
+    };
+
+    ASSERT_NO_FATAL_FAILURE(startAndThen([&] { rig.manager->stop(); }));
     EXPECT_FALSE(rig.manager->isRunning());
     EXPECT_FALSE(rig.strip(0).effectNode());
     EXPECT_FALSE(rig.manager->errorMessage() || rig.manager->pluginLoadFailure());
+
+    // Settings an opened setup gives then are for the next build: the loaded
+    // effect's own do not replace them when it stops.
+    const QByteArray given("settings from an opened setup");
+    ASSERT_NO_FATAL_FAILURE(startAndThen([&] { rig.strip(0).replacePluginState(given); }));
+    ASSERT_TRUE(rig.manager->isRunning());
+    rig.manager->stop();
+    EXPECT_EQ(rig.strip(0).lastPluginState(), given);
 
     // A start that goes through, then a stop: every unit goes with the engine.
     ASSERT_TRUE(rig.start());
