@@ -19,12 +19,8 @@ using hw::Selector;
 
 namespace {
 
-hw::alsa::CardInfo card(int index, const std::string& id, const std::string& name,
-                        std::vector<hw::alsa::PcmDeviceInfo> devices) {
-    return hw::alsa::CardInfo{index, id, name, std::move(devices)};
-}
-
 struct Listed {
+    hw::ObjectId id;
     std::string uid, name;
 };
 
@@ -32,16 +28,15 @@ std::vector<Listed> listed(const hw::AudioHardware& hardware) {
     std::vector<Listed> result;
     for (auto id : hardware.getAs<std::vector<hw::ObjectId>>(hw::kSystemObject, Address{Selector::Devices}).value_or(
              std::vector<hw::ObjectId>{}))
-        result.push_back({hardware.getAs<std::string>(id, Address{Selector::Uid}).value_or("?"),
+        result.push_back({id, hardware.getAs<std::string>(id, Address{Selector::Uid}).value_or("?"),
                           hardware.getAs<std::string>(id, Address{Selector::Name}).value_or("?")});
     return result;
 }
 
 std::optional<hw::ObjectId> idOf(const hw::AudioHardware& hardware, const std::string& uid) {
-    for (auto id : hardware.getAs<std::vector<hw::ObjectId>>(hw::kSystemObject, Address{Selector::Devices}).value_or(
-             std::vector<hw::ObjectId>{}))
-        if (hardware.getAs<std::string>(id, Address{Selector::Uid}) == uid)
-            return id;
+    for (const auto& device : listed(hardware))
+        if (device.uid == uid)
+            return device.id;
     return std::nullopt;
 }
 
@@ -50,11 +45,11 @@ std::optional<hw::ObjectId> idOf(const hw::AudioHardware& hardware, const std::s
 TEST(AlsaDeviceList, CardsAndNamedPcmsAreListedWithWhatTheyAcceptAndHotPlugEventsChangeTheList) {
     auto cards = std::make_shared<test::FakeCardList>();
     // PCH: analog held by a JACK server (left out), HDMI free; USB free; Busy held by a sound server.
-    cards->plug(card(0, "PCH", "HDA Intel PCH",
+    cards->plug({0, "PCH", "HDA Intel PCH",
                      {{0, "ALC892 Analog", true, true, hw::alsa::PcmHolder{4141, "jackd"}},
-                      {3, "HDMI 0", false, true, std::nullopt}}));
-    cards->plug(card(1, "USB", "USB Audio", {{0, "USB Audio", true, true, std::nullopt}}));
-    cards->plug(card(2, "Busy", "Busy Card", {{0, "Busy", true, true, hw::alsa::PcmHolder{4242, "pulseaudio"}}}));
+                      {3, "HDMI 0", false, true, std::nullopt}}});
+    cards->plug({1, "USB", "USB Audio", {{0, "USB Audio", true, true, std::nullopt}}});
+    cards->plug({2, "Busy", "Busy Card", {{0, "Busy", true, true, hw::alsa::PcmHolder{4242, "pulseaudio"}}}});
     cards->openAs("PCH", "null");
     cards->openAs("USB", "null");
     auto hotplug = std::make_unique<test::FakeHotplug>();
@@ -117,10 +112,10 @@ TEST(AlsaDeviceList, CardsAndNamedPcmsAreListedWithWhatTheyAcceptAndHotPlugEvent
     // Hot-plug: a new card, the JACK server letting go of PCH, USB pulled.
     std::atomic<int> listChanges{0};
     hardware.addListener(hw::kSystemObject, Address{Selector::Devices}, [&] { ++listChanges; });
-    cards->plug(card(3, "Mic", "USB Mic", {{0, "USB Mic", true, false, std::nullopt}}));
+    cards->plug({3, "Mic", "USB Mic", {{0, "USB Mic", true, false, std::nullopt}}});
     cards->openAs("Mic", "null");
-    cards->plug(card(0, "PCH", "HDA Intel PCH",
-                     {{0, "ALC892 Analog", true, true, std::nullopt}, {3, "HDMI 0", false, true, std::nullopt}}));
+    cards->plug({0, "PCH", "HDA Intel PCH",
+                     {{0, "ALC892 Analog", true, true, std::nullopt}, {3, "HDMI 0", false, true, std::nullopt}}});
     cards->pull("USB");
     events->event();
     events->event(); // a burst of events is one look
