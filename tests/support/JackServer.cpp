@@ -53,11 +53,7 @@ bool JackServer::start() {
                         std::to_string(config_.frames), "-C", std::to_string(config_.inputs), "-P",
                         std::to_string(config_.outputs)},
                        logPath_);
-    if (pid_ <= 0) {
-        pid_ = -1;
-        return false;
-    }
-    if (waitUntilReady())
+    if (pid_ > 0 && waitUntilReady())
         return true;
     stop();
     return false;
