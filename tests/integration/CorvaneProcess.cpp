@@ -4,20 +4,13 @@
 
 namespace corvane::test {
 
-namespace {
-
-QProcessEnvironment onServer(const QString& serverName, const QList<QPair<QString, QString>>& extra) {
+QProcessEnvironment onJackServer(const QString& serverName, const QList<QPair<QString, QString>>& extra) {
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("JACK_DEFAULT_SERVER"), serverName);
     for (const auto& [name, value] : extra)
         environment.insert(name, value);
     return environment;
 }
-
-} // namespace
-
-CorvaneProcess::CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& extra)
-    : CorvaneProcess(onServer(serverName, extra)) {}
 
 CorvaneProcess::CorvaneProcess(const QProcessEnvironment& environment) {
     process_.setProcessEnvironment(environment);

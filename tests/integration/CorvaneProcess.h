@@ -1,8 +1,8 @@
 #pragma once
-// The built corvane program, run as a child process on a given JACK server, or
-// in a given environment (PipeWire's libjack is chosen there, since a process
-// keeps the libjack it loaded first). The destructor kills it if it still runs,
-// so a failed test leaves nothing behind.
+// The built corvane program, run as a child process in a given environment
+// (which names its JACK server, or chooses PipeWire's libjack: a process keeps
+// the libjack it loaded first). The destructor kills it if it still runs, so a
+// failed test leaves nothing behind.
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -13,11 +13,11 @@
 
 namespace corvane::test {
 
+// This process's environment with `serverName` as JACK_DEFAULT_SERVER and `extra` on top.
+QProcessEnvironment onJackServer(const QString& serverName, const QList<QPair<QString, QString>>& extra = {});
+
 class CorvaneProcess {
 public:
-    // `serverName` becomes the child's JACK_DEFAULT_SERVER; `extra` is set on
-    // top of this process's own environment.
-    explicit CorvaneProcess(const QString& serverName, const QList<QPair<QString, QString>>& extra = {});
     explicit CorvaneProcess(const QProcessEnvironment& environment);
     ~CorvaneProcess();
     CorvaneProcess(const CorvaneProcess&) = delete;

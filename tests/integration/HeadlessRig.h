@@ -19,7 +19,7 @@ namespace corvane::test {
 struct HeadlessRun {
     // On `server`, with `extra` in the environment.
     explicit HeadlessRun(const JackServer& server, const QList<QPair<QString, QString>>& extra = {})
-        : corvane(QString::fromStdString(server.name()), extra) {}
+        : corvane(onJackServer(QString::fromStdString(server.name()), extra)) {}
     explicit HeadlessRun(const QProcessEnvironment& environment) : corvane(environment) {}
 
     // --headless, then `arguments`, then --report; false if it did not start.

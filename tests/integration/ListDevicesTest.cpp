@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 TEST(ListDevices, AServersSystemDeviceComesFirstAndWithoutOneOnlyTheVirtualDeviceIsListed) {
     const QString virtualLine = "virtual:default\tVirtual Audio Device\t8 in\t8 out\n";
     {
-        CorvaneProcess corvane(QString::fromStdString(JackServer::unusedName()));
+        CorvaneProcess corvane(onJackServer(QString::fromStdString(JackServer::unusedName())));
         ASSERT_TRUE(corvane.start({"--list-devices"}));
         // How soon it answers without a server is the JACK backend's own test
         // (it settles at its first failed attempt); here, that it answers.
@@ -22,7 +22,7 @@ TEST(ListDevices, AServersSystemDeviceComesFirstAndWithoutOneOnlyTheVirtualDevic
     }
     JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 6});
     ASSERT_TRUE(server.start()) << server.logPath();
-    CorvaneProcess corvane(QString::fromStdString(server.name()));
+    CorvaneProcess corvane(onJackServer(QString::fromStdString(server.name())));
     ASSERT_TRUE(corvane.start({"--list-devices"}));
     ASSERT_TRUE(corvane.finish(5s));
     EXPECT_EQ(corvane.exitCode(), 0);
