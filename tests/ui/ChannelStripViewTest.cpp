@@ -69,8 +69,6 @@ struct StripView : QuickView {
             QTest::keyClick(window(), *c);
         settle();
     }
-    // What a channel picker offers, in order.
-    QStringList entries(const QString& name) { return entriesOf(item(name)); }
     bool sheetOpen() {
         QQuickItem* sheet = findAnywhere(QStringLiteral("pickerList"));
         return sheet && sheet->isVisible();
@@ -124,18 +122,19 @@ TEST(ChannelChoices, EveryMonoStartOrEveryAdjacentPairAndAChannelTheDeviceLacksR
     }
 }
 
-TEST(ChannelStripView, ChannelPickersFollowTheDeviceAndTheWidthAndWriteTheStrip) {
+TEST(ChannelStripView, PickersSwitchAndRemoveWriteTheStripAndMetersShowRmsAsABarAndPeakAsALine) {
     VirtualRig rig;
     StripView view(rig);
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    view.screenshot("strip-stopped");
     ChannelSlot& slot = rig.strip(0);
+
+    // The channel pickers follow the device and the width and write the strip.
     ManagerPeer::select(*rig.manager, deviceWith(4, 8));
     view.settle();
     view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
     EXPECT_TRUE(slot.inputStereo());
-    EXPECT_EQ(view.entries("inputChannelPicker"), QStringList({"—", "1-2", "2-3", "3-4"}));
-
-    // Choosing an entry writes the strip's channel.
+    EXPECT_EQ(QuickView::entriesOf(view.item("inputChannelPicker")), QStringList({"—", "1-2", "2-3", "3-4"}));
     view.click("outputChannelPicker");
     QQuickItem* entry = nullptr;
     std::function<void(QQuickItem*)> look = [&](QQuickItem* item) {
@@ -149,16 +148,31 @@ TEST(ChannelStripView, ChannelPickersFollowTheDeviceAndTheWidthAndWriteTheStrip)
     view.click(entry);
     EXPECT_EQ(slot.outputChannel(), 4);
     EXPECT_EQ(view.item("outputChannelPicker")->property("displayText").toString(), "5");
-    EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
-}
 
-TEST(ChannelStripView, SwitchBypassesThroughTheManagerAndAStoppedPluginHasNoSettingsYet) {
-    VirtualRig rig;
-    StripView view(rig);
-    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
-    ChannelSlot& slot = rig.strip(0);
+    // The meters: a bar as long as the RMS, a line at the peak.
+    rig.route(0, 0, false, 0, true);
+    slot.setInputLevel({1.2f, 0.75f});
+    slot.setOutputLevel({0.5f, 0.3f});
+    slot.setOutputLevelRight({1.0f, 1.0f});
+    view.settle(300);
+    QQuickItem* in = view.item("inputMeter");
+    ASSERT_NE(in, nullptr);
+    const double w = in->width();
+    QQuickItem* meter = QuickView::findUnder(in, "levelMeter");
+    ASSERT_NE(meter, nullptr);
+    EXPECT_NEAR(meter->property("barWidth").toReal(), 0.75 * w, 0.5); // drawn in whole points
+    EXPECT_EQ(meter->property("barColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.74f, 0.29f));
+    EXPECT_TRUE(meter->property("peakShown").toBool());
+    EXPECT_NEAR(meter->property("peakOffset").toReal(), w - 1.5, 0.01);
+    EXPECT_EQ(meter->property("peakColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.36f, 0.36f));
+    view.screenshot("strip-meters");
+    slot.setInputLevel({0.0f, 0.0f});
+    view.settle(300);
+    EXPECT_EQ(meter->property("barWidth").toReal(), 0.0);
+    EXPECT_FALSE(meter->property("peakShown").toBool());
+
+    // The switch bypasses through the manager and follows it.
     QQuickItem* label = view.item("pluginSwitchLabel");
-
     view.click("pluginSwitch");
     EXPECT_TRUE(slot.bypass());
     EXPECT_EQ(label->property("text").toString(), "OFF");
@@ -190,36 +204,6 @@ TEST(ChannelStripView, SwitchBypassesThroughTheManagerAndAStoppedPluginHasNoSett
     EXPECT_EQ(view.item("pluginName")->property("text").toString(), "No Plugin");
     EXPECT_FALSE(view.item("removeButton")->isEnabled());
     EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
-}
-
-TEST(ChannelStripView, MetersShowRmsAsABarAndPeakAsALine) {
-    VirtualRig rig;
-    StripView view(rig);
-    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
-    view.screenshot("strip-stopped");
-    ChannelSlot& slot = rig.strip(0);
-    rig.route(0, 0, false, 0, true);
-    slot.setInputLevel({1.2f, 0.75f});
-    slot.setOutputLevel({0.5f, 0.3f});
-    slot.setOutputLevelRight({1.0f, 1.0f});
-    view.settle(300);
-
-    QQuickItem* in = view.item("inputMeter");
-    ASSERT_NE(in, nullptr);
-    const double w = in->width();
-    QQuickItem* meter = QuickView::findUnder(in, "levelMeter");
-    ASSERT_NE(meter, nullptr);
-    EXPECT_NEAR(meter->property("barWidth").toReal(), 0.75 * w, 0.5); // drawn in whole points
-    EXPECT_EQ(meter->property("barColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.74f, 0.29f));
-    EXPECT_TRUE(meter->property("peakShown").toBool());
-    EXPECT_NEAR(meter->property("peakOffset").toReal(), w - 1.5, 0.01);
-    EXPECT_EQ(meter->property("peakColor").value<QColor>(), QColor::fromRgbF(0.98f, 0.36f, 0.36f));
-    view.screenshot("strip-meters");
-
-    slot.setInputLevel({0.0f, 0.0f});
-    view.settle(300);
-    EXPECT_EQ(meter->property("barWidth").toReal(), 0.0);
-    EXPECT_FALSE(meter->property("peakShown").toBool());
 }
 
 TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheChoice) {

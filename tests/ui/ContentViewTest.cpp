@@ -239,13 +239,8 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
                    QSize(420, 50));
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
     QTest::mouseMove(view.window(), QPoint(-10, -10)); // the pointer of an earlier test leaves
-    auto* bars = view.find("coreBars");
-    ASSERT_TRUE(bars);
-    EXPECT_EQ(bars->width(), 5.0); // no cores yet: room for one
-
     load.sample(250.4, {69, 70, 100, 0, 0, 0, 0, 0});
     view.settle(300);
-    EXPECT_EQ(bars->width(), 54.0);
     QList<QQuickItem*> fills = view.itemsNamed(QStringLiteral("coreBarFill"));
     ASSERT_EQ(fills.size(), 8);
     std::sort(fills.begin(), fills.end(),
@@ -263,7 +258,6 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     auto* reset = view.find("resetDropouts");
     auto* count = view.find("dropoutCount");
     EXPECT_FALSE(reset->isEnabled());
-    EXPECT_DOUBLE_EQ(reset->opacity(), 0.35);
     for (int i = 0; i < 3; ++i)
         rig.manager->dropouts().noteDropout();
     view.settle(300);
@@ -274,7 +268,6 @@ TEST(CPUMeterView, BarsNumbersAndTheDropoutCounter) {
     view.screenshot(QStringLiteral("cpu-meter-dropouts"));
     view.click(reset, false);
     EXPECT_EQ(rig.manager->audioDropoutCount(), 0);
-    EXPECT_FALSE(rig.manager->audioDropoutActive());
     view.settle(300);
     EXPECT_EQ(colorOf(count), kTertiary);
 }

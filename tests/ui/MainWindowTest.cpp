@@ -235,15 +235,11 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
     shell.rig.route(0, 0, false, 0, false);
     EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Start"));
 
-    // Ctrl+R on a real X server is the Xvfb check's.
+    // The item starts, Ctrl+R stops (on a real X server: the Xvfb check).
     ASSERT_TRUE(QMetaObject::invokeMethod(transport, "trigger"));
     ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return !manager.isStarting(); }));
     EXPECT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
     EXPECT_EQ(transport->property("text").toString(), QStringLiteral("Stop"));
-    shell.press(Qt::Key_R);
-    EXPECT_FALSE(manager.isRunning());
-    ASSERT_TRUE(QMetaObject::invokeMethod(transport, "trigger"));
-    ASSERT_TRUE(runUntil(shell.rig.clock, [&] { return !manager.isStarting(); }));
 
     // Photographs of the whole window playing, with levels on the routed strip
     // and a dropout counted, at 100 % and at 150 %.
@@ -258,6 +254,8 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
     EXPECT_EQ(shell.content(), QSize(1500, 996));
     QTest::qWait(150);
     photograph(shell.window, "main-window-running-zoom-1.5");
+    shell.press(Qt::Key_R);
+    EXPECT_FALSE(manager.isRunning());
 }
 
 

@@ -23,7 +23,6 @@ public:
     QString errors() const { return errors_; }
     QQuickItem* root() const { return root_; }
     QQuickWindow* window() const { return window_.get(); }
-    QQmlEngine& engine() { return engine_; }
     // QML warnings seen so far (a binding to something undefined, …).
     const QStringList& warnings() const { return warnings_; }
 
