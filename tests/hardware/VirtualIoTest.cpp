@@ -12,9 +12,12 @@ using namespace std::chrono_literals;
 
 using VirtualIo = VirtualRig;
 
-TEST_F(VirtualIo, ManualPeriodsRunOnlyWhileStarted) {
+TEST_F(VirtualIo, ManualPeriodsRunOnlyWhileStartedAndRemovingADeviceStopsItsCallback) {
     virt->setClockMode(kUid, VirtualBackend::ClockMode::Manual);
     EXPECT_FALSE(virt->runPeriods(kUid, 1));
+    const ObjectId extra = virt->addDevice({"virtual:extra", "Extra", 1, 1});
+    IoProbe extraProbe;
+    ASSERT_TRUE(start(extraProbe, extra)); // paced
     ASSERT_TRUE(start(probe));
     IoProbe other;
     std::string error;
@@ -33,6 +36,15 @@ TEST_F(VirtualIo, ManualPeriodsRunOnlyWhileStarted) {
     EXPECT_FALSE(virt->runPeriods("virtual:nobody", 1));
     ASSERT_TRUE(start(probe));
     EXPECT_EQ(virt->framesProcessed(kUid), 0u);
+
+    ASSERT_TRUE(waitFor([&] { return extraProbe.calls > 0; }));
+    ASSERT_TRUE(virt->removeDevice("virtual:extra"));
+    const auto callsAtRemoval = extraProbe.calls.load();
+    EXPECT_FALSE(hardware->startIo(extra, extraProbe, error));
+    ASSERT_TRUE(virt->removeDevice(kUid));
+    EXPECT_FALSE(virt->runPeriods(kUid, 1));
+    EXPECT_EQ(probe.calls, 5u);
+    EXPECT_FALSE(waitFor([&] { return extraProbe.calls != callsAtRemoval; }, 50ms));
 }
 
 TEST_F(VirtualIo, ReconfigurationWhileRunningIsAnnouncedAndTakesEffectAtTheNextStart) {
@@ -66,24 +78,6 @@ TEST_F(VirtualIo, ReconfigurationWhileRunningIsAnnouncedAndTakesEffectAtTheNextS
 
     EXPECT_TRUE(virt->forceReconfiguration(kUid));
     EXPECT_EQ(reconfigured, 4);
-}
-
-TEST_F(VirtualIo, RemovingARunningDeviceStopsItsCallback) {
-    virt->setClockMode(kUid, VirtualBackend::ClockMode::Manual);
-    const ObjectId extra = virt->addDevice({"virtual:extra", "Extra", 1, 1});
-    IoProbe extraProbe;
-    ASSERT_TRUE(start(extraProbe, extra)); // paced
-    ASSERT_TRUE(start(probe));
-    ASSERT_TRUE(waitFor([&] { return extraProbe.calls > 0; }));
-
-    ASSERT_TRUE(virt->removeDevice("virtual:extra"));
-    const auto callsAtRemoval = extraProbe.calls.load();
-    std::string error;
-    EXPECT_FALSE(hardware->startIo(extra, extraProbe, error));
-    ASSERT_TRUE(virt->removeDevice(kUid));
-    EXPECT_FALSE(virt->runPeriods(kUid, 1));
-    EXPECT_EQ(probe.calls, 0u);
-    EXPECT_FALSE(waitFor([&] { return extraProbe.calls != callsAtRemoval; }, 50ms));
 }
 
 TEST_F(VirtualIo, PacedClockDeliversTheSameSignalsSwitchesModeWhileRunningAndStopsForGood) {
