@@ -86,7 +86,7 @@ TEST(Worker, RequestsFromRunAreWorkedElsewhereAndAnsweredInOrderOnTheRenderThrea
     EXPECT_GT(checker.pluginCalls(), 0u) << "the fake's own allocation in work_response is its own";
 }
 
-TEST(Worker, WorkScheduledOutsideRunIsDoneAtOnceButAnsweredOnlyInRun) {
+TEST(Worker, WorkScheduledOutsideRunIsDoneAtOnceButAnsweredOnlyInRunAndWithoutAnInterfaceFailsCleanly) {
     FakePlugin plugin;
     plugin.renderThread = std::thread::id(); // the caller is not rendering here
     Worker worker;
@@ -97,16 +97,13 @@ TEST(Worker, WorkScheduledOutsideRunIsDoneAtOnceButAnsweredOnlyInRun) {
     EXPECT_TRUE(plugin.responses.empty());
     worker.deliverResponses();
     EXPECT_EQ(plugin.responses, (std::vector<int>{70}));
-}
 
-TEST(Worker, WithoutAnInterfaceSchedulingFailsCleanly) {
-    Worker worker;
-    worker.attach(nullptr, nullptr);
-    const int request = 1;
+    Worker without;
+    without.attach(nullptr, nullptr);
     corvane::RealtimeScope realtime;
-    EXPECT_NE(worker.scheduleFeature()->schedule_work(worker.scheduleFeature()->handle, sizeof request, &request),
+    EXPECT_NE(without.scheduleFeature()->schedule_work(without.scheduleFeature()->handle, sizeof request, &request),
               LV2_WORKER_SUCCESS);
-    worker.deliverResponses(); // must not touch a missing interface
+    without.deliverResponses(); // must not touch a missing interface
 }
 
 TEST(RingBuffer, CarriesMessagesAcrossTheWrapAndRefusesWhatDoesNotFit) {

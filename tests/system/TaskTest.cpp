@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 using namespace corvane;
@@ -51,7 +52,7 @@ TEST(Task, RunsSynchronouslyUntilItsFirstWaitAndResumesOnTheClock) {
     EXPECT_EQ(clock.now() - origin, 1s);
 }
 
-TEST(Task, CancellationWakesASleepThroughTheEventLoopAndIsVisibleToNestedCalls) {
+TEST(Task, CancellationWakesASleepThroughTheEventLoopAndIsVisibleToNestedCallsAndAnExceptionEndsTheTask) {
     ManualClock clock;
     std::vector<std::string> trace;
     Task task = spawnWith([&]() -> Async<void> {
@@ -67,6 +68,13 @@ TEST(Task, CancellationWakesASleepThroughTheEventLoopAndIsVisibleToNestedCalls) 
     EXPECT_EQ(trace, (std::vector<std::string>{"cancelled", "sees-cancel", "nested-ran"}));
     EXPECT_TRUE(task.isDone());
     EXPECT_EQ(clock.pendingTimers(), 0u);
+
+    // An exception is contained, and its task still ends.
+    const Task throwing = spawnWith([]() -> Async<void> {
+        throw std::runtime_error("boom");
+        co_return;
+    });
+    EXPECT_TRUE(throwing.isDone());
 }
 
 TEST(Task, JoinWaitsForAnotherTaskAndDetachedWorkReturnsOnTheMainThread) {
@@ -110,12 +118,4 @@ TEST(Task, CancellingADetachedWaitResumesWithoutAValueAndDropsTheLateResult) {
     std::this_thread::sleep_for(20ms);
     test::drainEvents();
     EXPECT_EQ(result, std::nullopt);
-}
-
-TEST(Task, AnExceptionInATaskIsContainedAndTheTaskStillEnds) {
-    Task task = spawnWith([]() -> Async<void> {
-        throw std::runtime_error("boom");
-        co_return;
-    });
-    EXPECT_TRUE(task.isDone());
 }
