@@ -1,9 +1,9 @@
 // The main window as a user meets it: the size it opens at, the zoom keys,
 // the shape a hand resize snaps back to, the stored factor, the transport
-// command with its shortcut; and its setup: the last one back at launch (from
-// the run's own config folder, see UiTestMain), remembered a moment after a
-// change, the File menu's Save As and Open with the file a dialog would have
-// chosen, and Save asking for a file only when the setup has none.
+// command with its shortcut; and its setup: remembered a moment after a change
+// (in the run's own config folder, see UiTestMain), the File menu's Save As and
+// Open with the file a dialog would have chosen, and Save asking for a file
+// only when the setup has none.
 // Offscreen, on a 1920 × 1080 screen (UiTestMain).
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
@@ -14,6 +14,7 @@
 #include "ui/SetupFileChooser.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -26,6 +27,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <variant>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -68,8 +70,7 @@ struct FakeDialog {
 };
 
 // The main window over a manager on the virtual device, built the way the
-// application builds it; with a setup keeper, its last setup restored first,
-// and the dialog's stand-in when asked.
+// application builds it; with a setup keeper and the dialog's stand-in when asked.
 struct Shell {
     VirtualRig rig;
     SystemLoadMonitor monitor;
@@ -89,7 +90,6 @@ struct Shell {
         settings.sync();
         if (withSetup) {
             keeper.emplace(*rig.manager, rig.clock);
-            EXPECT_TRUE(keeper->restoreLast());
             files.emplace(*keeper, dialog.ask());
         }
         prepareQmlEngine(engine);
@@ -259,36 +259,29 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
 }
 
 
-TEST(SetupWindow, RestoredAtLaunchRememberedSavedAndOpened) {
+// Restoring the last setup at launch is the keeper's own test.
+TEST(SetupWindow, RememberedSavedAndOpenedThroughTheFileMenu) {
     QTemporaryDir dir;
-    corvane::Setup last;
-    last.deviceUid = QString::fromStdString(kVirtual);
-    last.deviceName = "Virtual Audio Device";
-    last.strips[1] = {2, true, 5, false, std::nullopt, true};
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(SetupKeeper::lastSetupPath()).absolutePath()));
-    ASSERT_EQ(writeSetupFile(SetupKeeper::lastSetupPath(), last), std::nullopt);
     QSettings().remove(SetupKeeper::kFileKey);
-
     Shell shell({}, true);
     QQuickWindow* window = shell.window;
     ASSERT_TRUE(window);
     VirtualRig& rig = shell.rig;
-    EXPECT_EQ(rig.strip(1).inputChannel(), 2);
-    EXPECT_TRUE(rig.strip(1).inputStereo());
-    EXPECT_TRUE(rig.strip(1).bypass());
-    EXPECT_FALSE(rig.manager->isRunning());
     EXPECT_EQ(window->title(), "Corvane");
 
     // A change is written to the last setup once the edits have paused.
+    const QString last = SetupKeeper::lastSetupPath();
+    QFile::remove(last);
     rig.strip(4).setOutputChannel(6);
     rig.clock.advance(SetupKeeper::kRememberDelay / 2);
     rig.strip(4).setInputChannel(1);
     rig.clock.advance(SetupKeeper::kRememberDelay / 2);
-    auto remembered = [] { return std::get<ReadSetup>(readSetupFile(SetupKeeper::lastSetupPath())).setup; };
-    EXPECT_EQ(remembered().strips[4].outputChannel, std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(last));
     rig.clock.advance(SetupKeeper::kRememberDelay);
-    EXPECT_EQ(remembered().strips[4].outputChannel, 6);
-    EXPECT_EQ(remembered().strips[4].inputChannel, 1);
+    const auto remembered = readSetupFile(last);
+    ASSERT_TRUE(std::holds_alternative<ReadSetup>(remembered));
+    EXPECT_EQ(std::get<ReadSetup>(remembered).setup.strips[4].outputChannel, 6);
+    EXPECT_EQ(std::get<ReadSetup>(remembered).setup.strips[4].inputChannel, 1);
 
     // Save As names the window; Open brings the saved strips back.
     const QString gig = dir.filePath("Friday Gig.json");
