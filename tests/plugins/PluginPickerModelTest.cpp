@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace corvane;
 using namespace std::chrono_literals;
 
@@ -36,7 +38,7 @@ const QList<PluginComponent> installed{{"urn:zap", "Zap", "Zeta Labs", false},
 
 } // namespace
 
-TEST(PluginPickerModel, ShowsTheLoadingRowUntilTheListArrivesThenFiltersWholeSections) {
+TEST(PluginPickerModel, ShowsTheLoadingRowUntilTheListArrivesThenFiltersWholeSectionsAndClosingCancelsTheLoad) {
     ManualClock clock;
     bool cancelled = false;
     PluginPickerModel model([&] { return later(clock, installed, cancelled); });
@@ -60,13 +62,10 @@ TEST(PluginPickerModel, ShowsTheLoadingRowUntilTheListArrivesThenFiltersWholeSec
     model.setProperty("filterText", "nothing like it");
     EXPECT_EQ(column(model, "kind"), (QStringList{"none"}));
     EXPECT_FALSE(cancelled);
-}
 
-TEST(PluginPickerModel, ClosingWhileLoadingCancelsTheLoad) {
-    ManualClock clock;
-    bool cancelled = false;
-    auto model = std::make_unique<PluginPickerModel>([&] { return later(clock, installed, cancelled); });
-    model.reset();
+    // A picker closed while it loads cancels the load.
+    auto closed = std::make_unique<PluginPickerModel>([&] { return later(clock, installed, cancelled); });
+    closed.reset();
     test::runFor(clock, 2s);
     EXPECT_TRUE(cancelled);
 }
