@@ -225,13 +225,8 @@ public:
     void setLockMemory(bool lock) { lockMemory_ = lock; }
     bool memoryLocked() const { return memoryLocked_; }
 
-    // What the running graph is made of (tests and the editor look at it).
+    // The engine the graph runs on (tests and the editor look at it).
     engine::Engine& engine() { return *engine_; }
-    const QList<std::shared_ptr<MatrixMixerNode>>& splitters() const { return splitters_; }
-    const std::shared_ptr<MatrixMixerNode>& combiner() const { return combiner_; }
-    const Task& deviceSwitchTask() const { return deviceSwitchTask_; }
-    const ConfigurationRecovery& recovery() const { return recovery_; }
-    bool holdsProcessActivity() const { return latencyCriticalActivity_ != nullptr; }
 
 signals:
     void devicesChanged();
@@ -254,7 +249,8 @@ signals:
     void latencyLineChanged();
 
 private:
-    // A test stages states the hardware would otherwise have to produce.
+    // A test stages states the hardware would otherwise have to produce, and
+    // looks at the graph and the tasks it waits for.
     friend class test::ManagerPeer;
 
     // The state's setters: each notifies only on a change.

@@ -4,6 +4,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeBackend.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ManagerPeer.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -119,11 +120,11 @@ TEST_F(Lifecycle, StartWhileRunningRebuildsOnANewEngineAndStopIsSafeWhenIdle) {
     const auto* first = &m.engine();
     ASSERT_TRUE(startRunning());
     EXPECT_NE(&m.engine(), first);
-    EXPECT_EQ(m.splitters().size(), 1);
+    EXPECT_EQ(test::ManagerPeer::splitters(m).size(), 1);
     m.stop();
     EXPECT_FALSE(m.isRunning() || m.actualSampleRate() || m.actualBufferFrames() || m.latencyEstimate());
-    EXPECT_TRUE(m.splitters().isEmpty());
-    EXPECT_FALSE(m.combiner());
+    EXPECT_TRUE(test::ManagerPeer::splitters(m).isEmpty());
+    EXPECT_FALSE(test::ManagerPeer::combiner(m));
 }
 
 TEST(LifecycleFailure, ADeviceThatRefusesIOFailsTheStartWithTheEnginesReason) {
@@ -169,7 +170,7 @@ TEST_F(Lifecycle, AReconfiguredDeviceIsRestartedOnAndAUsersStartForgetsTheAttemp
     pass(5s);
     EXPECT_FALSE(m.isRunning() || m.isRecovering());
     ASSERT_TRUE(startRunning());
-    EXPECT_TRUE(m.recovery().throttle().attempts.isEmpty());
+    EXPECT_TRUE(test::ManagerPeer::recovery(m).throttle().attempts.isEmpty());
 }
 
 TEST_F(Lifecycle, AVanishedDeviceStopsPlaybackWithTheDisconnectionMessage) {
@@ -195,7 +196,7 @@ TEST_F(Lifecycle, ChoosingADeviceWhileRunningRestartsOnItInOrder) {
     test::LogCapture log;
     m.selectDevice(m.devices()[1]);
     m.selectDevice(m.devices()[0]);
-    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return m.deviceSwitchTask().isDone(); }, 10s));
+    ASSERT_TRUE(test::runUntil(rig.clock, [&] { return test::ManagerPeer::deviceSwitchTask(m).isDone(); }, 10s));
     EXPECT_TRUE(m.isRunning());
     EXPECT_EQ(log.count("Engine started on"), 2);
     // Each restart runs on the device chosen by then: the last choice.

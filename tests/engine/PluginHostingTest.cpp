@@ -5,6 +5,7 @@
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ManagerPeer.h"
 #include "tests/support/RealtimeChecker.h"
 
 #include <QTemporaryDir>
@@ -166,7 +167,7 @@ TEST(PluginHosting, AnEffectThatWillNotLoadStopsTheWholeStartAsAPluginFailure) {
     EXPECT_EQ(failure->pluginName, "Fixture Refuses");
     EXPECT_FALSE(failure->reason.isEmpty());
     EXPECT_TRUE(log.contains("Plugin “Fixture Refuses” failed to load on channel 3: " + failure->reason));
-    EXPECT_TRUE(rig.manager->splitters().isEmpty());
+    EXPECT_TRUE(test::ManagerPeer::splitters(*rig.manager).isEmpty());
 
     // A later start that fails the same way makes a new record.
     ASSERT_TRUE(rig.start());
@@ -210,7 +211,7 @@ TEST(PluginHosting, WhileALaterEffectLoadsAStopAbandonsTheStartWithWhatLoadedAnd
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.manager->isRunning());
     std::weak_ptr<engine::EffectUnit> unit = rig.strip(1).effectNode();
-    std::weak_ptr<MatrixMixerNode> splitter = rig.manager->splitters().first();
+    std::weak_ptr<MatrixMixerNode> splitter = test::ManagerPeer::splitters(*rig.manager).first();
     rig.manager->stop();
     EXPECT_TRUE(unit.expired());
     EXPECT_TRUE(splitter.expired());
