@@ -45,12 +45,7 @@ wait_for_log() {
 XDG_CONFIG_HOME=$scratch/config QT_LOGGING_RULES="corvane.*=true" "$binary" >"$log" 2>&1 &
 pid=$!
 
-window=
-for _ in $(seq 1 100); do
-  window=$(xdotool search --onlyvisible --name '^Corvane$' 2>/dev/null | head -n1 || true)
-  [[ -n "$window" ]] && break
-  sleep 0.1
-done
+window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Corvane$' 2>/dev/null | head -n1 || true)
 [[ -n "$window" ]] || fail "no window named Corvane appeared"
 # Let the first frames and the device list settle before typing.
 sleep 1
