@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -23,7 +24,7 @@ QString errorOf(const std::variant<CommandLine, ParseError>& result) {
 
 TEST(CommandLine, HeadlessRunWithEveryOption) {
     auto result = parse({"--headless", "--device", "jack:system", "--rate", "96000", "--buffer", "128", "--strip",
-                         "1:in=1,out=1-2", "--strip", "3:in=3-4,out=5,bypass,plugin=urn:x:gain", "--seconds", "2.5",
+                         "1:in=1,out=1-2", "--strip", "3:in=3-4,out=5,bypass,plugin=urn:x:gain,b", "--seconds", "2.5",
                          "--report", "-", "--setup", "gig.json", "--save-setup", "after.json"});
     ASSERT_TRUE(std::holds_alternative<CommandLine>(result)) << errorOf(result).toStdString();
     const auto& line = std::get<CommandLine>(result);
@@ -40,10 +41,46 @@ TEST(CommandLine, HeadlessRunWithEveryOption) {
     EXPECT_EQ(errorOf(parse({"--headless"})), "--headless needs a --setup or at least one --strip");
     ASSERT_EQ(line.headless.strips.size(), 2u);
     EXPECT_EQ(line.headless.strips[0], (StripSpec{1, 1, false, 1, true, {}, false}));
-    EXPECT_EQ(line.headless.strips[1], (StripSpec{3, 3, true, 5, false, "urn:x:gain", true}));
+    EXPECT_EQ(line.headless.strips[1], (StripSpec{3, 3, true, 5, false, "urn:x:gain,b", true})); // a URI keeps its commas
 }
 
-TEST(CommandLine, ErrorsAreOneLineAndTheSetupIsNotSavedOverTheReport) {
+TEST(CommandLine, EachMistakeIsNamedOnOneLineAndTheSetupIsNotSavedOverTheReport) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto run = [](QStringList more) { return QStringList{"--headless", "--strip", "1:in=1,out=1"} + more; };
+    const struct {
+        QStringList arguments;
+        QString error; // how it starts
+    } cases[] = {
+        {run({"--seconds", "inf"}), "--seconds inf: the run time must be more than 0"},
+        {run({"--seconds", "1e10"}), "--seconds 1e10: "},
+        {run({"--seconds", "-1"}), "--seconds -1: "},
+        {run({"--rate", "inf"}), "--rate inf: the sample rate must be a whole number of Hz from 8000 to 768000"},
+        {run({"--rate", "1"}), "--rate 1: "},
+        {run({"--rate", "1e9"}), "--rate 1e9: "},
+        {run({"--rate", "44100.5"}), "--rate 44100.5: "},
+        {run({"--buffer", "3"}), "--buffer 3: the buffer size must be a whole number of frames from 16 to 8192"},
+        {run({"--buffer", "4294967295"}), "--buffer 4294967295: "},
+        // One mode per run, each option once.
+        {{"--list-devices", "--list-plugins"}, "--list-devices and --list-plugins cannot be combined: one mode per run"},
+        {run({"--help"}), "--headless and --help cannot be combined"},
+        {{"--seconds", "1"}, "--seconds goes with --headless (see --help)"},
+        {run({"--seconds", "1", "--seconds", "2"}), "--seconds is given twice"},
+        {run({"--strip", "2:in=1,in=2,out=1"}), "--strip 2:in=1,in=2,out=1: in= is given twice"},
+        {run({"--strip", "2:in=1,out=1,bypass,bypass"}), "--strip 2:in=1,out=1,bypass,bypass: bypass is given twice"},
+        // Strip texts.
+        {run({"--strip", "2:"}), "--strip 2:: both in= and out= are needed"},
+        {run({"--strip", "2:in=1,,out=1"}), "--strip 2:in=1,,out=1: a field between commas is empty"},
+        {run({"--strip", " 2:in=1,out=1"}), "--strip  2:in=1,out=1: the strip number must be 1 to 8"},
+        {run({"--strip", "+2:in=1,out=1"}), "--strip +2:in=1,out=1: the strip number must be 1 to 8"},
+        {run({"--save-setup", fifo}), "--save-setup " + fifo + ": it is a pipe, not a file"},
+    };
+    for (const auto& c : cases) {
+        const QString error = errorOf(parse(c.arguments));
+        EXPECT_TRUE(error.startsWith(c.error)) << c.arguments.join(' ').toStdString() << " → " << error.toStdString();
+    }
+
     // Control characters in an argument are shown escaped.
     EXPECT_EQ(errorOf(parse({"--bogus\n\t\x1b[2J\r"})).toStdString(),
               "--bogus\\n\\t\\u001b[2J\\r: unknown argument (see --help)");
@@ -51,20 +88,19 @@ TEST(CommandLine, ErrorsAreOneLineAndTheSetupIsNotSavedOverTheReport) {
               "--strip 1:in=1,out=1\\u2028: out= takes a channel or a pair like 1-2");
 
     // The same file under two names: resolved, or linked.
-    QTemporaryDir dir;
     const QString report = dir.filePath("run.json");
     QFile(report).open(QIODevice::WriteOnly);
     const QString hardLink = dir.filePath("link.json");
     ASSERT_EQ(::link(QFile::encodeName(report).constData(), QFile::encodeName(hardLink).constData()), 0);
-    auto run = [&](const QString& reportPath, const QString& setupPath) {
-        return parse({"--headless", "--strip", "1:in=1,out=1", "--report", reportPath, "--save-setup", setupPath});
+    auto both = [&](const QString& reportPath, const QString& setupPath) {
+        return parse(run({"--report", reportPath, "--save-setup", setupPath}));
     };
     for (const QString& setup : {dir.path() + "/../" + QFileInfo(dir.path()).fileName() + "/run.json", hardLink})
-        EXPECT_EQ(errorOf(run(report, setup)).toStdString(),
+        EXPECT_EQ(errorOf(both(report, setup)).toStdString(),
                   ("--report " + report + " and --save-setup " + setup + " name the same file: give each its own")
                       .toStdString());
-    EXPECT_TRUE(std::holds_alternative<CommandLine>(run(report, dir.filePath("setup.json"))));
-    EXPECT_TRUE(std::holds_alternative<CommandLine>(run("-", report)));
+    EXPECT_TRUE(std::holds_alternative<CommandLine>(both(report, dir.filePath("setup.json"))));
+    EXPECT_TRUE(std::holds_alternative<CommandLine>(both("-", report)));
 }
 
 TEST(CommandLine, RandomArgumentsEndInACommandLineOrOneLineOfError) {
