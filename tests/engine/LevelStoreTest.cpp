@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 using namespace corvane;
 using Reading = LevelStore::Reading;
@@ -39,21 +38,6 @@ TEST(LevelStore, FoldKeepsTheLargestPeakAndRmsIndependentlyPerSide) {
     store.fold(0, {1, 1}, {1, 1}, true, true);
     store.clear();
     EXPECT_EQ(store.collect()[0], Reading{});
-}
-
-TEST(LevelStore, ConcurrentFoldsLoseNothing) {
-    LevelStore store(8);
-    std::vector<std::thread> taps;
-    for (int t = 0; t < 4; ++t)
-        taps.emplace_back([&store, t] {
-            for (int i = 1; i <= 2000; ++i)
-                store.fold(t, {float(i) / 2000.0f, 0}, {}, true, false);
-        });
-    for (auto& t : taps)
-        t.join();
-    const auto r = store.collect();
-    for (int t = 0; t < 4; ++t)
-        EXPECT_EQ(r[std::size_t(t)].peak, 1.0f);
 }
 
 TEST(StripMeters, TickReadingsIntoTheStripsWhileShownAndKeepTheLargestOfARunNobodySaw) {

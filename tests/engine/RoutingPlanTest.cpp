@@ -55,13 +55,11 @@ TEST(RoutingPlan, CombinerNumbersRouteOutputsConsecutivelyAndWritesTheWholeMatri
     EXPECT_EQ(list[3], (Crosspoint{0, 3, 0.0f}));
     EXPECT_EQ(list[4], (Crosspoint{1, 0, 0.0f}));
     EXPECT_EQ(unity(list), (QList<Crosspoint>{{0, 2, 1.0f}, {1, 3, 1.0f}, {2, 0, 1.0f}}));
-}
 
-TEST(RoutingPlan, CombinerWithoutOutputsIsEmpty) {
-    RoutingPlan plan({}, 2, 0);
-    plan.routes = {{0, 0, true, 0, true}};
-    EXPECT_TRUE(plan.combinerCrosspoints().isEmpty());
-    EXPECT_EQ(plan.combinerInputChannelCounts(), (QList<int>{2}));
+    RoutingPlan none({}, 2, 0); // no outputs: nothing to write
+    none.routes = {{0, 0, true, 0, true}};
+    EXPECT_TRUE(none.combinerCrosspoints().isEmpty());
+    EXPECT_EQ(none.combinerInputChannelCounts(), (QList<int>{2}));
 }
 
 TEST(RoutingPlan, SplitterPicksTheRouteInputsOutOfAllDeviceInputs) {
