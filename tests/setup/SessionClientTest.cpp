@@ -71,19 +71,18 @@ public:
         receive();
         return inbox_;
     }
-    // Sends `message` (taken) to `to`.
-    void sendMessage(const sockaddr_in& to, const char* path, lo_message message) {
+    // The strings, after `blob` when one is given.
+    void send(const sockaddr_in& to, const char* path, const std::vector<std::string>& strings, lo_blob blob = nullptr) {
+        lo_message message = lo_message_new();
+        if (blob)
+            lo_message_add_blob(message, blob);
+        for (const auto& s : strings)
+            lo_message_add_string(message, s.c_str());
         std::size_t size = 0;
         void* data = lo_message_serialise(message, path, nullptr, &size);
         ::sendto(socket_, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         std::free(data);
         lo_message_free(message);
-    }
-    void send(const sockaddr_in& to, const char* path, const std::vector<std::string>& strings) {
-        lo_message message = lo_message_new();
-        for (const auto& s : strings)
-            lo_message_add_string(message, s.c_str());
-        sendMessage(to, path, message);
     }
 
 private:
@@ -196,12 +195,8 @@ TEST(SessionClient, OpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSession
         EXPECT_EQ(error->strings[0], "/nsm/client/open");
     }
     // A blob before the strings: the path is not read from the argument after it.
-    lo_message withBlob = lo_message_new();
     lo_blob blob = lo_blob_new(4, "blob");
-    lo_message_add_blob(withBlob, blob);
-    for (const std::string& text : {folder + "/Corvane.nBlob", std::string("Test"), std::string("nBlob")})
-        lo_message_add_string(withBlob, text.c_str());
-    manager.sendMessage(corvane, "/nsm/client/open", withBlob);
+    manager.send(corvane, "/nsm/client/open", {folder + "/Corvane.nBlob", "Test", "nBlob"}, blob);
     lo_blob_free(blob);
     EXPECT_TRUE(manager.next("/error"));
     EXPECT_EQ(QDir(s.folder.path()).entryList(QDir::Files), QStringList{"Corvane.nABCD.json"});
