@@ -224,10 +224,7 @@ TEST(RealtimeChecker, CatchesEachForbiddenKindOfCallInsideARealtimeScopeAndNotOu
 TEST(RealtimeChecker, HoldsHostCallbacksFromPluginCodeAgainstTheHostButOnlyReportsThePluginsOwnCalls) {
     RealtimeChecker checker;
     std::mutex mutex;
-    const auto lock = [&] {
-        mutex.lock();
-        mutex.unlock();
-    };
+    const auto lock = [&] { mutex.lock(); mutex.unlock(); };
     {
         RealtimeScope render;
         {
