@@ -75,7 +75,7 @@ TEST(MatrixMixerUnit, GainIsCrosspointTimesBothVolumesTimesMasterWithChannelsCou
     EXPECT_EQ(render(*mixer)[1], std::vector<float>(kFrames, 0.0f));
 }
 
-TEST(MatrixMixerUnit, AFreshMixerIsSilentUntilCrosspointVolumesAndMasterAreAllWritten) {
+TEST(MatrixMixerUnit, FreshItIsSilentUntilAllFourGainsAreWrittenAndElementsBeyondItsChannelsAreIgnored) {
     auto mixer = twoByTwo();
     const Channels silence(2, std::vector<float>(kFrames, 0.0f));
     EXPECT_EQ(render(*mixer), silence);
@@ -85,16 +85,14 @@ TEST(MatrixMixerUnit, AFreshMixerIsSilentUntilCrosspointVolumesAndMasterAreAllWr
     EXPECT_EQ(render(*mixer), silence);
     mixer->setParameter(ParameterScope::Global, engine::kMasterVolumeElement, 1.0f);
     EXPECT_EQ(render(*mixer)[1][0], sampleAt(1, 0, 0));
-}
-
-TEST(MatrixMixerUnit, ElementsBeyondTheChannelsAreIgnored) {
-    auto mixer = twoByTwo();
+    // Elements beyond the channels.
     mixer->setParameter(ParameterScope::Input, 4, 1.0f);
     mixer->setParameter(ParameterScope::Output, 2, 1.0f);
     mixer->setParameter(ParameterScope::Global, crosspointElement(4, 0), 1.0f);
     mixer->setParameter(ParameterScope::Global, crosspointElement(0, 2), 1.0f);
     EXPECT_EQ(mixer->parameter(ParameterScope::Input, 4), 0.0f);
     EXPECT_EQ(mixer->parameter(ParameterScope::Global, crosspointElement(0, 2)), 0.0f);
+    EXPECT_EQ(render(*mixer)[0], silence[0]);
 }
 
 TEST(MatrixMixerUnit, BusCountsAndFormatsFollowTheirRulesForMixersAndEffects) {
