@@ -11,17 +11,35 @@
 // Feeding and listening belong in two instances: a chain feeder -> program ->
 // listener runs in one cycle, so the listener sees this cycle's samples.
 
-#include "tests/integration/Tone.h"
-
 #include <jack/jack.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <string>
 #include <vector>
 
 namespace corvane::test {
+
+// A test signal that a feeding client and a listening client can both compute
+// for any absolute JACK frame time, so what arrives can be compared sample by
+// sample with what was sent in the same cycle.
+struct Tone {
+    float amplitude = 0.0f;
+    // Samples per cycle of the sine; 0 makes the tone a constant.
+    std::uint32_t periodFrames = 0;
+
+    float at(std::uint64_t frame) const {
+        if (periodFrames == 0)
+            return amplitude;
+        // The phase comes from the frame modulo the period, so it stays exact
+        // however long the server has been running.
+        const double phase = static_cast<double>(frame % periodFrames) / periodFrames;
+        return static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * phase));
+    }
+};
 
 class SignalClient {
 public:
