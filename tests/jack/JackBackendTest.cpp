@@ -1,10 +1,11 @@
 // The JACK backend on a private jackd the fixture starts (and always stops,
-// whatever the test did): the server's physical ports as devices, duplex I/O
-// through our client's ports observed by another client, and a server that
+// whatever the test did): the server's physical ports as devices, in their
+// natural order, duplex I/O through our client's ports, and a server that
 // comes late, dies or hangs underneath us.
 #include "platform/system/RealtimeScope.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/hardware/jack/JackBackend.h"
+#include "platform/hardware/jack/JackDeviceScan.h"
 #include "tests/jack/JackProbeClient.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/JackServer.h"
@@ -23,6 +24,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace corvane::test {
 namespace {
@@ -315,6 +318,22 @@ TEST_F(JackLifecycle, ACallbackOrAServerThatHangsIsLeftBehindInBoundedTime) {
     hardware.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
     server->freeze(false);
+}
+
+// Ports are listed in natural order, so a card's 10th channel comes after its 9th.
+TEST(NaturalOrder, NumbersCompareByValueAndTextAsUsual) {
+    const std::pair<const char*, const char*> ascending[] = {
+        {"capture_2", "capture_10"},     {"capture_9", "capture_010"}, {"card2:out_1", "card10:out_1"},
+        {"capture_1", "playback_1"},     {"capture", "capture_1"}};
+    for (auto [less, more] : ascending) {
+        EXPECT_TRUE(hw::naturalLess(less, more)) << less << " < " << more;
+        EXPECT_FALSE(hw::naturalLess(more, less)) << more << " < " << less;
+    }
+    EXPECT_FALSE(hw::naturalLess("capture_1", "capture_1"));
+
+    std::vector<std::string> ports{"playback_10", "playback_1", "playback_2", "playback_11", "playback_3"};
+    std::sort(ports.begin(), ports.end(), hw::naturalLess);
+    EXPECT_EQ(ports, (std::vector<std::string>{"playback_1", "playback_2", "playback_3", "playback_10", "playback_11"}));
 }
 
 } // namespace
