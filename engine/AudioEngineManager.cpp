@@ -11,7 +11,8 @@
 namespace corvane {
 
 AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock, QObject* parent)
-    : QObject(parent), hardware_(hardware), clock_(clock), dropouts_(hardware, clock), recovery_(*this, clock) {
+    : QObject(parent), hardware_(hardware), clock_(clock), dropouts_(hardware, clock), recovery_(*this, clock),
+      deviceTracking_(hardware, clock, *this) {
     engine_ = makeEngine(); // here, once every setting it reads has its value
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
@@ -28,50 +29,18 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     connect(&dropouts_, &DropoutMonitor::countChanged, this, &AudioEngineManager::audioDropoutCountChanged);
     connect(&dropouts_, &DropoutMonitor::activeChanged, this, &AudioEngineManager::audioDropoutActiveChanged);
     connect(&recovery_, &ConfigurationRecovery::isRecoveringChanged, this, &AudioEngineManager::isRecoveringChanged);
+    connect(&deviceTracking_, &DeviceTracking::devicesChanged, this, &AudioEngineManager::devicesChanged);
+    connect(&deviceTracking_, &DeviceTracking::settledChanged, this, &AudioEngineManager::devicesSettledChanged);
+    connect(&deviceTracking_, &DeviceTracking::selectedChanged, this, &AudioEngineManager::selectedDeviceChanged);
     connect(&dropouts_, &DropoutMonitor::droppedOut, this, &AudioEngineManager::nameDropoutSuspect);
 
     // Usually done by the time the user first opens the plug-in picker.
     PluginCatalog::startScan();
-
-    devicePatienceTimer_ = clock_.callAt(clock_.now() + kDevicePatience, [this] {
-        devicePatienceTimer_.reset();
-        qCInfo(lcEngine, "Not every device backend has answered within %llds - the device list is taken as it is",
-               static_cast<long long>(kDevicePatience.count()));
-        stopWaitingForDevices();
-    });
-
-    // The hardware calls this on a thread of its own: only hop to the main thread.
-    QPointer<AudioEngineManager> self(this);
-    deviceListListener_ = hardware_.addListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, [self] {
-        postToMain([self] {
-            if (self)
-                self->onDeviceListListener();
-        });
-    });
 }
 
 AudioEngineManager::~AudioEngineManager() {
-    if (devicePatienceTimer_)
-        clock_.cancelTimer(*devicePatienceTimer_);
     stop();
-    if (deviceListListener_)
-        hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *deviceListListener_);
-    deviceRefreshTask_.cancel();
     supportedBufferRangeTask_.cancel();
-}
-
-void AudioEngineManager::onDeviceListListener() {
-    spawn(refreshDevices());
-}
-
-void AudioEngineManager::setDevices(QList<AudioDevice> devices) {
-    if (assignIfChanged(devices_, std::move(devices)))
-        emit devicesChanged();
-}
-
-void AudioEngineManager::setSelectedDevice(std::optional<AudioDevice> device) {
-    if (assignIfChanged(selectedDevice_, std::move(device)))
-        emit selectedDeviceChanged();
 }
 
 void AudioEngineManager::setBufferFrames(std::uint32_t frames) {

@@ -1,8 +1,9 @@
 #pragma once
 // The single controller of the audio engine: owns the eight strips, the graph,
 // the level store, and every piece of state the window shows about the engine.
-// It keeps the device list in step with the hardware, applies the requested
-// buffer size and rate at start, builds and runs the graph, watches it while it
+// It follows the selected device through the hardware's device list (its
+// DeviceTracking part), applies the requested buffer size and rate at start,
+// loads the strips' effects, builds and runs the graph, watches it while it
 // runs and recovers from reconfigurations.
 //
 // Main thread only. Operations report through the observable state (messages,
@@ -15,6 +16,7 @@
 #include "devices/AudioDevice.h"
 #include "devices/DeviceEnumeration.h"
 #include "engine/ChannelSlot.h"
+#include "engine/DeviceTracking.h"
 #include "engine/DropoutMonitor.h"
 #include "engine/EffectLoading.h"
 #include "engine/LatencyEstimate.h"
@@ -46,7 +48,7 @@ namespace test {
 class ManagerPeer;
 }
 
-class AudioEngineManager : public QObject, private ConfigurationRecovery::Host {
+class AudioEngineManager : public QObject, private ConfigurationRecovery::Host, private DeviceTracking::Host {
     Q_OBJECT
     Q_PROPERTY(QList<corvane::AudioDevice> devices READ devices NOTIFY devicesChanged)
     // An empty record (id 0, no channels) while none is selected.
@@ -90,8 +92,8 @@ public:
     ~AudioEngineManager() override;
 
     // --- Observable state -------------------------------------------------
-    const QList<AudioDevice>& devices() const { return devices_; }
-    const std::optional<AudioDevice>& selectedDevice() const { return selectedDevice_; }
+    const QList<AudioDevice>& devices() const { return deviceTracking_.devices(); }
+    const std::optional<AudioDevice>& selectedDevice() const { return deviceTracking_.selected(); }
     // The requested period size. It starts as the selected device's current one
     // (a JACK server's is shared with every other program on it); only a size
     // the user chose with setBufferFrames() is ever written to the device.
@@ -124,8 +126,8 @@ public:
     double requestedBufferMilliseconds() const;
 
     // --- The same state as the window reads it ----------------------------
-    AudioDevice selectedDeviceOrNone() const { return selectedDevice_.value_or(AudioDevice{}); }
-    bool hasSelectedDevice() const { return selectedDevice_.has_value(); }
+    AudioDevice selectedDeviceOrNone() const { return selectedDevice().value_or(AudioDevice{}); }
+    bool hasSelectedDevice() const { return selectedDevice().has_value(); }
     QString errorText() const { return errorMessage_.value_or(QString()); }
     QString warningText() const { return warningMessage_.value_or(QString()); }
     std::uint32_t actualBufferFramesOrZero() const { return actualBufferFrames_.value_or(0); }
@@ -174,25 +176,27 @@ public:
     // --- Devices ----------------------------------------------------------
     // Enumerates and applies the list; safe to call again while it runs: any
     // number of calls during one enumeration cause exactly one more.
-    Async<void> refreshDevices();
+    Async<void> refreshDevices() { return deviceTracking_.refresh(); }
     // Applies a list; `complete` when every backend had finished its first
     // look for devices before it was read (see devicesSettled).
-    void deviceListChanged(const QList<AudioDevice>& devices, bool complete = true);
+    void deviceListChanged(const QList<AudioDevice>& devices, bool complete = true) {
+        deviceTracking_.listChanged(devices, complete);
+    }
     // Whether the device list holds every backend's devices: a JACK server is
     // looked for on a thread of its own, and until it has been found (or not)
     // the list may lack it. Until then no device is picked for want of one,
     // and a setup's device is not looked for. The manager waits for that at
     // most kDevicePatience from its creation, then takes the list as it is.
-    bool devicesSettled() const { return devicesSettled_; }
-    static constexpr std::chrono::seconds kDevicePatience{3};
+    bool devicesSettled() const { return deviceTracking_.settled(); }
+    static constexpr std::chrono::seconds kDevicePatience = DeviceTracking::kPatience;
     // Takes the list as it is from now on: for a caller that already waited
     // for the hardware as long as it would (hw::waitUntilSettled).
-    void stopWaitingForDevices();
+    void stopWaitingForDevices() { deviceTracking_.stopWaiting(); }
     // The user's choice (none included); restarts on the new device if running.
-    void selectDevice(std::optional<AudioDevice> device);
+    void selectDevice(std::optional<AudioDevice> device) { deviceTracking_.select(std::move(device)); }
     // Drops every strip channel the device cannot serve.
     void clampChannels(const AudioDevice& device);
-    void refreshSupportedBufferRange();
+    void refreshSupportedBufferRange() override;
 
     // --- Engine -----------------------------------------------------------
     // Stops what runs, applies the settings to the selected device and builds
@@ -254,8 +258,6 @@ private:
     friend class test::ManagerPeer;
 
     // The state's setters: each notifies only on a change.
-    void setDevices(QList<AudioDevice> devices);
-    void setSelectedDevice(std::optional<AudioDevice> device);
     void setRunning(bool running);
     void setErrorMessage(std::optional<QString> message);
     void setWarningMessage(std::optional<QString> message);
@@ -319,8 +321,14 @@ private:
     void lockMemoryOnce();
 
     void handleConfigurationChange();
-    // What a recovery asks of the manager.
+    // What a recovery and the device tracking ask of the manager.
     void stopPlayback() override { stop(); }
+    bool isPlaying() const override { return isRunning_; }
+    Async<void> startPlayback() override { return start(false); }
+    void fitStrips(const std::optional<AudioDevice>& device) override;
+    void selectedDeviceVanished(const AudioDevice& device) override;
+    void clearMessages() override;
+    void clearWarning() override { setWarningMessage(std::nullopt); }
     Async<std::optional<QList<AudioDevice>>> listDevicesWithin(Clock::Duration limit) override;
     void takeDeviceList(const QList<AudioDevice>& devices) override { deviceListChanged(devices); }
     Async<std::optional<AudioDevice>> rediscover(QString uid) override;
@@ -331,7 +339,6 @@ private:
     // Applies bufferFrames and sampleRate to the selected device and waits for
     // an accepted rate to settle; yields whether the device accepted the rate.
     Async<bool> prepareDevice();
-    void onDeviceListListener();
 
     std::unique_ptr<engine::Engine> makeEngine() const;
     // Takes the device's period size as the request, without making it a choice.
@@ -348,8 +355,6 @@ private:
     QList<std::shared_ptr<MatrixMixerNode>> splitters_;
     std::shared_ptr<MatrixMixerNode> combiner_;
 
-    QList<AudioDevice> devices_;
-    std::optional<AudioDevice> selectedDevice_;
     std::uint32_t bufferFrames_ = 256;
     bool bufferFramesChosen_ = false;
     double sampleRate_ = 48000.0;
@@ -368,6 +373,7 @@ private:
 
     DropoutMonitor dropouts_;
     ConfigurationRecovery recovery_;
+    DeviceTracking deviceTracking_;
     struct Registration {
         hw::ObjectId object;
         hw::Address address;
@@ -375,7 +381,6 @@ private:
     };
     std::vector<Registration> settingsListeners_;
     Task deviceSettingsTask_;
-    std::optional<hw::AudioHardware::ListenerId> deviceListListener_;
     QMetaObject::Connection configurationChangeObserver_;
     std::unique_ptr<ProcessActivity> latencyCriticalActivity_;
     // Starts run one at a time; a stop() during a start's waits abandons it.
@@ -395,14 +400,7 @@ private:
     std::array<StripStats, kChannelCount> stripStats_{};
     std::chrono::nanoseconds longestPeriodRender_{0};
     QList<const void*> latencyComplaints_; // effects whose latency was already called impossible
-    std::optional<QString> preferredDeviceUID_;
-    std::optional<QString> preferredDeviceName_;
-    Task deviceRefreshTask_;
-    bool deviceRefreshRequestedAgain_ = false;
-    bool devicesSettled_ = false;
-    std::optional<Clock::TimerId> devicePatienceTimer_;
     Task supportedBufferRangeTask_;
-    Task deviceSwitchTask_;
     std::unique_ptr<StripMeters> meters_;
 };
 

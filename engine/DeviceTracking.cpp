@@ -1,16 +1,15 @@
-// Keeping the device list in step with the hardware, remembering the user's
-// device, and applying the requested settings to it at start.
-#include "engine/AudioEngineManager.h"
+#include "engine/DeviceTracking.h"
 
-#include "devices/DeviceSettings.h"
+#include "devices/DeviceEnumeration.h"
+#include "engine/ObservableField.h"
 #include "platform/system/Logging.h"
+#include "platform/system/MainThread.h"
 
 #include <QPointer>
-#include <cmath>
+#include <QStringList>
+#include <utility>
 
 namespace corvane {
-
-using namespace std::chrono_literals;
 
 namespace {
 // The set of uids, so that a mere reorder does not count as a change worth logging.
@@ -30,227 +29,160 @@ std::optional<AudioDevice> firstWithUid(const QList<AudioDevice>& devices, const
 }
 } // namespace
 
-Async<void> AudioEngineManager::refreshDevices() {
-    QPointer<AudioEngineManager> self(this);
-    if (deviceRefreshTask_) {
-        deviceRefreshRequestedAgain_ = true;
-        const Task running = deviceRefreshTask_;
+DeviceTracking::DeviceTracking(hw::AudioHardware& hardware, Clock& clock, Host& host, QObject* parent)
+    : QObject(parent), hardware_(hardware), clock_(clock), host_(host) {
+    patienceTimer_ = clock_.callAt(clock_.now() + kPatience, [this] {
+        patienceTimer_.reset();
+        qCInfo(lcEngine, "Not every device backend has answered within %llds - the device list is taken as it is",
+               static_cast<long long>(kPatience.count()));
+        stopWaiting();
+    });
+
+    // The hardware calls this on a thread of its own: only hop to the main thread.
+    QPointer<DeviceTracking> self(this);
+    listListener_ = hardware_.addListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, [self] {
+        postToMain([self] {
+            if (self)
+                spawn(self->refresh());
+        });
+    });
+}
+
+DeviceTracking::~DeviceTracking() {
+    if (patienceTimer_)
+        clock_.cancelTimer(*patienceTimer_);
+    if (listListener_)
+        hardware_.removeListener(hw::kSystemObject, hw::Address{hw::Selector::Devices}, *listListener_);
+    refreshTask_.cancel();
+}
+
+void DeviceTracking::setDevices(QList<AudioDevice> devices) {
+    if (assignIfChanged(devices_, std::move(devices)))
+        emit devicesChanged();
+}
+
+void DeviceTracking::setSelected(std::optional<AudioDevice> device) {
+    if (assignIfChanged(selected_, std::move(device)))
+        emit selectedChanged();
+}
+
+Async<void> DeviceTracking::refresh() {
+    QPointer<DeviceTracking> self(this);
+    if (refreshTask_) {
+        refreshRequestedAgain_ = true;
+        const Task running = refreshTask_;
         co_await running.join();
         co_return;
     }
     do {
-        deviceRefreshRequestedAgain_ = false;
-        deviceRefreshTask_ = spawnWith([this, self]() -> Async<void> {
+        refreshRequestedAgain_ = false;
+        refreshTask_ = spawnWith([this, self]() -> Async<void> {
             // Whether the list is whole is known before it is read, never after.
             auto listing = co_await runDetached([hardware = &hardware_] {
                 const bool complete = hardware->isSettled();
                 return std::make_pair(listDevices(*hardware), complete);
             });
             if (self && listing)
-                deviceListChanged(listing->first, listing->second);
+                listChanged(listing->first, listing->second);
         });
-        const Task running = deviceRefreshTask_;
+        const Task running = refreshTask_;
         co_await running.join();
         if (!self)
             co_return;
-        deviceRefreshTask_ = Task();
-    } while (deviceRefreshRequestedAgain_);
+        refreshTask_ = Task();
+    } while (refreshRequestedAgain_);
 }
 
-void AudioEngineManager::deviceListChanged(const QList<AudioDevice>& list, bool complete) {
+void DeviceTracking::listChanged(const QList<AudioDevice>& list, bool complete) {
     if (uids(list) != uids(devices_))
         qCInfo(lcEngine, "Device list changed: %lld -> %lld devices", static_cast<long long>(devices_.size()),
                static_cast<long long>(list.size()));
     // Settled before the list is set: whoever waits for both sees them at once.
-    const bool settling = complete && !devicesSettled_;
+    const bool settling = complete && !settled_;
     if (settling) {
-        devicesSettled_ = true;
-        if (devicePatienceTimer_)
-            clock_.cancelTimer(*std::exchange(devicePatienceTimer_, std::nullopt));
+        settled_ = true;
+        if (patienceTimer_)
+            clock_.cancelTimer(*std::exchange(patienceTimer_, std::nullopt));
     }
     setDevices(list);
     if (settling)
-        emit devicesSettledChanged();
+        emit settledChanged();
 
-    if (!selectedDevice_) {
-        if (!preferredDeviceUID_) {
+    if (!selected_) {
+        if (!preferredUID_) {
             // Not yet: a backend still looking may put its devices before these.
-            if (!devicesSettled_)
+            if (!settled_)
                 return;
-            selectDevice(list.isEmpty() ? std::nullopt : std::optional<AudioDevice>(list.first()));
+            select(list.isEmpty() ? std::nullopt : std::optional<AudioDevice>(list.first()));
             return;
         }
-        auto found = firstWithUid(list, *preferredDeviceUID_);
+        auto found = firstWithUid(list, *preferredUID_);
         if (!found)
             return;
-        setSelectedDevice(*found);
-        preferredDeviceName_ = found->name;
-        clampChannels(*found);
-        refreshSupportedBufferRange();
-        setErrorMessage(std::nullopt);
-        setWarningMessage(std::nullopt);
+        setSelected(*found);
+        host_.fitStrips(*found);
+        host_.refreshSupportedBufferRange();
+        host_.clearMessages();
         return;
     }
 
-    const AudioDevice current = *selectedDevice_;
+    const AudioDevice current = *selected_;
     auto found = firstWithUid(list, current.uid);
     if (found) {
         if (*found == current)
             return;
-        // Same device, new id, name or channel counts: a running engine keeps running.
-        setSelectedDevice(*found);
-        clampChannels(*found);
-        refreshSupportedBufferRange();
+        // Same device, new id, name or channel counts: playback goes on.
+        setSelected(*found);
+        host_.fitStrips(*found);
+        host_.refreshSupportedBufferRange();
         return;
     }
 
     qCInfo(lcEngine, "Selected device “%s” (uid %s) is missing from a device list of %lld - running: %s",
            qUtf8Printable(current.name), qUtf8Printable(current.uid), static_cast<long long>(list.size()),
-           isRunning_ ? "true" : "false");
-    // Playback counts as stopped by the loss when a configuration change of the
-    // same device stopped it a moment before.
-    const bool playing = isRunning_ || recovery_.interruptedDeviceUID() == current.uid;
-    if (isRunning_)
-        stop();
-    recovery_.clearInterruption();
-    // A plug-in that hung says more about what happened than the device's loss.
-    if (!stallMessage_ || errorMessage_ != stallMessage_)
-        setErrorMessage(playing ? QStringLiteral("“%1” was disconnected - playback was stopped.").arg(current.name)
-                                : QStringLiteral("“%1” was disconnected.").arg(current.name));
-    setSelectedDevice(std::nullopt);
-    refreshSupportedBufferRange();
+           host_.isPlaying() ? "true" : "false");
+    host_.selectedDeviceVanished(current);
+    setSelected(std::nullopt);
+    host_.refreshSupportedBufferRange();
 }
 
-void AudioEngineManager::stopWaitingForDevices() {
-    if (devicePatienceTimer_) {
-        clock_.cancelTimer(*devicePatienceTimer_);
-        devicePatienceTimer_.reset();
+void DeviceTracking::stopWaiting() {
+    if (patienceTimer_) {
+        clock_.cancelTimer(*patienceTimer_);
+        patienceTimer_.reset();
     }
-    if (devicesSettled_)
+    if (settled_)
         return;
-    devicesSettled_ = true;
-    emit devicesSettledChanged();
+    settled_ = true;
+    emit settledChanged();
     // The pick the last list did not make; before any list, the first one makes it.
-    if (!selectedDevice_ && !preferredDeviceUID_ && !devices_.isEmpty())
-        selectDevice(devices_.first());
+    if (!selected_ && !preferredUID_ && !devices_.isEmpty())
+        select(devices_.first());
 }
 
-void AudioEngineManager::selectDevice(std::optional<AudioDevice> device) {
-    const bool wasRunning = isRunning_;
-    setSelectedDevice(device);
-    preferredDeviceUID_ = device ? std::optional<QString>(device->uid) : std::nullopt;
-    preferredDeviceName_ = device ? std::optional<QString>(device->name) : std::nullopt;
-    setWarningMessage(std::nullopt);
-    if (device) {
-        clampChannels(*device);
-    } else {
-        for (auto* slot : channels_) {
-            slot->setInputChannel(std::nullopt);
-            slot->setOutputChannel(std::nullopt);
-        }
-    }
-    refreshSupportedBufferRange();
+void DeviceTracking::select(std::optional<AudioDevice> device) {
+    const bool wasPlaying = host_.isPlaying();
+    setSelected(device);
+    preferredUID_ = device ? std::optional<QString>(device->uid) : std::nullopt;
+    host_.clearWarning();
+    host_.fitStrips(device);
+    host_.refreshSupportedBufferRange();
 
-    if (!wasRunning)
+    if (!wasPlaying)
         return;
     if (!device) {
-        stop();
+        host_.stopPlayback();
         return;
     }
     // Restarts are serialised: each waits for the one before, none is cancelled.
     // The restart begins from the event loop, after the caller is done.
-    QPointer<AudioEngineManager> self(this);
-    deviceSwitchTask_ = spawnWith([this, self, previous = deviceSwitchTask_]() -> Async<void> {
+    QPointer<DeviceTracking> self(this);
+    switchTask_ = spawnWith([this, self, previous = switchTask_]() -> Async<void> {
         co_await yieldToEventLoop();
         co_await previous.join();
         if (self)
-            co_await start(false);
+            co_await host_.startPlayback();
     });
-}
-
-void AudioEngineManager::selectDeviceById(quint32 id) {
-    if (id == hw::kNoObject) {
-        selectDevice(std::nullopt);
-        return;
-    }
-    for (const auto& device : devices_)
-        if (device.id == id) {
-            selectDevice(device);
-            return;
-        }
-}
-
-void AudioEngineManager::refreshDeviceList() { spawn(refreshDevices()); }
-
-void AudioEngineManager::clampChannels(const AudioDevice& device) {
-    for (auto* slot : channels_) {
-        if (auto in = slot->inputChannel(); in && *in + (slot->inputStereo() ? 1 : 0) >= device.inputChannels)
-            slot->setInputChannel(std::nullopt);
-        if (auto out = slot->outputChannel();
-            out && *out + (slot->outputStereo() ? 1 : 0) >= device.outputChannels)
-            slot->setOutputChannel(std::nullopt);
-    }
-}
-
-void AudioEngineManager::refreshSupportedBufferRange() {
-    if (!selectedDevice_) {
-        setSupportedBufferRange(std::nullopt);
-        return;
-    }
-    supportedBufferRangeTask_.cancel();
-    const hw::ObjectId id = selectedDevice_->id;
-    QPointer<AudioEngineManager> self(this);
-    supportedBufferRangeTask_ = spawnWith([this, self, id]() -> Async<void> {
-        auto facts = co_await runDetached([hardware = &hardware_, id] {
-            return std::make_pair(bufferFrameSizeRange(*hardware, id), bufferFrameSize(*hardware, id));
-        });
-        if (!self || !facts || co_await currentTaskCancelled())
-            co_return;
-        if (!selectedDevice_ || selectedDevice_->id != id)
-            co_return;
-        setSupportedBufferRange(facts->first);
-        // Until the user chooses a size, the request is what the device runs now.
-        if (!bufferFramesChosen_ && facts->second && *facts->second > 0)
-            adoptBufferFrames(*facts->second);
-    });
-}
-
-Async<bool> AudioEngineManager::prepareDevice() {
-    QPointer<AudioEngineManager> self(this);
-    const std::uint32_t frames = bufferFrames_;
-    const double rate = sampleRate_;
-    const hw::ObjectId id = selectedDevice_->id;
-    hw::AudioHardware* hardware = &hardware_;
-
-    // Only a size the user chose is written: a JACK server's period belongs to
-    // everyone on it.
-    const bool write = bufferFramesChosen_;
-    auto actual = co_await runDetached([hardware, frames, id, write] {
-        return write ? setBufferFrameSize(*hardware, frames, id) : bufferFrameSize(*hardware, id);
-    });
-    if (!self)
-        co_return false;
-    setActualBufferFrames(actual ? *actual : std::nullopt);
-    if (!write && actual && *actual && **actual > 0)
-        adoptBufferFrames(**actual);
-
-    auto accepted = co_await runDetached([hardware, rate, id] { return setNominalSampleRate(*hardware, rate, id); });
-    if (!self || !accepted || !*accepted)
-        co_return false;
-
-    // Give the device up to a second to report the new rate.
-    const auto deadline = clock_.now() + 1s;
-    while (clock_.now() < deadline) {
-        auto reported = co_await runDetached([hardware, id] { return nominalSampleRate(*hardware, id); });
-        if (!self)
-            co_return true;
-        if (reported && *reported && std::abs(**reported - rate) < 1.0)
-            break;
-        // A cancelled sleep would spin until the deadline; waiting on is pointless then.
-        if (!co_await sleepUntil(clock_, std::min(deadline, clock_.now() + 20ms)))
-            break;
-    }
-    co_return true;
 }
 
 } // namespace corvane

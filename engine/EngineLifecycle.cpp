@@ -70,14 +70,14 @@ void AudioEngineManager::toggle() {
 AudioEngineManager::Checkpoint AudioEngineManager::checkpoint(const AudioDevice& device, std::uint64_t run) const {
     if (stopCount_ != run)
         return Checkpoint::Abandoned;
-    if (!selectedDevice_ || *selectedDevice_ != device)
+    if (!selectedDevice() || *selectedDevice() != device)
         return Checkpoint::Reselected;
     return Checkpoint::Continue;
 }
 
 Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     QPointer<AudioEngineManager> self(this);
-    if (!selectedDevice_) {
+    if (!selectedDevice()) {
         setErrorMessage(QStringLiteral("Select an audio device."));
         co_return false;
     }
@@ -89,7 +89,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     setWarningMessage(std::nullopt);
     recovery_.clearInterruption();
     stallMessage_.reset();
-    const AudioDevice device = *selectedDevice_;
+    const AudioDevice device = *selectedDevice();
     // After every wait: a stop() abandons this start; another selected device
     // (the user's choice, or the device-list handling dropping a vanished one)
     // starts it again on that device, or ends it when there is none, keeping
@@ -104,7 +104,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
             return false;
         case Checkpoint::Reselected:
             stop();
-            return selectedDevice_.has_value();
+            return selectedDevice().has_value();
         }
         return false;
     };

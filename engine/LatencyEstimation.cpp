@@ -55,12 +55,12 @@ void AudioEngineManager::stopFollowingDeviceSettings() {
 }
 
 void AudioEngineManager::deviceSettingsChanged() {
-    if (!isRunning_ || !selectedDevice_)
+    if (!isRunning_ || !selectedDevice())
         return;
     // A newer change makes an older look pointless.
     deviceSettingsTask_.cancel();
     QPointer<AudioEngineManager> self(this);
-    const hw::ObjectId device = selectedDevice_->id;
+    const hw::ObjectId device = selectedDevice()->id;
     deviceSettingsTask_ = spawnWith([this, self, device]() -> Async<void> {
         auto frames = co_await runDetached([hardware = &hardware_, device] { return bufferFrameSize(*hardware, device); });
         if (!self || co_await currentTaskCancelled())

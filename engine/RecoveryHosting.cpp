@@ -9,7 +9,8 @@ namespace corvane {
 void AudioEngineManager::handleConfigurationChange() {
     if (!isRunning_)
         return;
-    recovery_.configurationChanged(selectedDevice_ ? std::optional<QString>(selectedDevice_->uid) : std::nullopt);
+    const auto& device = selectedDevice();
+    recovery_.configurationChanged(device ? std::optional<QString>(device->uid) : std::nullopt);
 }
 
 Async<std::optional<QList<AudioDevice>>> AudioEngineManager::listDevicesWithin(Clock::Duration limit) {
@@ -21,7 +22,7 @@ Async<std::optional<AudioDevice>> AudioEngineManager::rediscover(QString uid) {
     co_await refreshDevices();
     if (!self)
         co_return std::nullopt;
-    for (const auto& d : devices_)
+    for (const auto& d : devices())
         if (d.uid == uid)
             co_return d;
     co_return std::nullopt;
@@ -29,7 +30,7 @@ Async<std::optional<AudioDevice>> AudioEngineManager::rediscover(QString uid) {
 
 Async<bool> AudioEngineManager::restartOn(AudioDevice device) {
     QPointer<AudioEngineManager> self(this);
-    setSelectedDevice(device);
+    deviceTracking_.setSelected(device);
     co_await start(true);
     co_return self && isRunning_;
 }

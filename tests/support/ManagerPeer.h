@@ -18,7 +18,7 @@ namespace corvane::test {
 class ManagerPeer {
 public:
     static void select(AudioEngineManager& m, std::optional<AudioDevice> device) {
-        m.setSelectedDevice(std::move(device));
+        m.deviceTracking_.setSelected(std::move(device));
     }
     static void supportedRange(AudioEngineManager& m, std::optional<BufferRange> range) {
         m.setSupportedBufferRange(range);
@@ -35,7 +35,7 @@ public:
     }
     static const std::shared_ptr<MatrixMixerNode>& combiner(const AudioEngineManager& m) { return m.combiner_; }
     static const ConfigurationRecovery& recovery(const AudioEngineManager& m) { return m.recovery_; }
-    static const Task& deviceSwitchTask(const AudioEngineManager& m) { return m.deviceSwitchTask_; }
+    static const Task& deviceSwitchTask(const AudioEngineManager& m) { return m.deviceTracking_.switchTask(); }
 };
 
 } // namespace corvane::test
