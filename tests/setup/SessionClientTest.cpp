@@ -124,20 +124,6 @@ struct Session {
     SessionClient client{keeper, QString::fromStdString(manager.url()), "corvane"};
     std::string prefix = folder.filePath("Corvane.nABCD").toStdString();
 
-    // The client as the manager knows it once it has announced itself and been answered.
-    sockaddr_in announced() {
-        const auto announce = manager.next("/nsm/server/announce");
-        if (!announce || announce->strings.size() < 3) {
-            ADD_FAILURE() << "no announcement";
-            return {};
-        }
-        EXPECT_EQ(announce->strings[0], "Corvane");
-        EXPECT_EQ(announce->strings[1], ":dirty:");
-        manager.send(announce->source, "/reply",
-                     {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
-        EXPECT_TRUE(test::waitFor([&] { return client.isAnnounced(); }));
-        return announce->source;
-    }
     bool sent(const std::string& path) {
         const auto& inbox = manager.inbox();
         return std::any_of(inbox.begin(), inbox.end(), [&](const Received& r) { return r.path == path; });
@@ -146,7 +132,7 @@ struct Session {
 
 } // namespace
 
-TEST(SessionClient, OpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSessionPath) {
+TEST(SessionClient, ObeysOnlyItsManagerOpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSessionPath) {
     // A relative path would land in the session's folder.
     struct RestoreWorkingFolder {
         QString path = QDir::currentPath();
@@ -157,8 +143,34 @@ TEST(SessionClient, OpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSession
     EXPECT_TRUE(s.keeper.managedBySession());
     QDir::setCurrent(s.folder.path());
     ASSERT_TRUE(QDir(s.folder.path()).mkdir("sub"));
-    const sockaddr_in corvane = s.announced();
     auto& manager = s.manager;
+
+    // An answer from another port of the manager's address comes first: it is
+    // not the manager's, and neither is anything that port or another address sends.
+    OscPeer otherPort;
+    OscPeer otherAddress("127.0.0.2");
+    const auto announce = manager.next("/nsm/server/announce");
+    ASSERT_TRUE(announce && announce->strings.size() >= 3);
+    EXPECT_EQ(announce->strings[0], "Corvane");
+    EXPECT_EQ(announce->strings[1], ":dirty:");
+    const sockaddr_in corvane = announce->source;
+    otherPort.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Impostor", ""});
+    manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:"});
+    ASSERT_TRUE(test::waitFor([&] { return s.client.isAnnounced(); }));
+    for (OscPeer* other : {&otherPort, &otherAddress}) {
+        other->send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
+        other->send(corvane, "/nsm/client/save", {});
+    }
+    // The manager's own save comes after theirs: its answer (no session is
+    // open) means theirs have been dealt with.
+    manager.send(corvane, "/nsm/client/save", {});
+    const auto unsaved = manager.next("/error");
+    ASSERT_TRUE(unsaved);
+    EXPECT_EQ(unsaved->strings[0], "/nsm/client/save");
+    EXPECT_TRUE(QDir(s.folder.path()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(s.client.sessionFile().isEmpty());
+    EXPECT_FALSE(s.sent("/reply") || s.sent("/nsm/client/is_clean"));
+    EXPECT_TRUE(otherPort.inbox().empty() && otherAddress.inbox().empty());
 
     // A new session: an empty setup, made at once.
     manager.send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
@@ -221,34 +233,4 @@ TEST(SessionClient, OpensSavesReportsChangesAndRefusesAnOpenOutsideAPlainSession
     auto error = manager.next("/error");
     ASSERT_TRUE(error);
     EXPECT_EQ(error->strings[0], "/nsm/client/open");
-}
-
-TEST(SessionClient, ObeysOnlyTheManagerThatAnsweredTheAnnouncement) {
-    Session s;
-    OscPeer otherPort;
-    OscPeer otherAddress("127.0.0.2");
-    // An answer from another port of the manager's address comes first: it is not the manager's.
-    const auto announce = s.manager.next("/nsm/server/announce");
-    ASSERT_TRUE(announce);
-    const sockaddr_in corvane = announce->source;
-    otherPort.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Impostor", ""});
-    s.manager.send(corvane, "/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ""});
-    ASSERT_TRUE(test::waitFor([&] { return s.client.isAnnounced(); }));
-
-    for (OscPeer* other : {&otherPort, &otherAddress}) {
-        other->send(corvane, "/nsm/client/open", {s.prefix, "Test", "nABCD"});
-        other->send(corvane, "/nsm/client/save", {});
-    }
-    // The manager's own save comes after theirs: its answer (no session is
-    // open) means theirs have been dealt with.
-    s.manager.send(corvane, "/nsm/client/save", {});
-    const auto error = s.manager.next("/error");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->strings[0], "/nsm/client/save");
-    EXPECT_TRUE(QDir(s.folder.path()).isEmpty());
-    EXPECT_TRUE(s.client.sessionFile().isEmpty());
-    EXPECT_FALSE(s.sent("/reply"));
-    EXPECT_FALSE(s.sent("/nsm/client/is_clean"));
-    EXPECT_TRUE(otherPort.inbox().empty());
-    EXPECT_TRUE(otherAddress.inbox().empty());
 }
