@@ -47,7 +47,7 @@ struct Running {
                 return true;
             for (const QByteArray& line : status.readAll().split('\n'))
                 if ((line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) &&
-                    (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1) & 1))
+                    ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1))
                     return false;
             return true;
         });
