@@ -1,10 +1,8 @@
 #pragma once
 // Marks code that runs on a real-time thread (a device callback and all it
-// calls), and tells anyone watching (the test programs' real-time checker) when
-// a thread is inside such code. Here, below the hardware and the engine, so that
-// both mark their real-time code the same way.
-
-#include <atomic>
+// calls), so that the test programs' real-time checker can tell when a thread
+// is inside such code. Here, below the hardware and the engine, so that both
+// mark their real-time code the same way.
 
 namespace corvane {
 
@@ -20,34 +18,14 @@ inline thread_local int realtimeScopeDepth = 0;
 
 inline bool inRealtimeScope() noexcept { return realtimeScopeDepth > 0; }
 
-// Called on the thread itself as it enters (true) and leaves (false) its
-// outermost real-time scope. Null in the program, so the scope costs nothing
-// more than a load; a test program's checker sets it from the main thread to
-// time the scopes. Whatever it points to must be real-time safe.
-using RealtimeScopeWatch = void (*)(bool entering) noexcept;
-inline std::atomic<RealtimeScopeWatch> realtimeScopeWatch{nullptr};
-
-// Held for the whole of each device callback. Always compiled:
-// it costs two increments and, for the outermost scope only, one relaxed load on
-// the way in and one on the way out, and lets the tests watch the real thing.
+// Held for the whole of each device callback. Always compiled: it costs an
+// increment and a decrement, and lets the tests watch the real thing.
 class RealtimeScope {
 public:
-    RealtimeScope() noexcept {
-        if (++realtimeScopeDepth == 1)
-            tell(true);
-    }
-    ~RealtimeScope() {
-        if (--realtimeScopeDepth == 0)
-            tell(false);
-    }
+    RealtimeScope() noexcept { ++realtimeScopeDepth; }
+    ~RealtimeScope() { --realtimeScopeDepth; }
     RealtimeScope(const RealtimeScope&) = delete;
     RealtimeScope& operator=(const RealtimeScope&) = delete;
-
-private:
-    static void tell(bool entering) noexcept {
-        if (const RealtimeScopeWatch watch = realtimeScopeWatch.load(std::memory_order_relaxed))
-            watch(entering);
-    }
 };
 
 // Whose code the calling thread is running: the checker holds the host to
