@@ -6,6 +6,7 @@
 
 #include <QCollator>
 #include <QHash>
+#include <QCoreApplication>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -45,10 +46,13 @@ CatalogState& state() {
 
 // Scans take seconds with a few hundred plug-ins installed: they get a thread
 // of their own rather than holding one of the pool that device queries need.
+// A scan still running when the program ends is waited for as the application
+// object goes: past that, exit tears down the locale and logging it uses.
 QThreadPool& scanPool() {
     static QThreadPool* pool = [] {
-        auto* p = new QThreadPool; // lives until exit; a scan may still be running
+        auto* p = new QThreadPool; // lives until exit
         p->setMaxThreadCount(1);
+        qAddPostRoutine([] { scanPool().waitForDone(); });
         return p;
     }();
     return *pool;
