@@ -1,5 +1,7 @@
 #include "ui/LevelMeterView.h"
 
+#include "ui/MeterZone.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -26,7 +28,7 @@ void LevelMeterView::setReading(LevelReading reading) {
     if (reading == reading_)
         return;
     const auto zone = [](const LevelReading& r) {
-        return (r.rms >= 0.7f) + (r.rms >= 1.0f) + 3 * (r.peak > 0) + 6 * (r.peak >= 1.0f);
+        return MeterZone::of(r.rms) + 3 * (r.peak > 0) + 6 * (r.peak >= 1.0f);
     };
     const bool lookChanges = zone(reading) != zone(reading_);
     reading_ = reading;
@@ -71,7 +73,15 @@ void LevelMeterView::advance() {
 qreal LevelMeterView::peakOffset() const { return std::max<qreal>(std::min(drawnPeak_, width() - kPeakWidth), 0.0); }
 
 QColor LevelMeterView::barColor() const {
-    return reading_.rms >= 1.0f ? highColor_ : reading_.rms >= 0.7f ? midColor_ : lowColor_;
+    switch (MeterZone::of(reading_.rms)) {
+    case MeterZone::High:
+        return highColor_;
+    case MeterZone::Mid:
+        return midColor_;
+    case MeterZone::Low:
+        break;
+    }
+    return lowColor_;
 }
 
 void LevelMeterView::setColor(QColor& member, const QColor& c) {

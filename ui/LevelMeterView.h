@@ -1,7 +1,7 @@
 #pragma once
 // One horizontal level bar for a reading of linear amplitudes: a track, the
-// rms bar (green, amber from 0.7, red from 1.0) and a thin peak line (red from
-// 1.0), every shape rounded by min(height / 2, 2) points.
+// rms bar (coloured by its MeterZone) and a thin peak line (red from 1.0),
+// every shape rounded by min(height / 2, 2) points.
 //
 // A new reading glides in linearly over 80 ms, from where the bars stand. The
 // glide is drawn in step with the readings: at each reading (which restarts

@@ -9,9 +9,7 @@ Item {
     property real level: 0
 
     readonly property real clamped: level > 0 ? Math.min(level, 1) : 0
-    readonly property color fillColor: level >= 1.0 ? Theme.meterRed
-                                     : level >= 0.7 ? Theme.meterAmber
-                                     : Theme.meterGreen
+    readonly property color fillColor: [Theme.meterGreen, Theme.meterAmber, Theme.meterRed][MeterZone.zoneOf(level)]
 
     Rectangle {
         anchors.fill: parent
