@@ -1,0 +1,65 @@
+#pragma once
+// What Corvane and a plug-in host say to each other over their HostChannel.
+// Every request gets one answer of the same type, in order. A new message is
+// a new type with its own encode and decode pair below; an end that does not
+// know a type answers it with Unknown.
+
+#include "platform/lv2/HostChannel.h"
+#include "platform/lv2/Parameter.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane::lv2 {
+
+enum class HostMessage : std::uint32_t {
+    Unknown = 0,
+    Load,         // LoadRequest -> LoadAnswer
+    Prepare,      // PrepareRequest -> Outcome
+    Reset,        // nothing -> Outcome
+    SaveState,    // nothing -> Outcome (text: the state; ok false: none)
+    RestoreState, // text -> Outcome
+};
+
+struct LoadRequest {
+    std::string uri;
+    double sampleRate = 0.0;
+    std::uint32_t maxBlockFrames = 0;
+    std::uint32_t nominalBlockFrames = 0;
+};
+
+struct LoadAnswer {
+    bool ok = false;
+    std::string error; // why not, when not
+    std::string name;
+    int audioInputs = 0;
+    int audioOutputs = 0;
+    bool hasEnablePort = false;
+    std::vector<Parameter> parameters;
+};
+
+struct PrepareRequest {
+    double sampleRate = 0.0;
+    std::uint32_t maxFrames = 0;
+    int inputChannels = 0;
+    int outputChannels = 0;
+};
+
+// The answer of requests that succeed or not, with a text either way.
+struct Outcome {
+    bool ok = false;
+    std::string text; // the reason when not ok, else what was asked for (if anything)
+};
+
+MessageWriter encode(const LoadRequest& request);
+MessageWriter encode(const LoadAnswer& answer);
+MessageWriter encode(const PrepareRequest& request);
+MessageWriter encode(const Outcome& outcome);
+// False for a payload that is not a whole, well-formed message of the type.
+bool decode(const std::vector<unsigned char>& payload, LoadRequest& request);
+bool decode(const std::vector<unsigned char>& payload, LoadAnswer& answer);
+bool decode(const std::vector<unsigned char>& payload, PrepareRequest& request);
+bool decode(const std::vector<unsigned char>& payload, Outcome& outcome);
+
+} // namespace corvane::lv2
