@@ -2,9 +2,9 @@
 
 #include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
+#include "engine/SetupExchange.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "plugins/PluginCatalog.h"
-#include "setup/EngineSetup.h"
 #include "setup/SetupFile.h"
 
 #include <QJsonArray>
@@ -205,7 +205,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         report[QStringLiteral("interrupted")] = result.interrupted;
         report[QStringLiteral("error")] = result.errorLine.isEmpty() ? QJsonValue() : QJsonValue(result.errorLine);
 
-        result.setup = captureSetup(manager);
+        result.setup = manager.setups().capture();
         QJsonArray strips;
         for (const auto& spec : routed) {
             const auto index = std::size_t(spec.strip - 1);
@@ -242,7 +242,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
 
     // The setup first; what the command line says besides overrides it.
     if (setup)
-        applySetup(manager, *setup, ApplyOptions{options.deviceUid.isEmpty()});
+        manager.setups().give(setup->setup, readingNotes(*setup), options.deviceUid.isEmpty());
     if (!options.deviceUid.isEmpty()) {
         auto it = std::find_if(manager.devices().begin(), manager.devices().end(),
                                [&](const AudioDevice& d) { return d.uid == options.deviceUid; });

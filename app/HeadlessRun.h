@@ -6,7 +6,7 @@
 #include "app/CommandLine.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/system/Task.h"
-#include "setup/Setup.h"
+#include "engine/Setup.h"
 
 #include <QJsonObject>
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/ObservableField.h"
+#include "engine/SetupExchange.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "plugins/PluginCatalog.h"
 #include "platform/system/Logging.h"
@@ -17,6 +18,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
     meters_ = std::make_unique<StripMeters>(clock_, channels_);
+    setups_ = new SetupExchange(*this);
 
     // The latency line follows everything it is made of.
     latencyLine_ = latencyLine(actualBufferFrames_, latencyEstimate_, bufferFrames_, supportedBufferRange_,

@@ -47,6 +47,7 @@ namespace corvane {
 namespace test {
 class ManagerPeer;
 }
+class SetupExchange;
 
 class AudioEngineManager : public QObject, private ConfigurationRecovery::Host, private DeviceTracking::Host {
     Q_OBJECT
@@ -164,10 +165,8 @@ public:
     Q_INVOKABLE void dismissPluginLoadFailure() { setPluginLoadFailure(std::nullopt); }
 
     // --- Setups ------------------------------------------------------------
-    // What giving a setup decided differently from its file, or why none could
-    // be given, becomes the warning; no notes clear it (an earlier setup's
-    // notes are no longer about the strips).
-    void showSetupNotes(const QStringList& notes);
+    // The one way setups are taken from the manager and given to it.
+    SetupExchange& setups() { return *setups_; }
 
     // --- Strips -----------------------------------------------------------
     // Stores the flag and, while an effect is loaded, bypasses it at once.
@@ -256,6 +255,12 @@ private:
     // A test stages states the hardware would otherwise have to produce, and
     // looks at the graph and the tasks it waits for.
     friend class test::ManagerPeer;
+    friend class SetupExchange;
+
+    // What giving a setup decided differently from its file, or why none could
+    // be given, becomes the warning; no notes clear it (an earlier setup's
+    // notes are no longer about the strips).
+    void showSetupNotes(const QStringList& notes);
 
     // The state's setters: each notifies only on a change.
     void setRunning(bool running);
@@ -402,6 +407,7 @@ private:
     QList<const void*> latencyComplaints_; // effects whose latency was already called impossible
     Task supportedBufferRangeTask_;
     std::unique_ptr<StripMeters> meters_;
+    SetupExchange* setups_ = nullptr; // a child
 };
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -115,15 +116,15 @@ Setup readDocument(const QJsonObject& root, QStringList& ignored) {
     const auto match = version.match(format.toString());
     if (!match.hasMatch())
         throw Problem{QStringLiteral("“format” must be a version like “%1.%2”, not “%3”")
-                          .arg(Setup::kFormatMajor)
-                          .arg(Setup::kFormatMinor)
+                          .arg(kSetupFormatMajor)
+                          .arg(kSetupFormatMinor)
                           .arg(format.toString())};
     const int major = match.captured(1).toInt();
-    if (major > Setup::kFormatMajor)
+    if (major > kSetupFormatMajor)
         throw Problem{QStringLiteral("it was written by a newer Corvane (setup format %1); this one reads format %2 "
                                      "and older")
                           .arg(format.toString())
-                          .arg(Setup::kFormatMajor)};
+                          .arg(kSetupFormatMajor)};
     if (major < 1)
         throw Problem{QStringLiteral("setup format %1 does not exist").arg(format.toString())};
 
@@ -187,7 +188,7 @@ std::variant<ReadSetup, SetupReadError> parseSetup(const QByteArray& json) {
 
 QByteArray serializeSetup(const Setup& setup) {
     QJsonObject root;
-    root[kFormat] = QStringLiteral("%1.%2").arg(Setup::kFormatMajor).arg(Setup::kFormatMinor);
+    root[kFormat] = QStringLiteral("%1.%2").arg(kSetupFormatMajor).arg(kSetupFormatMinor);
     if (!setup.deviceUid.isEmpty() || !setup.deviceName.isEmpty())
         root[kDevice] = QJsonObject{{kUid, setup.deviceUid}, {kName, setup.deviceName}};
     else
@@ -215,6 +216,22 @@ QByteArray serializeSetup(const Setup& setup) {
     }
     root[kStrips] = strips;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QStringList readingNotes(const ReadSetup& read) {
+    if (read.ignoredKeys.isEmpty())
+        return {};
+    // A few by name, each cut short: the note shows above the strips, and a
+    // damaged or foreign file may hold any number of them, of any length.
+    constexpr qsizetype kNamed = 5;
+    constexpr qsizetype kLongestName = 40;
+    QStringList named;
+    for (const QString& key : read.ignoredKeys.mid(0, kNamed))
+        named.append(key.size() > kLongestName ? key.left(kLongestName) + QStringLiteral("…") : key);
+    QString ignored = named.join(QStringLiteral(", "));
+    if (const qsizetype more = read.ignoredKeys.size() - kNamed; more > 0)
+        ignored += QStringLiteral(" … and %1 more").arg(QLocale(QLocale::English).toString(more));
+    return {QStringLiteral("Entries this version does not know were ignored: %1.").arg(ignored)};
 }
 
 } // namespace corvane

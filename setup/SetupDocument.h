@@ -11,7 +11,7 @@
 // Strips and channels count from 1; a channel of null (or left out) is unset,
 // a strip left out is a fresh one. Any thread.
 
-#include "setup/Setup.h"
+#include "engine/Setup.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +20,11 @@
 #include <variant>
 
 namespace corvane {
+
+// The document's version: a reader takes any minor version of its own major
+// one (it ignores what it does not know) and refuses a newer major.
+constexpr int kSetupFormatMajor = 1;
+constexpr int kSetupFormatMinor = 0;
 
 struct SetupReadError {
     QString message;
@@ -35,6 +40,10 @@ struct ReadSetup {
 // The whole document checked before anything is taken from it: either every
 // value is usable, or the first problem found, said so that a person can fix it.
 std::variant<ReadSetup, SetupReadError> parseSetup(const QByteArray& json);
+
+// What reading decided for the reader to hear: the entries it ignored, a few by
+// name. Empty when it took everything.
+QStringList readingNotes(const ReadSetup& read);
 
 // Every strip is written, so the file reads as the window shows it.
 QByteArray serializeSetup(const Setup& setup);

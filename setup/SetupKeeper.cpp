@@ -1,8 +1,8 @@
 #include "setup/SetupKeeper.h"
 
 #include "engine/AudioEngineManager.h"
+#include "engine/SetupExchange.h"
 #include "platform/system/Logging.h"
-#include "setup/EngineSetup.h"
 #include "setup/SetupFile.h"
 
 #include <QDir>
@@ -13,8 +13,7 @@
 namespace corvane {
 
 SetupKeeper::SetupKeeper(AudioEngineManager& manager, Clock& clock, QObject* parent)
-    : QObject(parent), manager_(manager), clock_(clock) {
-    noteDevice();
+    : QObject(parent), setups_(manager.setups()), clock_(clock) {
     watch();
 }
 
@@ -35,51 +34,11 @@ QString SetupKeeper::name() const {
 }
 
 void SetupKeeper::watch() {
-    for (ChannelSlot* slot : manager_.channels()) {
-        for (auto signal : {&ChannelSlot::componentChanged, &ChannelSlot::bypassChanged,
-                            &ChannelSlot::inputChannelChanged, &ChannelSlot::outputChannelChanged,
-                            &ChannelSlot::inputStereoChanged, &ChannelSlot::outputStereoChanged})
-            connect(slot, signal, this, &SetupKeeper::changed);
-    }
-    connect(&manager_, &AudioEngineManager::sampleRateChanged, this, &SetupKeeper::changed);
-    connect(&manager_, &AudioEngineManager::bufferFramesChanged, this, [this] {
-        // The device's own size, taken as the request, is no choice of the user's.
-        if (manager_.bufferFramesChosen())
-            changed();
+    connect(&setups_, &SetupExchange::edited, this, [this] {
+        setDirty(true);
+        rememberSoon();
     });
-    connect(&manager_, &AudioEngineManager::selectedDeviceChanged, this, [this] {
-        // A device that went away is still the one wanted; one that came
-        // back, or was chosen for the setup, changes nothing.
-        const auto& device = manager_.selectedDevice();
-        if (!device || (device->uid == deviceUid_ && device->name == deviceName_))
-            return;
-        const bool chosenByUser = !applying_ && !setupDevicePending(manager_);
-        noteDevice();
-        if (chosenByUser)
-            changed();
-        else
-            rememberSoon();
-    });
-    // A stop keeps the plug-ins' settings, which may have been changed in
-    // their editors meanwhile.
-    connect(&manager_, &AudioEngineManager::isRunningChanged, this, [this] {
-        if (!manager_.isRunning())
-            rememberSoon();
-    });
-}
-
-void SetupKeeper::noteDevice() {
-    if (const auto& device = manager_.selectedDevice()) {
-        deviceUid_ = device->uid;
-        deviceName_ = device->name;
-    }
-}
-
-void SetupKeeper::changed() {
-    if (applying_ || setupDevicePending(manager_))
-        return;
-    setDirty(true);
-    rememberSoon();
+    connect(&setups_, &SetupExchange::moved, this, &SetupKeeper::rememberSoon);
 }
 
 void SetupKeeper::setDirty(bool dirty) {
@@ -143,14 +102,7 @@ bool SetupKeeper::rememberNow() {
     return true;
 }
 
-Setup SetupKeeper::current() {
-    Setup setup = captureSetup(manager_);
-    if (setup.deviceUid.isEmpty() && setup.deviceName.isEmpty()) {
-        setup.deviceUid = deviceUid_;
-        setup.deviceName = deviceName_;
-    }
-    return setup;
-}
+Setup SetupKeeper::current() { return setups_.capture(); }
 
 QString SetupKeeper::restoringMarkerPath() { return lastSetupPath() + QStringLiteral(".restoring"); }
 
@@ -178,7 +130,7 @@ bool SetupKeeper::restoreLast() {
                            "start fresh.")
                 .arg(what);
         qCWarning(lcSession, "%s", qUtf8Printable(why));
-        manager_.showSetupNotes({why});
+        setups_.showNotes({why});
         return false;
     }
     if (!QFileInfo::exists(path))
@@ -193,7 +145,7 @@ bool SetupKeeper::restoreLast() {
     if (auto* error = std::get_if<SetupReadError>(&read)) {
         QFile::remove(marker);
         qCWarning(lcSession, "The last setup could not be restored: %s", qUtf8Printable(error->message));
-        manager_.showSetupNotes({QStringLiteral("The last setup could not be restored: %1").arg(error->message)});
+        setups_.showNotes({QStringLiteral("The last setup could not be restored: %1").arg(error->message)});
         return false;
     }
     give(std::get<ReadSetup>(read));
@@ -205,15 +157,7 @@ bool SetupKeeper::restoreLast() {
     return true;
 }
 
-void SetupKeeper::give(const ReadSetup& read) {
-    // What was said about the setup before is no longer about the strips.
-    manager_.showSetupNotes({});
-    applying_ = true;
-    deviceUid_ = read.setup.deviceUid;
-    deviceName_ = read.setup.deviceName;
-    applySetup(manager_, read);
-    applying_ = false;
-}
+void SetupKeeper::give(const ReadSetup& read) { setups_.give(read.setup, readingNotes(read)); }
 
 bool SetupKeeper::openPath(const QString& path, bool createIfMissing) {
     if (createIfMissing && !QFileInfo::exists(path)) {
@@ -221,8 +165,9 @@ bool SetupKeeper::openPath(const QString& path, bool createIfMissing) {
         // before the strips are cleared: a place that cannot take it leaves
         // the work as it was.
         ReadSetup fresh;
-        fresh.setup.deviceUid = deviceUid_;
-        fresh.setup.deviceName = deviceName_;
+        const Setup now = current();
+        fresh.setup.deviceUid = now.deviceUid;
+        fresh.setup.deviceName = now.deviceName;
         if (auto problem = writeSetupFile(path, fresh.setup)) {
             setProblem(*problem);
             return false;

@@ -19,6 +19,7 @@
 namespace corvane {
 
 class AudioEngineManager;
+class SetupExchange;
 
 class SetupKeeper : public QObject {
     Q_OBJECT
@@ -92,24 +93,19 @@ signals:
 
 private:
     void watch();
-    void changed();
     void setDirty(bool dirty);
     void setFilePath(const QString& path);
     void setProblem(const QString& problem);
     void rememberSoon();
-    void noteDevice();
     // Gives a setup read whole to the manager, in place of the strips' own.
     void give(const ReadSetup& read);
 
-    AudioEngineManager& manager_;
+    SetupExchange& setups_;
     Clock& clock_;
     QString filePath_;
     bool dirty_ = false;
-    bool applying_ = false;
     bool remembering_ = true;
     QString problem_;
-    QString deviceUid_;
-    QString deviceName_;
     std::optional<Clock::TimerId> rememberTimer_;
 };
 

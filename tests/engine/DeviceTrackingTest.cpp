@@ -1,3 +1,4 @@
+#include "engine/SetupExchange.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeBackend.h"
 #include "tests/support/LogCapture.h"
@@ -60,7 +61,7 @@ TEST_F(Tracking, AnUnpluggedDeviceIsReportedReselectedWhenItReturnsAndNoDeviceUn
     ASSERT_TRUE(rig->refresh());
     m().selectDevice(m().devices()[1]);
     rig->settle();
-    m().showSetupNotes({"left over"});
+    m().setups().showNotes({"left over"});
 
     test::LogCapture log;
     fake->removeDevice(m().devices()[1].id);

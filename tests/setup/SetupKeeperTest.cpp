@@ -1,7 +1,7 @@
 // The keeper on the virtual device: a last setup whose restore never finished
 // is set aside rather than tried again, and what a setup said about itself
 // goes when another one is opened.
-#include "setup/EngineSetup.h"
+#include "engine/SetupExchange.h"
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
 #include "tests/engine/VirtualRig.h"

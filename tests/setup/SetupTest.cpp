@@ -1,6 +1,6 @@
 // Setups read, written and given to a manager on the virtual device: every
 // kind of bad input, and writes that fail or die halfway.
-#include "setup/EngineSetup.h"
+#include "engine/SetupExchange.h"
 #include "setup/SetupFile.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
@@ -33,6 +33,10 @@ const QString kGainUri = QStringLiteral("urn:corvane:test:gain");
 // The gain fixture at half gain, in LV2's textual state form.
 const QByteArray kHalfGain = "<urn:corvane:effect-state> a pset:Preset ; lv2:appliesTo <urn:corvane:test:gain> ; "
                              "lv2:port [ lv2:symbol \"gain\" ; pset:value 0.5 ] .";
+
+QStringList give(AudioEngineManager& manager, const ReadSetup& read) {
+    return manager.setups().give(read.setup, readingNotes(read));
+}
 
 Setup sampleSetup() {
     Setup setup;
@@ -135,7 +139,7 @@ TEST(Setup, DamagedSetupsEndInASetupOrAMessage) {
             continue;
         }
         ++read;
-        ASSERT_NO_THROW(applySetup(*rig.manager, std::get<ReadSetup>(result))) << bytes.toStdString();
+        ASSERT_NO_THROW(give(*rig.manager, std::get<ReadSetup>(result))) << bytes.toStdString();
     }
     EXPECT_GT(read, 100) << "too few were setups still for the manager to be tried too";
 }
@@ -150,7 +154,7 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     ReadSetup read{sampleSetup(), {}};
     read.setup.strips[2] = {8, false, 0, false, corvane::Setup::Plugin{"urn:corvane:test:absent", "Gone Plug-in", {}}, false};
     read.setup.strips[3] = {0, false, 7, true, std::nullopt, false};
-    QStringList notes = applySetup(manager, read);
+    QStringList notes = give(manager, read);
     EXPECT_EQ(notes, (QStringList{"Strip 3: input 9 is beyond “Virtual Audio Device” (8) - left unset.",
                                   "Strip 4: output 8-9 is beyond “Virtual Audio Device” (8) - left unset."}));
     EXPECT_EQ(manager.warningMessage(), notes.join(' '));
@@ -164,7 +168,7 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     EXPECT_EQ(rig.strip(2).inputChannel(), std::nullopt);
     EXPECT_EQ(rig.strip(2).outputChannel(), 0);
     EXPECT_EQ(rig.strip(3).outputChannel(), std::nullopt);
-    EXPECT_EQ(captureSetup(manager).strips[0], sampleSetup().strips[0]);
+    EXPECT_EQ(manager.setups().capture().strips[0], sampleSetup().strips[0]);
 
     // A plug-in that is not installed stays on its strip, marked missing once
     // the catalog is known, and Start says so the way it says any load failure.
@@ -181,7 +185,7 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     // A state that does not parse: the plug-in keeps its defaults, one line says why.
     log.clear();
     read.setup.strips[0].plugin->state = "<urn:x> a [ broken";
-    applySetup(manager, read);
+    give(manager, read);
     EXPECT_EQ(rig.strip(0).lastPluginState(), std::nullopt);
     EXPECT_EQ(log.count("saved settings of “Fixture Gain” on strip 1 were dropped"), 1) << log.messages().join('\n').toStdString();
 
@@ -189,11 +193,11 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     // settings given then win over those of the effect that plays now.
     read.setup.strips[2] = {};
     read.setup.strips[0].plugin->state.reset();
-    applySetup(manager, read);
+    give(manager, read);
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
     read.setup.strips[0].plugin->state = kHalfGain;
-    EXPECT_EQ(applySetup(manager, read), QStringList{"The setup takes effect at the next start."});
+    EXPECT_EQ(give(manager, read), QStringList{"The setup takes effect at the next start."});
     EXPECT_TRUE(manager.isRunning());
     manager.stop();
     EXPECT_EQ(rig.strip(0).lastPluginState(), kHalfGain);
@@ -204,11 +208,11 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     read.setup.strips = {};
     read.setup.deviceUid = "virtual:other";
     read.setup.deviceName = "Other Device";
-    EXPECT_TRUE(applySetup(manager, read).isEmpty());
+    EXPECT_TRUE(give(manager, read).isEmpty());
     EXPECT_EQ(manager.selectedDevice()->uid, "virtual:other");
     read.setup.deviceUid = "usb:moved";
     read.setup.deviceName = "Virtual Audio Device";
-    EXPECT_EQ(applySetup(manager, read),
+    EXPECT_EQ(give(manager, read),
               QStringList{"“Virtual Audio Device” (usb:moved) is not present - using the device of the same name "
                           "(virtual:default)."});
     EXPECT_EQ(manager.selectedDevice()->uid, "virtual:default");
@@ -234,7 +238,7 @@ TEST(Setup, ItsDeviceIsLookedForInTheWholeListAndAStandInIsNotSavedOverIt) {
     {
         auto rig = makeRig();
         auto& manager = *rig->manager;
-        EXPECT_TRUE(applySetup(manager, read).isEmpty());
+        EXPECT_TRUE(give(manager, read).isEmpty());
         ASSERT_TRUE(rig->refresh());
         EXPECT_EQ(manager.devices().size(), 1);
         EXPECT_FALSE(manager.selectedDevice()) << "chosen before the late backend had looked";
@@ -248,19 +252,19 @@ TEST(Setup, ItsDeviceIsLookedForInTheWholeListAndAStandInIsNotSavedOverIt) {
         // Never there: once the manager stops waiting, the first device stands in.
         auto rig = makeRig();
         auto& manager = *rig->manager;
-        applySetup(manager, read);
+        give(manager, read);
         ASSERT_TRUE(rig->refresh());
         test::runFor(rig->clock, AudioEngineManager::kDevicePatience);
         ASSERT_TRUE(manager.selectedDevice());
         EXPECT_EQ(manager.selectedDevice()->uid.toStdString(), test::kVirtual);
         EXPECT_EQ(manager.warningText(), "“system” is not present - using “Virtual Audio Device”.");
-        EXPECT_EQ(captureSetup(manager).deviceUid, "jack:system");
-        EXPECT_EQ(captureSetup(manager).deviceName, "system");
+        EXPECT_EQ(manager.setups().capture().deviceUid, "jack:system");
+        EXPECT_EQ(manager.setups().capture().deviceName, "system");
         // Another device chosen is the setup's from then on.
         late->addDevice("usb:desk", "Desk", 2, 2);
         ASSERT_TRUE(rig->refresh());
         manager.selectDevice(manager.devices().first());
-        EXPECT_EQ(captureSetup(manager).deviceUid, "usb:desk");
+        EXPECT_EQ(manager.setups().capture().deviceUid, "usb:desk");
     }
 }
 

@@ -13,10 +13,6 @@
 namespace corvane {
 
 struct Setup {
-    // The document's version: a reader takes any minor version of its own
-    // major one (it ignores what it does not know) and refuses a newer major.
-    static constexpr int kFormatMajor = 1;
-    static constexpr int kFormatMinor = 0;
     static constexpr int kStripCount = 8;
     static constexpr double kMinRate = 8000;
     static constexpr double kMaxRate = 768000;
