@@ -1,18 +1,27 @@
 #include "plugins/PluginCatalog.h"
 
 #include "platform/lv2/SearchPath.h"
+#include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
+#include "plugins/BundleCatalog.h"
+#include "plugins/CatalogCache.h"
 #include "plugins/PluginDirectoryWatcher.h"
 
 #include <QCollator>
 #include <QHash>
 #include <QCoreApplication>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
+
+#include <pthread.h>
+#include <sched.h>
 
 namespace corvane {
 
@@ -34,9 +43,20 @@ struct ScanJob {
     }
 };
 
+// What the scans know of the installed bundles. Scans take turns on it.
+struct KnownBundles {
+    std::mutex mutex;
+    BundleCatalog catalog;           // guarded by mutex
+    std::atomic<bool> fromDisk{true}; // the next scan starts from the file, as a launch does
+};
+
 struct CatalogState {
     std::shared_ptr<ScanJob> cached;
     std::unique_ptr<PluginDirectoryWatcher> watcher;
+    std::shared_ptr<KnownBundles> known = std::make_shared<KnownBundles>();
+    bool rescanning = false;       // a rescan is at work
+    bool rescanWanted = false;     // bundles changed while a scan was at work
+    std::uint64_t changes = 0;     // for waiting until changes stop coming
 };
 
 CatalogState& state() {
@@ -58,6 +78,108 @@ QThreadPool& scanPool() {
     return *pool;
 }
 
+// Rescans run while the audio may be playing: they get a thread of their own
+// at idle priority, which gets a core only when nothing else wants it.
+QThreadPool& rescanPool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // lives until exit
+        p->setMaxThreadCount(1);
+        qAddPostRoutine([] { rescanPool().waitForDone(); });
+        return p;
+    }();
+    return *pool;
+}
+
+void runAtIdlePriority() {
+    sched_param param{};
+    if (const int error = pthread_setschedparam(pthread_self(), SCHED_IDLE, &param))
+        qCDebug(lcEngine, "The plug-in rescan runs at normal priority: %s", std::strerror(error));
+}
+
+// A saved preset or an installed package arrives as a burst of changes; one
+// rescan once they stop reads the bundles whole.
+constexpr auto kQuietBeforeRescan = std::chrono::milliseconds(300);
+
+// The effects of the installed bundles, reading only those the catalog does
+// not know as they are. The first scan of a run (or after invalidate()) starts
+// from the catalog kept on disk and reads the LV2 world anew if it reads any
+// bundle, as a full scan did.
+QList<PluginComponent> refreshedEffects(KnownBundles& known) {
+    std::lock_guard guard(known.mutex);
+    const auto installed = installedBundles(lv2::searchDirectories());
+    const QString file = catalogCachePath();
+    const bool launching = known.fromDisk.exchange(false);
+    bool rewrite = false;
+    if (launching) {
+        QString distrust;
+        known.catalog = readCatalogCache(file, distrust);
+        if (!distrust.isEmpty()) {
+            qCWarning(lcEngine, "The plug-in catalog kept in %s is read anew from the bundles: %s",
+                      qUtf8Printable(file), qUtf8Printable(distrust));
+            rewrite = true;
+        }
+    }
+    CatalogRefresh refresh = refreshCatalog(known.catalog, installed, launching);
+    qCInfo(lcEngine, "Plug-in catalog: %zu of %zu bundles read, the others known unchanged", refresh.scannedBundles,
+           installed.size());
+    known.catalog = std::move(refresh.catalog);
+    if (refresh.changed || rewrite) {
+        QString error;
+        if (!writeCatalogCache(file, known.catalog, error))
+            qCWarning(lcEngine, "The plug-in catalog cannot be kept in %s: %s", qUtf8Printable(file),
+                      qUtf8Printable(error));
+    }
+    return PluginCatalog::effectsFrom(pluginsIn(known.catalog, installed));
+}
+
+void finish(ScanJob& job, QList<PluginComponent> list) {
+    {
+        std::lock_guard guard(job.mutex);
+        job.result = std::move(list);
+        job.finished = true;
+    }
+    job.done.notify_all();
+}
+
+void bundlesChanged();
+
+// Reads the changed bundles while the list before them stays in use: nobody
+// ever waits for a rescan. Never runs beside another scan, nor before a first
+// scan's waiters (a start among them) have their list.
+void startRescan() {
+    CatalogState& s = state();
+    if (!s.cached)
+        return; // nothing listed yet: the next request reads what is there
+    if (s.rescanning || !s.cached->isFinished() || !s.cached->waiters.empty()) {
+        s.rescanWanted = true;
+        return;
+    }
+    s.rescanning = true;
+    auto job = std::make_shared<ScanJob>();
+    rescanPool().start([job, basis = s.cached, known = s.known] {
+        runAtIdlePriority();
+        finish(*job, refreshedEffects(*known));
+        postToMain([job, basis] {
+            CatalogState& now = state();
+            now.rescanning = false;
+            if (now.cached == basis)
+                now.cached = job;
+            if (now.watcher)
+                now.watcher->watch(lv2::searchDirectories());
+            if (std::exchange(now.rescanWanted, false))
+                bundlesChanged();
+        });
+    });
+}
+
+void bundlesChanged() {
+    const std::uint64_t change = ++state().changes;
+    QTimer::singleShot(kQuietBeforeRescan, [change] {
+        if (change == state().changes)
+            startRescan();
+    });
+}
+
 QCollator nameCollator() {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -76,22 +198,18 @@ std::shared_ptr<ScanJob> cachedJob() {
     if (s.cached)
         return s.cached;
     if (!s.watcher)
-        s.watcher = std::make_unique<PluginDirectoryWatcher>([] { PluginCatalog::invalidate(); });
+        s.watcher = std::make_unique<PluginDirectoryWatcher>(&bundlesChanged);
     s.watcher->watch(lv2::searchDirectories());
     auto job = std::make_shared<ScanJob>();
     s.cached = job;
-    scanPool().start([job] {
-        QList<PluginComponent> list = PluginCatalog::effectsFrom(lv2::scanInstalledPlugins());
-        {
-            std::lock_guard guard(job->mutex);
-            job->result = std::move(list);
-            job->finished = true;
-        }
-        job->done.notify_all();
+    scanPool().start([job, known = s.known] {
+        finish(*job, refreshedEffects(*known));
         postToMain([job] {
             auto waiters = std::move(job->waiters);
             for (auto& wake : waiters)
                 wake();
+            if (std::exchange(state().rescanWanted, false))
+                bundlesChanged();
         });
     });
     return job;
@@ -150,7 +268,9 @@ private:
 
 void PluginCatalog::startScan() { cachedJob(); }
 
-bool PluginCatalog::isScanning() { return scanPool().activeThreadCount() > 0; }
+bool PluginCatalog::isScanning() {
+    return scanPool().activeThreadCount() > 0 || rescanPool().activeThreadCount() > 0;
+}
 
 Async<QList<PluginComponent>> PluginCatalog::components() {
     std::shared_ptr<ScanJob> job = cachedJob();
@@ -165,7 +285,10 @@ std::optional<QList<PluginComponent>> PluginCatalog::waitForComponents(std::chro
     return job->result;
 }
 
-void PluginCatalog::invalidate() { state().cached.reset(); }
+void PluginCatalog::invalidate() {
+    state().cached.reset();
+    state().known->fromDisk = true;
+}
 
 bool PluginCatalog::hasCachedScan() { return state().cached != nullptr; }
 

@@ -1,7 +1,9 @@
 #pragma once
-// The installed effects: a process-wide scan on a background thread, cached
-// until the set of installed bundles changes, plus the filtering and grouping
-// the plug-in picker redoes on every redraw.
+// The installed effects: a process-wide scan on a background thread, kept on
+// disk between runs so that a launch reads only bundles that changed, and
+// followed by a rescan of just the changed bundles when the LV2 directories
+// change; plus the filtering and grouping the plug-in picker redoes on every
+// redraw.
 //
 // Everything here is main-thread only, except the static list helpers, which
 // are pure.
@@ -33,8 +35,10 @@ public:
     // command line, which has no event loop to wait in.
     static std::optional<QList<PluginComponent>> waitForComponents(std::chrono::milliseconds timeout);
 
-    // Drops the cached scan without starting a new one (what a change in the LV2
-    // directories does). Whoever already awaits the dropped scan still gets it.
+    // Drops the cached scan without starting a new one; the next starts from the
+    // catalog on disk, as a launch does. Whoever already awaits the dropped scan
+    // still gets it. (A change in the LV2 directories does not drop the list: it
+    // is replaced once the changed bundles are read.)
     static void invalidate();
     static bool hasCachedScan();
     // Whether a scan (cached or dropped) is still at work on its thread.

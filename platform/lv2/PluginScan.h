@@ -2,6 +2,7 @@
 // Reads every installed LV2 plug-in's description: what the catalog lists.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,16 @@ struct PluginDescription {
 // library for this machine, are left out with a log line. Scan order is
 // lilv's (sorted by URI).
 std::vector<PluginDescription> scanInstalledPlugins();
+
+// The plug-ins of some bundles only, by bundle directory (as LV2_PATH's
+// directory plus the bundle's name): what keeps a change to one bundle from
+// costing a scan of all. `changed` are read again and described; `gone` are
+// forgotten. The world later instances come from follows both, or with
+// `freshWorld` is read anew first (cheaper than bundle by bundle when most
+// bundles are new). Every changed bundle has an entry, empty when it holds no
+// plug-in. Blocking; the same skips and log lines as a full scan.
+std::map<std::string, std::vector<PluginDescription>> scanBundles(const std::vector<std::string>& changed,
+                                                                  const std::vector<std::string>& gone,
+                                                                  bool freshWorld);
 
 } // namespace corvane::lv2

@@ -1,6 +1,6 @@
 // The plug-in catalog: its background scan over real bundles (what it lists,
-// what it skips and why, its cache, the rescan after the installed set
-// changes), and the ordering and filtering of the list it gives.
+// what it skips and why, the catalog it keeps on disk, the rescan of just the
+// bundles that changed), and the ordering and filtering of the list it gives.
 #include "plugins/PluginCatalog.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 #include <elf.h>
 #include <unistd.h>
@@ -25,8 +27,18 @@ namespace {
 
 const QString fixtureDir = QStringLiteral(CORVANE_LV2_FIXTURE_DIR);
 
+// Each case starts as a first launch: no catalog kept on disk, whatever the
+// cases before it or an earlier run kept.
+QString cacheHome() {
+    static std::unique_ptr<QTemporaryDir> home;
+    home = std::make_unique<QTemporaryDir>();
+    EXPECT_EQ(setenv("XDG_CACHE_HOME", home->path().toLocal8Bit().constData(), 1), 0);
+    return home->path();
+}
+
 void setSearchPath(const QStringList& dirs) {
     ASSERT_EQ(setenv("LV2_PATH", dirs.join(':').toLocal8Bit().constData(), 1), 0);
+    cacheHome();
     PluginCatalog::invalidate();
 }
 
@@ -43,6 +55,14 @@ const PluginComponent* find(const QList<PluginComponent>& list, const QString& u
         if (c.uri == uri)
             return &c;
     return nullptr;
+}
+
+// All a component shows, where == compares the URI alone.
+QStringList described(const QList<PluginComponent>& list) {
+    QStringList lines;
+    for (const auto& c : list)
+        lines << QStringList{c.uri, c.name, c.manufacturer, c.takesMidi ? "midi" : ""}.join('|');
+    return lines;
 }
 
 QStringList urisOf(const QList<PluginComponent>& list) {
@@ -151,20 +171,87 @@ TEST(PluginCatalogScan, OneScanServesEveryWaiterACancelledOneAtOnceAndListsEffec
     EXPECT_FALSE(find(list, "http://drobilla.net/plugins/mda/JX10"));
 }
 
-TEST(PluginCatalogScan, ABundleAppearingInAWatchedDirectoryDropsTheCacheAndTheNextRequestSeesIt) {
+TEST(PluginCatalogScan, AChangedBundleIsReadAloneWhileTheListInUseStaysUntilItIsDone) {
     QTemporaryDir dropIn;
     ASSERT_TRUE(dropIn.isValid());
-    setSearchPath({dropIn.path()});
-    EXPECT_TRUE(awaitComponents().isEmpty());
-    ASSERT_TRUE(PluginCatalog::hasCachedScan());
-
     ASSERT_TRUE(copyBundle(fixtureDir + "/gain.lv2", dropIn.path() + "/gain.lv2"));
-    ASSERT_TRUE(test::waitFor([] { return !PluginCatalog::hasCachedScan(); }, 10s))
-        << "the directory watcher did not notice the new bundle";
+    ASSERT_TRUE(copyBundle(fixtureDir + "/stereo.lv2", dropIn.path() + "/stereo.lv2"));
+    setSearchPath({dropIn.path()});
+    EXPECT_EQ(awaitComponents().size(), 2);
+    test::LogCapture log;
 
-    const auto list = awaitComponents();
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].uri, "urn:corvane:test:gain");
+    // A preset saved: a bundle of its own, beside the plug-ins.
+    const QString preset = dropIn.path() + "/Gain_Warm.preset.lv2/";
+    ASSERT_TRUE(writeFile(preset + "Warm.ttl", "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                                               "<> a <http://lv2plug.in/ns/ext/presets#Preset> ;\n"
+                                               "  lv2:appliesTo <urn:corvane:test:gain> .\n"));
+    ASSERT_TRUE(writeFile(preset + "manifest.ttl",
+                          "<Warm.ttl> a <http://lv2plug.in/ns/ext/presets#Preset> ;\n"
+                          "  <http://lv2plug.in/ns/lv2core#appliesTo> <urn:corvane:test:gain> ;\n"
+                          "  <http://www.w3.org/2000/01/rdf-schema#seeAlso> <Warm.ttl> .\n"));
+    ASSERT_TRUE(test::waitFor([&] { return log.contains("1 of 3 bundles read"); }, 10s))
+        << log.messages().join('\n').toStdString();
+    EXPECT_TRUE(PluginCatalog::hasCachedScan()) << "the list in use was dropped";
+
+    ASSERT_TRUE(copyBundle(fixtureDir + "/latency.lv2", dropIn.path() + "/latency.lv2"));
+    ASSERT_TRUE(test::waitFor([] { return find(awaitComponents(), "urn:corvane:test:latency"); }, 10s));
+    EXPECT_TRUE(log.contains("1 of 4 bundles read")) << log.messages().join('\n').toStdString();
+    EXPECT_EQ(log.count("bundles read"), 2) << "one rescan for each burst of changes";
+}
+
+TEST(PluginCatalogScan, TheCatalogKeptOnDiskListsTheSameReadingOnlyChangedBundlesAndOneThatCannotBeTrustedIsRebuilt) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* name : {"gain", "latency"})
+        ASSERT_TRUE(copyBundle(fixtureDir + "/" + name + ".lv2", dir.path() + "/" + name + ".lv2"));
+    setSearchPath({dir.path()});
+    const QString kept = qEnvironmentVariable("XDG_CACHE_HOME") + "/corvane/plugins.json";
+    const QStringList first = described(awaitComponents());
+    ASSERT_EQ(first.filter("urn:corvane:test:latency|").size(), 1) << first.join('\n').toStdString();
+    auto relaunch = [](const char* bundlesRead, int distrusted = 0) {
+        test::LogCapture log;
+        PluginCatalog::invalidate();
+        const QStringList list = described(awaitComponents());
+        EXPECT_TRUE(log.contains(bundlesRead)) << log.messages().join('\n').toStdString();
+        EXPECT_EQ(log.count("is read anew from the bundles"), distrusted);
+        return list;
+    };
+    EXPECT_EQ(relaunch("0 of 2 bundles read"), first);
+
+    // One bundle rewritten, one gone, one new.
+    QFile manifest(dir.path() + "/gain.lv2/manifest.ttl");
+    ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
+    const QByteArray renamed = manifest.readAll().replace("Fixture Gain", "Fixture Gain Two");
+    manifest.close();
+    ASSERT_TRUE(writeFile(manifest.fileName(), renamed));
+    ASSERT_TRUE(QDir(dir.path() + "/latency.lv2").removeRecursively());
+    ASSERT_TRUE(copyBundle(fixtureDir + "/stereo.lv2", dir.path() + "/stereo.lv2"));
+    const QStringList changed = relaunch("2 of 2 bundles read");
+    EXPECT_EQ(changed.filter("urn:corvane:test:gain|Fixture Gain Two|").size(), 1) << changed.join('\n').toStdString();
+    EXPECT_TRUE(changed.filter("urn:corvane:test:latency|").isEmpty());
+    EXPECT_EQ(changed.filter("urn:corvane:test:stereo|").size(), 1) << changed.join('\n').toStdString();
+    EXPECT_EQ(relaunch("0 of 2 bundles read"), changed);
+
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray good = file.readAll();
+    file.close();
+    const std::pair<const char*, std::function<bool()>> damages[] = {
+        {"truncated", [&] { return writeFile(kept, good.left(good.size() / 2)); }},
+        {"garbage", [&] { return writeFile(kept, "\x7f" "ELF\x01\x00 not a catalog"); }},
+        {"another version", [&] { return writeFile(kept, QByteArray(good).replace("\"version\":1", "\"version\":7")); }},
+        {"a bad entry", [&] { return writeFile(kept, QByteArray(good).replace("\"audioInputs\":1", "\"audioInputs\":-1")); }},
+        {"too large", [&] { return QFile::resize(kept, 64 << 20); }},
+        {"a folder", [&] { return QFile::remove(kept) && QDir().mkpath(kept); }},
+    };
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(damage());
+        EXPECT_EQ(relaunch("2 of 2 bundles read", 1), changed);
+        if (!QDir().rmdir(kept)) { // a folder is not ours to replace
+            EXPECT_EQ(relaunch("0 of 2 bundles read"), changed) << "the rebuilt catalog is trusted";
+        }
+    }
 }
 
 TEST(PluginCatalogScan, BrokenBundlesAndLibrariesThatCannotLoadHereAreSkippedInOurWordsWhileLilvsGoToCorvaneLv2) {
