@@ -7,7 +7,8 @@ namespace corvane::test {
 using namespace realtime;
 
 RealtimeChecker::RealtimeChecker() {
-    static_assert(kOwners == OwnerCount && kCalls == CallCount, "the snapshot must match the tally");
+    static_assert(kOwners == OwnerCount && kCalls == CallCount && kForbidden == ForbiddenCount,
+                  "the snapshot must match the tally");
     for (int owner = 0; owner < kOwners; ++owner)
         for (int call = 0; call < kCalls; ++call)
             start_[owner][call] = tally[owner][call].load(std::memory_order_relaxed);
@@ -19,8 +20,22 @@ std::uint64_t RealtimeChecker::since(int owner, int call) const {
 
 std::uint64_t RealtimeChecker::since(int owner) const {
     std::uint64_t total = 0;
-    for (int call = 0; call < kCalls; ++call)
+    for (int call = 0; call < kForbidden; ++call)
         total += since(owner, call);
+    return total;
+}
+
+std::uint64_t RealtimeChecker::allowed(int call) const {
+    std::uint64_t total = 0;
+    for (int owner = 0; owner < kOwners; ++owner)
+        total += since(owner, call);
+    return total;
+}
+
+std::uint64_t RealtimeChecker::allowedCalls() const {
+    std::uint64_t total = 0;
+    for (int call = kForbidden; call < kCalls; ++call)
+        total += allowed(call);
     return total;
 }
 
@@ -37,7 +52,7 @@ std::string RealtimeChecker::report() const {
             text += ", ";
         text += std::string(callNames[call]) + " " + std::to_string(n) + where;
     };
-    for (int call = 0; call < kCalls; ++call) {
+    for (int call = 0; call < kForbidden; ++call) {
         add(since(Host, call), call, "");
         add(since(HostCallback, call), call, " in host callbacks");
     }
@@ -45,7 +60,12 @@ std::string RealtimeChecker::report() const {
         text = "none";
     if (const auto plugin = pluginCalls())
         text += " (and " + std::to_string(plugin) + " by plug-ins' own code)";
-    return text;
+    std::string allowedText;
+    for (int call = kForbidden; call < kCalls; ++call)
+        if (const auto n = allowed(call))
+            allowedText += (allowedText.empty() ? "; allowed: " : ", ") + std::string(callNames[call]) + " " +
+                           std::to_string(n);
+    return text + allowedText;
 }
 
 bool RealtimeChecker::replacesMalloc() {

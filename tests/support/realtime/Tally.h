@@ -1,9 +1,10 @@
 #pragma once
-// What the interposed calls add up to: one counter per kind of forbidden call
-// and per owner of the code that made it, bumped only on a thread inside an
-// corvane::RealtimeScope. Any thread bumps them; RealtimeChecker reads them.
-// Noting a call is a few thread-local reads and a relaxed atomic increment: it
-// never allocates, locks or calls anything, so every interposer may use it.
+// What the interposed calls add up to: one counter per kind of forbidden (or
+// allowed but watched) call and per owner of the code that made it, bumped
+// only on a thread inside an corvane::RealtimeScope. Any thread bumps them;
+// RealtimeChecker reads them. Noting a call is a few thread-local reads and a
+// relaxed atomic increment: it never allocates, locks or calls anything, so
+// every interposer may use it.
 
 #include "platform/system/RealtimeScope.h"
 
@@ -22,6 +23,14 @@ enum Call : int {
     MutexLock, ReadWriteLock, ConditionWait, SemaphoreWait, FutexWait, Sleep,
     // File and socket I/O.
     Read, Write, Open, Poll,
+    // Any other call through syscall().
+    SystemCall,
+    ForbiddenCount,
+    // Allowed, and counted only to be reported: the two calls with which the
+    // render thread hands periods to plug-in host processes and collects their
+    // answers (waking a futex word shared with the other process, and waiting
+    // on it until an absolute CLOCK_MONOTONIC deadline).
+    SharedFutexWake = ForbiddenCount, SharedFutexDeadlineWait,
     CallCount
 };
 
@@ -31,6 +40,8 @@ inline constexpr const char* callNames[CallCount] = {
     "allocation", "release",
     "mutex lock", "read-write lock", "condition wait", "semaphore wait", "futex wait", "sleep",
     "read", "write", "open", "poll",
+    "system call",
+    "shared futex wake", "shared futex wait until a deadline",
 };
 
 // Host code proper; host code a plug-in called back into; the plug-in's own.

@@ -1,14 +1,16 @@
 // Stand-ins for the calls that can put the caller to sleep: mutex and
 // read-write locks, condition and semaphore waits, futex waits and sleeps. Each
 // notes itself (Tally.h) and hands on to the next definition (NextDefinition.h).
-// Trying a lock, posting a semaphore and waking a futex cannot block and are
-// left alone.
+// Trying a lock and posting a semaphore cannot block and are left alone.
 //
 // libstdc++ builds std::counting_semaphore::acquire and std::atomic::wait out
 // of inline code that spins and then calls syscall(SYS_futex, FUTEX_WAIT...)
-// itself, so those waits are seen at syscall(), which passes everything else on
-// untouched. Locks built on atomics (Qt's QMutex, spin locks) are seen only
-// when they really wait, which they also do through that futex call.
+// itself, so those waits are seen at syscall(). Locks built on atomics (Qt's
+// QMutex, spin locks) are seen only when they really wait, which they also do
+// through that futex call. Any other system call made through syscall() is
+// noted too, as a system call, except a private futex wake (a semaphore post)
+// and the two calls the render thread is allowed (Tally.h), which are noted
+// apart.
 #undef _FORTIFY_SOURCE
 
 #include "tests/support/realtime/NextDefinition.h"
@@ -66,29 +68,43 @@ CORVANE_INTERPOSE(Sleep, int, clock_nanosleep,
 CORVANE_INTERPOSE(Sleep, int, usleep, (useconds_t microseconds), (microseconds))
 CORVANE_INTERPOSE(Sleep, unsigned int, sleep, (unsigned int seconds), (seconds))
 
-// syscall() waits only for some futex operations, and passes everything else on.
+// Everything through syscall() is forbidden but for two futex calls the
+// render thread makes by name, and the private wake a semaphore post makes.
 namespace {
 
 using SyscallFunction = long (*)(long, ...) noexcept;
 constinit NextDefinition<SyscallFunction> nextSyscall{"syscall"};
 [[maybe_unused]] const bool lookedUp = nextSyscall.get() != nullptr;
 
-bool blocksOnFutex(long number, long operation) noexcept {
+// What syscall(number, ...) is to the checker; CallCount when it is not
+// counted at all. `operation` and `timeout` are the second and fourth
+// arguments, which for a futex are its command and its time limit.
+Call classify(long number, long operation, long timeout) noexcept {
 #ifdef SYS_futex_waitv
     if (number == SYS_futex_waitv)
-        return true;
+        return FutexWait;
 #endif
     if (number != SYS_futex)
-        return false;
+        return SystemCall;
+    const bool shared = (operation & FUTEX_PRIVATE_FLAG) == 0;
     switch (operation & FUTEX_CMD_MASK) {
-    case FUTEX_WAIT:
+    case FUTEX_WAKE:
+        // Waking cannot block. libstdc++'s semaphore release() and
+        // atomic notify wake a private word this way.
+        return shared ? SharedFutexWake : CallCount;
     case FUTEX_WAIT_BITSET:
+        // Its time limit is a deadline, on CLOCK_MONOTONIC unless the flag
+        // says CLOCK_REALTIME (which jumps with the wall clock).
+        if (shared && timeout != 0 && (operation & FUTEX_CLOCK_REALTIME) == 0)
+            return SharedFutexDeadlineWait;
+        return FutexWait;
+    case FUTEX_WAIT:
     case FUTEX_LOCK_PI:
     case FUTEX_LOCK_PI2:
     case FUTEX_WAIT_REQUEUE_PI:
-        return true;
+        return FutexWait;
     default:
-        return false;
+        return SystemCall;
     }
 }
 
@@ -107,8 +123,8 @@ __attribute__((no_sanitize("address"))) long syscall(long number, ...) noexcept 
     for (long& argument : a)
         argument = va_arg(arguments, long);
     va_end(arguments);
-    if (blocksOnFutex(number, a[1]))
-        note(FutexWait);
+    if (const Call call = classify(number, a[1], a[3]); call != CallCount)
+        note(call);
     return nextSyscall.get()(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
