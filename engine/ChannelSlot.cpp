@@ -14,6 +14,7 @@ void ChannelSlot::setComponent(std::optional<PluginComponent> component) {
     stateReplacedWhileLoaded_ = effectNode_ != nullptr;
     setComponentMissing(false);
     emit componentChanged();
+    updatePending();
 }
 
 void ChannelSlot::setComponentMissing(bool missing) {
@@ -48,13 +49,17 @@ void ChannelSlot::setBypassFlag(bool bypass) {
 }
 
 void ChannelSlot::setInputChannel(std::optional<int> channel) {
-    if (assignIfChanged(inputChannel_, channel))
-        emit inputChannelChanged();
+    if (!assignIfChanged(inputChannel_, channel))
+        return;
+    emit inputChannelChanged();
+    updatePending();
 }
 
 void ChannelSlot::setOutputChannel(std::optional<int> channel) {
-    if (assignIfChanged(outputChannel_, channel))
-        emit outputChannelChanged();
+    if (!assignIfChanged(outputChannel_, channel))
+        return;
+    emit outputChannelChanged();
+    updatePending();
 }
 
 void ChannelSlot::setInputChannelIndex(int channel) {
@@ -66,13 +71,31 @@ void ChannelSlot::setOutputChannelIndex(int channel) {
 }
 
 void ChannelSlot::setInputStereo(bool stereo) {
-    if (assignIfChanged(inputStereo_, stereo))
-        emit inputStereoChanged();
+    if (!assignIfChanged(inputStereo_, stereo))
+        return;
+    emit inputStereoChanged();
+    updatePending();
 }
 
 void ChannelSlot::setOutputStereo(bool stereo) {
-    if (assignIfChanged(outputStereo_, stereo))
-        emit outputStereoChanged();
+    if (!assignIfChanged(outputStereo_, stereo))
+        return;
+    emit outputStereoChanged();
+    updatePending();
+}
+
+ChannelSlot::StartChoices ChannelSlot::startChoices() const {
+    return {component_ ? component_->uri : QString(), inputChannel_, outputChannel_, inputStereo_, outputStereo_};
+}
+
+void ChannelSlot::setPlayingChoices(std::optional<StartChoices> playing) {
+    playing_ = std::move(playing);
+    updatePending();
+}
+
+void ChannelSlot::updatePending() {
+    if (assignIfChanged(pendingUntilStart_, playing_ && *playing_ != startChoices()))
+        emit pendingUntilStartChanged();
 }
 
 void ChannelSlot::setInputLevel(Reading r) {

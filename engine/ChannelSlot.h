@@ -3,6 +3,8 @@
 // bypass, and the level readings the meters show. Main thread only; setters
 // notify only on a real change. Editing a strip while running changes nothing
 // until the next start; only bypass acts at once (AudioEngineManager::setBypass).
+// The strip knows what the running graph was built from, so a view can say
+// when what it shows is not yet what plays.
 
 #include "engine/LevelStore.h"
 #include "platform/engine/EffectUnit.h"
@@ -40,6 +42,9 @@ class ChannelSlot : public QObject {
     Q_PROPERTY(int outputChannel READ outputChannelIndex WRITE setOutputChannelIndex NOTIFY outputChannelChanged)
     Q_PROPERTY(bool inputStereo READ inputStereo WRITE setInputStereo NOTIFY inputStereoChanged)
     Q_PROPERTY(bool outputStereo READ outputStereo WRITE setOutputStereo NOTIFY outputStereoChanged)
+    // The plug-in, channels or widths shown differ from those the running
+    // graph was built from: they apply at the next start. False while stopped.
+    Q_PROPERTY(bool pendingUntilStart READ pendingUntilStart NOTIFY pendingUntilStartChanged)
     // Updated by the manager's meter tick on the main thread.
     Q_PROPERTY(corvane::LevelReading inputLevel READ inputLevel NOTIFY inputLevelChanged)
     Q_PROPERTY(corvane::LevelReading inputLevelRight READ inputLevelRight NOTIFY inputLevelRightChanged)
@@ -48,6 +53,17 @@ class ChannelSlot : public QObject {
 
 public:
     using Reading = LevelStore::Reading;
+
+    // What a graph is built from: a change to these waits for the next start
+    // (bypass and the plug-in's parameters reach a running graph at once).
+    struct StartChoices {
+        QString pluginUri; // empty for none
+        std::optional<int> inputChannel;
+        std::optional<int> outputChannel;
+        bool inputStereo = false;
+        bool outputStereo = false;
+        friend bool operator==(const StartChoices&, const StartChoices&) = default;
+    };
 
     explicit ChannelSlot(int id, QObject* parent = nullptr);
 
@@ -90,6 +106,11 @@ public:
     bool outputStereo() const { return outputStereo_; }
     void setOutputStereo(bool stereo);
 
+    StartChoices startChoices() const;
+    // The choices the running graph was built from; none once it is gone.
+    void setPlayingChoices(std::optional<StartChoices> playing);
+    bool pendingUntilStart() const { return pendingUntilStart_; }
+
     Reading inputLevel() const { return inputLevel_; }
     Reading inputLevelRight() const { return inputLevelRight_; }
     Reading outputLevel() const { return outputLevel_; }
@@ -118,12 +139,15 @@ signals:
     void outputChannelChanged();
     void inputStereoChanged();
     void outputStereoChanged();
+    void pendingUntilStartChanged();
     void inputLevelChanged();
     void inputLevelRightChanged();
     void outputLevelChanged();
     void outputLevelRightChanged();
 
 private:
+    void updatePending();
+
     const int id_;
     std::optional<PluginComponent> component_;
     std::shared_ptr<engine::EffectUnit> effectNode_;
@@ -139,6 +163,8 @@ private:
     std::optional<QByteArray> lastPluginState_;
     bool stateReplacedWhileLoaded_ = false;
     bool componentMissing_ = false;
+    std::optional<StartChoices> playing_;
+    bool pendingUntilStart_ = false;
 };
 
 } // namespace corvane

@@ -137,9 +137,13 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     }
 
     QList<RoutingPlan::SlotRequest> requests;
-    for (auto* slot : channels_)
+    // What each strip will play: its channels as planned here, its plug-in as loaded below.
+    QList<ChannelSlot::StartChoices> builtFrom;
+    for (auto* slot : channels_) {
         requests.append({slot->id(), slot->inputChannel(), slot->inputStereo(), slot->outputChannel(),
                          slot->outputStereo()});
+        builtFrom.append(slot->startChoices());
+    }
     const RoutingPlan plan(requests, inputChannelCount, outputChannelCount);
     QList<ActiveStrip> strips;
     for (const auto& route : plan.routes)
@@ -168,6 +172,11 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         setPluginLoadFailure(loaded.failure);
         co_return false;
     }
+    // A strip may have been given another plug-in while an earlier one loaded.
+    for (int i = 0; i < strips.size(); ++i) {
+        const auto& component = loaded.effects[std::size_t(i)].component;
+        builtFrom[strips[i].slot->id()].pluginUri = component ? component->uri : QString();
+    }
     if (auto error = buildGraph(GraphSnapshot{plan, strips, std::move(loaded.effects), formats, rate})) {
         failStart(*error);
         co_return false;
@@ -182,6 +191,8 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     applyGains(plan, strips);
     runningStrips_ = strips;
     runningRate_ = rate;
+    for (auto* slot : channels_)
+        slot->setPlayingChoices(builtFrom[slot->id()]);
     stripStats_ = {};
     longestPeriodRender_ = {};
     setRunning(true);
@@ -339,6 +350,7 @@ void AudioEngineManager::stop() {
     splitters_.clear();
     combiner_.reset();
     for (auto* slot : channels_) {
+        slot->setPlayingChoices(std::nullopt);
         // A hung plug-in cannot be asked for its state; its last saved one stays.
         if (slot == hung)
             slot->setEffectNode(nullptr);

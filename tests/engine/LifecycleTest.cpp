@@ -1,5 +1,5 @@
 // Start and stop on the virtual device: messages, warnings, failure exits,
-// dropouts and recovery, all on the manual clock.
+// dropouts, recovery and strips edited while playing, all on the manual clock.
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/FakeBackend.h"
@@ -8,6 +8,10 @@
 
 #include <QLocale>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
+#include <vector>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -125,6 +129,36 @@ TEST_F(Lifecycle, StartWhileRunningRebuildsOnANewEngineAndStopIsSafeWhenIdle) {
     EXPECT_FALSE(m.isRunning() || m.actualSampleRate() || m.actualBufferFrames() || m.latencyEstimate());
     EXPECT_TRUE(test::ManagerPeer::splitters(m).isEmpty());
     EXPECT_FALSE(test::ManagerPeer::combiner(m));
+}
+
+TEST_F(Lifecycle, AStripEditedWhilePlayingIsPendingUntilEditedBackOrTheNextStart) {
+    ChannelSlot& strip = rig.strip(0);
+    strip.setInputChannel(1);
+    EXPECT_FALSE(strip.pendingUntilStart()) << "nothing plays to differ from";
+    ASSERT_TRUE(startRunning());
+    EXPECT_FALSE(strip.pendingUntilStart());
+    m.setBypass(strip, true); // reaches the graph at once
+    EXPECT_FALSE(strip.pendingUntilStart());
+    const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", {}, false};
+    const std::vector<std::pair<std::function<void()>, std::function<void()>>> edits{
+        {[&] { strip.setInputChannel(2); }, [&] { strip.setInputChannel(1); }},
+        {[&] { strip.setOutputChannel(std::nullopt); }, [&] { strip.setOutputChannel(0); }},
+        {[&] { strip.setInputStereo(true); }, [&] { strip.setInputStereo(false); }},
+        {[&] { strip.setOutputStereo(true); }, [&] { strip.setOutputStereo(false); }},
+        {[&] { strip.setComponent(gain); }, [&] { strip.setComponent(std::nullopt); }}};
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        edits[i].first();
+        EXPECT_TRUE(strip.pendingUntilStart()) << i;
+        edits[i].second();
+        EXPECT_FALSE(strip.pendingUntilStart()) << i << ": edited back to what plays";
+    }
+    rig.route(1, 1, false, 1, false); // a strip the running graph left out
+    EXPECT_TRUE(rig.strip(1).pendingUntilStart());
+    ASSERT_TRUE(startRunning());
+    EXPECT_FALSE(rig.strip(1).pendingUntilStart()) << "the new graph plays it";
+    strip.setInputStereo(true);
+    m.stop();
+    EXPECT_FALSE(strip.pendingUntilStart()) << "nothing plays";
 }
 
 TEST(LifecycleFailure, ADeviceThatRefusesIOFailsTheStartWithTheEnginesReason) {
