@@ -262,7 +262,7 @@ void PluginEditorWindowController::loadPreset(int index) {
 
 bool PluginEditorWindowController::savePreset(const QString& name) {
     lv2::Lv2Effect* effect = effect_.effect();
-    if (!effect || name.trimmed().isEmpty())
+    if (!effect || !isPresetName(name))
         return false;
     std::string error;
     const auto uri = effect->savePreset(name.trimmed().toStdString(), (QDir::homePath() + QStringLiteral("/.lv2")).toStdString(), error);

@@ -79,6 +79,8 @@ public:
     // Presets: applied off the main thread; saved under ~/.lv2.
     Q_INVOKABLE void loadPreset(int index);
     Q_INVOKABLE bool savePreset(const QString& name);
+    // Whether a preset may be saved under `name`: it has more than spaces.
+    Q_INVOKABLE static bool isPresetName(const QString& name) { return !name.trimmed().isEmpty(); }
 
     // The window's smallest size around a generic editor that fits in `fitting`.
     static QSize genericWindowSize(QSize fitting);

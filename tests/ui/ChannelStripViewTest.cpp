@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +29,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 
@@ -301,6 +303,16 @@ TEST(PluginEditorWindow, GenericEditorIsReusedClosedWithItsInstanceAndItsSetting
     const int gainRow = found[0].row();
     ASSERT_TRUE(QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR)));
     EXPECT_TRUE(shown->grabWindow().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/generic-editor.png")));
+    // A wider window gives its width to the sliders.
+    QQuickItem* slider = QuickView::findUnder(shown->contentItem(), QStringLiteral("parameterSlider"));
+    ASSERT_TRUE(slider);
+    const qreal narrow = slider->width();
+    shown->resize(shown->width() + 200, shown->height());
+    strip.settle();
+    EXPECT_EQ(slider->width(), narrow + 200);
+    const QQuickItem* note = QuickView::findUnder(shown->contentItem(), QStringLiteral("noParametersNote"));
+    ASSERT_TRUE(note);
+    EXPECT_FALSE(note->isVisible());
 
     strip.click(QStringLiteral("settingsButton"));
     EXPECT_EQ(strip.editor(), editor) << "the same window for the same instance";
@@ -314,7 +326,40 @@ TEST(PluginEditorWindow, GenericEditorIsReusedClosedWithItsInstanceAndItsSetting
     // Turned in the editor (that the plug-in hears it is the rows' own test)
     // and kept in a preset.
     QMetaObject::invokeMethod(&rows, "setPosition", Q_ARG(int, gainRow), Q_ARG(double, 0.75));
-    ASSERT_TRUE(editor->savePreset(QStringLiteral("Warm")));
+    EXPECT_FALSE(PluginEditorWindowController::isPresetName(QString()));
+    EXPECT_FALSE(PluginEditorWindowController::isPresetName(QStringLiteral(" \t ")));
+    const auto press = [&](const char* name) {
+        QQuickItem* item = QuickView::findUnder(shown->contentItem(), QString::fromLatin1(name));
+        QTest::mouseClick(shown, Qt::LeftButton, {}, item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
+        strip.settle();
+        return item;
+    };
+    press("savePresetButton");
+    QQuickItem* save = QuickView::findUnder(shown->contentItem(), QStringLiteral("savePresetConfirm"));
+    ASSERT_TRUE(save);
+    EXPECT_FALSE(save->isEnabled()) << "no name yet";
+    const QImage unnamed = shown->grabWindow();
+    EXPECT_TRUE(unnamed.save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/save-preset-unnamed.png")));
+    const auto brightest = [&](const char* name) {
+        QQuickItem* item = QuickView::findUnder(shown->contentItem(), QString::fromLatin1(name));
+        const QRect area = item->mapRectToScene(item->boundingRect()).toRect() & unnamed.rect();
+        int most = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                most = std::max(most, qGray(unnamed.pixel(x, y)));
+        return most;
+    };
+    EXPECT_LT(brightest("savePresetConfirm"), brightest("savePresetCancel") * 3 / 4) << "drawn as unavailable";
+    const auto type = [&](const char* text) {
+        for (const char* c = text; *c; ++c)
+            QTest::keyClick(shown, *c);
+        strip.settle();
+    };
+    type("  ");
+    EXPECT_FALSE(save->isEnabled()) << "spaces are no name";
+    type("Warm");
+    EXPECT_TRUE(save->isEnabled());
+    press("savePresetConfirm");
 
     // Stop: the window closes and the controller is forgotten; the value stays.
     rig.manager->stop();
@@ -372,6 +417,12 @@ TEST(PluginEditorWindow, APlugInsOwnEditorIsTakenAndEditorsThatFailOrAreClosedEa
 
     ASSERT_TRUE(refusing.open());
     EXPECT_TRUE(refusing.editor()->showsParameters());
+    QQuickWindow* bare = refusing.editor()->window();
+    QQuickItem* note = QuickView::findUnder(bare->contentItem(), QStringLiteral("noParametersNote"));
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->isVisible()) << "a plug-in with audio ports only";
+    EXPECT_EQ(note->property("text").toString(), "This plug-in has no parameters.");
+    EXPECT_TRUE(bare->grabWindow().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/generic-editor-no-parameters.png")));
     EXPECT_TRUE(log.contains("The editor of “Fixture UI Refuses”"));
     EXPECT_EQ(log.count("Plugin “Fixture UI Refuses” has no view of its own - showing parameters"), 1);
 

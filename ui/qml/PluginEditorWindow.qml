@@ -142,16 +142,22 @@ Window {
                 objectName: "presetName"
                 Layout.fillWidth: true
                 placeholderText: "Preset name"
-                onAccepted: save.clicked()
+                onAccepted: if (save.enabled) save.clicked()
             }
             RowLayout {
                 Layout.alignment: Qt.AlignRight
-                Button { text: "Cancel"; onClicked: saveDialog.close() }
+                Button {
+                    objectName: "savePresetCancel"
+                    text: "Cancel"
+                    onClicked: saveDialog.close()
+                }
                 Button {
                     id: save
                     objectName: "savePresetConfirm"
                     text: "Save"
-                    enabled: nameField.text.trim().length > 0
+                    enabled: window.controller ? window.controller.isPresetName(nameField.text) : false
+                    // The palette's disabled colours do not reach a pop-up's buttons: dim it ourselves.
+                    opacity: enabled ? 1.0 : 0.4
                     onClicked: {
                         if (window.controller.savePreset(nameField.text))
                             saveDialog.close()
