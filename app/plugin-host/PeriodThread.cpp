@@ -1,0 +1,77 @@
+// Runs on the host's audio thread, apart from run()'s start and end.
+#include "app/plugin-host/PeriodThread.h"
+
+#include "platform/engine/DenormalFlush.h"
+#include "platform/lv2/IsolatedRegion.h"
+#include "platform/lv2/Lv2Effect.h"
+#include "platform/system/Futex.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane::pluginhost {
+
+namespace {
+// How often an idle thread looks whether it should end.
+constexpr std::int64_t kIdleCheckNs = 200'000'000;
+} // namespace
+
+PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts,
+                           int priority)
+    : effect_(effect), region_(region), inputPorts_(std::move(inputPorts)),
+      outputPorts_(std::move(outputPorts)), applied_(inputPorts_.size(), std::nanf("")),
+      thread_([this] { run(); }) {
+    if (priority > 0) {
+        sched_param param{};
+        param.sched_priority = std::min(priority, sched_get_priority_max(SCHED_FIFO));
+        realtime_ = pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &param) == 0;
+    }
+}
+
+PeriodThread::~PeriodThread() {
+    stop_.store(true);
+    thread_.join();
+}
+
+void PeriodThread::run() noexcept {
+    const engine::DenormalFlush flush;
+    // Whatever was asked before this thread began is not this thread's to answer.
+    std::uint32_t seen = region_.go.load(std::memory_order_acquire);
+    while (!stop_.load(std::memory_order_relaxed)) {
+        const std::uint32_t asked = region_.go.load(std::memory_order_acquire);
+        if (asked == seen) {
+            futexWaitUntil(region_.go, seen, monotonicAfter(kIdleCheckNs));
+            continue;
+        }
+        seen = asked;
+        runPeriod(asked);
+    }
+}
+
+void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
+    lv2::IsolatedRegion& r = region_;
+    const std::uint32_t frames = std::min(r.frames.load(std::memory_order_relaxed), r.maxFrames());
+    for (std::size_t i = 0; i < inputPorts_.size(); ++i) {
+        const float value = r.control(inputPorts_[i]).load(std::memory_order_relaxed);
+        if (value != applied_[i]) {
+            effect_.setParameter(inputPorts_[i], value);
+            applied_[i] = value;
+        }
+    }
+    effect_.setBypass(r.bypass.load(std::memory_order_relaxed) != 0);
+    const float* in[lv2::IsolatedRegion::kMaxChannels] = {r.input(0), r.input(1)};
+    float* out[lv2::IsolatedRegion::kMaxChannels] = {r.output(0), r.output(1)};
+    effect_.process(in, out, frames);
+    for (std::uint32_t port : outputPorts_)
+        r.control(port).store(effect_.parameter(port), std::memory_order_relaxed);
+    r.latencyFrames.store(effect_.reportedLatencyFrames(), std::memory_order_relaxed);
+    r.nonFinitePeriods.store(effect_.nonFinitePeriods(), std::memory_order_relaxed);
+    r.periodsRun.fetch_add(1, std::memory_order_relaxed);
+    r.done.store(sequence, std::memory_order_release);
+    futexWake(r.done);
+}
+
+} // namespace corvane::pluginhost

@@ -1,0 +1,47 @@
+#pragma once
+// The plug-in host's audio thread: waits for Corvane to hand over a period
+// through the shared region, runs the plug-in on it, and hands it back with
+// the period's number. Runs from prepare until the next prepare or the end.
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace corvane::lv2 {
+class IsolatedRegion;
+class Lv2Effect;
+} // namespace corvane::lv2
+
+namespace corvane::pluginhost {
+
+class PeriodThread {
+public:
+    // `effect` prepared for the strip's channels; `inputPorts` its control
+    // inputs, `outputPorts` its control outputs (below the region's capacity).
+    // `priority` > 0 asks for SCHED_FIFO at that priority.
+    PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts, int priority);
+    // Waits for the period in hand to end: a plug-in that never returns keeps
+    // the host from ending, and Corvane kills it.
+    ~PeriodThread();
+    PeriodThread(const PeriodThread&) = delete;
+    PeriodThread& operator=(const PeriodThread&) = delete;
+
+    // Whether SCHED_FIFO was granted (false when not asked for).
+    bool isRealtime() const { return realtime_; }
+
+private:
+    void run() noexcept;
+    void runPeriod(std::uint32_t sequence) noexcept;
+
+    lv2::Lv2Effect& effect_;
+    lv2::IsolatedRegion& region_;
+    std::vector<std::uint32_t> inputPorts_;
+    std::vector<std::uint32_t> outputPorts_;
+    std::vector<float> applied_; // per input port: the value the plug-in has
+    std::atomic<bool> stop_{false};
+    bool realtime_ = false;
+    std::thread thread_;
+};
+
+} // namespace corvane::pluginhost

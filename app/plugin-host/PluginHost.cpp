@@ -1,0 +1,131 @@
+#include "app/plugin-host/PluginHost.h"
+
+#include "platform/lv2/HostMessages.h"
+#include "platform/lv2/IsolatedRegion.h"
+#include "platform/lv2/Lv2Effect.h"
+#include "platform/system/MemoryLock.h"
+
+#include <cstdio>
+
+namespace corvane::pluginhost {
+
+using lv2::HostMessage;
+using lv2::Outcome;
+
+PluginHost::PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority)
+    : channel_(channelFd), region_(region), priority_(priority) {}
+
+PluginHost::~PluginHost() {
+    periods_.reset();
+}
+
+void PluginHost::serve() {
+    lv2::Message message;
+    while (channel_.receive(message) == lv2::HostChannel::Result::Done)
+        if (!answer(message))
+            return;
+}
+
+bool PluginHost::answer(const lv2::Message& message) {
+    const auto type = static_cast<HostMessage>(message.type);
+    lv2::MessageWriter reply;
+    Outcome outcome{true, {}};
+    switch (type) {
+    case HostMessage::Load:
+        reply = load(message.payload);
+        break;
+    case HostMessage::Prepare:
+        reply = encode(prepare(message.payload));
+        break;
+    case HostMessage::Reset:
+        // Corvane asks only while it sends no periods, so the audio thread is idle.
+        if (effect_)
+            effect_->reset();
+        reply = encode(outcome);
+        break;
+    case HostMessage::SaveState:
+        if (auto text = effect_ ? effect_->saveState() : std::nullopt)
+            outcome.text = std::move(*text);
+        else
+            outcome = {false, "the plug-in's state cannot be saved"};
+        reply = encode(outcome);
+        break;
+    case HostMessage::RestoreState: {
+        lv2::MessageReader in(message.payload);
+        std::string text;
+        if (!effect_ || !in.text(text) || !in.ok() || !effect_->restoreState(text))
+            outcome = {false, "the state does not fit the plug-in"};
+        publishControls();
+        reply = encode(outcome);
+        break;
+    }
+    default:
+        return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), {}) == lv2::HostChannel::Result::Done;
+    }
+    return channel_.send(message.type, reply) == lv2::HostChannel::Result::Done;
+}
+
+lv2::MessageWriter PluginHost::load(const std::vector<unsigned char>& payload) {
+    lv2::LoadRequest request;
+    lv2::LoadAnswer answer;
+    if (!decode(payload, request) || request.maxBlockFrames > region_.maxFrames()) {
+        answer.error = "the host was asked what it cannot do";
+    } else if (effect_) {
+        answer.error = "the host already holds a plug-in";
+    } else {
+        effect_ = lv2::Lv2Effect::instantiate(request.uri, request.sampleRate, request.maxBlockFrames,
+                                              request.nominalBlockFrames, answer.error);
+    }
+    if (effect_) {
+        answer.ok = true;
+        answer.name = effect_->name();
+        answer.audioInputs = effect_->audioInputCount();
+        answer.audioOutputs = effect_->audioOutputCount();
+        answer.hasEnablePort = effect_->hasEnablePort();
+        answer.parameters = effect_->parameters();
+        publishControls();
+    }
+    return encode(answer);
+}
+
+Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
+    lv2::PrepareRequest request;
+    if (!effect_ || !decode(payload, request) || request.maxFrames > region_.maxFrames()
+        || request.inputChannels > lv2::IsolatedRegion::kMaxChannels
+        || request.outputChannels > lv2::IsolatedRegion::kMaxChannels)
+        return {false, "the host was asked what it cannot do"};
+    periods_.reset();
+    Outcome outcome{true, {}};
+    if (!effect_->prepare(request.sampleRate, request.maxFrames, request.inputChannels, request.outputChannels,
+                          outcome.text)) {
+        outcome.ok = false;
+        return outcome;
+    }
+    publishControls();
+    std::vector<std::uint32_t> inputs, outputs;
+    for (const lv2::Parameter& p : effect_->parameters())
+        if (p.portIndex < lv2::IsolatedRegion::kControlCapacity)
+            (p.isInput ? inputs : outputs).push_back(p.portIndex);
+    periods_ = std::make_unique<PeriodThread>(*effect_, region_, std::move(inputs), std::move(outputs), priority_);
+    if (priority_ > 0 && !periods_->isRealtime())
+        std::fprintf(stderr, "the plug-in's audio thread runs without real-time priority (SCHED_FIFO was refused)\n");
+    if (!memoryLocked_) {
+        // Once the audio buffers exist, as Corvane does it.
+        const MemoryLockResult locked = lockProcessMemory();
+        memoryLocked_ = true;
+        if (!locked.locked)
+            std::fprintf(stderr, "memory not locked: %s\n", qPrintable(locked.reason));
+    }
+    return outcome;
+}
+
+void PluginHost::publishControls() {
+    if (!effect_)
+        return;
+    for (const lv2::Parameter& p : effect_->parameters())
+        if (p.portIndex < lv2::IsolatedRegion::kControlCapacity)
+            region_.control(p.portIndex).store(effect_->parameter(p.portIndex), std::memory_order_relaxed);
+    region_.latencyFrames.store(effect_->reportedLatencyFrames(), std::memory_order_relaxed);
+}
+
+} // namespace corvane::pluginhost

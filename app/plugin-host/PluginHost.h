@@ -1,0 +1,47 @@
+#pragma once
+// The plug-in host's main thread: answers Corvane's requests on the socket
+// (load the one plug-in, prepare it, reset, save and restore its state) until
+// the socket closes.
+
+#include "app/plugin-host/PeriodThread.h"
+#include "platform/lv2/HostChannel.h"
+
+#include <memory>
+#include <string>
+
+namespace corvane::lv2 {
+class IsolatedRegion;
+class Lv2Effect;
+struct Outcome;
+} // namespace corvane::lv2
+
+namespace corvane::pluginhost {
+
+class PluginHost {
+public:
+    // `priority` > 0: the audio thread asks for SCHED_FIFO at that priority.
+    PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    // Returns when Corvane closes the socket or sends what is no message.
+    void serve();
+
+private:
+    bool answer(const lv2::Message& message);
+    lv2::MessageWriter load(const std::vector<unsigned char>& payload);
+    lv2::Outcome prepare(const std::vector<unsigned char>& payload);
+    // The plug-in's control values into the region, after a load or a restore
+    // changed them behind Corvane's back.
+    void publishControls();
+
+    lv2::HostChannel channel_;
+    lv2::IsolatedRegion& region_;
+    int priority_;
+    bool memoryLocked_ = false;
+    std::unique_ptr<lv2::Lv2Effect> effect_;
+    std::unique_ptr<PeriodThread> periods_; // declared last: it goes first
+};
+
+} // namespace corvane::pluginhost
