@@ -1,0 +1,320 @@
+#include "platform/lv2/IsolatedEffect.h"
+
+#include "platform/engine/ChannelRule.h"
+#include "platform/lv2/HostMessages.h"
+#include "platform/lv2/IsolatedRegion.h"
+#include "platform/system/Futex.h"
+#include "platform/system/HostProcess.h"
+#include "platform/system/Logging.h"
+#include "platform/system/SharedMemory.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+namespace corvane::lv2 {
+
+namespace {
+
+timespec monotonicIn(std::chrono::milliseconds limit) {
+    return monotonicAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count());
+}
+
+std::string seconds(std::chrono::milliseconds limit) {
+    const auto whole = limit.count() / 1000;
+    if (limit.count() % 1000 == 0)
+        return std::to_string(whole) + (whole == 1 ? " second" : " seconds");
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f seconds", static_cast<double>(limit.count()) / 1000.0);
+    return text;
+}
+
+} // namespace
+
+std::string IsolatedEffect::programBesideUs() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path("corvane-plugin-host") : self.parent_path() / "corvane-plugin-host").string();
+}
+
+std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& uri, double sampleRate,
+                                                            std::uint32_t maxBlockFrames,
+                                                            std::uint32_t nominalBlockFrames, const Options& options,
+                                                            std::string& error) {
+    if (maxBlockFrames == 0 || maxBlockFrames > IsolatedRegion::kMaxFrames) {
+        error = "the block length is beyond what a plug-in host takes";
+        return nullptr;
+    }
+    auto effect = std::unique_ptr<IsolatedEffect>(new IsolatedEffect);
+    effect->options_ = options;
+    effect->uri_ = uri;
+    effect->sampleRate_ = sampleRate;
+    effect->waitLimitNs_.store(static_cast<std::int64_t>(5e8 * maxBlockFrames / sampleRate));
+    effect->memory_ = SharedMemory::create(IsolatedRegion::bytesFor(maxBlockFrames), error);
+    if (!effect->memory_)
+        return nullptr;
+    effect->region_ = IsolatedRegion::create(effect->memory_->data(), maxBlockFrames);
+    std::vector<std::string> arguments;
+    if (options.realtimePriority > 0)
+        arguments = {"--realtime-priority", std::to_string(options.realtimePriority)};
+    effect->host_ = HostProcess::start(options.hostProgram, arguments, effect->memory_->fd(), error);
+    if (!effect->host_)
+        return nullptr;
+
+    const LoadRequest load{uri, sampleRate, maxBlockFrames, nominalBlockFrames};
+    Message message;
+    LoadAnswer answer;
+    if (!effect->request(static_cast<std::uint32_t>(HostMessage::Load), encode(load), message, options.loadLimit)) {
+        effect->host_->waitForEnd(std::chrono::milliseconds(500));
+        if (effect->killedForSilence_) {
+            error = "the plug-in did not finish loading within " + seconds(options.loadLimit);
+        } else {
+            const std::string& ending = effect->host_->howItEnded();
+            error = ending.rfind("SIG", 0) == 0 ? "the plug-in crashed while loading (" + ending + ")"
+                    : ending.empty()           ? "the plug-in's host stopped answering while loading"
+                                               : "the plug-in's host ended while loading (" + ending + ")";
+        }
+        qCWarning(lcEngine).noquote() << QString::fromStdString(uri) << "did not load:"
+                                      << QString::fromStdString(error + "; its host: " + effect->faultReport());
+        return nullptr;
+    }
+    if (!decode(message.payload, answer)) {
+        error = "the plug-in's host answered what is no answer";
+        return nullptr;
+    }
+    if (!answer.ok) {
+        error = answer.error;
+        return nullptr;
+    }
+    effect->name_ = answer.name;
+    effect->audioInputs_ = answer.audioInputs;
+    effect->audioOutputs_ = answer.audioOutputs;
+    effect->hasEnablePort_ = answer.hasEnablePort;
+    effect->parameters_ = std::move(answer.parameters);
+    return effect;
+}
+
+IsolatedEffect::~IsolatedEffect() = default;
+
+bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, Message& answer,
+                             std::chrono::milliseconds limit) {
+    if (hasFailed())
+        return false;
+    HostChannel channel(host_->channel());
+    const timespec deadline = monotonicIn(limit);
+    HostChannel::Result result = channel.send(type, payload, &deadline);
+    if (result == HostChannel::Result::Done)
+        result = channel.receive(answer, &deadline, host_->pidfd());
+    if (result == HostChannel::Result::Done && answer.type == type)
+        return true;
+    if (result == HostChannel::Result::TimedOut) {
+        host_->kill();
+        killedForSilence_ = true;
+        markFailed(Fault::StoppedResponding);
+    } else {
+        // Gone, or talking nonsense: either way it is no longer a host to trust.
+        if (result != HostChannel::Result::Closed && result != HostChannel::Result::Watched)
+            host_->kill();
+        markFailed(Fault::Crashed);
+    }
+    return false;
+}
+
+bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome) {
+    Message message;
+    if (!request(type, payload, message, options_.answerLimit))
+        return false;
+    return decode(message.payload, outcome);
+}
+
+void IsolatedEffect::markFailed(Fault fault) {
+    int none = static_cast<int>(Fault::None);
+    fault_.compare_exchange_strong(none, static_cast<int>(fault), std::memory_order_acq_rel);
+}
+
+bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
+                             std::string& error) {
+    if (inputChannels < 1 || inputChannels > IsolatedRegion::kMaxChannels || outputChannels < 1
+        || outputChannels > IsolatedRegion::kMaxChannels || maxFrames == 0 || maxFrames > region_->maxFrames()) {
+        error = "a strip's channels or block length the plug-in was not loaded for";
+        return false;
+    }
+    render_.prepared = false;
+    const PrepareRequest request{sampleRate, maxFrames, inputChannels, outputChannels};
+    Outcome outcome;
+    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Prepare), encode(request), outcome)) {
+        error = "the plug-in's host did not answer";
+        return false;
+    }
+    if (!outcome.ok) {
+        error = outcome.text;
+        return false;
+    }
+    render_.stripIn = inputChannels;
+    render_.stripOut = outputChannels;
+    render_.prepared = true;
+    waitLimitNs_.store(static_cast<std::int64_t>(5e8 * maxFrames / sampleRate));
+    return true;
+}
+
+void IsolatedEffect::reset() {
+    Outcome outcome;
+    simpleRequest(static_cast<std::uint32_t>(HostMessage::Reset), MessageWriter(), outcome);
+}
+
+double IsolatedEffect::latencySeconds() const {
+    const double frames = region_->latencyFrames.load(std::memory_order_relaxed);
+    const double seconds = frames / sampleRate_;
+    return std::isfinite(seconds) && seconds > 0.0 && seconds <= 10.0 ? seconds : 0.0;
+}
+
+CORVANE_REALTIME
+void IsolatedEffect::process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept {
+    const timespec deadline = monotonicAfter(waitLimitNs_.load(std::memory_order_relaxed));
+    begin(inputs, frames);
+    finish(outputs, deadline);
+}
+
+CORVANE_REALTIME
+void IsolatedEffect::begin(const float* const* inputs, std::uint32_t frames) noexcept {
+    RealtimeScope realtime;
+    Render& r = render_;
+    r.handedOver = false;
+    if (!r.prepared)
+        return;
+    r.frames = std::min(frames, region_->maxFrames());
+    for (int c = 0; c < r.stripIn; ++c)
+        std::copy(inputs[c], inputs[c] + r.frames, region_->input(c));
+    if (hasFailed())
+        return;
+    ++r.sequence;
+    region_->frames.store(r.frames, std::memory_order_relaxed);
+    region_->go.store(r.sequence, std::memory_order_release);
+    futexWake(region_->go);
+    asked_.store(r.sequence, std::memory_order_relaxed);
+    r.handedOver = true;
+}
+
+CORVANE_REALTIME
+void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noexcept {
+    RealtimeScope realtime;
+    Render& r = render_;
+    if (!r.prepared)
+        return;
+    if (r.handedOver) {
+        for (;;) {
+            const std::uint32_t done = region_->done.load(std::memory_order_acquire);
+            if (done == r.sequence) {
+                for (int c = 0; c < r.stripOut; ++c)
+                    std::copy(region_->output(c), region_->output(c) + r.frames, outputs[c]);
+                return;
+            }
+            if (futexWaitUntil(region_->done, done, deadline) == FutexWait::TimedOut
+                && region_->done.load(std::memory_order_acquire) != r.sequence)
+                break;
+        }
+        latePeriods_.fetch_add(1, std::memory_order_relaxed);
+    }
+    // The dry input, as it is. Bypass delays it by the plug-in's latency and
+    // cross-fades to it; the same belongs here once the renderer drives this.
+    const float* dry[IsolatedRegion::kMaxChannels] = {region_->input(0), region_->input(1)};
+    engine::convertChannels(dry, r.stripIn, outputs, r.stripOut, r.frames);
+}
+
+void IsolatedEffect::checkHealth(std::chrono::steady_clock::time_point now) {
+    if (!host_)
+        return;
+    if (host_->hasEnded()) {
+        markFailed(killedForSilence_ ? Fault::StoppedResponding : Fault::Crashed);
+        if (!faultLogged_) {
+            faultLogged_ = true;
+            qCWarning(lcEngine).noquote() << QString::fromStdString(name_.empty() ? uri_ : name_)
+                                          << (killedForSilence_ ? "stopped responding and was ended:" : "crashed:")
+                                          << QString::fromStdString(faultReport());
+        }
+        return;
+    }
+    if (hasFailed())
+        return;
+    const std::uint32_t answered = region_->done.load(std::memory_order_acquire);
+    if (answered == asked_.load(std::memory_order_relaxed)) {
+        silentSince_.reset(); // nothing outstanding: idle, not silent
+    } else if (answered != lastAnswered_ || !silentSince_) {
+        silentSince_ = now; // a period is outstanding since now at the latest
+    } else if (now - *silentSince_ >= kSilenceLimit) {
+        host_->kill();
+        killedForSilence_ = true;
+        markFailed(Fault::StoppedResponding);
+    }
+    lastAnswered_ = answered;
+}
+
+int IsolatedEffect::pidfd() const {
+    return host_ ? host_->pidfd() : -1;
+}
+
+int IsolatedEffect::hostPid() const {
+    return host_ ? host_->pid() : -1;
+}
+
+std::string IsolatedEffect::faultReport() const {
+    if (!host_)
+        return {};
+    std::string report = host_->howItEnded().empty() ? "still running" : host_->howItEnded();
+    const std::vector<std::string> lines = host_->lastErrorLines();
+    if (!lines.empty())
+        report += "; its last words:";
+    for (const std::string& line : lines)
+        report += "\n  " + line;
+    return report;
+}
+
+std::optional<std::string> IsolatedEffect::saveState() {
+    Outcome outcome;
+    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::SaveState), MessageWriter(), outcome) || !outcome.ok)
+        return std::nullopt;
+    return std::move(outcome.text);
+}
+
+bool IsolatedEffect::restoreState(const std::string& text) {
+    Outcome outcome;
+    MessageWriter payload;
+    payload.text(text);
+    return simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome) && outcome.ok;
+}
+
+void IsolatedEffect::setBypass(bool bypassed) noexcept {
+    region_->bypass.store(bypassed ? 1 : 0, std::memory_order_relaxed);
+}
+
+const Parameter* IsolatedEffect::findParameter(std::uint32_t portIndex) const {
+    if (portIndex >= IsolatedRegion::kControlCapacity)
+        return nullptr;
+    for (const Parameter& p : parameters_)
+        if (p.portIndex == portIndex)
+            return &p;
+    return nullptr;
+}
+
+bool IsolatedEffect::setParameter(std::uint32_t portIndex, float value) {
+    const Parameter* p = findParameter(portIndex);
+    if (p == nullptr || !p->isInput || !std::isfinite(value))
+        return false;
+    if (p->minimum < p->maximum)
+        value = std::clamp(value, p->minimum, p->maximum);
+    region_->control(portIndex).store(value, std::memory_order_relaxed);
+    return true;
+}
+
+float IsolatedEffect::parameter(std::uint32_t portIndex) const {
+    if (findParameter(portIndex) == nullptr)
+        return std::numeric_limits<float>::quiet_NaN();
+    return region_->control(portIndex).load(std::memory_order_relaxed);
+}
+
+} // namespace corvane::lv2

@@ -1,0 +1,168 @@
+#pragma once
+// One LV2 plug-in hosted in a process of its own (corvane-plugin-host), as an
+// effect of a channel strip: whatever the plug-in does, a crash, a hang, an
+// exit or memory without end, ends that process and leaves ours and every
+// other strip playing. The strip then plays its input unprocessed.
+//
+// Each period the audio thread copies the strip's input into memory shared
+// with the host, wakes it, and waits for its answer only until a deadline: an
+// answer that is not there in time is dropped (the strip plays dry for that
+// period, counted in latePeriods()), and a late one is known by its number and
+// never used. begin() and finish() are the two halves, so a renderer can wake
+// every host first, render what does not depend on them, and collect after.
+//
+// Threads: instantiate() on any thread but the audio one; prepare(), reset(),
+// the state, checkHealth() and faultReport() on the main thread (prepare and
+// reset while no period runs); process(), begin() and finish() on the audio
+// thread; setBypass(), setParameter(), parameter(), latencySeconds(), fault()
+// and latePeriods() from any thread.
+
+#include "platform/engine/EffectProcessor.h"
+#include "platform/lv2/Parameter.h"
+#include "platform/system/RealtimeScope.h"
+
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+class HostProcess;
+class SharedMemory;
+} // namespace corvane
+
+namespace corvane::lv2 {
+
+class IsolatedRegion;
+class MessageWriter;
+struct Message;
+struct Outcome;
+
+class IsolatedEffect final : public engine::EffectProcessor {
+public:
+    struct Options {
+        std::string hostProgram = programBesideUs();
+        // A host that has not loaded the plug-in by then is killed.
+        std::chrono::milliseconds loadLimit{15000};
+        // For every later request (prepare, reset, state).
+        std::chrono::milliseconds answerLimit{5000};
+        // > 0: the host's audio thread asks for SCHED_FIFO at this priority.
+        int realtimePriority = 0;
+    };
+    // A host that answers no period for this long is killed.
+    static constexpr std::chrono::seconds kSilenceLimit{1};
+
+    // corvane-plugin-host beside the running program.
+    static std::string programBesideUs();
+
+    // Starts a host and loads the plug-in there. On failure null and a reason
+    // a person can read in `error`: the host's own (as Lv2Effect::instantiate
+    // gives it) or what became of the host ("the plug-in crashed while
+    // loading (SIGABRT)", "... did not finish loading within 15 seconds").
+    static std::unique_ptr<IsolatedEffect> instantiate(const std::string& uri, double sampleRate,
+                                                       std::uint32_t maxBlockFrames, std::uint32_t nominalBlockFrames,
+                                                       const Options& options, std::string& error);
+    ~IsolatedEffect() override; // kills the host and reaps it
+    IsolatedEffect(const IsolatedEffect&) = delete;
+    IsolatedEffect& operator=(const IsolatedEffect&) = delete;
+
+    bool prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
+                 std::string& error) override;
+    // begin() and finish(), waiting at most waitLimit() past the start.
+    void process(const float* const* inputs, float* const* outputs, std::uint32_t frames) noexcept override;
+    void reset() override;
+    double latencySeconds() const override;
+
+    // Audio thread: hands this period's input (the strip's channels) to the host.
+    CORVANE_REALTIME
+    void begin(const float* const* inputs, std::uint32_t frames) noexcept;
+    // Audio thread, after begin(): the host's output, or the dry input when it
+    // has not answered by `deadline` (CLOCK_MONOTONIC) or has failed.
+    CORVANE_REALTIME
+    void finish(float* const* outputs, const timespec& deadline) noexcept;
+    // What process() waits at most; by default half of a prepared block.
+    void setWaitLimit(std::chrono::nanoseconds limit) { waitLimitNs_.store(limit.count()); }
+    std::chrono::nanoseconds waitLimit() const { return std::chrono::nanoseconds(waitLimitNs_.load()); }
+
+    enum class Fault : int { None, Crashed, StoppedResponding };
+    Fault fault() const { return static_cast<Fault>(fault_.load(std::memory_order_acquire)); }
+    bool hasFailed() const { return fault() != Fault::None; }
+    // Periods the host did not answer in time (before and at a failure).
+    std::uint64_t latePeriods() const { return latePeriods_.load(std::memory_order_relaxed); }
+
+    // Main thread: call when pidfd() becomes readable and now and then (about
+    // every few hundred milliseconds) while periods run. Learns of the host's
+    // end; kills a host that has answered no period for kSilenceLimit.
+    void checkHealth(std::chrono::steady_clock::time_point now);
+    // Readable once the host has ended.
+    int pidfd() const;
+    int hostPid() const;
+    // Main thread, after a fault: how the host ended ("SIGSEGV", "exit status
+    // 0") and its last lines on standard error.
+    std::string faultReport() const;
+
+    // Main thread, also while periods run. The plug-in's state as Turtle text.
+    std::optional<std::string> saveState();
+    // Main thread, while no period runs. False when the host refuses it.
+    bool restoreState(const std::string& text);
+
+    void setBypass(bool bypassed) noexcept;
+    bool hasEnablePort() const { return hasEnablePort_; }
+    const std::vector<Parameter>& parameters() const { return parameters_; }
+    // Clamped to the port's range; false for an unknown port or an output.
+    bool setParameter(std::uint32_t portIndex, float value);
+    // The last value set (inputs) or reported (outputs); NaN for an unknown port.
+    float parameter(std::uint32_t portIndex) const;
+    const std::string& uri() const { return uri_; }
+    const std::string& name() const { return name_; }
+    int audioInputCount() const { return audioInputs_; }
+    int audioOutputCount() const { return audioOutputs_; }
+
+private:
+    IsolatedEffect() = default;
+    // Main thread: one request and its answer. False (with the host marked as
+    // failed when it is gone or silent) when no answer came.
+    bool request(std::uint32_t type, const MessageWriter& payload, Message& answer, std::chrono::milliseconds limit);
+    // request() for the requests answered by an Outcome.
+    bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome);
+    void markFailed(Fault fault);
+    const Parameter* findParameter(std::uint32_t portIndex) const;
+
+    std::unique_ptr<SharedMemory> memory_;
+    std::unique_ptr<HostProcess> host_;
+    IsolatedRegion* region_ = nullptr;
+    Options options_;
+    std::string uri_;
+    std::string name_;
+    double sampleRate_ = 0.0;
+    int audioInputs_ = 0;
+    int audioOutputs_ = 0;
+    bool hasEnablePort_ = false;
+    std::vector<Parameter> parameters_;
+
+    std::atomic<int> fault_{0};
+    std::atomic<std::uint64_t> latePeriods_{0};
+    std::atomic<std::uint32_t> asked_{0}; // the last period handed over
+    std::atomic<std::int64_t> waitLimitNs_{0};
+    bool killedForSilence_ = false;
+    bool faultLogged_ = false;
+    std::uint32_t lastAnswered_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> silentSince_;
+
+    // The audio thread's own.
+    struct Render {
+        bool prepared = false;
+        int stripIn = 0;
+        int stripOut = 0;
+        std::uint32_t sequence = 0;
+        std::uint32_t frames = 0;
+        bool handedOver = false; // this period went to the host
+    } render_;
+};
+
+} // namespace corvane::lv2

@@ -1,0 +1,243 @@
+// A plug-in in a host process of its own: it plays as it does in ours, and
+// whatever it does wrong ends only its host, with the strip playing dry, the
+// fault told, and nothing left behind.
+
+#include "platform/lv2/IsolatedEffect.h"
+#include "platform/system/Futex.h"
+#include "tests/lv2/Lv2TestSupport.h"
+#include "tests/support/RealtimeChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+using lv2::IsolatedEffect;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kBlock = 64;
+
+std::multiset<std::string> openDescriptors() {
+    std::multiset<std::string> targets;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        targets.insert(std::filesystem::read_symlink(entry.path(), error).string());
+    }
+    return targets;
+}
+
+std::string children() {
+    std::string all;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream file(task.path() / "children");
+        for (std::string pid; file >> pid;)
+            all += pid + " ";
+    }
+    return all;
+}
+
+// Every test leaves no host, descriptor or shared memory behind.
+class Isolation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The in-process host's world, made once, keeps its descriptors.
+        static const bool warm = loadEffect(gainUri) != nullptr;
+        ASSERT_TRUE(warm);
+        // Under the address sanitizer a segfault would end the host with a
+        // report and exit status 1 instead of the signal a user's build dies of.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":handle_segv=0").c_str(), 1);
+        descriptors_ = openDescriptors();
+    }
+    void TearDown() override {
+        EXPECT_EQ(children(), "");
+        EXPECT_EQ(openDescriptors(), descriptors_);
+    }
+
+    static IsolatedEffect::Options options() {
+        IsolatedEffect::Options o;
+        o.hostProgram = CORVANE_PLUGIN_HOST;
+        return o;
+    }
+    static std::unique_ptr<IsolatedEffect> isolated(const std::string& uri, int channels = 1,
+                                                    const IsolatedEffect::Options& o = options()) {
+        std::string error;
+        auto effect = IsolatedEffect::instantiate(uri, 48000, kBlock, kBlock, o, error);
+        EXPECT_TRUE(effect) << error;
+        if (effect) {
+            EXPECT_TRUE(effect->prepare(48000, kBlock, channels, channels, error)) << error;
+        }
+        return effect;
+    }
+
+    std::multiset<std::string> descriptors_;
+};
+
+std::vector<float> period(IsolatedEffect& effect, const std::vector<float>& in, timespec deadline) {
+    std::vector<float> out(in.size(), -99.0f);
+    const float* inputs[] = {in.data()};
+    float* outputs[] = {out.data()};
+    effect.begin(inputs, static_cast<std::uint32_t>(in.size()));
+    effect.finish(outputs, deadline);
+    return out;
+}
+
+TEST_F(Isolation, PlaysSampleForSampleAsInProcessWithItsState) {
+    auto here = loadEffect(gainUri, 48000, kBlock);
+    ASSERT_TRUE(prepared(here, 48000, kBlock, 1, 1));
+    auto there = isolated(gainUri);
+    ASSERT_TRUE(there);
+    EXPECT_EQ(there->name(), here->name());
+    ASSERT_EQ(there->parameters().size(), here->parameters().size());
+    const std::uint32_t gain = portOf(*here, "gain");
+    here->setParameter(gain, 0.37f);
+    EXPECT_TRUE(there->setParameter(gain, 0.37f));
+    EXPECT_FALSE(there->setParameter(portOf(*here, "processed"), 1.0f));
+    there->setWaitLimit(2s); // a slow machine must not make a period late here
+    const RealtimeChecker checker;
+    for (std::uint32_t frames : {kBlock, 37u, kBlock}) {
+        const std::vector<float> in = ramp(frames, 0.001f * static_cast<float>(frames));
+        std::vector<float> out(frames);
+        const float* inputs[] = {in.data()};
+        float* outputs[] = {out.data()};
+        there->process(inputs, outputs, frames);
+        EXPECT_EQ(out, runBlock(*here, {in}, 1)[0]) << frames << " frames";
+    }
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+    EXPECT_EQ(there->latePeriods(), 0u);
+    EXPECT_EQ(there->parameter(portOf(*here, "processed")), here->parameter(portOf(*here, "processed")));
+
+    const std::optional<std::string> state = there->saveState();
+    ASSERT_TRUE(state);
+    there->setParameter(gain, 0.9f);
+    ASSERT_TRUE(there->restoreState(*state));
+    EXPECT_EQ(there->parameter(gain), 0.37f);
+    EXPECT_FALSE(there->restoreState("not turtle"));
+    EXPECT_FALSE(there->hasFailed());
+}
+
+// A period the host answers too late plays dry; its answer, when it comes, is
+// not taken for the next period's.
+TEST_F(Isolation, ALateAnswerIsDropped) {
+    setenv("CORVANE_TEST_STALL_AFTER", "2", 1); // prepare's run, a good period, then 150 ms late
+    setenv("CORVANE_TEST_STALL_FOR_MS", "150", 1);
+    auto effect = isolated("urn:corvane:test:stall");
+    unsetenv("CORVANE_TEST_STALL_AFTER");
+    unsetenv("CORVANE_TEST_STALL_FOR_MS");
+    ASSERT_TRUE(effect);
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<float> in = ramp(kBlock, 0.1f * static_cast<float>(i + 1));
+        EXPECT_EQ(period(*effect, in, monotonicAfter(i == 1 ? 20'000'000 : 1'000'000'000)), in) << "period " << i;
+    }
+    EXPECT_EQ(effect->latePeriods(), 1u);
+    EXPECT_FALSE(effect->hasFailed());
+}
+
+// Crash, exit and hang in run(): the period it happens in and every later one
+// play the input, the first late, the rest without waiting once the fault is known.
+TEST_F(Isolation, AFailingHostLeavesTheStripDry) {
+    struct Case {
+        const char* uri;
+        IsolatedEffect::Fault fault;
+        const char* ending;
+    };
+    for (const Case& c : {Case{"urn:corvane:test:segfault", IsolatedEffect::Fault::Crashed, "SIGSEGV"},
+                          Case{"urn:corvane:test:exit", IsolatedEffect::Fault::Crashed, "exit status 0"},
+                          Case{"urn:corvane:test:endless", IsolatedEffect::Fault::StoppedResponding, "SIGKILL"}}) {
+        SCOPED_TRACE(c.uri);
+        auto effect = isolated(c.uri);
+        ASSERT_TRUE(effect);
+        // Two good periods, then the fault (prepare runs the plug-in once).
+        ASSERT_TRUE(effect->setParameter(2, 3.0f));
+        const std::vector<float> in = ramp(kBlock);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(period(*effect, in, monotonicAfter(200'000'000)), in);
+        EXPECT_EQ(effect->latePeriods(), 1u);
+
+        const Clock::time_point now = Clock::now();
+        effect->checkHealth(now);
+        if (c.fault == IsolatedEffect::Fault::StoppedResponding) {
+            EXPECT_FALSE(effect->hasFailed()) << "silent for less than a second";
+            effect->checkHealth(now + 999ms);
+            EXPECT_FALSE(effect->hasFailed());
+            effect->checkHealth(now + 1s);
+            EXPECT_TRUE(effect->hasFailed());
+        }
+        pollfd ended{effect->pidfd(), POLLIN, 0};
+        ASSERT_EQ(poll(&ended, 1, 2000), 1);
+        effect->checkHealth(now + 2s);
+        EXPECT_EQ(effect->fault(), c.fault);
+        EXPECT_EQ(effect->faultReport().rfind(c.ending, 0), 0u) << effect->faultReport();
+
+        const auto start = Clock::now();
+        EXPECT_EQ(period(*effect, in, monotonicAfter(5'000'000'000)), in);
+        EXPECT_LT(Clock::now() - start, 1s);
+        EXPECT_EQ(effect->latePeriods(), 1u);
+        EXPECT_FALSE(effect->saveState());
+    }
+}
+
+TEST_F(Isolation, LoadFailuresSayWhatBecameOfTheHost) {
+    std::string error;
+    EXPECT_FALSE(IsolatedEffect::instantiate("urn:corvane:test:abort", 48000, kBlock, kBlock, options(), error));
+    EXPECT_EQ(error, "the plug-in crashed while loading (SIGABRT)");
+
+    IsolatedEffect::Options quick = options();
+    quick.loadLimit = 300ms;
+    setenv("CORVANE_TEST_STALL_LOADING", "1", 1);
+    EXPECT_FALSE(IsolatedEffect::instantiate("urn:corvane:test:stall", 48000, kBlock, kBlock, quick, error));
+    unsetenv("CORVANE_TEST_STALL_LOADING");
+    EXPECT_EQ(error, "the plug-in did not finish loading within 0.3 seconds");
+
+    // The host's own refusal comes through as it is.
+    EXPECT_FALSE(IsolatedEffect::instantiate("urn:corvane:test:none", 48000, kBlock, kBlock, options(), error));
+    EXPECT_NE(error.find("not installed"), std::string::npos) << error;
+}
+
+TEST_F(Isolation, AHostEndsWithAKilledParent) {
+    int pipe[2];
+    ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+    const pid_t parent = fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+        // Its audio thread caught in the plug-in: a host that would not end by
+        // itself when the socket closes.
+        auto effect = isolated("urn:corvane:test:endless");
+        const pid_t host = effect && effect->setParameter(2, 1.0f) ? effect->hostPid() : -1;
+        const std::vector<float> in(kBlock);
+        for (int i = 0; i < 2 && host > 0; ++i)
+            period(*effect, in, monotonicAfter(100'000'000));
+        (void)!write(pipe[1], &host, sizeof host);
+        pause();
+        _exit(0);
+    }
+    close(pipe[1]);
+    pid_t host = -1;
+    ASSERT_EQ(read(pipe[0], &host, sizeof host), static_cast<ssize_t>(sizeof host));
+    close(pipe[0]);
+    ASSERT_GT(host, 0);
+    const int watch = static_cast<int>(syscall(SYS_pidfd_open, host, 0));
+    ASSERT_GE(watch, 0);
+    kill(parent, SIGKILL);
+    waitpid(parent, nullptr, 0);
+    pollfd ended{watch, POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 2000), 1) << "the host outlived its parent";
+    close(watch);
+}
+
+} // namespace
+} // namespace corvane::test
