@@ -182,11 +182,13 @@ bool hasDisplay() {
 
 int windowCommand() {
     QApplication::setDesktopFileName(QStringLiteral("corvane"));
-    // Ctrl-C in the terminal, or the session ending, closes the window as its
-    // close button would; the status then says which signal it was.
+    // Ctrl-C in the terminal, or the session ending, closes the window
+    // without a question (nobody may be there to answer it; unsaved changes
+    // stay in the remembered setup); the status then says which signal it was.
+    // quit() would ask the window first, and the window may refuse.
     MainThreadWakeup wakeup([] {
         beginOrderlyEnd();
-        QApplication::quit();
+        QApplication::exit(0);
     });
     catchEndingSignals(wakeup);
     auto hardware = hw::createDefaultHardware();

@@ -99,6 +99,7 @@ bool SetupKeeper::rememberNow() {
         qCWarning(lcSession, "%s", qUtf8Printable(*problem));
         return false;
     }
+    QSettings().setValue(kDirtyKey, dirty_);
     return true;
 }
 
@@ -153,7 +154,8 @@ bool SetupKeeper::restoreLast() {
     const QString file = QSettings().value(kFileKey).toString();
     filePath_ = QFileInfo::exists(file) ? file : QString();
     emit fileChanged();
-    setDirty(false);
+    // The strips are as they were left, saved or not.
+    setDirty(QSettings().value(kDirtyKey, false).toBool());
     return true;
 }
 

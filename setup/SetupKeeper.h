@@ -38,6 +38,8 @@ class SetupKeeper : public QObject {
 public:
     static constexpr std::chrono::milliseconds kRememberDelay{1000};
     static inline const QString kFileKey = QStringLiteral("SetupFile");
+    // Whether the remembered setup differs from its file: a relaunch keeps the mark.
+    static inline const QString kDirtyKey = QStringLiteral("SetupDirty");
 
     // `manager` and `clock` must outlive the keeper.
     SetupKeeper(AudioEngineManager& manager, Clock& clock = SystemClock::instance(), QObject* parent = nullptr);
@@ -65,7 +67,8 @@ public:
     // "….failed" and not tried again.
     bool restoreLast();
     static QString restoringMarkerPath();
-    // Writes the remembered setup now (at the end); false if it failed.
+    // Writes the remembered setup, and whether it is unsaved, now (at the
+    // end); false if it failed.
     bool rememberNow();
 
     // The File menu's commands, with the file the dialog chose. False (and

@@ -12,10 +12,12 @@ SetupFileChooser::SetupFileChooser(SetupKeeper& keeper, Ask ask, QObject* parent
     : QObject(parent), keeper_(keeper), ask_(std::move(ask)) {}
 
 void SetupFileChooser::chooseToOpen() {
-    QPointer<SetupKeeper> keeper(&keeper_);
-    ask_(Purpose::Open, keeper_.folder(), window_, [keeper](const QUrl& file) {
-        if (keeper)
-            keeper->open(file);
+    unlessUnsaved([this] {
+        QPointer<SetupKeeper> keeper(&keeper_);
+        ask_(Purpose::Open, keeper_.folder(), window_, [keeper](const QUrl& file) {
+            if (keeper)
+                keeper->open(file);
+        });
     });
 }
 
@@ -25,6 +27,73 @@ void SetupFileChooser::chooseToSave() {
         if (keeper)
             keeper->saveAs(file);
     });
+}
+
+QString SetupFileChooser::question() const {
+    return QStringLiteral("Save changes to “%1”?").arg(keeper_.name());
+}
+
+void SetupFileChooser::setAfterQuestion(std::function<void()> then) {
+    const bool was = asking();
+    afterQuestion_ = std::move(then);
+    if (was != asking())
+        emit askingChanged();
+}
+
+bool SetupFileChooser::mustAsk() const { return keeper_.isDirty() && !keeper_.managedBySession(); }
+
+void SetupFileChooser::unlessUnsaved(std::function<void()> then) {
+    if (mustAsk())
+        setAfterQuestion(std::move(then));
+    else
+        then();
+}
+
+void SetupFileChooser::goOn() {
+    auto then = std::move(afterQuestion_);
+    setAfterQuestion({});
+    if (then)
+        then();
+}
+
+void SetupFileChooser::answer(Answer answer) {
+    if (!asking())
+        return;
+    switch (answer) {
+    case Answer::DontSave:
+        goOn();
+        return;
+    case Answer::Cancel:
+        setAfterQuestion({});
+        return;
+    case Answer::Save:
+        if (keeper_.save()) {
+            goOn();
+        } else if (!keeper_.hasFile()) {
+            // Goes on once saved; a Save As dialog cancelled stays.
+            auto then = std::move(afterQuestion_);
+            setAfterQuestion({});
+            QPointer<SetupFileChooser> self(this);
+            ask_(Purpose::Save, keeper_.folder(), window_, [self, then](const QUrl& file) {
+                SetupFileChooser* chooser = self.data();
+                if (chooser && chooser->keeper_.saveAs(file) && then)
+                    then();
+            });
+        } else {
+            setAfterQuestion({}); // the keeper says why it could not save
+        }
+        return;
+    }
+}
+
+bool SetupFileChooser::mayClose() {
+    if (closeApproved_ || !mustAsk())
+        return true;
+    setAfterQuestion([this] {
+        closeApproved_ = true;
+        emit closeApproved();
+    });
+    return false;
 }
 
 void SetupFileChooser::save() {

@@ -1,6 +1,6 @@
 // The keeper on the virtual device: a last setup whose restore never finished
 // is set aside rather than tried again, and what a setup said about itself
-// goes when another one is opened.
+// goes when another one is opened, and a relaunch keeps the unsaved mark.
 #include "engine/SetupExchange.h"
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
@@ -89,4 +89,31 @@ TEST(SetupKeeper, ASetupsNotesNameAFewUnknownKeysAndGoWithTheNextSetup) {
                                                         "k000001, k000002, k000003, k000004 … and 199,995 more.");
     ASSERT_TRUE(keeper.openPath(clean, false));
     EXPECT_EQ(rig.manager->warningText().toStdString(), "");
+}
+
+TEST(SetupKeeper, ARelaunchKeepsTheUnsavedMark) {
+    configFolder();
+    QTemporaryDir dir;
+    const QString gig = dir.filePath("gig.json");
+    auto relaunch = [](auto&& then) {
+        test::VirtualRig rig;
+        SetupKeeper keeper(*rig.manager, rig.clock);
+        ASSERT_TRUE(keeper.restoreLast());
+        then(rig, keeper);
+        ASSERT_TRUE(keeper.rememberNow());
+    };
+    {
+        test::VirtualRig rig;
+        SetupKeeper keeper(*rig.manager, rig.clock);
+        ASSERT_TRUE(keeper.saveAs(QUrl::fromLocalFile(gig)));
+        rig.strip(3).setOutputChannel(1);
+        ASSERT_TRUE(keeper.rememberNow());
+    }
+    relaunch([&](test::VirtualRig& rig, SetupKeeper& keeper) {
+        EXPECT_EQ(keeper.filePath(), gig);
+        EXPECT_EQ(rig.strip(3).outputChannel(), 1);
+        EXPECT_TRUE(keeper.isDirty());
+        ASSERT_TRUE(keeper.save());
+    });
+    relaunch([](test::VirtualRig&, SetupKeeper& keeper) { EXPECT_FALSE(keeper.isDirty()); });
 }

@@ -304,9 +304,60 @@ TEST(SetupWindow, RememberedSavedAndOpenedThroughTheFileMenu) {
     QMetaObject::invokeMethod(menu, "close");
     settle();
 
-    shell.dialog.choose(window, "openSetupAction", SetupFileChooser::Purpose::Open, gig);
+    // Open with changes unsaved asks first; Don't Save goes on to the file.
+    shell.dialog.asked.reset();
+    auto* open = window->findChild<QObject*>("openSetupAction");
+    ASSERT_TRUE(open && QMetaObject::invokeMethod(open, "trigger"));
+    QTest::qWait(300);
+    EXPECT_FALSE(shell.dialog.asked);
+    auto* dontSave = window->findChild<QQuickItem*>("dontSave");
+    ASSERT_TRUE(dontSave && dontSave->isVisible());
+    photograph(window, "unsaved-changes-question");
+    QTest::mouseClick(window, Qt::LeftButton, {}, dontSave->mapToScene(dontSave->boundingRect().center()).toPoint());
+    settle();
+    ASSERT_EQ(shell.dialog.asked, SetupFileChooser::Purpose::Open);
+    shell.dialog.answer(QUrl::fromLocalFile(gig));
+    settle();
     EXPECT_EQ(rig.strip(4).outputChannel(), 6);
     EXPECT_EQ(window->title(), "Friday Gig — Corvane");
+}
+
+TEST(SetupWindow, UnsavedChangesAreAskedAboutBeforeTheyAreReplacedOrLeft) {
+    QTemporaryDir dir;
+    VirtualRig rig;
+    SetupKeeper keeper(*rig.manager, rig.clock);
+    FakeDialog dialog;
+    SetupFileChooser files(keeper, dialog.ask());
+    int approved = 0;
+    QObject::connect(&files, &SetupFileChooser::closeApproved, [&] { ++approved; });
+    EXPECT_TRUE(files.mayClose());
+    rig.strip(2).setOutputChannel(5);
+
+    // Cancel stays; Save without a file asks for one, saves, then goes on to Open.
+    files.chooseToOpen();
+    EXPECT_TRUE(files.asking());
+    EXPECT_EQ(files.question(), "Save changes to “Untitled”?");
+    files.answer(SetupFileChooser::Answer::Cancel);
+    EXPECT_FALSE(files.asking() || dialog.asked);
+    files.chooseToOpen();
+    files.answer(SetupFileChooser::Answer::Save);
+    ASSERT_EQ(dialog.asked, SetupFileChooser::Purpose::Save);
+    const QString gig = dir.filePath("gig.json");
+    auto saveAs = dialog.answer;
+    saveAs(QUrl::fromLocalFile(gig));
+    EXPECT_EQ(std::get<ReadSetup>(readSetupFile(gig)).setup.strips[2].outputChannel, 5);
+    EXPECT_EQ(dialog.asked, SetupFileChooser::Purpose::Open);
+
+    // Closing waits for the answer; in a session it never asks.
+    rig.strip(2).setOutputChannel(6);
+    EXPECT_FALSE(files.mayClose());
+    EXPECT_EQ(approved, 0);
+    files.answer(SetupFileChooser::Answer::DontSave);
+    EXPECT_EQ(approved, 1);
+    EXPECT_TRUE(files.mayClose());
+    SetupFileChooser sessionFiles(keeper, dialog.ask());
+    keeper.setManagedBySession(true);
+    EXPECT_TRUE(sessionFiles.mayClose());
 }
 
 TEST(SetupWindow, SaveAsksForAFileOnlyWhileTheSetupHasNone) {

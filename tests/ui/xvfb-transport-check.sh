@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real window on a real X server (Xvfb): Ctrl+R starts the engine, Ctrl+R
-# again stops it, Ctrl+Q closes the window and the process ends with 0. Keys
+# again stops it, Ctrl+Q asks about the unsaved strips, and Don't Save (reached
+# with Shift+Tab) closes the window and the process ends with 0. Keys
 # are X11 key events from xdotool, as a keyboard would send them; the engine's
 # log tells what happened. Leaves a screenshot of the running window.
 #
@@ -89,10 +90,15 @@ wait_for_log "Engine stopped" 20 || fail "Ctrl+R again did not stop the engine"
 echo "ok: Ctrl+R again stopped it"
 xdotool key --window "$window" ctrl+r
 wait_for_log "Engine started on" 20 2 || fail "Ctrl+R a third time did not start the engine"
-xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window is gone before the key is up
-expect_exit 0 "Ctrl+Q"
+xdotool key --window "$window" ctrl+q
+sleep 1
+kill -0 "$pid" 2>/dev/null || fail "Ctrl+Q with unsaved strips closed the window without asking"
+echo "ok: Ctrl+Q with unsaved strips asked first"
+# Save has the focus; Don't Save is two steps back.
+xdotool key --window "$window" shift+Tab shift+Tab Return 2>/dev/null || true  # the window is gone before the key is up
+expect_exit 0 "Don't Save"
 (( $(grep -c "Engine stopped" "$log") >= 2 )) || fail "the engine was not stopped when the window closed"
-echo "ok: Ctrl+Q while running closed the window, stopped the engine, exit status 0"
+echo "ok: Don't Save while running closed the window, stopped the engine, exit status 0"
 
 # Ctrl-C in the terminal (SIGINT) closes the window the same way; the status
 # says it was interrupted.

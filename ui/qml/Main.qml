@@ -156,6 +156,17 @@ ApplicationWindow {
         }
     }
 
+    // Closing (the close button, Quit) first asks about unsaved changes.
+    onClosing: close => close.accepted = !window.setupFiles || window.setupFiles.mayClose()
+    Connections {
+        target: window.setupFiles
+        function onCloseApproved() { window.close() }
+    }
+    SaveChangesQuestion {
+        files: window.setupFiles
+        interfaceScale: canvas.factor
+    }
+
     ScaledCanvas {
         id: canvas
         anchors.fill: parent
