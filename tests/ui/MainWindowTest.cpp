@@ -4,7 +4,7 @@
 // (in the run's own config folder, see UiTestMain), the File menu's Save As and
 // Open with the file a dialog would have chosen, and Save asking for a file
 // only when the setup has none.
-// Offscreen, on a 1920 × 1080 screen (UiTestMain).
+// Offscreen, on a 2560 × 1600 screen (UiTestMain).
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
 #include "tests/engine/VirtualRig.h"
@@ -16,7 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QQmlListReference>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSettings>
@@ -27,6 +29,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <variant>
 
 using namespace corvane;
@@ -258,6 +261,100 @@ TEST(MainWindow, CtrlRAndTheTransportItemStartAndStopTheEngine) {
     EXPECT_FALSE(manager.isRunning());
 }
 
+
+// The first shown item named `name` in `window`, pop-ups included.
+QQuickItem* shown(QQuickWindow* window, const char* name) {
+    QList<QQuickItem*> pending{window->contentItem()};
+    while (!pending.isEmpty()) {
+        QQuickItem* item = pending.takeFirst();
+        if (item->isVisible() && item->objectName() == QLatin1String(name))
+            return item;
+        pending << item->childItems();
+    }
+    return nullptr;
+}
+
+// What the scene shows of `item`: its rectangle as drawn, zoom included.
+QRectF drawn(const QQuickItem* item) { return item->mapRectToScene(QRectF(0, 0, item->width(), item->height())); }
+
+TEST(MainWindow, ListsAndAlertsOpenAtTheZoomOfWhatOpenedThem) {
+    for (const double zoom : {0.75, 1.0, 2.0}) {
+        Shell shell(zoom);
+        ASSERT_TRUE(shell.window);
+        ASSERT_EQ(shell.content().width(), qRound(1000 * zoom));
+        shell.rig.route(0, 0, false, 0, false);
+        settle();
+        // Fusion's lists open over their picker, ours just under it; each as wide as its picker.
+        for (const char* name : {"devicePicker", "ratePicker", "bufferPicker", "outputChannelPicker"}) {
+            auto* picker = shown(shell.window, name);
+            ASSERT_TRUE(picker) << name;
+            auto* popup = picker->property("popup").value<QObject*>();
+            QMetaObject::invokeMethod(popup, "open");
+            settle();
+            const QRectF list = drawn(popup->property("background").value<QQuickItem*>()), at = drawn(picker);
+            EXPECT_NEAR(list.left(), at.left(), 1) << name << " at " << zoom;
+            EXPECT_NEAR(list.width(), at.width(), 1) << name << " at " << zoom;
+            EXPECT_GE(list.top(), at.top() - 1) << name << " at " << zoom;
+            EXPECT_LE(list.top(), at.bottom() + 3 * zoom) << name << " at " << zoom;
+            if (name == std::string_view("outputChannelPicker"))
+                photograph(shell.window, qPrintable(QStringLiteral("main-window-channel-list-zoom-%1").arg(zoom, 0, 'f', 2)));
+            QMetaObject::invokeMethod(popup, "close");
+        }
+        // An alert: drawn at the zoom, in the middle of the window.
+        auto* settings = shown(shell.window, "settingsButton");
+        const QPointF press = drawn(settings).center();
+        QTest::mouseClick(shell.window, Qt::LeftButton, {}, press.toPoint());
+        settle();
+        // The alert's box: the pop-up's own item, in the window's overlay.
+        QQuickItem* alert = shown(shell.window, "notRunningMessage");
+        while (alert && alert->parentItem() && !alert->parentItem()->inherits("QQuickOverlay"))
+            alert = alert->parentItem();
+        ASSERT_TRUE(alert) << zoom;
+        const QRectF box = drawn(alert);
+        EXPECT_NEAR(box.width(), 300 * zoom, 1) << zoom;
+        EXPECT_NEAR(box.center().x(), shell.window->width() / 2.0, 1) << zoom;
+        EXPECT_NEAR(box.center().y(), shell.window->height() / 2.0, 1) << zoom;
+    }
+}
+
+TEST(MainWindow, AMenuClosedWithEscapeLetsGoOfItsTitle) {
+    Shell shell;
+    ASSERT_TRUE(shell.window);
+    auto* bar = shell.window->findChild<QQuickItem*>("menuBar");
+    ASSERT_TRUE(bar);
+    const QQmlListReference menus(bar, "menus");
+    QList<QQuickItem*> titles;
+    for (qsizetype i = 0; i < menus.count(); ++i) {
+        QQuickItem* title = nullptr;
+        QMetaObject::invokeMethod(bar, "itemAt", Q_RETURN_ARG(QQuickItem*, title), Q_ARG(int, int(i)));
+        ASSERT_TRUE(title);
+        title->setProperty("hoverEnabled", true); // offscreen, controls take no hover by default
+        titles << title;
+    }
+    const auto centre = [](QQuickItem* item) { return drawn(item).center().toPoint(); };
+    const auto open = [&](int i) { return menus.at(i)->property("visible").toBool(); };
+
+    QTest::mouseMove(shell.window, centre(titles[0]));
+    QTest::mouseClick(shell.window, Qt::LeftButton, {}, centre(titles[0]));
+    settle();
+    ASSERT_TRUE(open(0));
+    QTest::keyClick(shell.window, Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(open(0));
+    EXPECT_FALSE(titles[0]->property("highlighted").toBool());
+    // Crossing the next title opens nothing.
+    QTest::mouseMove(shell.window, centre(titles[1]));
+    settle();
+    EXPECT_FALSE(open(1));
+
+    // Clicking a title closes its menu as it opened it.
+    QTest::mouseClick(shell.window, Qt::LeftButton, {}, centre(titles[1]));
+    settle();
+    ASSERT_TRUE(open(1));
+    QTest::mouseClick(shell.window, Qt::LeftButton, {}, centre(titles[1]));
+    settle();
+    EXPECT_FALSE(open(1));
+}
 
 // Restoring the last setup at launch is the keeper's own test.
 TEST(SetupWindow, RememberedSavedAndOpenedThroughTheFileMenu) {

@@ -18,11 +18,12 @@ int main(int argc, char** argv) {
     // never into the user's.
     QTemporaryDir scratch;
     // Offscreen, a desktop-sized screen (the default one is 800 × 600), so
-    // the window's sizes are those a user's screen gives.
+    // the window's sizes are those a user's screen gives, the largest zoom's
+    // included.
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
         QFile config(scratch.filePath(QStringLiteral("screen.json")));
         if (config.open(QIODevice::WriteOnly)
-            && config.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080,
+            && config.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 2560, "height": 1600,
                                              "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")) {
             config.close();
             qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));

@@ -77,7 +77,11 @@ ComboBox {
             color: entry.highlighted ? Theme.accent : "transparent"
         }
     }
+    // Pop-ups hang in the window's overlay, outside the zoomed canvas: the
+    // list takes the zoom itself, grown from its top left under the picker.
     popup: Popup {
+        scale: picker.renderScale
+        transformOrigin: Popup.TopLeft
         y: picker.height + 2
         width: picker.width
         implicitHeight: Math.min(contentItem.implicitHeight + 8, 300)

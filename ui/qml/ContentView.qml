@@ -53,6 +53,7 @@ Pane {
 
         DevicePanelView {
             Layout.fillWidth: true
+            interfaceScale: content.interfaceScale
             Layout.leftMargin: 16
             Layout.rightMargin: 16
             Layout.bottomMargin: 14
@@ -84,6 +85,20 @@ Pane {
             symbol: "exclamationmark.triangle.fill"
             tint: Theme.danger
         }
+    }
+
+    // Every tool tip of the content is the engine's one shared tip: drawn at
+    // the zoom (it hangs in the overlay, outside the zoomed canvas), grown
+    // from its top left so it stays where its control places it.
+    Binding {
+        target: content.ToolTip.toolTip
+        property: "scale"
+        value: content.interfaceScale
+    }
+    Binding {
+        target: content.ToolTip.toolTip
+        property: "transformOrigin"
+        value: Popup.TopLeft
     }
 
     PluginLoadFailureAlert {

@@ -9,6 +9,9 @@ import Corvane.Models
 Item {
     id: devicePanel
     property AudioEngineManager manager
+    // The zoom the window draws at: the pickers' lists take it (pop-ups hang
+    // outside the zoomed canvas), grown from their top left over the picker.
+    property real interfaceScale: 1.0
 
     DevicePanel {
         id: panel
@@ -40,6 +43,8 @@ Item {
             ComboBox {
                 id: devicePicker
                 objectName: "devicePicker"
+                popup.scale: devicePanel.interfaceScale
+                popup.transformOrigin: Popup.TopLeft
                 width: 320
                 Accessible.name: "Audio device"
                 model: panel.deviceLabels
@@ -91,6 +96,8 @@ Item {
                 ComboBox {
                     id: ratePicker
                     objectName: "ratePicker"
+                    popup.scale: devicePanel.interfaceScale
+                    popup.transformOrigin: Popup.TopLeft
                     width: 130
                     Accessible.name: "Sample rate"
                     model: panel.rateLabels
@@ -125,6 +132,8 @@ Item {
                 ComboBox {
                     id: bufferPicker
                     objectName: "bufferPicker"
+                    popup.scale: devicePanel.interfaceScale
+                    popup.transformOrigin: Popup.TopLeft
                     width: 150
                     Accessible.name: "Buffer size"
                     model: panel.bufferSizes

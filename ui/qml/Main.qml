@@ -85,6 +85,9 @@ ApplicationWindow {
         objectName: "setupProblemAlert"
         readonly property string problem: window.setupKeeper ? window.setupKeeper.problem : ""
         anchors.centerIn: parent
+        // At the content's zoom, grown from its top left (the overlay centres the grown size).
+        scale: canvas.factor
+        transformOrigin: Popup.TopLeft
         modal: true
         width: 420
         title: "Setup"
@@ -120,6 +123,9 @@ ApplicationWindow {
         onTriggered: window.manager.toggle()
     }
 
+    MenuBarRest {
+        menuBar: window.menuBar
+    }
     menuBar: MenuBar {
         objectName: "menuBar"
         // The bar and its menus in the window's dark colours.

@@ -10,7 +10,9 @@ Popup {
 
     objectName: "notRunningAlert"
     anchors.centerIn: Overlay.overlay
+    // Grown from its top left: the overlay centres the grown size there.
     scale: interfaceScale
+    transformOrigin: Popup.TopLeft
     modal: true
     focus: true
     closePolicy: Popup.CloseOnEscape

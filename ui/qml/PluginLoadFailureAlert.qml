@@ -17,7 +17,9 @@ Dialog {
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
+    // Grown from its top left: the overlay centres the grown size there.
     scale: interfaceScale
+    transformOrigin: Popup.TopLeft
     modal: true
     width: 360
     padding: 20
