@@ -70,9 +70,11 @@ bool MessageReader::count(std::uint32_t& value, std::size_t itemBytes) {
     return true;
 }
 
-HostChannel::Result HostChannel::transfer(void* data, std::size_t size, bool out, const timespec* deadline,
-                                          int watch) {
-    auto* bytes = static_cast<unsigned char*>(data);
+HostChannel::Result HostChannel::transfer(const void* outData, void* inData, std::size_t size,
+                                          const timespec* deadline, int watch) {
+    const bool out = outData != nullptr;
+    const auto* sending = static_cast<const unsigned char*>(outData);
+    auto* receiving = static_cast<unsigned char*>(inData);
     std::size_t moved = 0;
     while (moved < size) {
         pollfd fds[2] = {{fd_, static_cast<short>(out ? POLLOUT : POLLIN), 0}, {watch, POLLIN, 0}};
@@ -85,8 +87,8 @@ HostChannel::Result HostChannel::transfer(void* data, std::size_t size, bool out
             return Result::TimedOut;
         if (watch >= 0 && fds[1].revents != 0 && fds[0].revents == 0)
             return Result::Watched;
-        const ssize_t done = out ? ::send(fd_, bytes + moved, size - moved, MSG_NOSIGNAL | MSG_DONTWAIT)
-                                 : ::recv(fd_, bytes + moved, size - moved, MSG_DONTWAIT);
+        const ssize_t done = out ? ::send(fd_, sending + moved, size - moved, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                 : ::recv(fd_, receiving + moved, size - moved, MSG_DONTWAIT);
         if (done < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (done <= 0)
@@ -100,22 +102,22 @@ HostChannel::Result HostChannel::send(std::uint32_t type, const MessageWriter& p
     if (payload.bytes().size() > kMaxPayload)
         return Result::Malformed;
     Frame frame{type, static_cast<std::uint32_t>(payload.bytes().size())};
-    Result result = transfer(&frame, sizeof frame, true, deadline, -1);
+    Result result = transfer(&frame, nullptr, sizeof frame, deadline, -1);
     if (result == Result::Done && frame.size > 0)
-        result = transfer(const_cast<unsigned char*>(payload.bytes().data()), frame.size, true, deadline, -1);
+        result = transfer(payload.bytes().data(), nullptr, frame.size, deadline, -1);
     return result;
 }
 
 HostChannel::Result HostChannel::receive(Message& message, const timespec* deadline, int watch) {
     Frame frame{};
-    Result result = transfer(&frame, sizeof frame, false, deadline, watch);
+    Result result = transfer(nullptr, &frame, sizeof frame, deadline, watch);
     if (result != Result::Done)
         return result;
     if (frame.size > kMaxPayload)
         return Result::Malformed;
     message.type = frame.type;
     message.payload.resize(frame.size);
-    return frame.size > 0 ? transfer(message.payload.data(), frame.size, false, deadline, watch) : Result::Done;
+    return frame.size > 0 ? transfer(nullptr, message.payload.data(), frame.size, deadline, watch) : Result::Done;
 }
 
 } // namespace corvane::lv2

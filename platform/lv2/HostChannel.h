@@ -78,7 +78,8 @@ public:
     Result receive(Message& message, const timespec* deadline = nullptr, int watch = -1);
 
 private:
-    Result transfer(void* data, std::size_t size, bool out, const timespec* deadline, int watch);
+    // Sends `outData` or receives into `inData` (the other one null).
+    Result transfer(const void* outData, void* inData, std::size_t size, const timespec* deadline, int watch);
     int fd_;
 };
 

@@ -62,6 +62,8 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
     std::vector<std::string> arguments;
     if (options.realtimePriority > 0)
         arguments = {"--realtime-priority", std::to_string(options.realtimePriority)};
+    if (options.addressSpaceLimit > 0)
+        arguments.insert(arguments.end(), {"--address-space-limit", std::to_string(options.addressSpaceLimit)});
     effect->host_ = HostProcess::start(options.hostProgram, arguments, effect->memory_->fd(), error);
     if (!effect->host_)
         return nullptr;

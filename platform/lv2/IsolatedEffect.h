@@ -53,6 +53,8 @@ public:
         std::chrono::milliseconds answerLimit{5000};
         // > 0: the host's audio thread asks for SCHED_FIFO at this priority.
         int realtimePriority = 0;
+        // The host's address space in bytes; 0: the host's own limit (4 GiB).
+        std::uint64_t addressSpaceLimit = 0;
     };
     // A host that answers no period for this long is killed.
     static constexpr std::chrono::seconds kSilenceLimit{1};
