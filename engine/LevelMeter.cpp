@@ -1,5 +1,7 @@
 #include "engine/LevelMeter.h"
 
+#include "platform/engine/VectorOps.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,16 +18,10 @@ std::pair<Reading, Reading> measureLevels(const float* const* channels, int chan
         const float* samples = channels[c];
         if (!samples)
             continue;
-        float peak = 0.0f;
-        double sumSquares = 0.0;
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            // A NaN or infinity (a broken driver buffer, a misbehaving plug-in)
-            // would stick in the meter; it is measured as silence.
-            const float x = std::isfinite(samples[i]) ? samples[i] : 0.0f;
-            peak = std::max(peak, std::abs(x));
-            sumSquares += double(x) * double(x);
-        }
-        readings[c] = Reading{peak, float(std::sqrt(sumSquares / double(frames)))};
+        // A NaN or infinity (a broken driver buffer, a misbehaving plug-in)
+        // would stick in the meter; it is measured as silence.
+        const auto levels = engine::vec::levels(samples, frames);
+        readings[c] = Reading{levels.peak, float(std::sqrt(levels.sumSquares / double(frames)))};
     }
     return {readings[0], readings[1]};
 }

@@ -100,4 +100,56 @@ bool scrubNonFinite(float* buffer, std::size_t frames) noexcept {
     return true;
 }
 
+CORVANE_REALTIME
+Levels levels(const float* in, std::size_t frames) noexcept {
+    // Two accumulators of four lanes each keep two additions in flight. The
+    // squares are summed in single precision per block of lanes: a meter
+    // reads a few thousand samples at a time, far from where that loses a
+    // digit it shows.
+    constexpr std::size_t kStep = 2 * kLanes;
+    const Bits magnitude = Bits{} + 0x7FFFFFFF;
+    const Bits exponent = Bits{} + kExponent;
+    auto finiteMagnitude = [&](Floats v) {
+        Bits bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        // Non-finite lanes become +0, the sign goes: |x| or 0.
+        bits = ((bits & exponent) != exponent) & (bits & magnitude);
+        Floats out;
+        std::memcpy(&out, &bits, sizeof out);
+        return out;
+    };
+    Floats peakA{}, peakB{}, sumA{}, sumB{};
+    const std::size_t body = frames - frames % kStep;
+    for (std::size_t i = 0; i < body; i += kStep) {
+        const Floats a = finiteMagnitude(load<Floats>(in + i));
+        const Floats b = finiteMagnitude(load<Floats>(in + i + kLanes));
+        peakA = a > peakA ? a : peakA;
+        peakB = b > peakB ? b : peakB;
+        sumA += a * a;
+        sumB += b * b;
+    }
+    Levels levels;
+    const Floats peaks = peakA > peakB ? peakA : peakB;
+    const Floats sums = sumA + sumB;
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        levels.peak = peaks[lane] > levels.peak ? peaks[lane] : levels.peak;
+        levels.sumSquares += double(sums[lane]);
+    }
+    auto add = [&](float sample) {
+        const float x = isNonFinite(sample) ? 0.0f : (sample < 0.0f ? -sample : sample);
+        levels.peak = x > levels.peak ? x : levels.peak;
+        levels.sumSquares += double(x) * double(x);
+    };
+    // Samples past 1e19 (a plug-in gone unstable) square beyond a float:
+    // such a buffer is summed again in double precision.
+    if (isNonFinite(float(levels.sumSquares))) {
+        levels = {};
+        for (std::size_t i = 0; i < body; ++i)
+            add(in[i]);
+    }
+    for (std::size_t i = body; i < frames; ++i)
+        add(in[i]);
+    return levels;
+}
+
 } // namespace corvane::engine::vec

@@ -30,4 +30,13 @@ void average(const float* const* sources, int count, float* out, std::size_t fra
 CORVANE_REALTIME
 bool scrubNonFinite(float* buffer, std::size_t frames) noexcept;
 
+// The largest magnitude and the sum of squares of `frames` samples, for a
+// meter: NaN and infinity count as silence, so a broken buffer cannot stick.
+struct Levels {
+    float peak = 0.0f;
+    double sumSquares = 0.0;
+};
+CORVANE_REALTIME
+Levels levels(const float* in, std::size_t frames) noexcept;
+
 } // namespace corvane::engine::vec

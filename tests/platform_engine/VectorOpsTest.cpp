@@ -1,6 +1,6 @@
 // The packed sample loops against their one-sample-at-a-time meaning, at every
 // length around the vector width so that both the packed part and the tail run;
-// and the channel rule built on them.
+// the meters' levels, and the channel rule built on them.
 #include "platform/engine/ChannelRule.h"
 #include "platform/engine/VectorOps.h"
 
@@ -68,7 +68,7 @@ TEST(VectorOps, MixingKernelsEqualTheirScalarMeaningAndStayInsideTheBuffer) {
     }
 }
 
-TEST(VectorOps, ScrubZeroesExactlyTheNonFiniteSamplesAndSaysWhetherThereWereAny) {
+TEST(VectorOps, ScrubZeroesExactlyTheNonFiniteSamplesWhichMetersReadAsSilence) {
     using limits = std::numeric_limits<float>;
     const float bad[] = {limits::infinity(), -limits::infinity(), limits::quiet_NaN(), -limits::quiet_NaN(),
                          limits::signaling_NaN()};
@@ -86,10 +86,21 @@ TEST(VectorOps, ScrubZeroesExactlyTheNonFiniteSamplesAndSaysWhetherThereWereAny)
         SCOPED_TRACE(at);
         auto buffer = healthy;
         buffer[at] = bad[at % std::size(bad)];
-        EXPECT_TRUE(vec::scrubNonFinite(buffer.data(), kLongest));
         auto expected = healthy;
         expected[at] = 0.0f;
+        // A meter reads the bad sample as silence, in the packed part and the tail alike.
+        const auto levels = vec::levels(buffer.data(), kLongest);
+        EXPECT_TRUE(vec::scrubNonFinite(buffer.data(), kLongest));
         EXPECT_TRUE(sameBits(buffer, expected));
+        double sumSquares = 0.0;
+        for (std::size_t i = 0; i < kLongest; ++i)
+            sumSquares += double(expected[i]) * double(expected[i]);
+        EXPECT_EQ(levels.peak, limits::max());
+        EXPECT_DOUBLE_EQ(levels.sumSquares, sumSquares);
+        const float quiet[] = {0.5f, -0.25f, bad[at % std::size(bad)], 0.125f, -1.0f, 0.0f, 0.75f, -0.5f, 0.25f};
+        const auto small = vec::levels(quiet, std::size(quiet));
+        EXPECT_EQ(small.peak, 1.0f);
+        EXPECT_DOUBLE_EQ(small.sumSquares, 0.25 + 0.0625 + 0.015625 + 1.0 + 0.5625 + 0.25 + 0.0625);
     }
 }
 
