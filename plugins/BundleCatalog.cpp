@@ -12,24 +12,32 @@ CatalogRefresh refreshCatalog(const BundleCatalog& known, const std::vector<Inst
                               bool freshWorld) {
     CatalogRefresh result;
     std::vector<std::string> changed;
+    std::set<QString> present;
+    // Running instances may use the plug-ins of a bundle that changed or went:
+    // rather than change their world under them, later instances get a new one.
+    bool replacesPlugins = false;
     for (const InstalledBundle& bundle : installed) {
+        present.insert(bundle.path);
         const auto it = known.find(bundle.path);
-        if (it != known.end() && it->second.fingerprint == bundle.fingerprint)
+        if (it != known.end() && it->second.fingerprint == bundle.fingerprint) {
             result.catalog.insert(*it);
-        else
-            changed.push_back(QFile::encodeName(bundle.path).toStdString());
+            continue;
+        }
+        changed.push_back(QFile::encodeName(bundle.path).toStdString());
+        replacesPlugins = replacesPlugins || (it != known.end() && !it->second.plugins.empty());
     }
     std::vector<std::string> gone;
-    for (const auto& [path, _] : known)
-        if (!result.catalog.count(path) &&
-            std::none_of(installed.begin(), installed.end(), [&](const InstalledBundle& b) { return b.path == path; }))
+    for (const auto& [path, bundle] : known)
+        if (!present.count(path)) {
             gone.push_back(QFile::encodeName(path).toStdString());
+            replacesPlugins = replacesPlugins || !bundle.plugins.empty();
+        }
     result.scannedBundles = changed.size();
     result.changed = !changed.empty() || !gone.empty();
     if (!result.changed)
         return result;
 
-    auto scanned = lv2::scanBundles(changed, gone, freshWorld);
+    auto scanned = lv2::scanBundles(changed, gone, freshWorld || replacesPlugins);
     for (const InstalledBundle& bundle : installed) {
         const auto it = scanned.find(QFile::encodeName(bundle.path).toStdString());
         if (it != scanned.end())

@@ -29,7 +29,8 @@ struct CatalogRefresh {
 
 // `known` brought to what is `installed`: new bundles and those whose
 // fingerprint differs are scanned, gone ones dropped, the rest kept unread.
-// `freshWorld` as for lv2::scanBundles. Blocking; any thread but the main one.
+// `freshWorld` as for lv2::scanBundles, and implied when a bundle that held
+// plug-ins changed or went. Blocking; any thread but the main one.
 CatalogRefresh refreshCatalog(const BundleCatalog& known, const std::vector<InstalledBundle>& installed,
                               bool freshWorld);
 

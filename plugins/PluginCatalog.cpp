@@ -120,8 +120,9 @@ QList<PluginComponent> refreshedEffects(KnownBundles& known) {
         }
     }
     CatalogRefresh refresh = refreshCatalog(known.catalog, installed, launching);
-    qCInfo(lcEngine, "Plug-in catalog: %zu of %zu bundles read, the others known unchanged", refresh.scannedBundles,
-           installed.size());
+    if (launching || refresh.changed)
+        qCInfo(lcEngine, "Plug-in catalog: %zu of %zu bundles read, the others known unchanged",
+               refresh.scannedBundles, installed.size());
     known.catalog = std::move(refresh.catalog);
     if (refresh.changed || rewrite) {
         QString error;
@@ -164,9 +165,10 @@ void startRescan() {
             now.rescanning = false;
             if (now.cached == basis)
                 now.cached = job;
-            if (now.watcher)
-                now.watcher->watch(lv2::searchDirectories());
-            if (std::exchange(now.rescanWanted, false))
+            // A bundle still being written when it was read is read again once
+            // its own changes are seen; one rescan more finds nothing otherwise.
+            const bool unseen = now.watcher && now.watcher->watch(lv2::searchDirectories());
+            if (std::exchange(now.rescanWanted, false) || unseen)
                 bundlesChanged();
         });
     });

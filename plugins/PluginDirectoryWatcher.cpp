@@ -10,9 +10,7 @@ PluginDirectoryWatcher::PluginDirectoryWatcher(std::function<void()> onChange) :
                      [this](const QString& path) { directoryChanged(path); });
 }
 
-void PluginDirectoryWatcher::watch(const QStringList& lv2Directories) {
-    if (!watcher_.directories().isEmpty())
-        watcher_.removePaths(watcher_.directories());
+bool PluginDirectoryWatcher::watch(const QStringList& lv2Directories) {
     watched_.clear();
     missing_.clear();
     missingParents_.clear();
@@ -34,8 +32,22 @@ void PluginDirectoryWatcher::watch(const QStringList& lv2Directories) {
     missingParents_.removeDuplicates();
     QStringList all = watched_ + missingParents_;
     all.removeDuplicates();
-    if (!all.isEmpty())
-        watcher_.addPaths(all);
+    // Only the difference: a directory watched anew would lose a change
+    // already seen for it and not yet delivered.
+    const QStringList before = watcher_.directories();
+    QStringList stale;
+    for (const QString& dir : before)
+        if (!all.contains(dir))
+            stale << dir;
+    QStringList added;
+    for (const QString& dir : std::as_const(all))
+        if (!before.contains(dir))
+            added << dir;
+    if (!stale.isEmpty())
+        watcher_.removePaths(stale);
+    if (!added.isEmpty())
+        watcher_.addPaths(added);
+    return !added.isEmpty();
 }
 
 void PluginDirectoryWatcher::directoryChanged(const QString& path) {

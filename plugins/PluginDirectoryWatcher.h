@@ -14,8 +14,10 @@ class PluginDirectoryWatcher {
 public:
     explicit PluginDirectoryWatcher(std::function<void()> onChange);
 
-    // Replaces what is watched: these LV2 directories and the bundles now in them.
-    void watch(const QStringList& lv2Directories);
+    // Replaces what is watched: these LV2 directories and the bundles now in
+    // them. True when it watches a directory it did not before: what was
+    // written there until now went unseen.
+    bool watch(const QStringList& lv2Directories);
 
 private:
     void directoryChanged(const QString& path);

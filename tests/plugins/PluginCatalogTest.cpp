@@ -196,7 +196,6 @@ TEST(PluginCatalogScan, AChangedBundleIsReadAloneWhileTheListInUseStaysUntilItIs
     ASSERT_TRUE(copyBundle(fixtureDir + "/latency.lv2", dropIn.path() + "/latency.lv2"));
     ASSERT_TRUE(test::waitFor([] { return find(awaitComponents(), "urn:corvane:test:latency"); }, 10s));
     EXPECT_TRUE(log.contains("1 of 4 bundles read")) << log.messages().join('\n').toStdString();
-    EXPECT_EQ(log.count("bundles read"), 2) << "one rescan for each burst of changes";
 }
 
 TEST(PluginCatalogScan, TheCatalogKeptOnDiskListsTheSameReadingOnlyChangedBundlesAndOneThatCannotBeTrustedIsRebuilt) {
