@@ -1,5 +1,6 @@
 #include "platform/lv2/IsolatedRegion.h"
 
+#include <cstring>
 #include <new>
 
 namespace corvane::lv2 {
@@ -18,6 +19,9 @@ std::size_t IsolatedRegion::bytesFor(std::uint32_t maxFrames) {
 IsolatedRegion* IsolatedRegion::create(void* memory, std::uint32_t maxFrames) {
     if (maxFrames == 0 || maxFrames > kMaxFrames)
         return nullptr;
+    // Every page written once here: a memfd's pages are made on first touch,
+    // which must not be the audio thread's.
+    std::memset(memory, 0, bytesFor(maxFrames));
     auto* region = new (memory) IsolatedRegion;
     region->magic_ = kMagic;
     region->maxFrames_ = maxFrames;

@@ -31,7 +31,7 @@ public:
     // Bytes the region needs for blocks of up to `maxFrames`.
     static std::size_t bytesFor(std::uint32_t maxFrames);
 
-    // Corvane, on fresh zeroed memory of bytesFor(maxFrames).
+    // Corvane, on fresh memory of bytesFor(maxFrames).
     static IsolatedRegion* create(void* memory, std::uint32_t maxFrames);
     // The host: the region in `memory` of `size` bytes, null when it is not
     // one (a different build, or too small for what it says).
