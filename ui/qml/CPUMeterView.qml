@@ -192,7 +192,8 @@ Item {
             padding: 4.5
             enabled: meter.dropoutCount > 0
             opacity: enabled ? 1.0 : 0.35
-            focusPolicy: Qt.NoFocus
+            // Tab reaches it; a click leaves the keyboard where it was.
+            focusPolicy: Qt.TabFocus
             Accessible.name: "Reset dropout counter"
             HoverHandler { id: resetHover }
             ToolTip.visible: resetHover.hovered
@@ -205,6 +206,7 @@ Item {
                 opacity: reset.pressed ? 0.6 : 1
             }
             background: null
+            FocusRing { shown: reset.visualFocus }
             onClicked: if (meter.manager) meter.manager.resetDropouts()
         }
     }

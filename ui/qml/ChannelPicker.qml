@@ -41,6 +41,7 @@ ComboBox {
         color: picker.pressed ? Qt.lighter(Theme.strip, 1.3) : Theme.strip
         border.width: 1
         border.color: Theme.hairline
+        FocusRing { shown: picker.visualFocus }
     }
     contentItem: Text {
         text: picker.displayText

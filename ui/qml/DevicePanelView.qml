@@ -53,6 +53,7 @@ Item {
                     picker: devicePicker
                     text: modelData
                 }
+                FocusRing { shown: devicePicker.visualFocus }
                 // Choosing sets the index by hand: bound again, it shows what the manager took.
                 onActivated: (index) => {
                     panel.chooseDevice(index)
@@ -72,7 +73,8 @@ Item {
                 width: 22
                 height: 22
                 padding: 3
-                focusPolicy: Qt.NoFocus
+                // Tab reaches it; a click leaves the keyboard where it was.
+                focusPolicy: Qt.TabFocus
                 Accessible.name: "Refresh device list"
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
@@ -83,6 +85,7 @@ Item {
                     opacity: refresh.pressed ? 0.6 : 1
                 }
                 background: null
+                FocusRing { shown: refresh.visualFocus }
                 onClicked: if (devicePanel.manager) devicePanel.manager.refreshDeviceList()
             }
         }
@@ -106,6 +109,7 @@ Item {
                         picker: ratePicker
                         text: modelData
                     }
+                    FocusRing { shown: ratePicker.visualFocus }
                     displayText: panel.rateText
                     onActivated: (index) => {
                         panel.chooseRate(index)
@@ -149,6 +153,7 @@ Item {
                         text: modelData + " samples"
                         enabled: panel.bufferAllowed[index]
                     }
+                    FocusRing { shown: bufferPicker.visualFocus }
                 }
                 Text {
                     id: latencyLine

@@ -67,6 +67,10 @@ Popup {
             background: Rectangle {
                 radius: 6
                 color: ok.pressed ? Qt.darker(Theme.accent, 1.2) : Theme.accent
+                FocusRing {
+                    shown: ok.visualFocus
+                    radius: 8
+                }
             }
             contentItem: Text {
                 text: ok.text

@@ -113,6 +113,10 @@ Dialog {
             radius: 7
             color: button.prominent ? Theme.accent : Qt.rgba(1, 1, 1, 0.1)
             opacity: button.pressed ? 0.7 : 1
+            FocusRing {
+                shown: button.visualFocus
+                radius: 9
+            }
         }
     }
 }

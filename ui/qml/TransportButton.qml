@@ -15,7 +15,8 @@ AbstractButton {
     rightPadding: 10
     topPadding: 14
     bottomPadding: 14
-    focusPolicy: Qt.NoFocus
+    // Tab reaches it; a click leaves the keyboard where it was.
+    focusPolicy: Qt.TabFocus
     text: transport.starting ? "Starting…" : transport.running ? "Stop" : "Start"
     Accessible.name: text
     onClicked: transport.manager.toggle()
@@ -48,6 +49,10 @@ AbstractButton {
     }
     background: Rectangle {
         radius: 8
+        FocusRing {
+            shown: transport.visualFocus
+            radius: 10
+        }
         color: transport.tint
         opacity: !transport.enabled ? 0.55 : transport.pressed ? 0.75 : transport.hovered ? 0.9 : 1
         Behavior on color {

@@ -42,6 +42,11 @@ Rectangle {
                 onClicked: control.chosen(modelData.value)
                 background: Rectangle {
                     radius: 4
+                    FocusRing {
+                        shown: segment.visualFocus
+                        anchors.margins: -1
+                        radius: 5
+                    }
                     color: segment.selected ? Qt.rgba(1, 1, 1, 0.16) : (segment.pressed ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
                 }
                 contentItem: Text {
