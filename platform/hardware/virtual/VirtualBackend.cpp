@@ -3,6 +3,8 @@
 #include "platform/system/KeepForever.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 namespace corvane::hw {
 
@@ -24,10 +26,34 @@ auto* findIn(Devices& devices, Match match) {
 // How long a device that goes away waits for a period in progress to end.
 constexpr std::chrono::milliseconds kStopPatience{2000};
 
+// CORVANE_VIRTUAL_LOOPBACK_FRAMES: set (even empty) lists the loopback device;
+// its number, when it is one, is the delay beyond the estimate.
+std::optional<double> loopbackFromEnvironment() {
+    const char* text = std::getenv("CORVANE_VIRTUAL_LOOPBACK_FRAMES");
+    if (!text)
+        return std::nullopt;
+    char* end = nullptr;
+    const double frames = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(frames) && frames >= 0 ? frames : 0.0;
+}
+
+std::uint32_t orZero(std::optional<std::uint32_t> frames) { return frames.value_or(0); }
+
+// The delay that puts a loopback `beyond` frames past what the latency estimate
+// counts for `device`.
+double delayBeyondEstimate(const VirtualDevice& device, double beyond) {
+    double frames = 2.0 * device.bufferFrames + beyond;
+    for (const auto* latency : {&device.inputLatency, &device.outputLatency})
+        frames += double(orZero(latency->device)) + orZero(latency->safetyOffset) + orZero(latency->stream);
+    return frames;
+}
+
 } // namespace
 
 VirtualBackend::VirtualBackend() {
     addDevice(DeviceSpec{kDefaultUid, kDefaultName, 8, 8});
+    if (const auto beyond = loopbackFromEnvironment())
+        addLoopbackDevice(*beyond);
 }
 
 VirtualBackend::~VirtualBackend() { stopAllIo(kStopPatience); }
@@ -130,7 +156,10 @@ bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::strin
         setup.periodFrames = device->bufferFrames;
         setup.sampleRate = device->sampleRate;
         setup.inputSignals = device->inputSignals;
-        if (device->loopbackDelay)
+        if (device->loopbackBeyondEstimate)
+            setup.loopback = std::make_shared<virt::LoopbackRing>(
+                device->outputs, device->bufferFrames, delayBeyondEstimate(*device, *device->loopbackBeyondEstimate));
+        else if (device->loopbackDelay)
             setup.loopback =
                 std::make_shared<virt::LoopbackRing>(device->outputs, device->bufferFrames, *device->loopbackDelay);
         if (device->recordingActive)
@@ -165,6 +194,14 @@ ObjectId VirtualBackend::addDevice(const DeviceSpec& spec) {
         devices_.push_back(std::move(device));
     }
     notify(kSystemObject, kDevicesAddress);
+    return id;
+}
+
+ObjectId VirtualBackend::addLoopbackDevice(double framesBeyondEstimate) {
+    const ObjectId id = addDevice(DeviceSpec{kLoopbackUid, kLoopbackName, 8, 8});
+    std::lock_guard lock(mutex_);
+    if (auto* device = find(kLoopbackUid); device && id != kNoObject)
+        device->loopbackBeyondEstimate = framesBeyondEstimate;
     return id;
 }
 

@@ -39,6 +39,10 @@ public:
 
     static constexpr const char* kDefaultUid = "virtual:default";
     static constexpr const char* kDefaultName = "Virtual Audio Device";
+    // Listed only while CORVANE_VIRTUAL_LOOPBACK_FRAMES is set: a device with a
+    // known round trip, for checking a latency measurement against.
+    static constexpr const char* kLoopbackUid = "virtual:loopback";
+    static constexpr const char* kLoopbackName = "Virtual Loopback Device";
     // Ids of this backend's devices and streams start here and are never reused.
     static constexpr ObjectId kFirstObjectId = 0x10000000;
 
@@ -97,6 +101,11 @@ public:
     // Input channel c carries output channel c delayed by `delayFrames` (at
     // least one period), instead of its signal; nullopt switches it off.
     bool setLoopback(const std::string& uid, std::optional<std::uint32_t> delayFrames);
+    // Adds a device of 8 inputs and 8 outputs whose input channel c carries
+    // output channel c `framesBeyondEstimate` (a fraction allowed) later than
+    // the latency estimate counts: both directions' reported latencies and one
+    // period each way. Read again at every start of I/O.
+    ObjectId addLoopbackDevice(double framesBeyondEstimate);
 
     // Records the first `maxFrames` frames of every input and output channel
     // from now on (memory is reserved here). The recording stays readable after

@@ -51,6 +51,9 @@ struct VirtualDevice {
     ClockMode clockMode = ClockMode::Paced;
     std::vector<std::shared_ptr<const SignalSource>> inputSignals; // one per input
     std::optional<std::uint32_t> loopbackDelay;
+    // The loopback device: every output comes back on its input this many
+    // frames later than the device's own latencies and two periods account for.
+    std::optional<double> loopbackBeyondEstimate;
     std::shared_ptr<SignalRecording> recording; // the last one, readable after it ends
     bool recordingActive = false;
     std::shared_ptr<IoCounters> counters = std::make_shared<IoCounters>();
