@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QQmlListReference>
+#include <QQuickWindow>
 
 namespace corvane {
 
@@ -61,11 +62,19 @@ void MenuBarRest::restUnlessAMenuIsOpen() {
     for (QObject* menu : menus)
         if (menu->property("visible").toBool())
             return;
+    // The keys take the keyboard to the bar and then drop it: it goes back
+    // to the control that had it, so Tab goes on from there.
+    QPointer<QQuickItem> kept = bar_->window() ? bar_->window()->activeFocusItem() : nullptr;
+    if (kept && (kept == bar_ || bar_->isAncestorOf(kept)))
+        kept = nullptr;
+    const QVariant reason = kept ? kept->property("focusReason") : QVariant();
     // What the bar does with its own keys, and all Qt 6.4 offers to leave the
     // mode: Up ends it (no menu to show), Escape puts out the title. On a
     // bar already at rest both do nothing.
     press(bar_, Qt::Key_Up);
     press(bar_, Qt::Key_Escape);
+    if (kept && !kept->hasActiveFocus())
+        kept->forceActiveFocus(reason.isValid() ? static_cast<Qt::FocusReason>(reason.toInt()) : Qt::OtherFocusReason);
 }
 
 } // namespace corvane

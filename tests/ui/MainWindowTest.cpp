@@ -334,6 +334,9 @@ TEST(MainWindow, AMenuClosedWithEscapeLetsGoOfItsTitle) {
     const auto centre = [](QQuickItem* item) { return drawn(item).center().toPoint(); };
     const auto open = [&](int i) { return menus.at(i)->property("visible").toBool(); };
 
+    QTest::keyClick(shell.window, Qt::Key_Tab);
+    QQuickItem* focused = shell.window->activeFocusItem();
+    ASSERT_TRUE(focused);
     QTest::mouseMove(shell.window, centre(titles[0]));
     QTest::mouseClick(shell.window, Qt::LeftButton, {}, centre(titles[0]));
     settle();
@@ -342,6 +345,7 @@ TEST(MainWindow, AMenuClosedWithEscapeLetsGoOfItsTitle) {
     settle();
     EXPECT_FALSE(open(0));
     EXPECT_FALSE(titles[0]->property("highlighted").toBool());
+    EXPECT_EQ(shell.window->activeFocusItem(), focused); // Tab goes on from where it was
     // Crossing the next title opens nothing.
     QTest::mouseMove(shell.window, centre(titles[1]));
     settle();
