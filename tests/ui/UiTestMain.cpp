@@ -14,9 +14,10 @@ int main(int argc, char** argv) {
     // Test discovery runs the program outside CTest's environment too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings the window stores (its zoom) go to a folder of the run's own,
-    // never into the user's.
+    // Settings the window stores (its zoom) and the plug-in catalog's cache
+    // go to a folder of the run's own, never into the user's.
     QTemporaryDir scratch;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("cache"))));
     // Offscreen, a desktop-sized screen (the default one is 800 × 600), so
     // the window's sizes are those a user's screen gives, the largest zoom's
     // included.

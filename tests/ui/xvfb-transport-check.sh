@@ -43,7 +43,7 @@ wait_for_log() {
   return 1
 }
 
-XDG_CONFIG_HOME=$scratch/config QT_LOGGING_RULES="corvane.*=true" "$binary" >"$log" 2>&1 &
+XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache QT_LOGGING_RULES="corvane.*=true" "$binary" >"$log" 2>&1 &
 pid=$!
 
 window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Corvane$' 2>/dev/null | head -n1 || true)
@@ -102,7 +102,7 @@ echo "ok: Don't Save while running closed the window, stopped the engine, exit s
 
 # Ctrl-C in the terminal (SIGINT) closes the window the same way; the status
 # says it was interrupted.
-XDG_CONFIG_HOME=$scratch/config "$binary" >"$log" 2>&1 &
+XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache "$binary" >"$log" 2>&1 &
 pid=$!
 timeout 20 xdotool search --sync --onlyvisible --name '^Corvane$' >/dev/null || fail "no window the second time"
 sleep 0.5
