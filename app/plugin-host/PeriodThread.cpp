@@ -22,7 +22,12 @@ constexpr std::int64_t kIdleCheckNs = 200'000'000;
 PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts,
                            int priority)
     : effect_(effect), region_(region), inputPorts_(std::move(inputPorts)),
-      outputPorts_(std::move(outputPorts)), applied_(inputPorts_.size(), std::nanf("")),
+      outputPorts_(std::move(outputPorts)), applied_([this] {
+          std::vector<float> values;
+          for (std::uint32_t port : inputPorts_)
+              values.push_back(region_.control(port).load(std::memory_order_relaxed));
+          return values;
+      }()),
       thread_([this] { run(); }) {
     if (priority > 0) {
         sched_param param{};

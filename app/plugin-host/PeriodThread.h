@@ -38,7 +38,10 @@ private:
     lv2::IsolatedRegion& region_;
     std::vector<std::uint32_t> inputPorts_;
     std::vector<std::uint32_t> outputPorts_;
-    std::vector<float> applied_; // per input port: the value the plug-in has
+    // Per input port: the value the plug-in has. What the region holds at the
+    // start is the plug-in's own (the host published it): setting it again
+    // could only change it (a default outside the port's range is clamped).
+    std::vector<float> applied_;
     std::atomic<bool> stop_{false};
     bool realtime_ = false;
     std::thread thread_;

@@ -23,7 +23,7 @@ TEST(HostChannel, CarriesWholeMessagesAndRefusesBadOnes) {
     sent.ok = true;
     sent.name = "Gain";
     sent.audioInputs = 1;
-    sent.audioOutputs = 2;
+    sent.audioOutputs = 98; // a sampler's direct outputs
     Parameter gain;
     gain.portIndex = 2;
     gain.symbol = "gain";
@@ -39,7 +39,7 @@ TEST(HostChannel, CarriesWholeMessagesAndRefusesBadOnes) {
     ASSERT_TRUE(decode(message.payload, got));
     EXPECT_EQ(message.type, static_cast<std::uint32_t>(HostMessage::Load));
     EXPECT_EQ(got.name, "Gain");
-    EXPECT_EQ(got.audioOutputs, 2);
+    EXPECT_EQ(got.audioOutputs, 98);
     ASSERT_EQ(got.parameters.size(), 2u);
     EXPECT_EQ(got.parameters[0].unit, "dB");
     EXPECT_TRUE(got.parameters[0].logarithmic);
