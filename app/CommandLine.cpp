@@ -146,6 +146,7 @@ std::variant<CommandLine, ParseError> readCommandLine(const QStringList& argumen
     static const std::map<QString, Mode> modes = {
         {QStringLiteral("--list-devices"), Mode::ListDevices}, {QStringLiteral("--list-plugins"), Mode::ListPlugins},
         {QStringLiteral("--headless"), Mode::Headless},        {QStringLiteral("--help"), Mode::Help},
+        {QStringLiteral("--measure-latency"), Mode::MeasureLatency},
         {QStringLiteral("-h"), Mode::Help},                    {QStringLiteral("--version"), Mode::Version},
     };
     CommandLine line;
@@ -165,7 +166,8 @@ std::variant<CommandLine, ParseError> readCommandLine(const QStringList& argumen
         static const QStringList withValue = {QStringLiteral("--device"),  QStringLiteral("--rate"),
                                               QStringLiteral("--buffer"),  QStringLiteral("--strip"),
                                               QStringLiteral("--seconds"), QStringLiteral("--report"),
-                                              QStringLiteral("--setup"),   QStringLiteral("--save-setup")};
+                                              QStringLiteral("--setup"),   QStringLiteral("--save-setup"),
+                                              QStringLiteral("--out"),     QStringLiteral("--in")};
         if (!withValue.contains(arg))
             return ParseError{QStringLiteral("%1: unknown argument (see --help)").arg(arg)};
         if (arg != QLatin1String("--strip") && headlessOnly.contains(arg))
@@ -220,8 +222,30 @@ std::variant<CommandLine, ParseError> readCommandLine(const QStringList& argumen
             if (v.isEmpty())
                 return ParseError{QStringLiteral("--save-setup needs a file name")};
             h.saveSetupPath = v;
+        } else {
+            auto& channel = arg == QLatin1String("--out") ? line.measure.output : line.measure.input;
+            channel = int(wholeNumberWithin(v, 1, 1024).value_or(0));
+            if (channel == 0)
+                return ParseError{QStringLiteral("%1 %2: a channel is a whole number from 1").arg(arg, v)};
         }
     }
+    if (line.mode == Mode::MeasureLatency) {
+        static const QStringList measuring = {QStringLiteral("--device"), QStringLiteral("--rate"),
+                                              QStringLiteral("--buffer"), QStringLiteral("--out"),
+                                              QStringLiteral("--in")};
+        for (const auto& given : headlessOnly)
+            if (!measuring.contains(given))
+                return ParseError{QStringLiteral("%1 goes with --headless (see --help)").arg(given)};
+        if (h.deviceUid.isEmpty() || !line.measure.output || !line.measure.input)
+            return ParseError{QStringLiteral("--measure-latency needs --device, --out and --in")};
+        line.measure.deviceUid = h.deviceUid;
+        line.measure.sampleRate = h.sampleRate;
+        line.measure.bufferFrames = h.bufferFrames;
+        return line;
+    }
+    for (const auto* only : {"--out", "--in"})
+        if (headlessOnly.contains(QLatin1String(only)))
+            return ParseError{QStringLiteral("%1 goes with --measure-latency (see --help)").arg(QLatin1String(only))};
     if (!headlessOnly.isEmpty() && line.mode != Mode::Headless)
         return ParseError{QStringLiteral("%1 goes with --headless (see --help)").arg(headlessOnly.first())};
     if (line.mode == Mode::Headless && h.strips.empty() && h.setupPath.isEmpty())
@@ -256,6 +280,7 @@ QString usageText() {
         "  --list-devices        print one line per audio device: uid, name, inputs, outputs\n"
         "  --list-plugins        print one line per effect plug-in: uri, name, manufacturer\n"
         "  --headless            run a routing without a window and report on it\n"
+        "  --measure-latency     measure the round trip from one output back to one input\n"
         "  --help, -h            print this help\n"
         "  --version             print the version\n"
         "Options of --headless (each at most once, --strip once per strip):\n"
@@ -271,6 +296,11 @@ QString usageText() {
         "  --setup FILE          run a saved setup (the window's File > Save Setup); --device,\n"
         "                        --rate, --buffer and --strip given as well override it\n"
         "  --save-setup FILE     save the run's setup, plug-in settings included, when it ends\n"
+        "Options of --measure-latency (connect the output to the input with a cable first):\n"
+        "  --device UID --out N --in M [--rate HZ] [--buffer FRAMES]\n"
+        "                        plays a test signal out of output N for about a second, three\n"
+        "                        times, and prints as JSON the round trip back on input M\n"
+        "                        against the latency estimate\n"
         "Exit status: 0 done, 1 failed (start, playback, output), 2 bad arguments,\n"
         "             128 + signal number when interrupted (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n");
 }

@@ -47,10 +47,21 @@ struct HeadlessOptions {
     QString saveSetupPath;
 };
 
+// --measure-latency: --device, --out and --in are needed; --rate and --buffer
+// as with --headless (read into `headless`, copied here).
+struct MeasureOptions {
+    QString deviceUid;
+    int output = 0; // 1-based channels
+    int input = 0;
+    std::optional<std::uint32_t> sampleRate;
+    std::optional<std::uint32_t> bufferFrames;
+};
+
 struct CommandLine {
-    enum class Mode { Window, ListDevices, ListPlugins, Headless, Help, Version };
+    enum class Mode { Window, ListDevices, ListPlugins, Headless, MeasureLatency, Help, Version };
     Mode mode = Mode::Window;
     HeadlessOptions headless;
+    MeasureOptions measure;
 };
 
 struct ParseError {

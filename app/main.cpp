@@ -3,6 +3,7 @@
 #include "app/DeviceListing.h"
 #include "app/HeadlessRun.h"
 #include "app/InterruptedReport.h"
+#include "app/LatencyRun.h"
 #include "app/ReportFile.h"
 #include "devices/DeviceEnumeration.h"
 #include "platform/hardware/AudioHardware.h"
@@ -60,6 +61,17 @@ int listDevicesCommand() {
     auto hardware = hw::createDefaultHardware();
     hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
     return printResult(formatDeviceList(listDevices(*hardware)));
+}
+
+int measureLatencyCommand(const MeasureOptions& options) {
+    auto hardware = hw::createDefaultHardware();
+    hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
+    const auto result = runLatencyMeasurement(*hardware, options);
+    if (result.exitCode != 0) {
+        complain(result.errorLine);
+        return result.exitCode;
+    }
+    return printResult(QString::fromUtf8(QJsonDocument(result.report).toJson(QJsonDocument::Indented)));
 }
 
 // Ctrl-C, SIGTERM and SIGHUP end a headless run or close the window the
@@ -261,6 +273,8 @@ int main(int argc, char** argv) {
         return listPluginsCommand();
     case CommandLine::Mode::Headless:
         return headlessCommand(line.headless);
+    case CommandLine::Mode::MeasureLatency:
+        return measureLatencyCommand(line.measure);
     case CommandLine::Mode::Window:
         break;
     }

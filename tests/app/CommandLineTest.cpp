@@ -5,8 +5,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace corvane;
@@ -42,6 +44,13 @@ TEST(CommandLine, HeadlessRunWithEveryOption) {
     ASSERT_EQ(line.headless.strips.size(), 2u);
     EXPECT_EQ(line.headless.strips[0], (StripSpec{1, 1, false, 1, true, {}, false}));
     EXPECT_EQ(line.headless.strips[1], (StripSpec{3, 3, true, 5, false, "urn:x:gain,b", true})); // a URI keeps its commas
+
+    auto measure = parse({"--measure-latency", "--device", "hw:1", "--out", "2", "--in", "7", "--rate", "48000",
+                          "--buffer", "64"});
+    ASSERT_TRUE(std::holds_alternative<CommandLine>(measure)) << errorOf(measure).toStdString();
+    const auto& m = std::get<CommandLine>(measure).measure;
+    EXPECT_EQ(std::tuple(m.deviceUid, m.output, m.input, m.sampleRate, m.bufferFrames),
+              std::tuple(QString("hw:1"), 2, 7, std::optional(48000u), std::optional(64u)));
 }
 
 TEST(CommandLine, EachMistakeIsNamedOnOneLineAndTheSetupIsNotSavedOverTheReport) {
@@ -75,6 +84,12 @@ TEST(CommandLine, EachMistakeIsNamedOnOneLineAndTheSetupIsNotSavedOverTheReport)
         {run({"--strip", " 2:in=1,out=1"}), "--strip  2:in=1,out=1: the strip number must be 1 to 8"},
         {run({"--strip", "+2:in=1,out=1"}), "--strip +2:in=1,out=1: the strip number must be 1 to 8"},
         {run({"--save-setup", fifo}), "--save-setup " + fifo + ": it is a pipe, not a file"},
+        // A latency measurement names its device and both channels, and takes no run's options.
+        {{"--measure-latency", "--device", "x", "--out", "1"}, "--measure-latency needs --device, --out and --in"},
+        {{"--measure-latency", "--device", "x", "--out", "1", "--in", "0"}, "--in 0: a channel is a whole number from 1"},
+        {{"--measure-latency", "--device", "x", "--out", "1", "--in", "2", "--seconds", "1"},
+         "--seconds goes with --headless"},
+        {run({"--out", "1"}), "--out goes with --measure-latency"},
     };
     for (const auto& c : cases) {
         const QString error = errorOf(parse(c.arguments));

@@ -241,6 +241,9 @@ TEST(ExitStatus, EveryOutcomeHasItsStatusItsMessageAndAnHonestReport) {
              EXPECT_LT(sinceFirst.elapsed(), 2000);
          },
          {}, true},
+        {"a latency measurement without a cable",
+         {"--measure-latency", "--device", "virtual:default", "--out", "1", "--in", "1"}, 1,
+         "corvane: No signal came back on input 1 - connect output 1 to input 1"},
         // A window needs somewhere to open (empty counts as unset).
         {"window without a display", {}, 1, "corvane: no display to open the window on - set DISPLAY, or use --headless",
          {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}},
