@@ -2,6 +2,8 @@
 // What the graph engine needs of an effect it hosts (the LV2 host implements it).
 // The engine owns the buffers; the processor only reads and writes them.
 
+#include <time.h>
+
 #include <cstdint>
 #include <string>
 
@@ -28,6 +30,22 @@ public:
 
     // Any thread: the processing latency in seconds (0 when none is reported).
     virtual double latencySeconds() const { return 0.0; }
+
+    // An effect whose work runs elsewhere (in another process) is handed its
+    // input when its turn comes and asked for its output only when something
+    // reads it, so that it works while the rest of the period renders. Such an
+    // effect says so (for as long as it lives) and takes the two halves of
+    // process() on the render thread: begin() with the input, then finish(),
+    // which may wait until `deadline` (CLOCK_MONOTONIC) and no longer.
+    virtual bool rendersAhead() const { return false; }
+    virtual void begin(const float* const* inputs, std::uint32_t frames) noexcept {
+        (void)inputs;
+        (void)frames;
+    }
+    virtual void finish(float* const* outputs, const timespec& deadline) noexcept {
+        (void)outputs;
+        (void)deadline;
+    }
 };
 
 } // namespace corvane::engine

@@ -24,6 +24,9 @@ public:
 
     bool prepareToRender(double sampleRate, std::uint32_t maxFrames, std::string& error) override;
     void render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept override;
+    bool rendersAhead() const override { return processor_->rendersAhead(); }
+    void beginRender(const InputBus* inputs, std::uint32_t frames) noexcept override;
+    void finishRender(const OutputBus* outputs, const timespec& deadline) noexcept override;
     void resetState() override { processor_->reset(); }
 
 private:

@@ -32,6 +32,7 @@ public:
         plan_->deviceOutput = makeInput(*graph_.output, 0, plan_->deviceOutputMixdowns);
         if (!addTaps() || !prepareUnits())
             return nullptr;
+        scheduleAhead();
         return std::move(plan_);
     }
 
@@ -195,6 +196,27 @@ private:
                 return fail("Preparing the " + step.unit->name() + " failed: " + reason);
         }
         return true;
+    }
+
+    // A unit whose work runs elsewhere is begun in its place and finished
+    // right before the first step that reads one of its outputs (at the end
+    // when only the device output does): the steps between run beside it.
+    void scheduleAhead() {
+        auto& steps = plan_->steps;
+        std::unordered_map<const Unit*, std::size_t> position;
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            position[steps[i].unit] = i;
+        for (std::size_t a = 0; a < steps.size(); ++a) {
+            if (!steps[a].unit->rendersAhead())
+                continue;
+            steps[a].ahead = true;
+            std::size_t reader = steps.size();
+            for (const auto& c : graph_.connections)
+                if (c.source == steps[a].unit)
+                    if (auto p = position.find(c.destination); p != position.end())
+                        reader = std::min(reader, p->second);
+            (reader < steps.size() ? steps[reader].finishFirst : plan_->finishAtEnd).push_back(a);
+        }
     }
 
     const GraphDescription& graph_;

@@ -31,6 +31,11 @@ struct RenderPlan {
         std::vector<OutputBus> outputs;
         std::vector<TapFeed> taps;
         int timingGroup = -1; // where its time is counted (RenderStats), -1 for nowhere
+        // Begun here, finished later (Unit::rendersAhead).
+        bool ahead = false;
+        // Steps rendering ahead whose outputs this one is the first to read:
+        // finished before its mixdowns.
+        std::vector<std::size_t> finishFirst;
     };
 
     std::uint32_t maxFrames = 0;
@@ -40,6 +45,8 @@ struct RenderPlan {
     // copied here first, so that every other pointer in the plan stays fixed.
     std::vector<float*> deviceInputs;
     std::vector<Step> steps; // topological order, the device input node first
+    // Steps rendering ahead that only the device output reads.
+    std::vector<std::size_t> finishAtEnd;
     // What the device output node receives, copied to the device's outputs last.
     std::vector<Mixdown> deviceOutputMixdowns;
     InputBus deviceOutput;

@@ -18,6 +18,17 @@ inline std::int64_t nowNanos() noexcept {
         .count();
 }
 
+// What renders elsewhere is awaited until this share of the period has gone
+// since the period began; the rest is left for what reads it and for the device.
+constexpr double kAheadShare = 0.7;
+
+CORVANE_REALTIME
+inline timespec deadlineAfter(std::int64_t began, std::uint32_t frames, double rate) noexcept {
+    const double period = rate > 0 ? double(frames) / rate * 1e9 : 0.0;
+    const std::int64_t at = began + static_cast<std::int64_t>(period * kAheadShare);
+    return {static_cast<time_t>(at / 1'000'000'000), static_cast<long>(at % 1'000'000'000)};
+}
+
 CORVANE_REALTIME
 void silence(float* const* outputs, std::uint32_t outputCount, std::uint32_t frames) noexcept {
     for (std::uint32_t c = 0; c < outputCount; ++c)
@@ -94,18 +105,38 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
         std::array<std::uint64_t, RenderStats::kGroups> groupNanos{};
         bool completedChunk = false;
         std::int64_t stepStart = began;
-        for (const auto& step : plan->steps) {
-            runMixdowns(step.mixdowns, frames);
-            current_.store(step.unit, std::memory_order_relaxed);
-            currentSince_.store(stepStart, std::memory_order_release);
-            step.unit->render(step.inputs.data(), step.outputs.data(), frames);
-            for (const auto& tap : step.taps)
-                completedChunk |= tap.tap->feed(tap.channels, frames);
+        // Its time to the step's group; its output to its taps once it is there.
+        auto account = [&](const RenderPlan::Step& step, bool rendered) {
+            if (rendered)
+                for (const auto& tap : step.taps)
+                    completedChunk |= tap.tap->feed(tap.channels, frames);
             const std::int64_t stepEnd = nowNanos();
             if (step.timingGroup >= 0)
                 groupNanos[static_cast<std::size_t>(step.timingGroup)] += static_cast<std::uint64_t>(stepEnd - stepStart);
             stepStart = stepEnd;
+        };
+        const timespec deadline = deadlineAfter(began, frames, plan->sampleRate);
+        auto finish = [&](std::size_t index) {
+            const auto& step = plan->steps[index];
+            step.unit->finishRender(step.outputs.data(), deadline);
+            account(step, true);
+        };
+        for (const auto& step : plan->steps) {
+            for (std::size_t index : step.finishFirst)
+                finish(index);
+            runMixdowns(step.mixdowns, frames);
+            current_.store(step.unit, std::memory_order_relaxed);
+            currentSince_.store(stepStart, std::memory_order_release);
+            if (step.ahead) {
+                step.unit->beginRender(step.inputs.data(), frames);
+                account(step, false);
+                continue;
+            }
+            step.unit->render(step.inputs.data(), step.outputs.data(), frames);
+            account(step, true);
         }
+        for (std::size_t index : plan->finishAtEnd)
+            finish(index);
         currentSince_.store(0, std::memory_order_release);
         current_.store(nullptr, std::memory_order_release);
         runMixdowns(plan->deviceOutputMixdowns, frames);

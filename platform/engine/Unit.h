@@ -9,6 +9,8 @@
 #include "platform/engine/Format.h"
 #include "platform/system/RealtimeScope.h"
 
+#include <time.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,6 +80,20 @@ public:
     // output bus, each with that bus's channel count; every output sample must
     // be written.
     virtual void render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept = 0;
+
+    // A unit whose work runs elsewhere renders in two halves, instead of
+    // render(): begun in its place in the schedule, finished right before the
+    // first unit that reads it, waiting at most until `deadline`
+    // (CLOCK_MONOTONIC). See EffectProcessor::rendersAhead().
+    virtual bool rendersAhead() const { return false; }
+    virtual void beginRender(const InputBus* inputs, std::uint32_t frames) noexcept {
+        (void)inputs;
+        (void)frames;
+    }
+    virtual void finishRender(const OutputBus* outputs, const timespec& deadline) noexcept {
+        (void)outputs;
+        (void)deadline;
+    }
 
     // Main thread, while not rendering: forget audio history.
     virtual void resetState() {}

@@ -143,6 +143,46 @@ TEST_P(GraphRender, AnEffectInTheChainIsPreparedOnceForItsWidthsAndRunsRealtimeW
     EXPECT_TRUE(log.denormalsFlushed);
 }
 
+TEST_P(GraphRender, AnEffectRenderingAheadIsBegunInItsPlaceAndFinishedJustBeforeItsReader) {
+    std::atomic<int> clock{0};
+    TestEffectLog aheadLog, localLog;
+    aheadLog.ahead = true;
+    aheadLog.clock = localLog.clock = &clock;
+    auto ahead = std::make_shared<engine::EffectUnit>(std::make_unique<TestEffect>(aheadLog));
+    auto local = std::make_shared<engine::EffectUnit>(std::make_unique<TestEffect>(localLog));
+    const double rate = rig.sampleRate;
+    std::vector<Mixer> splitters{makeSplitter({1}, rate), makeSplitter({2}, rate)};
+    auto combiner = makeCombiner({1, 1}, 8, {{0, 4}, {1, 5}}, rate);
+    auto& e = *rig.engine;
+    e.attach(splitters[0]);
+    e.attach(ahead);
+    e.attach(splitters[1]);
+    e.attach(local);
+    e.attach(combiner);
+    ASSERT_TRUE(e.connect(e.inputNode(), 0, {{splitters[0].get(), 0}, {splitters[1].get(), 0}}, rig.format(8)));
+    const std::shared_ptr<engine::EffectUnit> effects[] = {ahead, local};
+    for (int s = 0; s < 2; ++s) {
+        ASSERT_TRUE(e.connect(*splitters[std::size_t(s)], 0, *effects[s], 0, rig.format(1)));
+        ASSERT_TRUE(e.connect(*effects[s], 0, *combiner, s, rig.format(1)));
+    }
+    ASSERT_TRUE(e.connect(*combiner, 0, e.outputNode(), 0, rig.format(8)));
+    start();
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    const Channels in = rig.inputs(frames, 1);
+    const Channels out = rig.period(in, frames);
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        ASSERT_EQ(out[4][f], 2.0f * in[1][f]) << f;
+        ASSERT_EQ(out[5][f], 2.0f * in[2][f]) << f;
+    }
+    // The local strip renders while the other one's work is out.
+    EXPECT_LT(aheadLog.begun, localLog.processed);
+    EXPECT_LT(localLog.processed, aheadLog.finished);
+    const auto nanos = [](const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    EXPECT_GT(nanos(aheadLog.deadline), nanos(before));
+    EXPECT_LT(nanos(aheadLog.deadline) - nanos(before), std::int64_t(1e9 * frames / rate) + 1'000'000'000);
+}
+
 INSTANTIATE_TEST_SUITE_P(RatesAndPeriods, GraphRender,
                          ::testing::Combine(::testing::Values(44100.0, 96000.0),
                                             ::testing::Values(32u, 512u)),

@@ -1,12 +1,18 @@
 #pragma once
 // An effect processor for tests: doubles its first input channel into the first
 // output and writes it negated to a second, and records how the engine used it.
-// Touches only preallocated state while processing.
+// Touches only preallocated state while processing. Told to render ahead, it
+// takes its input in begin() and gives the output in finish(), as an effect
+// working in another process does.
 
 #include "platform/engine/EffectProcessor.h"
 #include "platform/system/RealtimeScope.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 namespace corvane::test {
 
@@ -21,6 +27,12 @@ struct TestEffectLog {
     std::atomic<bool> allCallsRealtime{true};
     std::atomic<bool> denormalsFlushed{true};
     std::atomic<float> history{0}; // the last input sample, cleared by reset()
+    // Rendering ahead: when (by a clock the test shares between effects) the
+    // last period was begun, processed and finished, and the last deadline.
+    bool ahead = false;
+    std::atomic<int>* clock = nullptr;
+    int begun = 0, processed = 0, finished = 0;
+    timespec deadline{};
 };
 
 class TestEffect final : public engine::EffectProcessor {
@@ -37,10 +49,25 @@ class TestEffect final : public engine::EffectProcessor {
         log_.inputChannels = inputs;
         log_.outputChannels = outputs;
         ++log_.prepares;
+        held_.assign(maxFrames, 0.0f);
         return true;
     }
 
+    bool rendersAhead() const override { return log_.ahead; }
+    void begin(const float* const* in, std::uint32_t frames) noexcept override {
+        log_.begun = tick();
+        std::copy(in[0], in[0] + frames, held_.begin());
+        heldFrames_ = frames;
+    }
+    void finish(float* const* out, const timespec& deadline) noexcept override {
+        const float* in[] = {held_.data()};
+        process(in, out, heldFrames_);
+        log_.finished = tick();
+        log_.deadline = deadline;
+    }
+
     void process(const float* const* in, float* const* out, std::uint32_t frames) noexcept override {
+        log_.processed = tick();
         ++log_.calls;
         if (!corvane::inRealtimeScope()) log_.allCallsRealtime = false;
         // 1e-40 is below the smallest normal float: flushed to zero it is 0.
@@ -59,8 +86,12 @@ class TestEffect final : public engine::EffectProcessor {
     }
 
   private:
+    int tick() noexcept { return log_.clock ? ++*log_.clock : 0; }
+
     TestEffectLog& log_;
     bool refuse_;
+    std::vector<float> held_;
+    std::uint32_t heldFrames_ = 0;
 };
 
 } // namespace corvane::test
