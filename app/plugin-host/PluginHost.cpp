@@ -37,12 +37,13 @@ bool PluginHost::answer(const lv2::Message& message) {
     case HostMessage::Prepare:
         reply = encode(prepare(message.payload));
         break;
-    case HostMessage::Reset:
-        // Corvane asks only while it sends no periods, so the audio thread is idle.
+    case HostMessage::Reset: {
+        const Pause paused(*this);
         if (effect_)
             effect_->reset();
         reply = encode(outcome);
         break;
+    }
     case HostMessage::SaveState:
         if (auto text = effect_ ? effect_->saveState() : std::nullopt)
             outcome.text = std::move(*text);
@@ -51,6 +52,7 @@ bool PluginHost::answer(const lv2::Message& message) {
         reply = encode(outcome);
         break;
     case HostMessage::RestoreState: {
+        const Pause paused(*this);
         lv2::MessageReader in(message.payload);
         std::string text;
         if (!effect_ || !in.text(text) || !in.ok() || !effect_->restoreState(text))
@@ -102,11 +104,7 @@ Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
         return outcome;
     }
     publishControls();
-    std::vector<std::uint32_t> inputs, outputs;
-    for (const lv2::Parameter& p : effect_->parameters())
-        if (p.portIndex < lv2::IsolatedRegion::kControlCapacity)
-            (p.isInput ? inputs : outputs).push_back(p.portIndex);
-    periods_ = std::make_unique<PeriodThread>(*effect_, region_, std::move(inputs), std::move(outputs), priority_);
+    startPeriods();
     if (priority_ > 0 && !periods_->isRealtime())
         std::fprintf(stderr, "the plug-in's audio thread runs without real-time priority (SCHED_FIFO was refused)\n");
     if (!memoryLocked_) {
@@ -117,6 +115,23 @@ Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
             std::fprintf(stderr, "memory not locked: %s\n", qPrintable(locked.reason));
     }
     return outcome;
+}
+
+void PluginHost::startPeriods() {
+    std::vector<std::uint32_t> inputs, outputs;
+    for (const lv2::Parameter& p : effect_->parameters())
+        if (p.portIndex < lv2::IsolatedRegion::kControlCapacity)
+            (p.isInput ? inputs : outputs).push_back(p.portIndex);
+    periods_ = std::make_unique<PeriodThread>(*effect_, region_, std::move(inputs), std::move(outputs), priority_);
+}
+
+PluginHost::Pause::Pause(PluginHost& host) : host_(host), wasRunning_(host.periods_ != nullptr) {
+    host_.periods_.reset();
+}
+
+PluginHost::Pause::~Pause() {
+    if (wasRunning_)
+        host_.startPeriods();
 }
 
 void PluginHost::publishControls() {

@@ -35,6 +35,23 @@ private:
     // The plug-in's control values into the region, after a load or a restore
     // changed them behind Corvane's back.
     void publishControls();
+    void startPeriods();
+
+    // Keeps the audio thread off the plug-in while it is reset or restored.
+    // A period still running (one Corvane gave up on) is waited for; one that
+    // never ends keeps the request from being answered, and Corvane kills the
+    // host for it. Periods asked for meanwhile are not answered.
+    class Pause {
+    public:
+        explicit Pause(PluginHost& host);
+        ~Pause();
+        Pause(const Pause&) = delete;
+        Pause& operator=(const Pause&) = delete;
+
+    private:
+        PluginHost& host_;
+        bool wasRunning_;
+    };
 
     lv2::HostChannel channel_;
     lv2::IsolatedRegion& region_;

@@ -8,12 +8,9 @@
 #include "platform/system/Logging.h"
 #include "platform/system/SharedMemory.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -46,8 +43,8 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
                                                             std::uint32_t maxBlockFrames,
                                                             std::uint32_t nominalBlockFrames, const Options& options,
                                                             std::string& error) {
-    if (maxBlockFrames == 0 || maxBlockFrames > IsolatedRegion::kMaxFrames) {
-        error = "the block length is beyond what a plug-in host takes";
+    if (maxBlockFrames == 0 || maxBlockFrames > IsolatedRegion::kMaxFrames || !(sampleRate > 0.0)) {
+        error = "the sample rate or block length is beyond what a plug-in host takes";
         return nullptr;
     }
     auto effect = std::unique_ptr<IsolatedEffect>(new IsolatedEffect);
