@@ -79,6 +79,9 @@ std::string failure(const std::string& what) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) // the parent went before the signal was armed
         _exit(127);
+    // A group of its own: Ctrl-C at the terminal is ours to handle (a run ends
+    // in order), not a signal that ends every helper at once.
+    setpgid(0, 0);
     // Out of the way of the numbers they must end up on.
     if (report < 10)
         report = fcntl(report, F_DUPFD_CLOEXEC, 10);

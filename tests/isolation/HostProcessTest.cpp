@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -63,6 +64,7 @@ TEST(HostProcess, TellsHowItEndedAndLeavesNothing) {
         ASSERT_TRUE(running);
         const pid_t pid = running->pid();
         EXPECT_FALSE(running->hasEnded());
+        EXPECT_NE(getpgid(pid), getpgrp()) << "the terminal's Ctrl-C would reach it";
         running.reset();
         EXPECT_EQ(::kill(pid, 0), -1);
     }
