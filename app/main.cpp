@@ -3,9 +3,9 @@
 #include "app/DeviceListing.h"
 #include "app/HeadlessRun.h"
 #include "app/InterruptedReport.h"
-#include "app/LatencyRun.h"
 #include "app/ReportFile.h"
 #include "devices/DeviceEnumeration.h"
+#include "engine/RoundTripMeasurement.h"
 #include "platform/hardware/AudioHardware.h"
 #include "platform/system/ExitWatchdog.h"
 #include "platform/system/KeepForever.h"
@@ -66,7 +66,9 @@ int listDevicesCommand() {
 int measureLatencyCommand(const MeasureOptions& options) {
     auto hardware = hw::createDefaultHardware();
     hw::waitUntilSettled(*hardware, std::chrono::milliseconds(900));
-    const auto result = runLatencyMeasurement(*hardware, options);
+    const auto result = measureRoundTrip(
+        *hardware, RoundTripRequest{options.deviceUid, options.output, options.input, options.sampleRate,
+                                    options.bufferFrames});
     if (result.exitCode != 0) {
         complain(result.errorLine);
         return result.exitCode;

@@ -1,7 +1,7 @@
 // The round trip measured on the virtual loopback device, whose delay beyond
 // the latency estimate is known, at several rates and buffer sizes on a
 // manual clock; the program's own no-cable case is among its exit statuses.
-#include "app/LatencyRun.h"
+#include "engine/RoundTripMeasurement.h"
 #include "platform/hardware/virtual/VirtualBackend.h"
 
 #include <QJsonArray>
@@ -12,7 +12,7 @@
 
 using namespace corvane;
 
-TEST(LatencyRun, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBuffer) {
+TEST(RoundTripMeasurement, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBuffer) {
     qputenv("CORVANE_VIRTUAL_LOOPBACK_FRAMES", "23.37");
     std::vector<std::unique_ptr<hw::Backend>> backends;
     backends.push_back(std::make_unique<hw::VirtualBackend>());
@@ -32,8 +32,8 @@ TEST(LatencyRun, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBuffer) 
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.buffer << " frames, " << c.reported << " reported");
         for (auto scope : {hw::Scope::Input, hw::Scope::Output})
             virt->setLatency(uid, scope, c.reported / 2, c.reported / 4, c.reported / 4);
-        const MeasureOptions options{QString::fromStdString(uid), 3, 3, c.rate, c.buffer};
-        const auto result = runLatencyMeasurement(hardware, options, pass);
+        const RoundTripRequest options{QString::fromStdString(uid), 3, 3, c.rate, c.buffer};
+        const auto result = measureRoundTrip(hardware, options, pass);
         ASSERT_EQ(result.exitCode, 0) << result.errorLine.toStdString();
         const auto& report = result.report;
         EXPECT_EQ(report["estimateFrames"].toInt(), 2 * (c.buffer + c.reported));
@@ -45,7 +45,7 @@ TEST(LatencyRun, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBuffer) 
         EXPECT_TRUE(report["summary"].toString().endsWith("the device adds 23 frames it does not report"));
     }
     // Another channel than the one played stays silent.
-    const auto crossed = runLatencyMeasurement(hardware, MeasureOptions{QString::fromStdString(uid), 1, 2, {}, {}}, pass);
+    const auto crossed = measureRoundTrip(hardware, RoundTripRequest{QString::fromStdString(uid), 1, 2, {}, {}}, pass);
     EXPECT_EQ(crossed.exitCode, 1);
     EXPECT_EQ(crossed.errorLine, "No signal came back on input 2 - connect output 1 to input 2");
 }

@@ -1,6 +1,6 @@
-#include "app/LatencyRun.h"
+#include "engine/RoundTripMeasurement.h"
 
-#include "app/LatencyPlayback.h"
+#include "engine/LatencyPlayback.h"
 #include "devices/DeviceEnumeration.h"
 #include "devices/DeviceSettings.h"
 #include "engine/LatencyEstimate.h"
@@ -24,7 +24,7 @@ double rounded(double value, int decimals) {
     return std::round(value * scale) / scale;
 }
 
-QString verdictMessage(const engine::LatencyResult& result, const MeasureOptions& options) {
+QString verdictMessage(const engine::LatencyResult& result, const RoundTripRequest& options) {
     switch (result.combined.verdict) {
     case LatencyVerdict::Measured:
         break;
@@ -51,7 +51,7 @@ QString verdictMessage(const engine::LatencyResult& result, const MeasureOptions
 }
 
 // Why the device cannot be measured as asked, before anything plays.
-std::optional<QString> problemWith(const AudioDevice* device, const MeasureOptions& options) {
+std::optional<QString> problemWith(const AudioDevice* device, const RoundTripRequest& options) {
     if (!device)
         return QStringLiteral("“%1” is not available (see --list-devices)").arg(options.deviceUid);
     if (options.output > device->outputChannels)
@@ -81,9 +81,9 @@ QString measuredLatencySummary(double measuredFrames, std::int64_t estimateFrame
     return text;
 }
 
-LatencyRunResult runLatencyMeasurement(hw::AudioHardware& hardware, const MeasureOptions& options,
-                                       const std::function<void()>& pass, int runs) {
-    LatencyRunResult result;
+RoundTripResult measureRoundTrip(hw::AudioHardware& hardware, const RoundTripRequest& options,
+                                 const std::function<void()>& pass, int runs) {
+    RoundTripResult result;
     auto fail = [&](const QString& message) {
         result.exitCode = 1;
         result.errorLine = message;

@@ -1,5 +1,5 @@
 // process() runs on the device's real-time I/O thread: no allocation, no locks.
-#include "app/LatencyPlayback.h"
+#include "engine/LatencyPlayback.h"
 
 #include <algorithm>
 
