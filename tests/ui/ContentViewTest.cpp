@@ -16,6 +16,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 using namespace corvane;
 using namespace corvane::test;
 using namespace std::chrono_literals;
@@ -132,6 +134,37 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     EXPECT_EQ(colorOf(deviceRate), kWarning);
     choose(rates, 3);
     EXPECT_EQ(m.sampleRate(), 96000.0);
+}
+
+TEST_F(ContentView, TabGoesThroughTheControlsInOrderAndOnlyTheKeyboardsFocusIsRinged) {
+    QQuickWindow* window = view->window();
+    window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto rings = [&] {
+        int shown = 0;
+        for (QQuickItem* ring : view->itemsNamed(QStringLiteral("focusRing")))
+            shown += ring->isVisible();
+        return shown;
+    };
+    // The dropout counter's reset is skipped while there is nothing to reset,
+    // a strip's removal while it has no plug-in.
+    for (const char* name : {"transport", "devicePicker", "refreshDevices", "ratePicker", "bufferPicker", "pluginButton",
+                             "settingsButton", "inputChannelPicker", "monoSegment", "stereoSegment",
+                             "outputChannelPicker", "monoSegment", "stereoSegment", "pluginSwitch", "pluginButton"}) {
+        QTest::keyClick(window, Qt::Key_Tab);
+        QQuickItem* focused = window->activeFocusItem();
+        ASSERT_TRUE(focused) << name;
+        EXPECT_EQ(focused->objectName(), QString::fromLatin1(name));
+        const QQuickItem* ring = QuickView::findUnder(focused, QStringLiteral("focusRing"));
+        EXPECT_TRUE(ring && ring->isVisible()) << name;
+        EXPECT_EQ(rings(), 1) << name;
+        if (name == std::string_view("inputChannelPicker"))
+            view->screenshot(QStringLiteral("content-focus-ring"));
+    }
+    // A click moves the focus, and shows no ring.
+    view->click(item("stereoSegment"));
+    EXPECT_EQ(window->activeFocusItem(), item("stereoSegment"));
+    EXPECT_EQ(rings(), 0);
 }
 
 TEST_F(ContentView, TransportBannersAndAlertDriveTheEngine) {

@@ -88,6 +88,7 @@ Item {
             background: Rectangle {
                 radius: 5
                 color: pluginButton.pressed ? Qt.lighter(Theme.strip, 1.25) : Theme.strip
+                FocusRing { shown: pluginButton.visualFocus }
             }
             contentItem: RowLayout {
                 spacing: 8
@@ -140,6 +141,7 @@ Item {
                 color: settingsButton.pressed ? Qt.rgba(1, 1, 1, 0.16) : Qt.rgba(1, 1, 1, 0.09)
                 border.width: 1
                 border.color: Theme.hairline
+                FocusRing { shown: settingsButton.visualFocus }
             }
             contentItem: Item {
                 implicitWidth: 18
@@ -189,6 +191,10 @@ Item {
                 implicitHeight: 17
                 radius: height / 2
                 color: pluginSwitch.checked ? Theme.accent : Qt.rgba(1, 1, 1, 0.16)
+                FocusRing {
+                    shown: pluginSwitch.visualFocus
+                    radius: height / 2
+                }
                 Rectangle {
                     width: 13
                     height: 13
@@ -234,6 +240,10 @@ Item {
             ToolTip.delay: 600
             ToolTip.text: "Remove plugin"
             onClicked: controller.removePlugin()
+            FocusRing {
+                shown: removeButton.visualFocus
+                radius: height / 2
+            }
             contentItem: StripIcon {
                 implicitWidth: 16
                 implicitHeight: 16
