@@ -38,6 +38,9 @@ PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, 
 
 PeriodThread::~PeriodThread() {
     stop_.store(true);
+    // Most likely it waits for a period: woken, it sees it should end. One
+    // that was about to wait ends at its next look.
+    futexWake(region_.go);
     thread_.join();
 }
 

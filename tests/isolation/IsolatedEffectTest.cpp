@@ -54,6 +54,12 @@ std::string children() {
 class Isolation : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Only the fixtures: every host reads the whole path when it starts.
+        static const bool onlyFixtures = [] {
+            useFixturePlugins();
+            return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0;
+        }();
+        ASSERT_TRUE(onlyFixtures);
         // The in-process host's world, made once, keeps its descriptors.
         static const bool warm = loadEffect(gainUri) != nullptr;
         ASSERT_TRUE(warm);
@@ -169,8 +175,8 @@ TEST_F(Isolation, AFailingHostLeavesTheStripDry) {
         // Two good periods, then the fault (prepare runs the plug-in once).
         ASSERT_TRUE(effect->setParameter(2, 3.0f));
         const std::vector<float> in = ramp(kBlock);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(period(*effect, in, monotonicAfter(200'000'000)), in);
+        for (int i = 0; i < 3; ++i) // a busy machine must not make a good period late
+            EXPECT_EQ(period(*effect, in, monotonicAfter(i < 2 ? 1'000'000'000 : 200'000'000)), in);
         EXPECT_EQ(effect->latePeriods(), 1u);
 
         const Clock::time_point now = Clock::now();
