@@ -6,12 +6,16 @@
 #include "platform/hardware/AudioHardware.h"
 #include "platform/hardware/jack/JackBackend.h"
 #include "platform/hardware/jack/JackDeviceScan.h"
+#include "platform/hardware/jack/JackServerPresence.h"
 #include "tests/jack/JackProbeClient.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/RealtimeChecker.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -19,6 +23,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -321,6 +328,34 @@ TEST_F(JackLifecycle, ACallbackOrAServerThatHangsIsLeftBehindInBoundedTime) {
 }
 
 // Ports are listed in natural order, so a card's 10th channel comes after its 9th.
+TEST(JackServerPresence, OnlyAServersSocketSaysOneMayBeRunning) {
+    const std::string root = std::filesystem::temp_directory_path() / ("corvane-presence-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root + "/shm/jack-0/default");
+    const hw::JackServerPlaces places{root + "/shm", root + "/pipewire-0"};
+    auto socketAt = [](const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+        ::close(fd);
+    };
+    // What a server leaves behind when it is gone: shared memory, a registry.
+    std::ofstream(root + "/shm/jack_default_0_0");
+    std::ofstream(root + "/shm/jack-shm-registry");
+    EXPECT_FALSE(hw::jackServerMayBeRunning(places));
+    for (const std::string socket : {"/shm/jack-0/default/jack_0", "/pipewire-0"}) {
+        socketAt(root + socket);
+        EXPECT_TRUE(hw::jackServerMayBeRunning(places)) << socket;
+        std::filesystem::remove(root + socket);
+    }
+    std::filesystem::remove(root + "/shm/jack_default_0_0");
+    socketAt(root + "/shm/jack_default_0_0");
+    EXPECT_TRUE(hw::jackServerMayBeRunning(places));
+    std::filesystem::remove_all(root);
+}
+
 TEST(NaturalOrder, NumbersCompareByValueAndTextAsUsual) {
     const std::pair<const char*, const char*> ascending[] = {
         {"capture_2", "capture_10"},     {"capture_9", "capture_010"}, {"card2:out_1", "card10:out_1"},

@@ -3,6 +3,7 @@
 
 #include "platform/hardware/jack/LibjackMessages.h"
 
+#include <optional>
 #include <utility>
 
 namespace corvane::hw {
@@ -47,6 +48,7 @@ void JackConnector::forget(jack_client_t* client) {
 
 void JackConnector::run(std::shared_ptr<State> state, Settings settings, Opened opened, Failed failed) {
     ConnectionAttemptMessages messages; // libjack says the same on every attempt while no server runs
+    std::optional<std::chrono::steady_clock::time_point> lastAttempt;
     std::unique_lock lock(state->mutex);
     while (!state->stopping) {
         if (state->discarded) {
@@ -61,6 +63,14 @@ void JackConnector::run(std::shared_ptr<State> state, Settings settings, Opened 
             continue;
         }
         lock.unlock();
+        const auto now = std::chrono::steady_clock::now();
+        if (lastAttempt && now - *lastAttempt < settings.blindRetryInterval && !settings.serverMayBeRunning()) {
+            failed();
+            lock.lock();
+            state->wake.wait_for(lock, settings.retryInterval, [&] { return state->stopping || state->discarded; });
+            continue;
+        }
+        lastAttempt = now;
         jack_options_t options = JackNoStartServer;
         if (!settings.serverName.empty())
             options = static_cast<jack_options_t>(options | JackServerName);

@@ -4,6 +4,8 @@
 // a server that hangs), so both happen on this class's own thread, never on the
 // caller's. We never start a server: a user who has none gets none.
 
+#include "platform/hardware/jack/JackServerPresence.h"
+
 #include <jack/jack.h>
 
 #include <chrono>
@@ -22,6 +24,11 @@ public:
         std::string clientName;
         std::string serverName; // empty: libjack's choice (JACK_DEFAULT_SERVER, else "default")
         std::chrono::milliseconds retryInterval{1000};
+        // After the first attempt, libjack is asked only while a server's
+        // socket is there (JackServerPresence), and at this interval anyway,
+        // for a server kept where we do not look.
+        std::function<bool()> serverMayBeRunning = [] { return jackServerMayBeRunning(); };
+        std::chrono::milliseconds blindRetryInterval{30000};
         // How long destruction waits for the thread to close its client.
         std::chrono::milliseconds closePatience{2000};
     };
