@@ -208,6 +208,24 @@ TEST(ChannelStripView, PickersSwitchAndRemoveWriteTheStripAndMetersShowRmsAsABar
     EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
 }
 
+TEST(ChannelStripView, AWidthChangedWhilePlayingSaysItAppliesAtTheNextStart) {
+    VirtualRig rig;
+    rig.route(0, 0, false, 0, false);
+    ASSERT_TRUE(rig.start());
+    StripView view(rig);
+    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    QQuickItem* mark = view.item("pendingUntilStartMark");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_FALSE(mark->isVisible());
+    view.click(QuickView::findUnder(view.item("inputWidthPicker"), "stereoSegment"));
+    EXPECT_TRUE(mark->isVisible());
+    EXPECT_EQ(mark->property("text").toString(), "applies at next Start");
+    view.screenshot("strip-applies-at-next-start");
+    ASSERT_TRUE(rig.start());
+    view.settle();
+    EXPECT_FALSE(mark->isVisible());
+}
+
 TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheChoice) {
     ASSERT_TRUE(pathSet);
     VirtualRig rig;

@@ -20,6 +20,7 @@ Item {
 
     readonly property bool hasComponent: slot ? slot.hasComponent : false
     readonly property bool hasEffectNode: slot ? slot.hasEffectNode : false
+    readonly property bool pendingUntilStart: slot ? slot.pendingUntilStart : false
     readonly property int number: slot ? slot.id + 1 : 0
     readonly property bool deviceSelected: manager ? manager.hasSelectedDevice : false
     readonly property int deviceInputs: deviceSelected ? manager.selectedDevice.inputChannels : 0
@@ -47,6 +48,7 @@ Item {
         anchors.fill: parent
         cornerRadius: 9
         fill: Theme.panel
+        border.color: strip.pendingUntilStart ? Theme.warning : Theme.hairline
     }
 
     RowLayout {
@@ -110,6 +112,14 @@ Item {
                     color: strip.hasComponent && strip.slot.componentMissing ? Theme.warning : Theme.textPrimary
                     elide: Text.ElideRight
                     maximumLineCount: 1
+                }
+                // What is shown is not yet what plays: the graph keeps its choices until Start.
+                Text {
+                    objectName: "pendingUntilStartMark"
+                    visible: strip.pendingUntilStart
+                    text: "applies at next Start"
+                    font.pixelSize: 11
+                    color: Theme.warning
                 }
                 StripIcon {
                     name: "chevron.down"
