@@ -44,6 +44,11 @@ bool PluginHost::answer(const lv2::Message& message) {
         reply = encode(outcome);
         break;
     }
+    case HostMessage::ResetIfFaulted:
+        // The audio thread keeps off a faulted plug-in, so this needs no pause.
+        outcome.ok = effect_ && effect_->resetIfFaulted();
+        reply = encode(outcome);
+        break;
     case HostMessage::SaveState:
         if (auto text = effect_ ? effect_->saveState() : std::nullopt)
             outcome.text = std::move(*text);

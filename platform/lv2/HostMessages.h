@@ -20,6 +20,7 @@ enum class HostMessage : std::uint32_t {
     Reset,        // nothing -> Outcome
     SaveState,    // nothing -> Outcome (text: the state; ok false: none)
     RestoreState, // text -> Outcome
+    ResetIfFaulted, // nothing -> Outcome (ok: it was reset)
 };
 
 struct LoadRequest {

@@ -225,6 +225,20 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     engine::convertChannels(dry, r.stripIn, outputs, r.stripOut, r.frames);
 }
 
+std::uint64_t IsolatedEffect::nonFinitePeriods() const {
+    return region_->nonFinitePeriods.load(std::memory_order_relaxed);
+}
+
+bool IsolatedEffect::resetIfFaulted() {
+    const std::uint64_t seen = nonFinitePeriods();
+    if (seen == nonFiniteSeen_)
+        return false;
+    nonFiniteSeen_ = seen;
+    Outcome outcome;
+    return simpleRequest(static_cast<std::uint32_t>(HostMessage::ResetIfFaulted), MessageWriter(), outcome)
+           && outcome.ok;
+}
+
 void IsolatedEffect::checkHealth(std::chrono::steady_clock::time_point now) {
     if (!host_)
         return;

@@ -96,6 +96,11 @@ public:
     bool hasFailed() const { return fault() != Fault::None; }
     // Periods the host did not answer in time (before and at a failure).
     std::uint64_t latePeriods() const { return latePeriods_.load(std::memory_order_relaxed); }
+    // As Lv2Effect's: periods whose output held NaN or infinity; the plug-in
+    // then rests (silent) until resetIfFaulted(), main thread, also while
+    // periods run, which asks the host only when there was such a period.
+    std::uint64_t nonFinitePeriods() const;
+    bool resetIfFaulted();
 
     // Main thread: call when pidfd() becomes readable and now and then (about
     // every few hundred milliseconds) while periods run. Learns of the host's
@@ -152,6 +157,7 @@ private:
     std::atomic<std::uint32_t> asked_{0}; // the last period handed over
     std::atomic<std::int64_t> waitLimitNs_{0};
     bool killedForSilence_ = false;
+    std::uint64_t nonFiniteSeen_ = 0;
     bool faultLogged_ = false;
     std::uint32_t lastAnswered_ = 0;
     std::optional<std::chrono::steady_clock::time_point> silentSince_;

@@ -132,6 +132,17 @@ TEST_F(Isolation, PlaysSampleForSampleAsInProcessWithItsState) {
     EXPECT_EQ(there->latePeriods(), 0u);
     EXPECT_EQ(there->parameter(portOf(*here, "processed")), here->parameter(portOf(*here, "processed")));
 
+    // Audio that is no number is silenced, counted, and the plug-in reset on request.
+    const std::uint32_t poison = portOf(*here, "poison");
+    there->setParameter(poison, 1.0f);
+    const std::vector<float> in = ramp(kBlock);
+    EXPECT_EQ(period(*there, in, monotonicAfter(1'000'000'000)), std::vector<float>(kBlock, 0.0f));
+    EXPECT_EQ(there->nonFinitePeriods(), 1u);
+    there->setParameter(poison, 0.0f);
+    EXPECT_TRUE(there->resetIfFaulted());
+    EXPECT_FALSE(there->resetIfFaulted());
+    EXPECT_NE(period(*there, in, monotonicAfter(1'000'000'000)), std::vector<float>(kBlock, 0.0f));
+
     const std::optional<std::string> state = there->saveState();
     ASSERT_TRUE(state);
     there->setParameter(gain, 0.9f);
