@@ -215,17 +215,18 @@ TEST_F(Isolation, AFailingHostLeavesTheStripDry) {
 
 // The host's address space is limited: memory without end is a crash of that host.
 TEST_F(Isolation, ARunawayAllocationEndsOnlyItsHost) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a host under the address sanitizer has no address space limit";
+#endif
     IsolatedEffect::Options small = options();
     small.addressSpaceLimit = 256ull << 20;
     auto effect = isolated("urn:corvane:test:hog", 1, small);
     ASSERT_TRUE(effect);
-#if !defined(__SANITIZE_ADDRESS__) // the host limits nothing there (see its main())
     std::ifstream limits("/proc/" + std::to_string(effect->hostPid()) + "/limits");
     std::string line;
     while (std::getline(limits, line) && line.rfind("Max address space", 0) != 0) {
     }
     EXPECT_NE(line.find(std::to_string(small.addressSpaceLimit)), std::string::npos) << line;
-#endif
     ASSERT_TRUE(effect->setParameter(2, 1.0f));
     const std::vector<float> in = ramp(kBlock);
     for (int i = 0; i < 2; ++i)
