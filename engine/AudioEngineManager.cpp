@@ -2,6 +2,7 @@
 
 #include "engine/ObservableField.h"
 #include "engine/SetupExchange.h"
+#include "platform/hardware/jack/JackBackend.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "plugins/PluginCatalog.h"
 #include "platform/system/Logging.h"
@@ -18,6 +19,9 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
     meters_ = std::make_unique<StripMeters>(clock_, channels_);
+    midiControl_ = new MidiControl(this);
+    if (auto* jack = hardware_.backend<hw::JackBackend>())
+        jack->setControlInput(midiControl_);
     setups_ = new SetupExchange(*this);
 
     // The latency line follows everything it is made of.
@@ -42,6 +46,8 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
 
 AudioEngineManager::~AudioEngineManager() {
     stop();
+    if (auto* jack = hardware_.backend<hw::JackBackend>())
+        jack->setControlInput(nullptr);
     supportedBufferRangeTask_.cancel();
 }
 

@@ -23,6 +23,7 @@
 #include "engine/LatencyLine.h"
 #include "engine/LevelStore.h"
 #include "engine/MatrixMixerNode.h"
+#include "engine/MidiControl.h"
 #include "engine/PluginLoadFailure.h"
 #include "engine/ConfigurationRecovery.h"
 #include "engine/StripMeters.h"
@@ -167,6 +168,11 @@ public:
     // --- Setups ------------------------------------------------------------
     // The one way setups are taken from the manager and given to it.
     SetupExchange& setups() { return *setups_; }
+
+    // --- MIDI control --------------------------------------------------------
+    // The controllers mapped to the strips, bound while the graph runs.
+    MidiControl& midiControl() { return *midiControl_; }
+    const MidiControl& midiControl() const { return *midiControl_; }
 
     // --- Strips -----------------------------------------------------------
     // Stores the flag and, while an effect is loaded, bypasses it at once.
@@ -408,6 +414,7 @@ private:
     Task supportedBufferRangeTask_;
     std::unique_ptr<StripMeters> meters_;
     SetupExchange* setups_ = nullptr; // a child
+    MidiControl* midiControl_ = nullptr; // a child; the JACK backend's control input
 };
 
 } // namespace corvane

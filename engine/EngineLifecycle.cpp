@@ -181,6 +181,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         failStart(*error);
         co_return false;
     }
+    midiControl_->arm(channels_);
     std::string startError;
     if (!engine_->start(startError)) {
         failStart(QStringLiteral("Starting audio graph (engine.start) failed: %1").arg(QString::fromStdString(startError)));
@@ -339,7 +340,9 @@ void AudioEngineManager::stop() {
                     stats.nonFinitePeriods = effect->nonFinitePeriods();
             }
         }
-        if (engine_->stop()) {
+        const bool stopped = engine_->stop();
+        midiControl_->disarm();
+        if (stopped) {
             engine_->reset();
         } else {
             for (auto* slot : channels_)

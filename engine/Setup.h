@@ -3,7 +3,10 @@
 // written to a file and read back. Channels and strips are zero-based here, as
 // in the model; the file counts them from 1, as the window does.
 
+#include "engine/MidiMapping.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -48,6 +51,8 @@ struct Setup {
     // Only a size the user chose; none leaves the device's own.
     std::optional<std::uint32_t> bufferFrames;
     std::array<Strip, kStripCount> strips{};
+    // Controllers that move the strips' switches and their plug-ins' ports.
+    QList<MidiMapping> midiMappings;
 
     friend bool operator==(const Setup&, const Setup&) = default;
 };

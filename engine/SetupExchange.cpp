@@ -59,6 +59,7 @@ void SetupExchange::watch() {
                             &ChannelSlot::inputStereoChanged, &ChannelSlot::outputStereoChanged})
             connect(slot, signal, this, &SetupExchange::changed);
     }
+    connect(&manager_.midiControl(), &MidiControl::mappingsChanged, this, &SetupExchange::changed);
     connect(&manager_, &AudioEngineManager::sampleRateChanged, this, &SetupExchange::changed);
     connect(&manager_, &AudioEngineManager::bufferFramesChanged, this, [this] {
         // The device's own size, taken as the request, is no choice of the user's.
@@ -134,6 +135,7 @@ Setup SetupExchange::capture() const {
         if (const auto& component = slot->component())
             strip.plugin = Setup::Plugin{component->uri, component->name, currentPluginState(*slot)};
     }
+    setup.midiMappings = manager_.midiControl().mappings();
     return setup;
 }
 
@@ -167,6 +169,7 @@ QStringList SetupExchange::give(const Setup& setup, QStringList notes, bool choo
         slot->setOutputChannel(strip.outputChannel);
         manager_.setBypass(*slot, strip.bypass);
     }
+    manager_.midiControl().setMappings(setup.midiMappings);
 
     // Plug-ins the catalog does not list stay on their strips, marked missing
     // (Start then reports them as any plug-in that would not load).

@@ -29,6 +29,17 @@ const QString kBypass = QStringLiteral("bypass");
 const QString kPlugin = QStringLiteral("plugin");
 const QString kUri = QStringLiteral("uri");
 const QString kState = QStringLiteral("state");
+const QString kMidi = QStringLiteral("midi");
+const QString kParameter = QStringLiteral("parameter");
+const QString kSource = QStringLiteral("source");
+const QString kNumber = QStringLiteral("number");
+const QString kChannel = QStringLiteral("channel");
+const QString kMode = QStringLiteral("mode");
+const QString kInverted = QStringLiteral("inverted");
+const QString kCc = QStringLiteral("cc");
+const QString kNote = QStringLiteral("note");
+const QString kLatching = QStringLiteral("latching");
+const QString kMomentary = QStringLiteral("momentary");
 
 // Thrown inside the reader only, and caught at its top: the first problem ends
 // the reading, and nothing of the document has been used by then.
@@ -106,6 +117,33 @@ Setup::Strip readStrip(const QJsonObject& object, const QString& where, QStringL
     return strip;
 }
 
+MidiMapping readMapping(const QJsonObject& object, const QString& where, QStringList& ignored) {
+    ignoreUnknown(object, {kStrip, kParameter, kSource, kNumber, kChannel, kMode, kInverted}, where, ignored);
+    MidiMapping mapping;
+    const auto strip = numberAt(object, kStrip, where, 1, Setup::kStripCount, true);
+    if (!strip)
+        throw Problem{QStringLiteral("%1: “strip” must be the strip's number, 1 to %2").arg(where).arg(Setup::kStripCount)};
+    mapping.target.strip = int(*strip) - 1;
+    if (const QJsonValue parameter = object.value(kParameter); !parameter.isUndefined() && !parameter.isNull())
+        mapping.target.parameter = stringAt(object, kParameter, where, true);
+    const QString source = stringAt(object, kSource, where, true);
+    if (source != kCc && source != kNote)
+        throw Problem{QStringLiteral("%1: “source” must be “cc” or “note”").arg(where)};
+    mapping.source.kind = source == kNote ? MidiKind::Note : MidiKind::ControlChange;
+    const auto number = numberAt(object, kNumber, where, 0, 127, true);
+    if (!number)
+        throw Problem{QStringLiteral("%1: “number” must be a whole number from 0 to 127").arg(where)};
+    mapping.source.number = int(*number);
+    mapping.source.channel = int(numberAt(object, kChannel, where, 1, 16, true).value_or(0));
+    const QString mode = stringAt(object, kMode, where, false);
+    if (!mode.isEmpty() && mode != kLatching && mode != kMomentary)
+        throw Problem{QStringLiteral("%1: “mode” must be “latching” or “momentary”").arg(where)};
+    mapping.mode = mode.isEmpty() ? defaultSwitchMode(mapping.source.kind)
+                                  : mode == kMomentary ? SwitchMode::Momentary : SwitchMode::Latching;
+    mapping.inverted = flagAt(object, kInverted, where);
+    return mapping;
+}
+
 Setup readDocument(const QJsonObject& root, QStringList& ignored) {
     const QJsonValue format = root.value(kFormat);
     if (!format.isString())
@@ -128,7 +166,7 @@ Setup readDocument(const QJsonObject& root, QStringList& ignored) {
     if (major < 1)
         throw Problem{QStringLiteral("setup format %1 does not exist").arg(format.toString())};
 
-    ignoreUnknown(root, {kFormat, kDevice, kSampleRate, kBufferFrames, kStrips}, {}, ignored);
+    ignoreUnknown(root, {kFormat, kDevice, kSampleRate, kBufferFrames, kStrips, kMidi}, {}, ignored);
     Setup setup;
     const QJsonValue device = root.value(kDevice);
     if (!device.isUndefined() && !device.isNull()) {
@@ -144,6 +182,19 @@ Setup readDocument(const QJsonObject& root, QStringList& ignored) {
     if (auto frames = numberAt(root, kBufferFrames, QStringLiteral("the setup"), Setup::kMinBufferFrames,
                                Setup::kMaxBufferFrames, true))
         setup.bufferFrames = std::uint32_t(*frames);
+
+    const QJsonValue midi = root.value(kMidi);
+    if (!midi.isUndefined() && !midi.isNull()) {
+        if (!midi.isArray())
+            throw Problem{QStringLiteral("“midi” must be a list")};
+        int n = 0;
+        for (const QJsonValue& entry : midi.toArray()) {
+            const QString where = QStringLiteral("MIDI mapping %1").arg(++n);
+            if (!entry.isObject())
+                throw Problem{QStringLiteral("%1 must be an object").arg(where)};
+            setup.midiMappings.append(readMapping(entry.toObject(), where, ignored));
+        }
+    }
 
     const QJsonValue strips = root.value(kStrips);
     if (strips.isUndefined() || strips.isNull())
@@ -215,6 +266,18 @@ QByteArray serializeSetup(const Setup& setup) {
         strips.append(entry);
     }
     root[kStrips] = strips;
+    QJsonArray midi;
+    for (const MidiMapping& m : setup.midiMappings)
+        midi.append(QJsonObject{
+            {kStrip, m.target.strip + 1},
+            {kParameter, m.target.isStripSwitch() ? QJsonValue() : QJsonValue(m.target.parameter)},
+            {kSource, m.source.kind == MidiKind::Note ? kNote : kCc},
+            {kNumber, m.source.number},
+            {kChannel, m.source.channel == 0 ? QJsonValue() : QJsonValue(m.source.channel)},
+            {kMode, m.mode == SwitchMode::Momentary ? kMomentary : kLatching},
+            {kInverted, m.inverted},
+        });
+    root[kMidi] = midi;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -6,7 +6,10 @@
 //  "sampleRate": 48000, "bufferFrames": 256,        (either may be null)
 //  "strips": [{"strip": 1, "input": 1, "inputStereo": false,
 //              "output": 1, "outputStereo": false, "bypass": false,
-//              "plugin": {"uri": "...", "name": "...", "state": "<Turtle>"}}]}
+//              "plugin": {"uri": "...", "name": "...", "state": "<Turtle>"}}],
+//  "midi": [{"strip": 1, "parameter": "gain",        (null: the ON/OFF switch)
+//            "source": "cc", "number": 7, "channel": null,  ("note"; null: any)
+//            "mode": "latching", "inverted": false}]}     ("momentary")
 //
 // Strips and channels count from 1; a channel of null (or left out) is unset,
 // a strip left out is a fresh one. Any thread.
@@ -24,7 +27,7 @@ namespace corvane {
 // The document's version: a reader takes any minor version of its own major
 // one (it ignores what it does not know) and refuses a newer major.
 constexpr int kSetupFormatMajor = 1;
-constexpr int kSetupFormatMinor = 0;
+constexpr int kSetupFormatMinor = 1;
 
 struct SetupReadError {
     QString message;

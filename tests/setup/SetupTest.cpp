@@ -46,6 +46,9 @@ Setup sampleSetup() {
     setup.bufferFrames = 128;
     setup.strips[0] = {0, false, 1, true, Setup::Plugin{kGainUri, QStringLiteral("Fixture Gain"), kHalfGain}, true};
     setup.strips[5] = {6, true, 7, false, std::nullopt, false};
+    setup.midiMappings = {{{MidiKind::ControlChange, 64, 0}, {0, {}}, SwitchMode::Momentary, true},
+                          {{MidiKind::Note, 60, 16}, {0, "gain"}, SwitchMode::Latching, false},
+                          {{MidiKind::ControlChange, 7, 1}, {0, "volume"}, SwitchMode::Latching, false}};
     return setup;
 }
 
@@ -72,7 +75,7 @@ TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
         {R"({"strips": []})", "no “format”"},
         {R"({"format": "2.0", "strips": []})", "newer Corvane (setup format 2.0)"},
         {R"({"format": 1})", "no “format”"},
-        {R"({"format": "1.0\n"})", "“format” must be a version like “1.0”"},
+        {R"({"format": "1.0\n"})", "“format” must be a version like “1.1”"},
         {withStrip(R"({"strip": 0})"), "1 to 8"},
         {withStrip(R"({"strip": 9})"), "1 to 8"},
         {withStrip(R"({"strip": 2}, {"strip": 2})"), "strip 2 is given twice"},
@@ -83,6 +86,7 @@ TEST(Setup, BadDocumentsAreRefusedWholeWithAReason) {
         {R"({"format": "1.0", "sampleRate": 12})", "“sampleRate” must be a whole number from 8000"},
         {R"({"format": "1.0", "sampleRate": 44100.7})", "“sampleRate” must be a whole number from 8000"},
         {R"({"format": "1.0", "bufferFrames": 100000})", "“bufferFrames” must be a whole number"},
+        {R"({"format": "1.1", "midi": [{"strip": 1, "source": "pc", "number": 3}]})", "“source” must be “cc” or “note”"},
     };
     for (const auto& c : cases) {
         const QString why = errorOf(parseSetup(c.json));
@@ -169,6 +173,7 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     EXPECT_EQ(rig.strip(2).outputChannel(), 0);
     EXPECT_EQ(rig.strip(3).outputChannel(), std::nullopt);
     EXPECT_EQ(manager.setups().capture().strips[0], sampleSetup().strips[0]);
+    EXPECT_EQ(manager.setups().capture().midiMappings, sampleSetup().midiMappings);
 
     // A plug-in that is not installed stays on its strip, marked missing once
     // the catalog is known, and Start says so the way it says any load failure.
@@ -196,6 +201,10 @@ TEST(Setup, GivenToTheManagerWhatTheDeviceOrInstallationLacksIsSaid) {
     give(manager, read);
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
+    // A control the plug-in does not have is no mapping: dropped, and said once.
+    EXPECT_EQ(log.count("the mapping of CC 7 (channel 1) to “volume” on strip 1 was dropped: “Fixture Gain” has no "
+                        "such control"), 1);
+    EXPECT_EQ(manager.setups().capture().midiMappings, sampleSetup().midiMappings.mid(0, 2));
     read.setup.strips[0].plugin->state = kHalfGain;
     EXPECT_EQ(give(manager, read), QStringList{"The setup takes effect at the next start."});
     EXPECT_TRUE(manager.isRunning());

@@ -411,7 +411,8 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
                                              : "Audio I/O is already running on another JACK device.";
         return false;
     }
-    auto session = JackIoSession::open(client_, device, target->info, callback, kMaxPeriodFrames, error);
+    auto session =
+        JackIoSession::open(client_, device, target->info, callback, controlInput_, kMaxPeriodFrames, error);
     if (!session)
         return false;
     knownSampleRate_ = jack_get_sample_rate(client_);

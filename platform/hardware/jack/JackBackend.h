@@ -36,7 +36,8 @@
 // destroy the backend on the main thread.
 //
 // I/O: see JackIoSession.h for the names of the ports a session registers on
-// our client (clientName() + ":in_1".., ":out_1"..). One device at a time runs I/O.
+// our client (clientName() + ":in_1".., ":out_1"..; ":control" for MIDI). One
+// device at a time runs I/O.
 
 #include "platform/hardware/Backend.h"
 #include "platform/hardware/jack/JackDeviceScan.h"
@@ -82,6 +83,13 @@ public:
     bool set(ObjectId object, Address address, const PropertyValue& value) override;
     bool startIo(ObjectId device, IoCallback& callback, std::string& error) override;
     bool stopIo(ObjectId device, std::chrono::milliseconds patience) override;
+
+    // Main thread: where the MIDI of our "control" port goes, from the next
+    // startIo() on (none: no such port). It must outlive that I/O.
+    void setControlInput(ControlInput* input) {
+        std::lock_guard lock(mutex_);
+        controlInput_ = input;
+    }
 
     bool isConnected() const;
     // Our client's name on the server ("" while not connected).
@@ -153,6 +161,7 @@ private:
     std::uint32_t scannedBufferSize_ = 0; // the period size the port latencies were read at
     ObjectId nextId_ = kFirstId;
     std::unique_ptr<JackIoSession> session_;
+    ControlInput* controlInput_ = nullptr;
     std::uint32_t knownSampleRate_ = 0;
 
     // Read by the process callback; replaced (the old one kept) when a callback hangs in it.

@@ -5,17 +5,22 @@
 #include "platform/hardware/jack/CancellationShield.h"
 #include "platform/system/RealtimeScope.h"
 
+#include <jack/midiport.h>
+
 #include <algorithm>
 #include <thread>
 
 namespace corvane::hw {
 
-JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames)
-    : client_(client), device_(device), callback_(callback), maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
+JackIoSession::JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, ControlInput* control,
+                             std::uint32_t maxFrames)
+    : client_(client), device_(device), callback_(callback), control_(control),
+      maxFrames_(std::max<std::uint32_t>(maxFrames, 1)) {}
 
 std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                                   IoCallback& callback, std::uint32_t maxFrames, std::string& error) {
-    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, maxFrames));
+                                                   IoCallback& callback, ControlInput* control, std::uint32_t maxFrames,
+                                                   std::string& error) {
+    std::unique_ptr<JackIoSession> session(new JackIoSession(client, device, callback, control, maxFrames));
     session->captureSources_ = info.capturePorts;
     session->playbackTargets_ = info.playbackPorts;
 
@@ -36,6 +41,14 @@ std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, Object
         !registerPorts(info.playbackPorts.size(), "out_", JackPortIsOutput, session->outputs_)) {
         session->close();
         return nullptr;
+    }
+    if (control) {
+        session->controlPort_ = jack_port_register(client, "control", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (!session->controlPort_) {
+            error = "Could not register the JACK MIDI port \"control\".";
+            session->close();
+            return nullptr;
+        }
     }
     session->inputBuffers_.assign(session->inputs_.size(), nullptr);
     session->outputBuffers_.assign(session->outputs_.size(), nullptr);
@@ -69,6 +82,9 @@ void JackIoSession::close() {
         jack_port_unregister(client_, port);
     for (auto* port : outputs_)
         jack_port_unregister(client_, port);
+    if (controlPort_)
+        jack_port_unregister(client_, controlPort_);
+    controlPort_ = nullptr;
     inputs_.clear();
     outputs_.clear();
     client_ = nullptr;
@@ -76,6 +92,14 @@ void JackIoSession::close() {
 
 CORVANE_REALTIME
 void JackIoSession::process(jack_nframes_t frames) noexcept {
+    // Before the audio: what the controls change is heard in this period.
+    if (controlPort_) {
+        void* midi = jack_port_get_buffer(controlPort_, frames);
+        const std::uint32_t count = jack_midi_get_event_count(midi);
+        for (std::uint32_t e = 0; e < count; ++e)
+            if (jack_midi_event_t event; jack_midi_event_get(&event, midi, e) == 0)
+                control_->receive(event.buffer, static_cast<std::uint32_t>(event.size));
+    }
     const auto inputCount = static_cast<std::uint32_t>(inputs_.size());
     const auto outputCount = static_cast<std::uint32_t>(outputs_.size());
     for (std::uint32_t i = 0; i < inputCount; ++i)

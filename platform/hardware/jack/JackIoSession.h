@@ -5,8 +5,11 @@
 // Port names, for anyone who wants to patch into a running session: our client
 // (JackBackend::clientName()) gets "in_1".."in_N", one per device input, and
 // "out_1".."out_M", one per device output. Physical capture port k feeds in_k;
-// out_k feeds physical playback port k.
+// out_k feeds physical playback port k. With a control input, a MIDI input
+// "control" too, left for the user to connect; its events are handed over at
+// the top of each period.
 
+#include "platform/hardware/ControlInput.h"
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/Properties.h"
 #include "platform/hardware/jack/JackDeviceScan.h"
@@ -27,8 +30,10 @@ public:
     // Registers the ports. Main or background thread, never the process thread.
     // The callback gets periods of at most `maxFrames` (longer ones are sliced).
     // Null, with a readable reason in `error`, on failure.
+    // `control` (may be null) gets the MIDI of the control port.
     static std::unique_ptr<JackIoSession> open(jack_client_t* client, ObjectId device, const JackDeviceInfo& info,
-                                               IoCallback& callback, std::uint32_t maxFrames, std::string& error);
+                                               IoCallback& callback, ControlInput* control, std::uint32_t maxFrames,
+                                               std::string& error);
     ~JackIoSession();
     JackIoSession(const JackIoSession&) = delete;
     JackIoSession& operator=(const JackIoSession&) = delete;
@@ -51,11 +56,14 @@ public:
     void process(jack_nframes_t frames) noexcept;
 
 private:
-    JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, std::uint32_t maxFrames);
+    JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, ControlInput* control,
+                  std::uint32_t maxFrames);
 
     jack_client_t* client_;
     ObjectId device_;
     IoCallback& callback_;
+    ControlInput* control_;
+    jack_port_t* controlPort_ = nullptr;
     std::uint32_t maxFrames_;
     std::vector<std::string> captureSources_;  // physical port names, in_k's source
     std::vector<std::string> playbackTargets_; // physical port names, out_k's target
