@@ -265,7 +265,14 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         PluginCatalog::invalidate();
         view.type("zeta");
         EXPECT_EQ(view.item("pickerList")->property("count").toInt(), 2);
-        view.click("pickerRow:urn:corvane:test:gain");
+        // From the search field the arrows move through the rows and Enter
+        // takes the row they reached (before any, nothing): past the end, the last.
+        QTest::keyClick(view.window(), Qt::Key_Return);
+        EXPECT_TRUE(view.sheetOpen());
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Down, Qt::Key_Return})
+            QTest::keyClick(view.window(), key);
+        view.settle();
+        EXPECT_FALSE(view.sheetOpen());
         EXPECT_EQ(slot.component()->uri, "urn:corvane:test:gain");
 
         view.click("pluginButton");

@@ -17,6 +17,8 @@ FocusScope {
     // A PluginComponent; one with an empty uri means none.
     signal picked(var component)
     signal closeRequested()
+    // Enter in the search field: the row the arrow keys reached takes it.
+    signal chooseCurrent()
 
     PluginPickerModel {
         id: pickerModel
@@ -45,6 +47,7 @@ FocusScope {
                 text: "Close"
                 Accessible.name: text
                 onClicked: content.closeRequested()
+                FocusRing { shown: close.visualFocus }
                 contentItem: Text {
                     text: close.text
                     font.pixelSize: 13
@@ -86,11 +89,17 @@ FocusScope {
                     placeholderText: "Search plugin or manufacturer…"
                     placeholderTextColor: Theme.textTertiary
                     Accessible.name: placeholderText
+                    // Typing stays here; the arrows move through the rows below.
+                    Keys.forwardTo: [list]
+                    Keys.onReturnPressed: content.chooseCurrent()
+                    Keys.onEnterPressed: content.chooseCurrent()
+                    onTextChanged: list.currentIndex = -1
                 }
             }
         }
 
         ListView {
+            id: list
             objectName: "pickerList"
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -100,6 +109,9 @@ FocusScope {
             topMargin: 4
             bottomMargin: 12
             model: pickerModel
+            // No row is marked until an arrow key reaches one.
+            currentIndex: -1
+            highlightMoveDuration: 0
             boundsBehavior: Flickable.StopAtBounds
             ScrollIndicator.vertical: ScrollIndicator {}
 
@@ -138,34 +150,44 @@ FocusScope {
                     readonly property bool first: entry.first
                     readonly property bool last: entry.last
                     readonly property bool marked: row.model.kind === "plugin" && content.selectedUri !== "" && row.model.uri === content.selectedUri
+                    readonly property bool current: entry.ListView.isCurrentItem
+                    // The row the arrow keys reached is tinted with the accent.
+                    readonly property color fill: row.current ? Qt.tint(Theme.panel, Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.3))
+                                                : row.pressed ? Theme.strip : Theme.panel
                     objectName: row.model.kind === "plugin" ? "pickerRow:" + row.model.uri : "pickerRow:" + row.model.kind
                     width: entry.width
                     height: 30
                     enabled: row.model.kind !== "loading"
+                    // The rows are reached with the arrow keys, not with Tab.
+                    focusPolicy: Qt.NoFocus
                     Accessible.name: row.model.name
                     Accessible.checked: marked
                     onClicked: content.picked(row.model.component)
+                    Connections {
+                        target: content
+                        function onChooseCurrent() { if (row.current && row.enabled) row.clicked() }
+                    }
 
                     background: Item {
                         // Rounded only where a group of rows begins or ends.
                         Rectangle {
                             anchors.fill: parent
                             radius: 8
-                            color: row.pressed ? Theme.strip : Theme.panel
+                            color: row.fill
                         }
                         Rectangle {
                             visible: !row.first
                             anchors.top: parent.top
                             width: parent.width
                             height: parent.height / 2
-                            color: row.pressed ? Theme.strip : Theme.panel
+                            color: row.fill
                         }
                         Rectangle {
                             visible: !row.last
                             anchors.bottom: parent.bottom
                             width: parent.width
                             height: parent.height / 2
-                            color: row.pressed ? Theme.strip : Theme.panel
+                            color: row.fill
                         }
                         Rectangle {
                             visible: !row.first
