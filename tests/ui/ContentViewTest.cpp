@@ -154,7 +154,7 @@ TEST_F(ContentView, TabGoesThroughTheControlsInOrderAndOnlyTheKeyboardsFocusIsRi
         QTest::keyClick(window, Qt::Key_Tab);
         QQuickItem* focused = window->activeFocusItem();
         ASSERT_TRUE(focused) << name;
-        EXPECT_EQ(focused->objectName(), QString::fromLatin1(name));
+        EXPECT_EQ(focused->objectName().toStdString(), name);
         const QQuickItem* ring = QuickView::findUnder(focused, QStringLiteral("focusRing"));
         EXPECT_TRUE(ring && ring->isVisible()) << name;
         EXPECT_EQ(rings(), 1) << name;
