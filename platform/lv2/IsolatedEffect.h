@@ -82,11 +82,13 @@ public:
 
     // Audio thread: hands this period's input (the strip's channels) to the host.
     CORVANE_REALTIME
-    void begin(const float* const* inputs, std::uint32_t frames) noexcept;
+    void begin(const float* const* inputs, std::uint32_t frames) noexcept override;
     // Audio thread, after begin(): the host's output, or the dry input when it
     // has not answered by `deadline` (CLOCK_MONOTONIC) or has failed.
     CORVANE_REALTIME
-    void finish(float* const* outputs, const timespec& deadline) noexcept;
+    void finish(float* const* outputs, const timespec& deadline) noexcept override;
+    // The host works while the rest of the graph renders.
+    bool rendersAhead() const override { return true; }
     // What process() waits at most; by default half of a prepared block.
     void setWaitLimit(std::chrono::nanoseconds limit) { waitLimitNs_.store(limit.count()); }
     std::chrono::nanoseconds waitLimit() const { return std::chrono::nanoseconds(waitLimitNs_.load()); }
