@@ -3,7 +3,7 @@
 #include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
 #include "engine/SetupExchange.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "plugins/PluginCatalog.h"
 #include "setup/SetupFile.h"
 

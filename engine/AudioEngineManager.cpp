@@ -3,7 +3,7 @@
 #include "engine/ObservableField.h"
 #include "engine/SetupExchange.h"
 #include "platform/hardware/jack/JackBackend.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "plugins/PluginCatalog.h"
 #include "platform/system/Logging.h"
 #include "platform/system/MemoryLock.h"

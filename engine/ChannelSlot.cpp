@@ -1,7 +1,7 @@
 #include "engine/ChannelSlot.h"
 
 #include "engine/ObservableField.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 
 namespace corvane {
 
@@ -39,8 +39,8 @@ void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
     emit effectNodeChanged();
 }
 
-lv2::Lv2Effect* ChannelSlot::effect() const {
-    return effectNode_ ? dynamic_cast<lv2::Lv2Effect*>(&effectNode_->processor()) : nullptr;
+lv2::HostedEffect* ChannelSlot::effect() const {
+    return effectNode_ ? dynamic_cast<lv2::HostedEffect*>(&effectNode_->processor()) : nullptr;
 }
 
 void ChannelSlot::setBypassFlag(bool bypass) {

@@ -18,7 +18,7 @@
 namespace corvane {
 
 namespace lv2 {
-class Lv2Effect;
+class HostedEffect;
 }
 
 class ChannelSlot : public QObject {
@@ -86,8 +86,8 @@ public:
     void setEffectNode(std::shared_ptr<engine::EffectUnit> node);
     bool hasEffectNode() const { return effectNode_ != nullptr; }
     EffectHandle effectHandle() const { return EffectHandle{effectNode_}; }
-    // The LV2 plug-in instance inside effectNode(), or null.
-    lv2::Lv2Effect* effect() const;
+    // The LV2 plug-in inside effectNode(), in our process or its own, or null.
+    lv2::HostedEffect* effect() const;
 
     bool bypass() const { return bypass_; }
     // Only the flag; AudioEngineManager::setBypass also tells a live effect.

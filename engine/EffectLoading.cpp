@@ -1,5 +1,6 @@
 #include "engine/EffectLoading.h"
 
+#include "platform/lv2/Lv2Effect.h"
 #include "platform/system/Logging.h"
 
 #include <QString>

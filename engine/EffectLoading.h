@@ -7,7 +7,7 @@
 
 #include "engine/ChannelSlot.h"
 #include "engine/PluginLoadFailure.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/system/Clock.h"
 #include "platform/system/Task.h"
 #include "plugins/PluginComponent.h"
@@ -24,7 +24,7 @@ namespace corvane {
 
 // One strip's effect, ready to join a graph (none for a strip without one).
 struct LoadedEffect {
-    std::unique_ptr<lv2::Lv2Effect> effect;
+    std::unique_ptr<lv2::HostedEffect> effect;
     // The strip's choice and settings as its load read them: a strip given
     // others since keeps those for the next build, not the loaded effect's.
     std::optional<PluginComponent> component;

@@ -3,7 +3,7 @@
 #include "engine/MidiControl.h"
 
 #include "engine/ChannelSlot.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/system/Logging.h"
 
 #include <chrono>
@@ -70,7 +70,7 @@ void MidiControl::rebind() {
     QList<MidiMapping> stale;
     for (const MidiMapping& m : mappings_) {
         ChannelSlot* slot = m.target.strip >= 0 && m.target.strip < strips_.size() ? strips_[m.target.strip] : nullptr;
-        lv2::Lv2Effect* effect = slot ? slot->effect() : nullptr;
+        lv2::HostedEffect* effect = slot ? slot->effect() : nullptr;
         if (!effect)
             continue; // nothing to move on that strip now; the mapping waits for its plug-in
         Binding binding{m, effect, 0, {}};
@@ -182,7 +182,7 @@ void MidiControl::receive(const std::uint8_t* bytes, std::uint32_t size) noexcep
 CORVANE_REALTIME
 bool MidiControl::apply(const Binding& binding, const MidiMessage& message) noexcept {
     const MidiMapping& m = binding.mapping;
-    lv2::Lv2Effect& effect = *binding.effect;
+    lv2::HostedEffect& effect = *binding.effect;
     if (m.target.isStripSwitch()) {
         // The switch is ON while the effect plays: bypass is its opposite.
         const auto on = nextSwitchState(m.mode, m.inverted, message, !effect.isBypassed());

@@ -28,7 +28,7 @@ namespace corvane {
 
 class ChannelSlot;
 namespace lv2 {
-class Lv2Effect;
+class HostedEffect;
 }
 
 class MidiControl final : public QObject, public hw::ControlInput {
@@ -69,7 +69,7 @@ signals:
 private:
     struct Binding {
         MidiMapping mapping;
-        lv2::Lv2Effect* effect = nullptr;
+        lv2::HostedEffect* effect = nullptr;
         std::uint32_t port = 0;
         ParameterScale scale;
     };

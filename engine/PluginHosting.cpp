@@ -3,7 +3,7 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/system/Logging.h"
 
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "engine/AudioEngineManager.h"
 #include "engine/ChannelSlot.h"
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/StateText.h"
 #include "platform/system/Logging.h"
 #include "platform/system/Task.h"

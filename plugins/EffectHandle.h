@@ -13,6 +13,7 @@
 namespace corvane {
 
 namespace lv2 {
+class HostedEffect;
 class Lv2Effect;
 }
 
@@ -23,7 +24,11 @@ public:
     std::shared_ptr<engine::EffectUnit> unit;
 
     bool isNull() const { return unit == nullptr; }
-    // The LV2 instance inside the unit, or null.
+    // The plug-in inside the unit, in our process or its own, or null.
+    lv2::HostedEffect* hosted() const;
+    // The plug-in's own editor and its presets need the instance itself, so
+    // they are there only for one in our process: a plug-in in a host of its
+    // own gets the generic editor. Null for that one too.
     lv2::Lv2Effect* effect() const;
     friend bool operator==(const EffectHandle& a, const EffectHandle& b) { return a.unit == b.unit; }
 };

@@ -1,6 +1,6 @@
 #include "plugins/ParameterListModel.h"
 
-#include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/HostedEffect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,7 +30,7 @@ void ParameterListModel::setEffect(const EffectHandle& effect) {
     beginResetModel();
     effect_ = effect;
     rows_.clear();
-    if (const lv2::Lv2Effect* e = effect_.effect())
+    if (const lv2::HostedEffect* e = effect_.hosted())
         for (const lv2::Parameter& p : e->parameters())
             rows_.append(Row{p, kindOf(p), e->parameter(p.portIndex)});
     endResetModel();
@@ -115,7 +115,7 @@ QHash<int, QByteArray> ParameterListModel::roleNames() const {
 
 void ParameterListModel::setValue(int row, double value) {
     const Row* r = rowAt(row);
-    lv2::Lv2Effect* e = effect_.effect();
+    lv2::HostedEffect* e = effect_.hosted();
     if (!r || !e || r->kind == Kind::ReadOnly)
         return;
     if (r->parameter.integer || r->parameter.enumeration)
@@ -138,7 +138,7 @@ void ParameterListModel::setChoice(int row, int choice) {
 }
 
 void ParameterListModel::refresh() {
-    const lv2::Lv2Effect* e = effect_.effect();
+    const lv2::HostedEffect* e = effect_.hosted();
     if (!e)
         return;
     for (int i = 0; i < rows_.size(); ++i) {

@@ -305,6 +305,14 @@ void IsolatedEffect::setBypass(bool bypassed) noexcept {
     region_->bypass.store(bypassed ? 1 : 0, std::memory_order_relaxed);
 }
 
+bool IsolatedEffect::isBypassed() const noexcept {
+    return region_->bypass.load(std::memory_order_relaxed) != 0;
+}
+
+float IsolatedEffect::reportedLatencyFrames() const {
+    return region_->latencyFrames.load(std::memory_order_relaxed);
+}
+
 const Parameter* IsolatedEffect::findParameter(std::uint32_t portIndex) const {
     if (portIndex >= IsolatedRegion::kControlCapacity)
         return nullptr;

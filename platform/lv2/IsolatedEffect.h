@@ -17,7 +17,7 @@
 // thread; setBypass(), setParameter(), parameter(), latencySeconds(), fault()
 // and latePeriods() from any thread.
 
-#include "platform/engine/EffectProcessor.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/Parameter.h"
 #include "platform/system/RealtimeScope.h"
 
@@ -43,7 +43,7 @@ class MessageWriter;
 struct Message;
 struct Outcome;
 
-class IsolatedEffect final : public engine::EffectProcessor {
+class IsolatedEffect final : public HostedEffect {
 public:
     struct Options {
         std::string hostProgram = programBesideUs();
@@ -93,16 +93,17 @@ public:
     void setWaitLimit(std::chrono::nanoseconds limit) { waitLimitNs_.store(limit.count()); }
     std::chrono::nanoseconds waitLimit() const { return std::chrono::nanoseconds(waitLimitNs_.load()); }
 
-    enum class Fault : int { None, Crashed, StoppedResponding };
-    Fault fault() const { return static_cast<Fault>(fault_.load(std::memory_order_acquire)); }
+    Fault fault() const override { return static_cast<Fault>(fault_.load(std::memory_order_acquire)); }
     bool hasFailed() const { return fault() != Fault::None; }
     // Periods the host did not answer in time (before and at a failure).
     std::uint64_t latePeriods() const { return latePeriods_.load(std::memory_order_relaxed); }
     // As Lv2Effect's: periods whose output held NaN or infinity; the plug-in
     // then rests (silent) until resetIfFaulted(), main thread, also while
     // periods run, which asks the host only when there was such a period.
-    std::uint64_t nonFinitePeriods() const;
-    bool resetIfFaulted();
+    std::uint64_t nonFinitePeriods() const override;
+    bool resetIfFaulted() override;
+    // Its log lines reach ours through the host's standard error.
+    std::vector<std::string> takeLoggedProblems() override { return {}; }
 
     // Main thread: call when pidfd() becomes readable and now and then (about
     // every few hundred milliseconds) while periods run. Learns of the host's
@@ -116,21 +117,23 @@ public:
     std::string faultReport() const;
 
     // Main thread, also while periods run. The plug-in's state as Turtle text.
-    std::optional<std::string> saveState();
+    std::optional<std::string> saveState() override;
     // Main thread, while no period runs. False when the host refuses it.
-    bool restoreState(const std::string& text);
+    bool restoreState(const std::string& text) override;
 
-    void setBypass(bool bypassed) noexcept;
-    bool hasEnablePort() const { return hasEnablePort_; }
-    const std::vector<Parameter>& parameters() const { return parameters_; }
+    void setBypass(bool bypassed) noexcept override;
+    bool isBypassed() const noexcept override;
+    bool hasEnablePort() const override { return hasEnablePort_; }
+    const std::vector<Parameter>& parameters() const override { return parameters_; }
     // Clamped to the port's range; false for an unknown port or an output.
-    bool setParameter(std::uint32_t portIndex, float value);
+    bool setParameter(std::uint32_t portIndex, float value) override;
     // The last value set (inputs) or reported (outputs); NaN for an unknown port.
-    float parameter(std::uint32_t portIndex) const;
-    const std::string& uri() const { return uri_; }
-    const std::string& name() const { return name_; }
-    int audioInputCount() const { return audioInputs_; }
-    int audioOutputCount() const { return audioOutputs_; }
+    float parameter(std::uint32_t portIndex) const override;
+    float reportedLatencyFrames() const override;
+    const std::string& uri() const override { return uri_; }
+    const std::string& name() const override { return name_; }
+    int audioInputCount() const override { return audioInputs_; }
+    int audioOutputCount() const override { return audioOutputs_; }
 
 private:
     IsolatedEffect() = default;

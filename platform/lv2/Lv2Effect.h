@@ -13,7 +13,7 @@
 // run only while active, deactivated before it is freed, on every path. Some
 // plug-ins free in cleanup() what activate() made and crash otherwise.
 
-#include "platform/engine/EffectProcessor.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/Parameter.h"
 #include "platform/lv2/Preset.h"
 #include "platform/lv2/UiLink.h"
@@ -33,7 +33,7 @@ class HostFeatures;
 class Worker;
 class World;
 
-class Lv2Effect final : public engine::EffectProcessor {
+class Lv2Effect final : public HostedEffect {
 public:
     // Loads the plug-in with this URI. On failure returns null and puts a reason
     // a person can read into `error` (not installed, unreadable description, a
@@ -61,34 +61,36 @@ public:
     // The reported latency; a value that is not finite, negative or beyond ten
     // seconds is no latency a plug-in can have and counts as none.
     double latencySeconds() const override;
+    // In process there is nothing to fail apart from us.
+    Fault fault() const override { return Fault::None; }
     // What the latency port last said, in frames, unchecked (0 without one).
-    float reportedLatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
+    float reportedLatencyFrames() const override { return latencyFrames_.load(std::memory_order_relaxed); }
 
     // Uses the plug-in's own enable port when it has one. Without one the
     // plug-in keeps running, so its history and latency stay current, while a
     // short cross-fade moves to its input delayed by the plug-in's latency.
-    void setBypass(bool bypassed) noexcept { bypass_.store(bypassed, std::memory_order_relaxed); }
-    bool isBypassed() const noexcept { return bypass_.load(std::memory_order_relaxed); }
-    bool hasEnablePort() const { return enablePort_ >= 0; }
+    void setBypass(bool bypassed) noexcept override { bypass_.store(bypassed, std::memory_order_relaxed); }
+    bool isBypassed() const noexcept override { return bypass_.load(std::memory_order_relaxed); }
+    bool hasEnablePort() const override { return enablePort_ >= 0; }
 
     // Periods whose output held NaN or infinity (zeroed before it left). After
     // such a period the plug-in is not run again until resetIfFaulted().
-    std::uint64_t nonFinitePeriods() const { return nonFinitePeriods_.load(std::memory_order_relaxed); }
+    std::uint64_t nonFinitePeriods() const override { return nonFinitePeriods_.load(std::memory_order_relaxed); }
     // Main thread, also while running: brings a plug-in that produced
     // non-finite audio back to a fresh history. True when it did reset it.
-    bool resetIfFaulted();
+    bool resetIfFaulted() override;
 
     // Main thread, also while running (LV2 lets a plug-in save alongside
     // run()). The full state (plug-in properties and every input control
     // value) as Turtle text; nothing when it cannot be saved.
-    std::optional<std::string> saveState();
+    std::optional<std::string> saveState() override;
     // Any thread but the render thread, while the plug-in is not run (before
     // start). False, with the plug-in left as it was, for text that does not
     // parse, belongs to another plug-in or is beyond what is read (see
     // StateText.h). The plug-in's own restore may read files and take long,
     // or never end (a file that is a FIFO): it runs without World::lock(), so
     // such a restore holds up nothing but its own thread.
-    bool restoreState(const std::string& text);
+    bool restoreState(const std::string& text) override;
     // restoreState() in its two halves, for a caller that limits only the
     // plug-in's own time: readState() parses the text (and may wait for
     // World::lock() while others read the world), applyState() runs the
@@ -117,11 +119,11 @@ public:
     bool loadPreset(const std::string& presetUri, std::string& error);
 
     // Every control port, inputs and outputs, in port order.
-    const std::vector<Parameter>& parameters() const { return parameters_; }
+    const std::vector<Parameter>& parameters() const override { return parameters_; }
     // Main thread. Clamped to the port's range; false for an unknown port or an output.
-    bool setParameter(std::uint32_t portIndex, float value);
+    bool setParameter(std::uint32_t portIndex, float value) override;
     // Any thread. The last value set (inputs) or reported (outputs); NaN for an unknown port.
-    float parameter(std::uint32_t portIndex) const;
+    float parameter(std::uint32_t portIndex) const override;
 
     // The plug-in's editor. Main thread. A message from the editor for a port:
     // a float for a control input, an atom (atom:eventTransfer) for an atom
@@ -152,14 +154,14 @@ public:
     const std::shared_ptr<World>& world() const { return world_; }
     double sampleRate() const { return sampleRate_; }
 
-    const std::string& uri() const { return uri_; }
-    const std::string& name() const { return name_; }
+    const std::string& uri() const override { return uri_; }
+    const std::string& name() const override { return name_; }
     // Any thread but the render thread. The errors and warnings the plug-in
     // logged since the last call, a line each (see PluginLog: a few, then a
     // count).
-    std::vector<std::string> takeLoggedProblems();
-    int audioInputCount() const { return static_cast<int>(audioIn_.size()); }
-    int audioOutputCount() const { return static_cast<int>(audioOut_.size()); }
+    std::vector<std::string> takeLoggedProblems() override;
+    int audioInputCount() const override { return static_cast<int>(audioIn_.size()); }
+    int audioOutputCount() const override { return static_cast<int>(audioOut_.size()); }
 
 private:
     enum class PortKind { Audio, Control, Cv, Atom, Other };
