@@ -92,6 +92,8 @@ public:
     explicit AudioEngineManager(hw::AudioHardware& hardware, Clock& clock = SystemClock::instance(),
                                 QObject* parent = nullptr);
     ~AudioEngineManager() override;
+    // For what must open the device on its own while playback is stopped (a latency measurement).
+    hw::AudioHardware& hardware() const { return hardware_; }
 
     // --- Observable state -------------------------------------------------
     const QList<AudioDevice>& devices() const { return deviceTracking_.devices(); }
@@ -232,6 +234,10 @@ public:
     // Whether process memory is locked against paging (tried at the first
     // start when allowed; never in sanitizer builds).
     void setLockMemory(bool lock) { lockMemory_ = lock; }
+    // Whether each strip's plug-in runs in a host process of its own, from
+    // the next start on.
+    void setIsolation(bool isolated) { isolation_ = isolated; }
+    bool isolation() const { return isolation_; }
     bool memoryLocked() const { return memoryLocked_; }
 
     // The engine the graph runs on (tests and the editor look at it).
@@ -401,6 +407,7 @@ private:
     std::optional<QString> stallMessage_;
     std::chrono::milliseconds stallPatience_{2000};
     bool lockMemory_ = false;
+    bool isolation_ = false;
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.

@@ -10,6 +10,7 @@
 #include "tests/ui/QuickView.h"
 #include "ui/BarGlide.h"
 #include "ui/DevicePanel.h"
+#include "ui/LatencyMeasurer.h"
 
 #include <QQuickItem>
 #include <QSignalSpy>
@@ -136,6 +137,48 @@ TEST_F(ContentView, DevicePanelShowsTheManagersChoicesAndWritesThemBack) {
     EXPECT_EQ(m.sampleRate(), 96000.0);
 }
 
+TEST_F(ContentView, MeasureLatencyStopsPlaybackSaysWhatCameBackAndKeepsItBesideTheEstimate) {
+    const std::string loopback = hw::VirtualBackend::kLoopbackUid;
+    rig.device->addLoopbackDevice(23.37);
+    rig.device->setClockMode(loopback, hw::VirtualBackend::ClockMode::Manual);
+    rig.refresh();
+    m.selectDeviceById(*rig.device->deviceId(loopback));
+    rig.route(0, 0, false, 0, false);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(m.isRunning()) << m.errorMessage().value_or("").toStdString();
+    auto* measurer = view->root()->findChild<LatencyMeasurer*>("latencyMeasurer");
+    ASSERT_NE(measurer, nullptr);
+    measurer->setPass([&] { rig.device->runPeriods(loopback, 16); });
+
+    view->click(item("measureLatencyButton"));
+    auto* status = item("latencyStatus");
+    auto measure = [&](int output, int input) {
+        item("latencyOutput")->setProperty("value", output);
+        item("latencyInput")->setProperty("value", input);
+        view->click(item("latencyMeasure"));
+        EXPECT_TRUE(waitFor([&] { return !measurer->busy(); }, 10s));
+        view->settle();
+    };
+    measure(3, 2);
+    EXPECT_FALSE(m.isRunning());
+    EXPECT_EQ(status->property("text").toString().toStdString(),
+              "Playback was stopped for the measurement. No signal came back on input 2 - connect output 3 to input 2");
+    EXPECT_EQ(colorOf(status), kWarning);
+    EXPECT_FALSE(item("measuredLatencyLine")->isVisible());
+
+    measure(3, 3);
+    const QString result =
+        "Measured 11.15 ms round trip (535 frames) · estimate 10.67 ms: the device adds 23 frames it does not report";
+    EXPECT_EQ(status->property("text").toString().toStdString(), result.toStdString());
+    view->screenshot(QStringLiteral("content-latency-measured"));
+    EXPECT_EQ(item("measuredLatencyLine")->property("text").toString(), result);
+    // Kept for this device at this rate and buffer size only.
+    choose(item("bufferPicker"), 2);
+    EXPECT_FALSE(item("measuredLatencyLine")->isVisible());
+    choose(item("bufferPicker"), 3);
+    EXPECT_EQ(item("measuredLatencyLine")->property("text").toString(), result);
+}
+
 TEST_F(ContentView, TabGoesThroughTheControlsInOrderAndOnlyTheKeyboardsFocusIsRinged) {
     QQuickWindow* window = view->window();
     window->requestActivate();
@@ -148,8 +191,9 @@ TEST_F(ContentView, TabGoesThroughTheControlsInOrderAndOnlyTheKeyboardsFocusIsRi
     };
     // The dropout counter's reset is skipped while there is nothing to reset,
     // a strip's removal while it has no plug-in.
-    for (const char* name : {"transport", "devicePicker", "refreshDevices", "ratePicker", "bufferPicker", "pluginButton",
-                             "settingsButton", "inputChannelPicker", "monoSegment", "stereoSegment",
+    for (const char* name : {"transport", "devicePicker", "refreshDevices", "ratePicker", "bufferPicker",
+                             "measureLatencyButton", "pluginButton", "settingsButton", "inputChannelPicker",
+                             "monoSegment", "stereoSegment",
                              "outputChannelPicker", "monoSegment", "stereoSegment", "pluginSwitch", "pluginButton"}) {
         QTest::keyClick(window, Qt::Key_Tab);
         QQuickItem* focused = window->activeFocusItem();

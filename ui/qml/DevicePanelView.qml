@@ -17,6 +17,16 @@ Item {
         id: panel
         manager: devicePanel.manager
     }
+    LatencyMeasurer {
+        id: measurer
+        objectName: "latencyMeasurer"
+        manager: devicePanel.manager
+    }
+    LatencySheet {
+        id: latencySheet
+        measurer: measurer
+        interfaceScale: devicePanel.interfaceScale
+    }
 
     // The device list is read once when the window first appears (the manager
     // only follows changes of it from then on).
@@ -155,17 +165,41 @@ Item {
                     }
                     FocusRing { shown: bufferPicker.visualFocus }
                 }
+                Row {
+                    spacing: 8
+                    Text {
+                        id: latencyLine
+                        objectName: "latencyLine"
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: devicePanel.manager ? devicePanel.manager.latencyText : ""
+                        font.pixelSize: 10
+                        color: devicePanel.manager && devicePanel.manager.latencyWarning ? Theme.warning : Theme.textTertiary
+                        readonly property string toolTip: devicePanel.manager ? devicePanel.manager.latencyToolTip : ""
+                        HoverHandler { id: latencyHover }
+                        ToolTip.visible: latencyHover.hovered && toolTip !== ""
+                        ToolTip.delay: 600
+                        ToolTip.text: toolTip
+                    }
+                    Button {
+                        id: measureButton
+                        objectName: "measureLatencyButton"
+                        text: "Measure Latency…"
+                        font.pixelSize: 10
+                        padding: 2
+                        enabled: devicePanel.manager !== null && devicePanel.manager.hasSelectedDevice
+                        onClicked: latencySheet.open()
+                        FocusRing { shown: measureButton.visualFocus }
+                    }
+                }
+                // The last measurement at this device, rate and buffer size, next to the estimate.
                 Text {
-                    id: latencyLine
-                    objectName: "latencyLine"
-                    text: devicePanel.manager ? devicePanel.manager.latencyText : ""
+                    objectName: "measuredLatencyLine"
+                    width: 320
+                    visible: text !== ""
+                    text: measurer.kept
                     font.pixelSize: 10
-                    color: devicePanel.manager && devicePanel.manager.latencyWarning ? Theme.warning : Theme.textTertiary
-                    readonly property string toolTip: devicePanel.manager ? devicePanel.manager.latencyToolTip : ""
-                    HoverHandler { id: latencyHover }
-                    ToolTip.visible: latencyHover.hovered && toolTip !== ""
-                    ToolTip.delay: 600
-                    ToolTip.text: toolTip
+                    color: Theme.textTertiary
+                    wrapMode: Text.WordWrap
                 }
             }
         }
