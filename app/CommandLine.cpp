@@ -163,6 +163,12 @@ std::variant<CommandLine, ParseError> readCommandLine(const QStringList& argumen
             line.mode = mode->second;
             continue;
         }
+        if (arg == QLatin1String("--isolated") || arg == QLatin1String("--in-process")) {
+            if (line.isolation)
+                return ParseError{QStringLiteral("%1: where plug-ins run is given twice").arg(arg)};
+            line.isolation = arg == QLatin1String("--isolated");
+            continue;
+        }
         static const QStringList withValue = {QStringLiteral("--device"),  QStringLiteral("--rate"),
                                               QStringLiteral("--buffer"),  QStringLiteral("--strip"),
                                               QStringLiteral("--seconds"), QStringLiteral("--report"),
@@ -243,6 +249,9 @@ std::variant<CommandLine, ParseError> readCommandLine(const QStringList& argumen
         line.measure.bufferFrames = h.bufferFrames;
         return line;
     }
+    if (line.isolation && line.mode != Mode::Window && line.mode != Mode::Headless)
+        return ParseError{QStringLiteral("%1 goes with the window or --headless (see --help)")
+                              .arg(*line.isolation ? QStringLiteral("--isolated") : QStringLiteral("--in-process"))};
     for (const auto* only : {"--out", "--in"})
         if (headlessOnly.contains(QLatin1String(only)))
             return ParseError{QStringLiteral("%1 goes with --measure-latency (see --help)").arg(QLatin1String(only))};
@@ -296,6 +305,11 @@ QString usageText() {
         "  --setup FILE          run a saved setup (the window's File > Save Setup); --device,\n"
         "                        --rate, --buffer and --strip given as well override it\n"
         "  --save-setup FILE     save the run's setup, plug-in settings included, when it ends\n"
+        "Options of the window and --headless:\n"
+        "  --isolated            run each strip's plug-in in a process of its own: a plug-in\n"
+        "                        that crashes or hangs silences only its strip\n"
+        "  --in-process          run plug-ins inside corvane (the default; PluginIsolation=true\n"
+        "                        in ~/.config/corvane/corvane.conf makes --isolated the default)\n"
         "Options of --measure-latency (connect the output to the input with a cable first):\n"
         "  --device UID --out N --in M [--rate HZ] [--buffer FRAMES]\n"
         "                        plays a test signal out of output N for about a second, three\n"

@@ -45,6 +45,9 @@ struct HeadlessOptions {
     // save the run's setup at its end; empty for none.
     QString setupPath;
     QString saveSetupPath;
+    // Each plug-in in a host process of its own (the command line or the
+    // settings decide, before the run).
+    bool isolated = false;
 };
 
 // --measure-latency: --device, --out and --in are needed; --rate and --buffer
@@ -62,6 +65,9 @@ struct CommandLine {
     Mode mode = Mode::Window;
     HeadlessOptions headless;
     MeasureOptions measure;
+    // --isolated or --in-process, for the window and --headless; none: as
+    // the settings say.
+    std::optional<bool> isolation;
 };
 
 struct ParseError {

@@ -139,6 +139,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     }
     AudioEngineManager manager(hardware, clock);
     manager.setLockMemory(true);
+    manager.setIsolation(options.isolated);
     manager.meters().setShown(false);
     // The program waited for the hardware before the run.
     manager.stopWaitingForDevices();

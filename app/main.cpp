@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QThreadPool>
+#include <QSettings>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -194,7 +195,13 @@ bool hasDisplay() {
     return false;
 }
 
-int windowCommand() {
+// --isolated or --in-process when given, or else PluginIsolation in the
+// settings; in process unless one asks for isolation.
+bool pluginIsolation(const CommandLine& line) {
+    return line.isolation.value_or(QSettings().value(QStringLiteral("PluginIsolation"), false).toBool());
+}
+
+int windowCommand(bool isolated) {
     QApplication::setDesktopFileName(QStringLiteral("corvane"));
     // Ctrl-C in the terminal, or the session ending, closes the window
     // without a question (nobody may be there to answer it; unsaved changes
@@ -210,6 +217,7 @@ int windowCommand() {
     {
         CorvaneApp corvane(*hardware);
         if (corvane.openWindow())
+        corvane.engineManager().setIsolation(isolated);
             exitCode = QApplication::exec();
         if (const int signal = caughtSignal.load())
             exitCode = 128 + signal;
@@ -273,12 +281,15 @@ int main(int argc, char** argv) {
         return listDevicesCommand();
     case CommandLine::Mode::ListPlugins:
         return listPluginsCommand();
-    case CommandLine::Mode::Headless:
-        return headlessCommand(line.headless);
+    case CommandLine::Mode::Headless: {
+        HeadlessOptions options = line.headless;
+        options.isolated = pluginIsolation(line);
+        return headlessCommand(options);
+    }
     case CommandLine::Mode::MeasureLatency:
         return measureLatencyCommand(line.measure);
     case CommandLine::Mode::Window:
         break;
     }
-    return windowCommand();
+    return windowCommand(pluginIsolation(line));
 }

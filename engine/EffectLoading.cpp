@@ -1,5 +1,6 @@
 #include "engine/EffectLoading.h"
 
+#include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "platform/system/Logging.h"
 
@@ -29,10 +30,34 @@ struct Restoring {
 
 // One plug-in's load: the instance, or why there is none, or overtaken.
 struct Attempt {
-    std::unique_ptr<lv2::Lv2Effect> effect;
+    std::unique_ptr<lv2::HostedEffect> effect;
     QString reason;
     bool overtaken = false;
 };
+
+// A plug-in in a host of its own: the host limits both its load and its
+// restore, and a host that fails either is gone with what it did.
+Async<Attempt> loadIsolated(PluginComponent component, std::optional<QByteArray> saved,
+                            EffectLoadSettings settings, const std::function<bool()>& stillWanted) {
+    auto load = [uri = component.uri.toStdString(), settings, text = saved ? saved->toStdString() : std::string(),
+                 hasState = saved.has_value()] {
+        std::string reason;
+        std::unique_ptr<lv2::IsolatedEffect> effect = lv2::IsolatedEffect::instantiate(
+            uri, settings.rate, settings.maxFrames, settings.nominalFrames, lv2::IsolatedEffect::Options{}, reason);
+        // A state the host refuses leaves the plug-in at its defaults, as in process.
+        if (effect && hasState)
+            effect->restoreState(text);
+        return std::make_pair(std::move(effect), reason);
+    };
+    auto loaded = co_await runDetached(std::move(load));
+    if (!stillWanted())
+        co_return Attempt{nullptr, {}, true};
+    if (!loaded)
+        co_return Attempt{nullptr, QStringLiteral("Loading was cancelled."), false};
+    if (!loaded->first)
+        co_return Attempt{nullptr, QString::fromStdString(loaded->second), false};
+    co_return Attempt{std::move(loaded->first), {}, false};
+}
 
 Async<Attempt> loadOne(PluginComponent component, std::optional<QByteArray> saved, EffectLoadSettings settings,
                        Clock& clock, const std::function<bool()>& stillWanted) {
@@ -109,7 +134,11 @@ Async<EffectLoad> loadEffects(QList<ChannelSlot*> strips, EffectLoadSettings set
         // loaded is loaded as it is now.
         LoadedEffect strip{nullptr, slot->component(), slot->lastPluginState()};
         if (strip.component) {
-            Attempt attempt = co_await loadOne(*strip.component, strip.state, settings, clock, stillWanted);
+            Attempt attempt;
+            if (settings.isolated)
+                attempt = co_await loadIsolated(*strip.component, strip.state, settings, stillWanted);
+            else
+                attempt = co_await loadOne(*strip.component, strip.state, settings, clock, stillWanted);
             if (attempt.overtaken)
                 co_return EffectLoad{EffectLoad::Outcome::Overtaken, {}, {}};
             if (!attempt.effect) {

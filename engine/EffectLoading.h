@@ -41,11 +41,13 @@ struct EffectLoad {
 };
 
 // What every plug-in is instantiated for: the graph's rate, the longest
-// period the device may switch to while running and the one it runs now.
+// period the device may switch to while running and the one it runs now;
+// and whether each runs in a host process of its own.
 struct EffectLoadSettings {
     double rate = 0.0;
     std::uint32_t maxFrames = 0;
     std::uint32_t nominalFrames = 0;
+    bool isolated = false;
 };
 
 // `stillWanted` is asked after every wait; once it says no, loading ends as

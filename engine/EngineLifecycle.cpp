@@ -160,7 +160,8 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     QList<ChannelSlot*> loading;
     for (const auto& strip : strips)
         loading.append(strip.slot);
-    const EffectLoadSettings effectSettings{rate, engine_->periodLimit(), actualBufferFrames_.value_or(bufferFrames_)};
+    const EffectLoadSettings effectSettings{rate, engine_->periodLimit(), actualBufferFrames_.value_or(bufferFrames_),
+                                            isolation_};
     std::function<bool()> stillWanted = [this, self, device, run] {
         return self && checkpoint(device, run) == Checkpoint::Continue;
     };

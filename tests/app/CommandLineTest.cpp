@@ -27,7 +27,7 @@ QString errorOf(const std::variant<CommandLine, ParseError>& result) {
 TEST(CommandLine, HeadlessRunWithEveryOption) {
     auto result = parse({"--headless", "--device", "jack:system", "--rate", "96000", "--buffer", "128", "--strip",
                          "1:in=1,out=1-2", "--strip", "3:in=3-4,out=5,bypass,plugin=urn:x:gain,b", "--seconds", "2.5",
-                         "--report", "-", "--setup", "gig.json", "--save-setup", "after.json"});
+                         "--report", "-", "--setup", "gig.json", "--save-setup", "after.json", "--isolated"});
     ASSERT_TRUE(std::holds_alternative<CommandLine>(result)) << errorOf(result).toStdString();
     const auto& line = std::get<CommandLine>(result);
     EXPECT_EQ(line.mode, CommandLine::Mode::Headless);
@@ -38,6 +38,8 @@ TEST(CommandLine, HeadlessRunWithEveryOption) {
     EXPECT_EQ(line.headless.reportPath, "-");
     EXPECT_EQ(line.headless.setupPath, "gig.json");
     EXPECT_EQ(line.headless.saveSetupPath, "after.json");
+    EXPECT_EQ(line.isolation, true);
+    EXPECT_EQ(std::get<CommandLine>(parse({"--in-process"})).isolation, false); // the window too
     // A setup alone is enough to run.
     EXPECT_TRUE(std::holds_alternative<CommandLine>(parse({"--headless", "--setup", "gig.json"})));
     EXPECT_EQ(errorOf(parse({"--headless"})), "--headless needs a --setup or at least one --strip");
@@ -90,6 +92,8 @@ TEST(CommandLine, EachMistakeIsNamedOnOneLineAndTheSetupIsNotSavedOverTheReport)
         {{"--measure-latency", "--device", "x", "--out", "1", "--in", "2", "--seconds", "1"},
          "--seconds goes with --headless"},
         {run({"--out", "1"}), "--out goes with --measure-latency"},
+        {run({"--isolated", "--in-process"}), "--in-process: where plug-ins run is given twice"},
+        {{"--list-plugins", "--isolated"}, "--isolated goes with the window or --headless"},
     };
     for (const auto& c : cases) {
         const QString error = errorOf(parse(c.arguments));
