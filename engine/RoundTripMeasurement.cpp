@@ -54,6 +54,8 @@ QString verdictMessage(const engine::LatencyResult& result, const RoundTripReque
 std::optional<QString> problemWith(const AudioDevice* device, const RoundTripRequest& options) {
     if (!device)
         return QStringLiteral("“%1” is not available (see --list-devices)").arg(options.deviceUid);
+    if (options.output < 1 || options.input < 1)
+        return QStringLiteral("Channels are numbered from 1");
     if (options.output > device->outputChannels)
         return QStringLiteral("“%1” has no output %2 (it has %3)").arg(device->name).arg(options.output).arg(device->outputChannels);
     if (options.input > device->inputChannels)
@@ -63,15 +65,23 @@ std::optional<QString> problemWith(const AudioDevice* device, const RoundTripReq
 
 } // namespace
 
-QString measuredLatencySummary(double measuredFrames, std::int64_t estimateFrames, double sampleRate, bool inverted) {
+QString measuredLatencySummary(double measuredFrames, std::int64_t estimateFrames, double sampleRate, bool inverted,
+                               bool jack) {
     const auto measured = std::llround(measuredFrames);
     const auto beyond = measured - estimateFrames;
     QString text = QStringLiteral("Measured %1 ms round trip (%2 frames) · estimate %3 ms")
                        .arg(measuredFrames / sampleRate * 1000.0, 0, 'f', 2)
                        .arg(measured)
                        .arg(double(estimateFrames) / sampleRate * 1000.0, 0, 'f', 2);
-    if (beyond > 0)
+    if (beyond > 0) {
         text += QStringLiteral(": the device adds %1 frames it does not report").arg(beyond);
+        // jackd adds -I to its capture ports' latency and -O to its playback
+        // ports': half each way is the usual guess at where the frames are.
+        if (jack)
+            text += QStringLiteral(" (start jackd with -I and -O %1 and %2 frames higher for its own figures to match)")
+                        .arg(beyond - beyond / 2)
+                        .arg(beyond / 2);
+    }
     else if (beyond < 0)
         text += QStringLiteral(": the device reports %1 frames more than it adds").arg(-beyond);
     else
@@ -173,7 +183,8 @@ RoundTripResult measureRoundTrip(hw::AudioHardware& hardware, const RoundTripReq
                                 {QStringLiteral("ms"), rounded(run.frames / *rate * 1000.0, 3)},
                                 {QStringLiteral("levelDb"), rounded(run.levelDb, 1)}});
     report[QStringLiteral("runs")] = each;
-    report[QStringLiteral("summary")] = measuredLatencySummary(frames, estimateFrames, *rate, measured.combined.inverted);
+    report[QStringLiteral("summary")] = measuredLatencySummary(frames, estimateFrames, *rate, measured.combined.inverted,
+                                                               device->uid.startsWith(QLatin1String("jack:")));
     return result;
 }
 

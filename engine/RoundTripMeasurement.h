@@ -31,8 +31,9 @@ struct RoundTripResult {
 };
 
 // The sentence the user reads: the round trip measured against the estimate,
-// and what the difference means.
-QString measuredLatencySummary(double measuredFrames, std::int64_t estimateFrames, double sampleRate, bool inverted);
+// and what the difference means; on a JACK server, how to make its figures right.
+QString measuredLatencySummary(double measuredFrames, std::int64_t estimateFrames, double sampleRate, bool inverted,
+                               bool jack = false);
 
 // Blocking, for about a second per run: the command line's main thread, or a
 // background thread (nothing here needs an event loop). `pass` is called while the

@@ -12,7 +12,7 @@
 
 using namespace corvane;
 
-TEST(RoundTripMeasurement, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBuffer) {
+TEST(RoundTripMeasurement, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateAndBufferAndSaysWhatItMeans) {
     qputenv("CORVANE_VIRTUAL_LOOPBACK_FRAMES", "23.37");
     std::vector<std::unique_ptr<hw::Backend>> backends;
     backends.push_back(std::make_unique<hw::VirtualBackend>());
@@ -44,6 +44,10 @@ TEST(RoundTripMeasurement, MeasuresTheLoopbackDelayBeyondTheEstimateAtEveryRateA
         EXPECT_EQ(report["runs"].toArray().size(), 3);
         EXPECT_TRUE(report["summary"].toString().endsWith("the device adds 23 frames it does not report"));
     }
+    EXPECT_EQ(measuredLatencySummary(279.4, 256, 48000, true, true).toStdString(),
+              "Measured 5.82 ms round trip (279 frames) · estimate 5.33 ms: the device adds 23 frames it does not report "
+              "(start jackd with -I and -O 12 and 11 frames higher for its own figures to match) · the polarity is "
+              "inverted on the way");
     // Another channel than the one played stays silent.
     const auto crossed = measureRoundTrip(hardware, RoundTripRequest{QString::fromStdString(uid), 1, 2, {}, {}}, pass);
     EXPECT_EQ(crossed.exitCode, 1);
