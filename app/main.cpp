@@ -19,8 +19,8 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QThreadPool>
 #include <QSettings>
+#include <QThreadPool>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -216,8 +216,8 @@ int windowCommand(bool isolated) {
     int exitCode = 1;
     {
         CorvaneApp corvane(*hardware);
-        if (corvane.openWindow())
         corvane.engineManager().setIsolation(isolated);
+        if (corvane.openWindow())
             exitCode = QApplication::exec();
         if (const int signal = caughtSignal.load())
             exitCode = 128 + signal;
