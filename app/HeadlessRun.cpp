@@ -194,6 +194,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         else
             report[QStringLiteral("latency")] = QJsonValue();
         report[QStringLiteral("dropouts")] = manager.audioDropoutCount();
+        report[QStringLiteral("midiEventsReceived")] = qint64(manager.midiControl().eventsReceived());
+        report[QStringLiteral("midiEventsApplied")] = qint64(manager.midiControl().eventsApplied());
         report[QStringLiteral("memoryLocked")] = manager.memoryLocked();
         notePluginProblems();
         manager.stop();

@@ -35,10 +35,9 @@ MidiControl::~MidiControl() { publish(nullptr); }
 
 void MidiControl::setMappings(QList<MidiMapping> mappings) {
     QList<MidiMapping> kept;
-    for (const MidiMapping& m : mappings) {
-        kept.removeIf([&](const MidiMapping& earlier) { return earlier.target == m.target; });
-        kept.append(m);
-    }
+    for (const MidiMapping& m : mappings)
+        if (!kept.contains(m))
+            kept.append(m);
     if (kept == mappings_)
         return;
     mappings_ = std::move(kept);
@@ -145,6 +144,7 @@ void MidiControl::collect() {
         MidiMapping mapping{{message.kind, message.number, 0}, *learning_, defaultSwitchMode(message.kind), false};
         cancelLearning();
         QList<MidiMapping> next = mappings_;
+        next.removeIf([&](const MidiMapping& m) { return m.target == mapping.target; });
         next.append(mapping);
         setMappings(std::move(next));
         emit learned(mapping);

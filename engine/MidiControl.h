@@ -38,8 +38,8 @@ public:
     ~MidiControl() override;
 
     const QList<MidiMapping>& mappings() const { return mappings_; }
-    // A mapping per target: a later one for the same target replaces it. While
-    // armed the new ones act from the next period on.
+    // A target may have several (a pedal and a key); the same one twice is
+    // kept once. While armed the new ones act from the next period on.
     void setMappings(QList<MidiMapping> mappings);
 
     // Binds the mappings to the strips' loaded plug-ins, before I/O starts.
@@ -51,7 +51,7 @@ public:
     void disarm();
 
     // The next controller moved (a note too, for a switch) is mapped to
-    // `target`, replacing its mapping; learned() follows. While armed.
+    // `target`, replacing its mappings; learned() follows. While armed.
     void learn(MidiTarget target);
     void cancelLearning();
 

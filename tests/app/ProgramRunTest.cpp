@@ -353,6 +353,9 @@ TEST(HeadlessRun, ARingModulatorModulatesItsBypassedTwinDoesNotAndALatentEffectS
     EXPECT_GT(stripMax, 0.0);
     EXPECT_LE(stripMax, run.report["periodMaxMicros"].toDouble());
     EXPECT_EQ(modulated["nonFinitePeriods"].toInt(), 0);
+    // The virtual device has no control input: nothing came, and the report says 0.
+    EXPECT_EQ(run.report["midiEventsReceived"].toInt(-1), 0);
+    EXPECT_EQ(run.report["midiEventsApplied"].toInt(-1), 0);
     // Locked, or the log says why not.
     ASSERT_TRUE(run.report["memoryLocked"].isBool());
     EXPECT_NE(run.report["memoryLocked"].toBool(),

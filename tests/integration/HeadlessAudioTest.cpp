@@ -1,12 +1,17 @@
 // Headless runs on a real JACK server and on an ALSA device that plays through
 // one: the audio each strip routes, checked from outside by other clients, the
-// server's xruns and period size as the report tells them.
+// server's xruns and period size as the report tells them, and controllers
+// that switch a strip and set its plug-in's port.
 #include "tests/integration/HeadlessRig.h"
 #include "tests/support/AlsaJackPcm.h"
 #include "tests/support/EventLoop.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <jack/midiport.h>
 
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <optional>
 
@@ -130,6 +135,100 @@ TEST(HeadlessJack, LatencyIsTheServersToTheFrameAndAChangeMidRunIsFollowedWithou
     EXPECT_EQ(report["bufferFrames"]["requested"].toInt(), 128) << "never chosen, so it follows the server";
     EXPECT_NEAR(report["latency"]["roundTripMs"].toDouble() * 48.0,
                 double(capture + latency("system:playback_1", JackPlaybackLatency)), 0.1);
+}
+
+// A controller and a meter in one JACK client: what send() is given goes out
+// of midi_out in the next period; level() is the last sample in_1 heard.
+class ControlClient {
+public:
+    ControlClient() {
+        client_ = jack_client_open("controller", JackNoStartServer, nullptr);
+        if (!client_)
+            return;
+        midi_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, process, this);
+        if (!midi_ || !in_ || jack_activate(client_) != 0) {
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
+    ~ControlClient() {
+        if (client_)
+            jack_client_close(client_);
+    }
+    bool ok() const { return client_ != nullptr; }
+    std::string port(const char* name) const { return std::string(jack_get_client_name(client_)) + ":" + name; }
+    bool connect(const std::string& from, const std::string& to) { return jack_connect(client_, from.c_str(), to.c_str()) == 0; }
+    void send(std::uint8_t status, std::uint8_t number, std::uint8_t value) {
+        queued_[written_.load() % queued_.size()] = {status, number, value};
+        written_.fetch_add(1);
+    }
+    float level() const { return level_.load(); }
+    bool hears(float expected) const { return waitFor([&] { return std::abs(level() - expected) < 1e-4f; }, 3s); }
+
+private:
+    static int process(jack_nframes_t frames, void* self) {
+        auto& me = *static_cast<ControlClient*>(self);
+        void* midi = jack_port_get_buffer(me.midi_, frames);
+        jack_midi_clear_buffer(midi);
+        for (const auto end = me.written_.load(); me.read_ < end; ++me.read_)
+            jack_midi_event_write(midi, 0, me.queued_[me.read_ % me.queued_.size()].data(), 3);
+        me.level_.store(static_cast<const float*>(jack_port_get_buffer(me.in_, frames))[frames - 1]);
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* midi_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    std::array<std::array<std::uint8_t, 3>, 64> queued_{};
+    std::atomic<std::uint64_t> written_{0};
+    std::uint64_t read_ = 0; // the process thread's
+    std::atomic<float> level_{0.0f};
+};
+
+TEST(HeadlessJack, ControllersMappedInTheSetupSwitchTheStripAndSetItsPluginsPortAndTheReportCountsThem) {
+    JackServer server({.rate = 48000, .frames = 256, .inputs = 2, .outputs = 2});
+    ASSERT_TRUE(server.start()) << server.logPath();
+    SignalClient feeder("feeder", {Tone{0.25f, 0}}, 0);
+    ASSERT_TRUE(feeder.ok());
+    HeadlessRun run(server, {{"LV2_PATH", CORVANE_LV2_FIXTURE_DIR}});
+    // Strip 1 through the gain fixture (gain 0-4, 1 to start); its switch on
+    // CC 64 (channel 1, latching) and note 60 (momentary), its gain on CC 7.
+    QFile setup(run.dir.filePath("midi.json"));
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+    setup.write(R"({"format": "1.1", "strips": [{"strip": 1, "input": 1, "output": 1,
+                    "plugin": {"uri": "urn:corvane:test:gain"}}],
+                    "midi": [{"strip": 1, "source": "cc", "number": 64, "channel": 1},
+                             {"strip": 1, "source": "note", "number": 60, "mode": "momentary"},
+                             {"strip": 1, "parameter": "gain", "source": "cc", "number": 7}]})");
+    setup.close();
+    ASSERT_TRUE(run.start({"--device", "jack:system", "--setup", setup.fileName()}));
+    const std::string program = waitForProgramClient(feeder);
+    ASSERT_FALSE(program.empty()) << "the program's ports never appeared";
+    ControlClient controller;
+    ASSERT_TRUE(controller.ok());
+    ASSERT_TRUE(feeder.connect(feeder.outputName(1), program + ":in_1"));
+    ASSERT_TRUE(controller.connect(program + ":out_1", controller.port("in_1")));
+    ASSERT_TRUE(controller.connect(controller.port("midi_out"), program + ":control"));
+    ASSERT_TRUE(controller.hears(0.25f)) << controller.level();
+
+    controller.send(0xB0, 7, 127); // gain 4
+    EXPECT_TRUE(controller.hears(1.0f)) << controller.level();
+    controller.send(0xB1, 64, 0); // channel 2: not the mapping's
+    controller.send(0xB0, 64, 0); // latching: off, the strip bypassed
+    EXPECT_TRUE(controller.hears(0.25f)) << controller.level();
+    controller.send(0xB0, 64, 127);
+    EXPECT_TRUE(controller.hears(1.0f)) << controller.level();
+    controller.send(0x90, 60, 100); // momentary: each press flips, a release does nothing
+    controller.send(0x80, 60, 0);
+    EXPECT_TRUE(controller.hears(0.25f)) << controller.level();
+    controller.send(0x90, 60, 100);
+    EXPECT_TRUE(controller.hears(1.0f)) << controller.level();
+
+    const QJsonObject report = run.interruptAndReport();
+    EXPECT_EQ(report["midiEventsReceived"].toInt(), 7);
+    EXPECT_EQ(report["midiEventsApplied"].toInt(), 5);
 }
 
 // On ALSA: a PCM of type `jack` named through CORVANE_ALSA_DEVICES carries a
