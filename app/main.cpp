@@ -14,6 +14,7 @@
 #include "plugins/PluginCatalog.h"
 #include "setup/SetupFile.h"
 #include "ui/CorvaneApp.h"
+#include "ui/RendererChoice.h"
 
 #include <QCoreApplication>
 #include <QApplication>
@@ -247,6 +248,7 @@ int main(int argc, char** argv) {
             complain(QStringLiteral("no display to open the window on - set DISPLAY, or use --headless"));
             return 1;
         }
+        prepareDisplayConnection();
         app = std::make_unique<QApplication>(argc, argv);
     } else
         app = std::make_unique<QCoreApplication>(argc, argv);

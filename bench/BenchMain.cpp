@@ -1,6 +1,7 @@
 // Benchmarks need the Qt event loop for the engine's start-up, like the tests,
 // and a GUI application for the window.
 #include "plugins/PluginCatalog.h"
+#include "ui/RendererChoice.h"
 
 #include <QGuiApplication>
 #include <benchmark/benchmark.h>
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    corvane::prepareDisplayConnection(); // as the program does
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -12,4 +12,8 @@ namespace corvane {
 // True when the software renderer was chosen.
 bool chooseSceneGraphRenderer();
 
+// How the window's pixels reach an X server. Call before the GUI application
+// is made (Qt reads it when it connects).
+void prepareDisplayConnection();
+
 } // namespace corvane
