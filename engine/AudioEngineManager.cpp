@@ -19,7 +19,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
     for (int id = 0; id < kChannelCount; ++id)
         channels_.append(new ChannelSlot(id, this));
     meters_ = std::make_unique<StripMeters>(clock_, channels_);
-    midiControl_ = new MidiControl(this);
+    midiControl_ = new MidiControl(clock_, this);
     if (auto* jack = hardware_.backend<hw::JackBackend>())
         jack->setControlInput(midiControl_);
     setups_ = new SetupExchange(*this);

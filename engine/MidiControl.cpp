@@ -26,12 +26,22 @@ constexpr std::chrono::milliseconds kCollectInterval{30};
 
 } // namespace
 
-MidiControl::MidiControl(QObject* parent) : QObject(parent) {
-    collector_.setInterval(kCollectInterval);
-    connect(&collector_, &QTimer::timeout, this, &MidiControl::collect);
+MidiControl::MidiControl(Clock& clock, QObject* parent) : QObject(parent), clock_(clock) {}
+
+MidiControl::~MidiControl() {
+    if (collector_)
+        clock_.cancelTimer(*collector_);
+    publish(nullptr);
 }
 
-MidiControl::~MidiControl() { publish(nullptr); }
+void MidiControl::collectLater() {
+    collector_ = clock_.callAt(clock_.now() + kCollectInterval, [this] {
+        collector_.reset();
+        collect();
+        if (armed_)
+            collectLater();
+    });
+}
 
 void MidiControl::setMappings(QList<MidiMapping> mappings) {
     QList<MidiMapping> kept;
@@ -50,7 +60,8 @@ void MidiControl::arm(const QList<ChannelSlot*>& strips) {
     strips_ = strips;
     armed_ = true;
     rebind();
-    collector_.start();
+    if (!collector_)
+        collectLater();
 }
 
 void MidiControl::disarm() {
@@ -58,7 +69,9 @@ void MidiControl::disarm() {
         return;
     collect();
     publish(nullptr);
-    collector_.stop();
+    if (collector_)
+        clock_.cancelTimer(*collector_);
+    collector_.reset();
     armed_ = false;
     strips_.clear();
     cancelLearning();

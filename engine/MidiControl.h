@@ -7,16 +7,16 @@
 // the main thread's. The audio thread reads the bindings through one pointer
 // it marks as in use, so the main thread replaces them without a lock and
 // frees the old ones once that thread is out of them. What the audio thread
-// did comes back to the main thread on a short timer while armed: switched
+// did comes back to the main thread on a short timer of `clock` while armed: switched
 // strips' ON/OFF state, and the messages a learning waits for.
 
 #include "engine/MidiMapping.h"
 #include "platform/hardware/ControlInput.h"
 #include "platform/lv2/RingBuffer.h"
+#include "platform/system/Clock.h"
 
 #include <QList>
 #include <QObject>
-#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
@@ -34,7 +34,8 @@ class HostedEffect;
 class MidiControl final : public QObject, public hw::ControlInput {
     Q_OBJECT
 public:
-    explicit MidiControl(QObject* parent = nullptr);
+    // `clock` must outlive it.
+    explicit MidiControl(Clock& clock, QObject* parent = nullptr);
     ~MidiControl() override;
 
     const QList<MidiMapping>& mappings() const { return mappings_; }
@@ -79,13 +80,15 @@ private:
     void publish(std::unique_ptr<Table> table);
     // Main thread, on the timer: takes in what the audio thread did.
     void collect();
+    void collectLater();
     CORVANE_REALTIME bool apply(const Binding& binding, const MidiMessage& message) noexcept;
 
     QList<MidiMapping> mappings_;
     QList<ChannelSlot*> strips_; // while armed
     bool armed_ = false;
     std::optional<MidiTarget> learning_;
-    QTimer collector_;
+    Clock& clock_;
+    std::optional<Clock::TimerId> collector_;
 
     std::atomic<Table*> table_{nullptr};
     std::atomic<Table*> inUse_{nullptr};

@@ -314,3 +314,38 @@ TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
     RecordProperty("PluginCalls", int(checker.pluginCalls()));
 }
+
+TEST(PluginHosting, LearningMapsTheNextControllerMovedAndTheStripsSwitchFollowsWhatMidiDid) {
+    Rig rig;
+    auto& slot = rig.strip(0);
+    rig.route(0, 0, false, 0, false);
+    slot.setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    auto& effect = effectOf(slot);
+    auto& midi = rig.manager->midiControl();
+    // The test's thread stands in for the audio thread: the rig's periods run on it too.
+    auto send = [&](std::vector<std::uint8_t> bytes) { midi.receive(bytes.data(), std::uint32_t(bytes.size())); };
+    std::optional<MidiMapping> learned;
+    QObject::connect(&midi, &MidiControl::learned, [&](const MidiMapping& m) { learned = m; });
+
+    // A port takes a controller, not a note; on any channel.
+    midi.learn({0, "gain"});
+    send({0x90, 60, 100, 0xB3, 7, 127});
+    rig.clock.advance(30ms);
+    ASSERT_TRUE(learned);
+    const MidiMapping gainOnCc7{{MidiKind::ControlChange, 7, 0}, {0, "gain"}, SwitchMode::Latching, false};
+    EXPECT_EQ(midi.mappings(), QList<MidiMapping>{gainOnCc7});
+    send({0xB0, 7, 0});
+    EXPECT_EQ(effect.parameter(port(effect, "gain")), 0.0f);
+
+    // The switch takes a note, momentary; the window's switch shows what it did.
+    midi.learn({0, {}});
+    send({0x90, 61, 90});
+    rig.clock.advance(30ms);
+    EXPECT_EQ(midi.mappings().size(), 2);
+    send({0x90, 61, 90, 0x80, 61, 0});
+    EXPECT_TRUE(effect.isBypassed());
+    rig.clock.advance(30ms);
+    EXPECT_TRUE(slot.bypass());
+    EXPECT_EQ(midi.eventsApplied(), 2u);
+}
