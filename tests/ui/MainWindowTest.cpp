@@ -72,6 +72,14 @@ struct FakeDialog {
     }
 };
 
+// The File menu's commands over the virtual device, without a window.
+struct FileCommands {
+    VirtualRig rig;
+    SetupKeeper keeper{*rig.manager, rig.clock};
+    FakeDialog dialog;
+    SetupFileChooser files{keeper, dialog.ask()};
+};
+
 // The main window over a manager on the virtual device, built the way the
 // application builds it; with a setup keeper and the dialog's stand-in when asked.
 struct Shell {
@@ -425,10 +433,8 @@ TEST(SetupWindow, RememberedSavedAndOpenedThroughTheFileMenu) {
 
 TEST(SetupWindow, UnsavedChangesAreAskedAboutBeforeTheyAreReplacedOrLeft) {
     QTemporaryDir dir;
-    VirtualRig rig;
-    SetupKeeper keeper(*rig.manager, rig.clock);
-    FakeDialog dialog;
-    SetupFileChooser files(keeper, dialog.ask());
+    FileCommands commands;
+    auto& [rig, keeper, dialog, files] = commands;
     int approved = 0;
     QObject::connect(&files, &SetupFileChooser::closeApproved, [&] { ++approved; });
     EXPECT_TRUE(files.mayClose());
@@ -463,10 +469,8 @@ TEST(SetupWindow, UnsavedChangesAreAskedAboutBeforeTheyAreReplacedOrLeft) {
 
 TEST(SetupWindow, SaveAsksForAFileOnlyWhileTheSetupHasNone) {
     QTemporaryDir dir;
-    VirtualRig rig;
-    SetupKeeper keeper(*rig.manager, rig.clock);
-    FakeDialog dialog;
-    SetupFileChooser files(keeper, dialog.ask());
+    FileCommands commands;
+    auto& [rig, keeper, dialog, files] = commands;
     ASSERT_FALSE(keeper.hasFile());
     files.save();
     ASSERT_EQ(dialog.asked, SetupFileChooser::Purpose::Save);
