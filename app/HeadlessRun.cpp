@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace corvane {
@@ -171,6 +172,19 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
                                     .arg(QString::fromStdString(line)));
     };
 
+    // Per strip, how its plug-in's host ended and when, in seconds of the
+    // run: the strip's own mark goes with the graph at the end.
+    std::vector<std::optional<std::pair<QString, double>>> faults(AudioEngineManager::kChannelCount);
+    std::optional<Clock::TimePoint> startedAt;
+    for (ChannelSlot* slot : manager.channels())
+        QObject::connect(slot, &ChannelSlot::pluginFaultChanged, &context, [&, slot] {
+            auto& fault = faults[std::size_t(slot->id())];
+            if (slot->pluginFault().isEmpty() || fault)
+                return;
+            const double at = startedAt ? std::chrono::duration<double>(clock.now() - *startedAt).count() : 0.0;
+            fault = std::pair(slot->pluginFault(), at);
+        });
+
     std::optional<double> actualRate;
     std::optional<std::uint32_t> actualFrames;
     std::vector<std::optional<double>> pluginLatency(AudioEngineManager::kChannelCount);
@@ -227,6 +241,9 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
             entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
             entry[QStringLiteral("dspMaxMicros")] = rounded(double(manager.longestStripRender(spec.strip - 1).count()) / 1e3, 1);
             entry[QStringLiteral("nonFinitePeriods")] = qint64(manager.nonFinitePeriods(spec.strip - 1));
+            const auto& fault = faults[index];
+            entry[QStringLiteral("pluginFault")] = fault ? QJsonValue(fault->first) : QJsonValue();
+            entry[QStringLiteral("faultAtSeconds")] = fault ? QJsonValue(rounded(fault->second, 3)) : QJsonValue();
             strips.append(entry);
         }
         report[QStringLiteral("strips")] = strips;
@@ -323,6 +340,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     actualFrames = manager.actualBufferFrames();
     if (!manager.isRunning())
         co_return fail(1, whyStopped(manager, QStringLiteral("The engine did not start.")));
+    startedAt = clock.now();
     if (const auto& warning = manager.warningMessage())
         noteWarning(*warning);
     notePluginProblems();

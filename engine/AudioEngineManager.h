@@ -41,10 +41,14 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace corvane {
 
+namespace lv2 {
+class IsolatedEffect;
+}
 namespace test {
 class ManagerPeer;
 }
@@ -238,6 +242,8 @@ public:
     // the next start on.
     void setIsolation(bool isolated) { isolation_ = isolated; }
     bool isolation() const { return isolation_; }
+    // The host program; corvane-plugin-host beside the running one unless set.
+    void setPluginHostProgram(std::string path) { pluginHostProgram_ = std::move(path); }
     bool memoryLocked() const { return memoryLocked_; }
 
     // The engine the graph runs on (tests and the editor look at it).
@@ -335,6 +341,8 @@ private:
     // Resets effects that produced non-finite audio, and stops playback when a
     // plug-in stopped responding. On every meter tick.
     void watchEffects();
+    // Tells of an isolated strip's plug-in whose host has ended, once.
+    void notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect);
     void lockMemoryOnce();
 
     void handleConfigurationChange();
@@ -408,6 +416,7 @@ private:
     std::chrono::milliseconds stallPatience_{2000};
     bool lockMemory_ = false;
     bool isolation_ = false;
+    std::string pluginHostProgram_;
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.

@@ -36,7 +36,14 @@ void ChannelSlot::setEffectNode(std::shared_ptr<engine::EffectUnit> node) {
         return;
     if (!effectNode_)
         stateReplacedWhileLoaded_ = false;
+    // A fault belongs to the instance that had it.
+    setPluginFault(QString());
     emit effectNodeChanged();
+}
+
+void ChannelSlot::setPluginFault(const QString& fault) {
+    if (assignIfChanged(pluginFault_, fault))
+        emit pluginFaultChanged();
 }
 
 lv2::HostedEffect* ChannelSlot::effect() const {

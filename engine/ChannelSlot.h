@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <optional>
 
 namespace corvane {
@@ -34,6 +35,9 @@ class ChannelSlot : public QObject {
     Q_PROPERTY(bool hasEffectNode READ hasEffectNode NOTIFY effectNodeChanged)
     // The loaded effect itself, for the editor window that shows it.
     Q_PROPERTY(corvane::EffectHandle effectNode READ effectHandle NOTIFY effectNodeChanged)
+    // How the plug-in's own process ended while it played: "crashed" or
+    // "stopped responding"; empty while it plays, and once its graph is gone.
+    Q_PROPERTY(QString pluginFault READ pluginFault NOTIFY pluginFaultChanged)
     // Read-only here: switching it goes through AudioEngineManager::setBypass,
     // which also tells a loaded effect.
     Q_PROPERTY(bool bypass READ bypass NOTIFY bypassChanged)
@@ -88,6 +92,8 @@ public:
     EffectHandle effectHandle() const { return EffectHandle{effectNode_}; }
     // The LV2 plug-in inside effectNode(), in our process or its own, or null.
     lv2::HostedEffect* effect() const;
+    const QString& pluginFault() const { return pluginFault_; }
+    void setPluginFault(const QString& fault);
 
     bool bypass() const { return bypass_; }
     // Only the flag; AudioEngineManager::setBypass also tells a live effect.
@@ -134,6 +140,7 @@ signals:
     void componentChanged();
     void componentMissingChanged();
     void effectNodeChanged();
+    void pluginFaultChanged();
     void bypassChanged();
     void inputChannelChanged();
     void outputChannelChanged();
@@ -151,6 +158,7 @@ private:
     const int id_;
     std::optional<PluginComponent> component_;
     std::shared_ptr<engine::EffectUnit> effectNode_;
+    QString pluginFault_;
     bool bypass_ = false;
     std::optional<int> inputChannel_;
     std::optional<int> outputChannel_;

@@ -42,8 +42,11 @@ Async<Attempt> loadIsolated(PluginComponent component, std::optional<QByteArray>
     auto load = [uri = component.uri.toStdString(), settings, text = saved ? saved->toStdString() : std::string(),
                  hasState = saved.has_value()] {
         std::string reason;
+        lv2::IsolatedEffect::Options options;
+        if (!settings.hostProgram.empty())
+            options.hostProgram = settings.hostProgram;
         std::unique_ptr<lv2::IsolatedEffect> effect = lv2::IsolatedEffect::instantiate(
-            uri, settings.rate, settings.maxFrames, settings.nominalFrames, lv2::IsolatedEffect::Options{}, reason);
+            uri, settings.rate, settings.maxFrames, settings.nominalFrames, options, reason);
         // A state the host refuses leaves the plug-in at its defaults, as in process.
         if (effect && hasState)
             effect->restoreState(text);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -48,6 +49,7 @@ struct EffectLoadSettings {
     std::uint32_t maxFrames = 0;
     std::uint32_t nominalFrames = 0;
     bool isolated = false;
+    std::string hostProgram; // empty: the one beside the running program
 };
 
 // `stillWanted` is asked after every wait; once it says no, loading ends as

@@ -161,7 +161,7 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     for (const auto& strip : strips)
         loading.append(strip.slot);
     const EffectLoadSettings effectSettings{rate, engine_->periodLimit(), actualBufferFrames_.value_or(bufferFrames_),
-                                            isolation_};
+                                            isolation_, pluginHostProgram_};
     std::function<bool()> stillWanted = [this, self, device, run] {
         return self && checkpoint(device, run) == Checkpoint::Continue;
     };

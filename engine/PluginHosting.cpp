@@ -3,7 +3,7 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
-#include "platform/lv2/HostedEffect.h"
+#include "platform/lv2/IsolatedEffect.h"
 #include "platform/system/Logging.h"
 
 #include <memory>
@@ -52,7 +52,10 @@ std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, Loade
 void AudioEngineManager::saveEffectState(ChannelSlot& slot) {
     // Settings given while it ran (or another effect chosen) are for the next
     // build: the running effect's own are not kept over them.
-    if (auto* effect = slot.effect(); effect && !slot.stateReplacedWhileLoaded()) {
+    // A plug-in whose host has ended has no state to give: the one it was
+    // loaded with is kept.
+    if (auto* effect = slot.effect();
+        effect && !slot.stateReplacedWhileLoaded() && effect->fault() == lv2::HostedEffect::Fault::None) {
         // A state that cannot be saved leaves nothing rather than an older
         // state the user has since changed.
         auto state = effect->saveState();
@@ -98,6 +101,10 @@ void AudioEngineManager::watchEffects() {
         return;
     for (const auto& strip : runningStrips_) {
         auto* effect = strip.slot->effect();
+        if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect)) {
+            isolated->checkHealth(clock_.now());
+            notePluginFault(*strip.slot, *isolated);
+        }
         if (effect && effect->resetIfFaulted())
             qCWarning(lcEngine, "Plugin “%s” on channel %d produced audio that is not a number; it was reset",
                       qUtf8Printable(strip.slot->component() ? strip.slot->component()->name : QString()),
@@ -107,6 +114,23 @@ void AudioEngineManager::watchEffects() {
     // behind and says which one it was.
     if (engine_->stalledUnit())
         stop();
+}
+
+void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect) {
+    const auto fault = effect.fault();
+    if (fault == lv2::HostedEffect::Fault::None || !slot.pluginFault().isEmpty())
+        return;
+    // The strip already plays dry, and every other strip plays on: playback
+    // goes on, and the user is told which strip lost its plug-in.
+    const QString how = fault == lv2::HostedEffect::Fault::Crashed ? QStringLiteral("crashed")
+                                                                    : QStringLiteral("stopped responding");
+    const QString name = slot.component() ? slot.component()->name : QString::fromStdString(effect.name());
+    // How the host ended is in the log already (IsolatedEffect::checkHealth).
+    slot.setPluginFault(how);
+    setWarningMessage(QStringLiteral("“%1” on channel %2 %3 - the strip plays its input unprocessed.")
+                          .arg(name)
+                          .arg(slot.id() + 1)
+                          .arg(how));
 }
 
 double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) {

@@ -280,10 +280,11 @@ std::string IsolatedEffect::faultReport() const {
         return {};
     std::string report = host_->howItEnded().empty() ? "still running" : host_->howItEnded();
     const std::vector<std::string> lines = host_->lastErrorLines();
+    // On one line: a log line that carries the program's name on each of its lines.
     if (!lines.empty())
         report += "; its last words:";
-    for (const std::string& line : lines)
-        report += "\n  " + line;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        report += (i == 0 ? " " : " | ") + lines[i];
     return report;
 }
 

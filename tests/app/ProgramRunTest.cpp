@@ -403,4 +403,38 @@ TEST(HeadlessRun, ASavedSetupRunsAgainWithItsPluginSettings) {
     halved(again);
 }
 
+// The processes whose environment holds `mark`.
+QStringList processesMarked(const QByteArray& mark) {
+    QStringList found;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
+        if (QFile environ("/proc/" + pid + "/environ"); environ.open(QIODevice::ReadOnly) && environ.readAll().contains(mark))
+            found << pid;
+    return found;
+}
+
+TEST(HeadlessRun, AnIsolatedPlugInThatCrashesSilencesNothingButItsOwnEffectAndTheRunEndsAsItWould) {
+    const QByteArray mark = "CORVANE_TEST_RUN=isolated-crash-" + QByteArray::number(QCoreApplication::applicationPid());
+    // Strip 2 takes input 1 as well: its output matches strip 1's only if strip 1 plays its input on.
+    const Outcome run = runCorvane({"--headless", "--isolated", "--strip", "1:in=1,out=1,plugin=urn:corvane:test:segfault",
+                                    "--strip", "2:in=1,out=2,plugin=urn:corvane:test:gain", "--seconds", "1",
+                                    "--report", "{report}"},
+                                   {{"CORVANE_TEST_RUN", QString::fromLatin1(mark.mid(mark.indexOf('=') + 1))}});
+    ASSERT_EQ(run.exitCode, 0) << run.errorLines.join('\n').toStdString();
+    EXPECT_EQ(run.report["error"], QJsonValue());
+    const QString warning = "“Fixture Segfault” on channel 1 crashed - the strip plays its input unprocessed.";
+    EXPECT_TRUE(run.report["warnings"].toArray().contains(warning)) << run.reportText.toStdString();
+    EXPECT_TRUE(run.errorLines.contains("corvane: warning: " + warning)) << run.errorLines.join('\n').toStdString();
+    const auto crashed = strip(run, 1);
+    const auto healthy = strip(run, 2);
+    EXPECT_EQ(crashed["pluginFault"].toString(), "crashed");
+    // 20 periods of 256 frames pass before the fixture's fault.
+    EXPECT_GT(crashed["faultAtSeconds"].toDouble(), 0.0);
+    EXPECT_LT(crashed["faultAtSeconds"].toDouble(), 1.0);
+    EXPECT_EQ(healthy["pluginFault"], QJsonValue());
+    EXPECT_EQ(healthy["faultAtSeconds"], QJsonValue());
+    EXPECT_GT(crashed["outputRms"].toDouble(), 0.03);
+    EXPECT_NEAR(crashed["outputRms"].toDouble(), healthy["outputRms"].toDouble(), 1e-6);
+    EXPECT_EQ(processesMarked(mark), QStringList()) << "a plug-in host outlived the run";
+}
+
 } // namespace

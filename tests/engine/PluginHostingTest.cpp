@@ -45,7 +45,7 @@ lv2::Lv2Effect& effectOf(ChannelSlot& slot) {
     return dynamic_cast<lv2::Lv2Effect&>(slot.effectNode()->processor());
 }
 
-std::uint32_t port(const lv2::Lv2Effect& effect, const std::string& symbol) {
+std::uint32_t port(const lv2::HostedEffect& effect, const std::string& symbol) {
     for (const auto& p : effect.parameters())
         if (p.symbol == symbol)
             return p.portIndex;
@@ -301,6 +301,49 @@ TEST(PluginHosting, AnEffectGoneNaNIsResetAndCountedAndAnImpossibleLatencyIsName
     EXPECT_EQ(out[5], in[5]) << "running again";
     rig.manager->stop();
     EXPECT_EQ(rig.manager->nonFinitePeriods(0), 1u) << "kept for the report after the run";
+}
+
+TEST(PluginHosting, AnIsolatedPlugInThatCrashesLeavesItsStripDryWhileTheOtherStripsAndPlaybackGoOn) {
+    const std::uint32_t frames = 2048; // a deadline a busy machine keeps
+    Rig rig(48000, frames);
+    rig.manager->setIsolation(true);
+    rig.manager->setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    rig.route(0, 0, false, 0, false);
+    rig.route(1, 1, false, 1, false);
+    rig.strip(0).setComponent(PluginComponent{"urn:corvane:test:segfault", "Fixture Segfault", "", false});
+    rig.strip(1).setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning()) << rig.manager->errorMessage().value_or("").toStdString();
+    auto& crashing = *rig.strip(0).effect();
+    crashing.setParameter(port(crashing, "after"), 3.0f);
+    auto& healthy = *rig.strip(1).effect();
+    healthy.setParameter(port(healthy, "gain"), 0.5f);
+
+    // Strip 2 is what it would be without the crash, strip 1 its input.
+    auto playsOn = [&](std::uint64_t periods) {
+        rig.device->startRecording(kVirtual, periods * frames);
+        rig.render(periods);
+        rig.device->stopRecording(kVirtual);
+        const auto in1 = rig.device->recordedInput(kVirtual, 0), out1 = rig.device->recordedOutput(kVirtual, 0);
+        const auto in2 = rig.device->recordedInput(kVirtual, 1), out2 = rig.device->recordedOutput(kVirtual, 1);
+        ASSERT_EQ(out2.size(), periods * frames);
+        for (std::size_t i = 0; i < out2.size(); ++i) {
+            ASSERT_EQ(out2[i], in2[i] * 0.5f) << "frame " << i;
+            ASSERT_EQ(out1[i], in1[i]) << "frame " << i;
+        }
+    };
+    test::LogCapture log;
+    playsOn(8);
+    test::runFor(rig.clock, 300ms); // a meter tick
+    EXPECT_EQ(rig.manager->warningMessage(),
+              QString("“Fixture Segfault” on channel 1 crashed - the strip plays its input unprocessed."));
+    EXPECT_TRUE(log.contains("Fixture Segfault crashed: SIGSEGV")) << log.messages().join('\n').toStdString();
+    EXPECT_EQ(rig.strip(0).pluginFault(), "crashed");
+    EXPECT_EQ(rig.strip(1).pluginFault(), "");
+    playsOn(2);
+    EXPECT_TRUE(rig.manager->isRunning());
+    rig.manager->stop();
+    EXPECT_EQ(rig.strip(0).pluginFault(), "") << "the mark goes with the graph";
 }
 
 TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
