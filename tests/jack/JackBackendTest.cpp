@@ -248,6 +248,22 @@ TEST_F(JackIo, OneSessionPerDeviceOverloadedByAMissedDeadlineAndStopIoEndsItAndR
     // Stopped I/O starts again on the same device.
     ASSERT_TRUE(start());
     EXPECT_TRUE(waitFor([&] { return callback.periods.load() > periodsAtStop; }));
+
+    // With a control input, a MIDI port: what feeds it is wired to it again after a stop and a start.
+    struct : hw::ControlInput {
+        void receive(const std::uint8_t*, std::uint32_t) noexcept override {}
+    } control;
+    jack->setControlInput(&control);
+    hardware->stopIo(systemDevice());
+    ASSERT_TRUE(start());
+    const std::string controlPort = jack->clientName() + ":control", pedal = probe.name() + ":pedal";
+    ASSERT_NE(jack_port_register(probe.client(), "pedal", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0), nullptr);
+    ASSERT_TRUE(probe.connect(pedal, controlPort));
+    hardware->stopIo(systemDevice());
+    EXPECT_FALSE(probe.portExists(controlPort));
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(probe.connected(pedal, controlPort));
+    hardware->stopIo(systemDevice()); // before `control` goes
 }
 
 TEST_F(JackIo, APeriodSizeChangeByAnyoneIsFollowedWithoutAReconfiguration) {

@@ -424,6 +424,7 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
             error = "The audio callback stopped responding.";
         return false; // the session's destructor unregisters its ports
     }
+    session->connectControl(controlSources_);
     session_ = std::move(session);
     return true;
 }
@@ -442,7 +443,10 @@ bool JackBackend::stopIo(ObjectId device, std::chrono::milliseconds patience) {
         lose(true); // its process thread is ours no more, and so is the client
         return false;
     }
+    auto sources = session->controlSources();
     session->close();
+    std::lock_guard lock(mutex_);
+    controlSources_ = std::move(sources);
     return true;
 }
 

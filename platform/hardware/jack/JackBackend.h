@@ -162,6 +162,9 @@ private:
     ObjectId nextId_ = kFirstId;
     std::unique_ptr<JackIoSession> session_;
     ControlInput* controlInput_ = nullptr;
+    // What fed the control port when I/O last stopped: a Stop and Start, or a
+    // restart after a reconfiguration, keeps the user's pedal connected.
+    std::vector<std::string> controlSources_;
     std::uint32_t knownSampleRate_ = 0;
 
     // Read by the process callback; replaced (the old one kept) when a callback hangs in it.

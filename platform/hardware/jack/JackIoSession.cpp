@@ -73,6 +73,25 @@ bool JackIoSession::connect(std::string& error) {
     return true;
 }
 
+std::vector<std::string> JackIoSession::controlSources() const {
+    std::vector<std::string> sources;
+    if (!client_ || !controlPort_)
+        return sources;
+    if (const char** names = jack_port_get_all_connections(client_, controlPort_)) {
+        for (const char** name = names; *name; ++name)
+            sources.emplace_back(*name);
+        jack_free(names);
+    }
+    return sources;
+}
+
+void JackIoSession::connectControl(const std::vector<std::string>& sources) {
+    if (!controlPort_)
+        return;
+    for (const auto& source : sources)
+        jack_connect(client_, source.c_str(), jack_port_name(controlPort_));
+}
+
 void JackIoSession::close() {
     if (!client_)
         return;

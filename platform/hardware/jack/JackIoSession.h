@@ -42,6 +42,11 @@ public:
     // outputs never reach the hardware before the callback has filled them.
     bool connect(std::string& error);
 
+    // The ports that feed our control port now, by name; and wiring each of
+    // them that still exists to it again (a source that went is passed over).
+    std::vector<std::string> controlSources() const;
+    void connectControl(const std::vector<std::string>& sources);
+
     // Disconnects and unregisters our ports. Only while the client is open and
     // the session is no longer published.
     void close();
