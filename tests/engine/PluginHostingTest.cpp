@@ -366,8 +366,12 @@ TEST(PluginHosting, LearningMapsTheNextControllerMovedAndTheStripsSwitchFollowsW
     ASSERT_TRUE(rig.start());
     auto& effect = effectOf(slot);
     auto& midi = rig.manager->midiControl();
-    // The test's thread stands in for the audio thread: the rig's periods run on it too.
-    auto send = [&](std::vector<std::uint8_t> bytes) { midi.receive(bytes.data(), std::uint32_t(bytes.size())); };
+    // The test's thread stands in for the audio thread, under the same rules.
+    test::RealtimeChecker checker;
+    auto send = [&](std::vector<std::uint8_t> bytes) {
+        RealtimeScope realtime;
+        midi.receive(bytes.data(), std::uint32_t(bytes.size()));
+    };
     std::optional<MidiMapping> learned;
     QObject::connect(&midi, &MidiControl::learned, [&](const MidiMapping& m) { learned = m; });
 
@@ -391,4 +395,5 @@ TEST(PluginHosting, LearningMapsTheNextControllerMovedAndTheStripsSwitchFollowsW
     rig.clock.advance(30ms);
     EXPECT_TRUE(slot.bypass());
     EXPECT_EQ(midi.eventsApplied(), 2u);
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
 }
