@@ -384,6 +384,8 @@ TEST(PluginHosting, LearningMapsTheNextControllerMovedAndTheStripsSwitchFollowsW
     EXPECT_EQ(midi.mappings(), QList<MidiMapping>{gainOnCc7});
     send({0xB0, 7, 0});
     EXPECT_EQ(effect.parameter(port(effect, "gain")), 0.0f);
+    const auto [in, out] = rig.take(1, 0, 0); // heard from the next period on, all of it
+    EXPECT_EQ(out, std::vector<float>(in.size(), 0.0f));
 
     // The switch takes a note, momentary; the window's switch shows what it did.
     midi.learn({0, {}});
