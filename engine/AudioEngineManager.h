@@ -164,6 +164,10 @@ public:
     // refresh button).
     Q_INVOKABLE void refreshDeviceList();
     Q_INVOKABLE void setBypass(int slotID, bool bypass);
+    // "Restart Plugin": a strip whose plug-in's host has ended gets a new one
+    // while the rest plays on, with the settings saved last and the control
+    // values it had. False (and a warning) when it cannot be restarted.
+    Q_INVOKABLE bool restartPlugin(int slotID);
     // The load-failure alert's buttons: Try Again starts again as it was;
     // Remove Plugin drops the failed strip's effect first; Cancel only closes.
     // Both starts are the user's Start.

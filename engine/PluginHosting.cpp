@@ -133,6 +133,35 @@ void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedE
                           .arg(how));
 }
 
+bool AudioEngineManager::restartPlugin(int slotID) {
+    if (!isRunning_ || slotID < 0 || slotID >= channels_.size())
+        return false;
+    ChannelSlot& slot = *channels_[slotID];
+    auto* effect = dynamic_cast<lv2::IsolatedEffect*>(slot.effect());
+    if (!effect || effect->fault() == lv2::HostedEffect::Fault::None)
+        return false;
+    const QString name = slot.component() ? slot.component()->name : QString::fromStdString(effect->name());
+    std::optional<std::string> state;
+    if (const auto& saved = slot.lastPluginState())
+        state = saved->toStdString();
+    std::string error;
+    // On this thread, like every other request to the host: a plug-in loads
+    // in moments, and the host's load limit bounds one that does not.
+    if (!effect->restart(state, error)) {
+        setWarningMessage(QStringLiteral("“%1” on channel %2 could not be restarted: %3")
+                              .arg(name)
+                              .arg(slotID + 1)
+                              .arg(QString::fromStdString(error)));
+        return false;
+    }
+    qCInfo(lcEngine, "Plugin “%s” on channel %d restarted", qUtf8Printable(name), slotID + 1);
+    // The warning that it plays dry is no longer true.
+    if (warningMessage_ && warningMessage_->startsWith(QStringLiteral("“%1” on channel %2 ").arg(name).arg(slotID + 1)))
+        setWarningMessage(std::nullopt);
+    slot.setPluginFault(QString());
+    return true;
+}
+
 double AudioEngineManager::largestPluginLatency(const QList<ActiveStrip>& strips) {
     double longest = 0.0;
     for (const auto& strip : strips) {

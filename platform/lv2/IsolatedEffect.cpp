@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 namespace corvane::lv2 {
 
@@ -29,6 +30,15 @@ std::string seconds(std::chrono::milliseconds limit) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f seconds", static_cast<double>(limit.count()) / 1000.0);
     return text;
+}
+
+std::vector<std::string> hostArguments(const IsolatedEffect::Options& options) {
+    std::vector<std::string> arguments;
+    if (options.realtimePriority > 0)
+        arguments = {"--realtime-priority", std::to_string(options.realtimePriority)};
+    if (options.addressSpaceLimit > 0)
+        arguments.insert(arguments.end(), {"--address-space-limit", std::to_string(options.addressSpaceLimit)});
+    return arguments;
 }
 
 } // namespace
@@ -51,17 +61,13 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
     effect->options_ = options;
     effect->uri_ = uri;
     effect->sampleRate_ = sampleRate;
+    effect->nominalFrames_ = nominalBlockFrames;
     effect->waitLimitNs_.store(static_cast<std::int64_t>(5e8 * maxBlockFrames / sampleRate));
     effect->memory_ = SharedMemory::create(IsolatedRegion::bytesFor(maxBlockFrames), error);
     if (!effect->memory_)
         return nullptr;
     effect->region_ = IsolatedRegion::create(effect->memory_->data(), maxBlockFrames);
-    std::vector<std::string> arguments;
-    if (options.realtimePriority > 0)
-        arguments = {"--realtime-priority", std::to_string(options.realtimePriority)};
-    if (options.addressSpaceLimit > 0)
-        arguments.insert(arguments.end(), {"--address-space-limit", std::to_string(options.addressSpaceLimit)});
-    effect->host_ = HostProcess::start(options.hostProgram, arguments, effect->memory_->fd(), error);
+    effect->host_ = HostProcess::start(options.hostProgram, hostArguments(options), effect->memory_->fd(), error);
     if (!effect->host_)
         return nullptr;
 
@@ -101,8 +107,8 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
 IsolatedEffect::~IsolatedEffect() = default;
 
 bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, Message& answer,
-                             std::chrono::milliseconds limit) {
-    if (hasFailed())
+                             std::chrono::milliseconds limit, bool afterFault) {
+    if (hasFailed() && !afterFault)
         return false;
     HostChannel channel(host_->channel());
     const timespec deadline = monotonicIn(limit);
@@ -124,9 +130,10 @@ bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, M
     return false;
 }
 
-bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome) {
+bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome,
+                                   bool afterFault) {
     Message message;
-    if (!request(type, payload, message, options_.answerLimit))
+    if (!request(type, payload, message, options_.answerLimit, afterFault))
         return false;
     return decode(message.payload, outcome);
 }
@@ -157,6 +164,7 @@ bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inp
     render_.stripIn = inputChannels;
     render_.stripOut = outputChannels;
     render_.prepared = true;
+    preparedFrames_ = maxFrames;
     waitLimitNs_.store(static_cast<std::int64_t>(5e8 * maxFrames / sampleRate));
     return true;
 }
@@ -300,6 +308,61 @@ bool IsolatedEffect::restoreState(const std::string& text) {
     MessageWriter payload;
     payload.text(text);
     return simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome) && outcome.ok;
+}
+
+bool IsolatedEffect::restart(const std::optional<std::string>& state, std::string& error) {
+    if (!hasFailed()) {
+        error = "the plug-in is still running";
+        return false;
+    }
+    // What the strip's controls were set to last: the new host starts the
+    // plug-in at its defaults and publishes those over them.
+    std::vector<std::pair<std::uint32_t, float>> controls;
+    for (const Parameter& p : parameters_)
+        if (p.isInput)
+            controls.emplace_back(p.portIndex, region_->control(p.portIndex).load(std::memory_order_relaxed));
+    host_.reset(); // killed and reaped, if it was not already
+    // No period is handed over while the fault stands: the new host starts
+    // with every number answered.
+    region_->done.store(region_->go.load(std::memory_order_acquire), std::memory_order_release);
+    killedForSilence_ = false;
+    auto fail = [&](std::string why) {
+        error = std::move(why);
+        host_.reset();
+        return false;
+    };
+    host_ = HostProcess::start(options_.hostProgram, hostArguments(options_), memory_->fd(), error);
+    if (!host_)
+        return false;
+    const LoadRequest load{uri_, sampleRate_, region_->maxFrames(), nominalFrames_};
+    Message message;
+    LoadAnswer answer;
+    if (!request(static_cast<std::uint32_t>(HostMessage::Load), encode(load), message, options_.loadLimit, true))
+        return fail("the plug-in did not load again (" +
+                    (host_->howItEnded().empty() ? std::string("no answer") : host_->howItEnded()) + ")");
+    if (!decode(message.payload, answer) || !answer.ok)
+        return fail(answer.error.empty() ? "the plug-in did not load again" : answer.error);
+    if (render_.prepared) {
+        const PrepareRequest prepare{sampleRate_, preparedFrames_, render_.stripIn, render_.stripOut};
+        Outcome outcome;
+        if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Prepare), encode(prepare), outcome, true)
+            || !outcome.ok)
+            return fail("the plug-in could not be prepared again");
+    }
+    if (state) {
+        // A state the plug-in refuses leaves it at its defaults, as at a load.
+        Outcome outcome;
+        MessageWriter payload;
+        payload.text(*state);
+        simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome, true);
+    }
+    for (const auto& [port, value] : controls)
+        region_->control(port).store(value, std::memory_order_relaxed);
+    faultLogged_ = false;
+    silentSince_.reset();
+    lastAnswered_ = region_->done.load(std::memory_order_acquire);
+    fault_.store(static_cast<int>(Fault::None), std::memory_order_release);
+    return true;
 }
 
 void IsolatedEffect::setBypass(bool bypassed) noexcept {

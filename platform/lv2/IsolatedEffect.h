@@ -116,6 +116,13 @@ public:
     // 0") and its last lines on standard error.
     std::string faultReport() const;
 
+    // Main thread, after a fault, also while periods run: a new host with the
+    // plug-in, prepared as the old one was, given `state` (when there is one)
+    // and then the control values the strip had, which are newer. The strip
+    // plays it from the next period. False, with the fault kept and a reason
+    // in `error`, when the new host does not get that far.
+    bool restart(const std::optional<std::string>& state, std::string& error);
+
     // Main thread, also while periods run. The plug-in's state as Turtle text.
     std::optional<std::string> saveState() override;
     // Main thread, while no period runs. False when the host refuses it.
@@ -139,9 +146,12 @@ private:
     IsolatedEffect() = default;
     // Main thread: one request and its answer. False (with the host marked as
     // failed when it is gone or silent) when no answer came.
-    bool request(std::uint32_t type, const MessageWriter& payload, Message& answer, std::chrono::milliseconds limit);
+    // `afterFault`: for restart(), which talks to a new host while the fault
+    // still keeps everyone else off it.
+    bool request(std::uint32_t type, const MessageWriter& payload, Message& answer, std::chrono::milliseconds limit,
+                 bool afterFault = false);
     // request() for the requests answered by an Outcome.
-    bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome);
+    bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome, bool afterFault = false);
     void markFailed(Fault fault);
     const Parameter* findParameter(std::uint32_t portIndex) const;
 
@@ -152,6 +162,8 @@ private:
     std::string uri_;
     std::string name_;
     double sampleRate_ = 0.0;
+    std::uint32_t nominalFrames_ = 0;
+    std::uint32_t preparedFrames_ = 0;
     int audioInputs_ = 0;
     int audioOutputs_ = 0;
     bool hasEnablePort_ = false;

@@ -342,6 +342,15 @@ TEST(PluginHosting, AnIsolatedPlugInThatCrashesLeavesItsStripDryWhileTheOtherStr
     EXPECT_EQ(rig.strip(1).pluginFault(), "");
     playsOn(2);
     EXPECT_TRUE(rig.manager->isRunning());
+
+    // Restarted, it plays again with the values it had: so it fails again three periods on.
+    ASSERT_TRUE(rig.manager->restartPlugin(0)) << rig.manager->warningMessage().value_or("").toStdString();
+    EXPECT_EQ(rig.strip(0).pluginFault(), "");
+    EXPECT_EQ(rig.manager->warningMessage(), std::nullopt);
+    playsOn(6);
+    test::runFor(rig.clock, 300ms);
+    EXPECT_EQ(rig.strip(0).pluginFault(), "crashed");
+    EXPECT_FALSE(rig.manager->restartPlugin(1)) << "strip 2 still plays";
     rig.manager->stop();
     EXPECT_EQ(rig.strip(0).pluginFault(), "") << "the mark goes with the graph";
 }
