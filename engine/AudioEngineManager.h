@@ -44,6 +44,8 @@
 #include <string>
 #include <vector>
 
+class QSocketNotifier;
+
 namespace corvane {
 
 namespace lv2 {
@@ -347,6 +349,8 @@ private:
     void watchEffects();
     // Tells of an isolated strip's plug-in whose host has ended, once.
     void notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect);
+    // Learns of the host's end as it happens rather than at the next meter tick.
+    void watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effect);
     void lockMemoryOnce();
 
     void handleConfigurationChange();
@@ -421,6 +425,8 @@ private:
     bool lockMemory_ = false;
     bool isolation_ = false;
     std::string pluginHostProgram_;
+    // Per strip, what watches its isolated plug-in's host while the graph runs.
+    std::array<QSocketNotifier*, kChannelCount> hostWatchers_{};
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.

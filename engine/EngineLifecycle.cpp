@@ -3,13 +3,15 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
-#include "platform/lv2/HostedEffect.h"
+#include "platform/lv2/IsolatedEffect.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 
 #include <QLocale>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <cmath>
+#include <utility>
 
 namespace corvane {
 
@@ -203,6 +205,9 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
            static_cast<long long>(strips.size()));
     followDeviceSettings(device.id);
     meters_->start([this] { watchEffects(); });
+    for (const auto& strip : strips)
+        if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect()))
+            watchHost(*strip.slot, *isolated);
     co_await computeLatencyEstimate(device.id, rate, strips);
     if (!self || stopCount_ != run || !isRunning_)
         co_return false;
@@ -353,6 +358,9 @@ void AudioEngineManager::stop() {
     }
     splitters_.clear();
     combiner_.reset();
+    // Before the hosts go: a notifier must not outlive its descriptor.
+    for (QSocketNotifier*& watcher : hostWatchers_)
+        delete std::exchange(watcher, nullptr);
     for (auto* slot : channels_) {
         slot->setPlayingChoices(std::nullopt);
         // A hung plug-in cannot be asked for its state; its last saved one stays.

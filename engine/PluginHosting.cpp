@@ -6,7 +6,10 @@
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/system/Logging.h"
 
+#include <QSocketNotifier>
+
 #include <memory>
+#include <utility>
 #include <optional>
 
 namespace corvane {
@@ -116,6 +119,20 @@ void AudioEngineManager::watchEffects() {
         stop();
 }
 
+void AudioEngineManager::watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effect) {
+    QSocketNotifier*& watcher = hostWatchers_[std::size_t(slot.id())];
+    delete std::exchange(watcher, nullptr);
+    if (effect.pidfd() < 0)
+        return;
+    watcher = new QSocketNotifier(effect.pidfd(), QSocketNotifier::Read, this);
+    connect(watcher, &QSocketNotifier::activated, this, [this, watcher, &slot, &effect] {
+        // Readable for good once the host has ended: once is enough.
+        watcher->setEnabled(false);
+        effect.checkHealth(clock_.now());
+        notePluginFault(slot, effect);
+    });
+}
+
 void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect) {
     const auto fault = effect.fault();
     if (fault == lv2::HostedEffect::Fault::None || !slot.pluginFault().isEmpty())
@@ -144,6 +161,8 @@ bool AudioEngineManager::restartPlugin(int slotID) {
     std::optional<std::string> state;
     if (const auto& saved = slot.lastPluginState())
         state = saved->toStdString();
+    // The old host's descriptor goes with it.
+    delete std::exchange(hostWatchers_[std::size_t(slotID)], nullptr);
     std::string error;
     // On this thread, like every other request to the host: a plug-in loads
     // in moments, and the host's load limit bounds one that does not.
@@ -155,6 +174,7 @@ bool AudioEngineManager::restartPlugin(int slotID) {
         return false;
     }
     qCInfo(lcEngine, "Plugin “%s” on channel %d restarted", qUtf8Printable(name), slotID + 1);
+    watchHost(slot, *effect);
     // The warning that it plays dry is no longer true.
     if (warningMessage_ && warningMessage_->startsWith(QStringLiteral("“%1” on channel %2 ").arg(name).arg(slotID + 1)))
         setWarningMessage(std::nullopt);
