@@ -227,6 +227,10 @@ int windowCommand(bool isolated) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
+    // The parts cancel their waits as they go, and a cancelled wait ends
+    // from the event loop: once more, so that none is left half done.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     if (PluginCatalog::isScanning() || !backgroundPool().waitForDone(0))
         _exit(exitCode);
     return exitCode;

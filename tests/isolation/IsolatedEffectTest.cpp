@@ -25,6 +25,12 @@
 namespace corvane::test {
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 using namespace std::chrono_literals;
 using lv2::IsolatedEffect;
 using Clock = std::chrono::steady_clock;
@@ -118,7 +124,7 @@ TEST_F(Isolation, PlaysSampleForSampleAsInProcessWithItsState) {
     here->setParameter(gain, 0.37f);
     EXPECT_TRUE(there->setParameter(gain, 0.37f));
     EXPECT_FALSE(there->setParameter(portOf(*here, "processed"), 1.0f));
-    there->setWaitLimit(2s); // a slow machine must not make a period late here
+    there->setWaitLimit(kSanitized ? 20s : 2s); // a slow machine must not make a period late here
     const RealtimeChecker checker;
     for (std::uint32_t frames : {kBlock, 37u, kBlock}) {
         const std::vector<float> in = ramp(frames, 0.001f * static_cast<float>(frames));
@@ -172,6 +178,11 @@ TEST_F(Isolation, ALateAnswerIsDropped) {
 // Crash, exit and hang in run(): the period it happens in and every later one
 // play the input, the first late, the rest without waiting once the fault is known.
 TEST_F(Isolation, AFailingHostLeavesTheStripDry) {
+    // Sanitized, the hosts (and the fixtures) end their own way: a crash
+    // becomes a report and exit status 1, and exit() from the audio thread
+    // waits in the sanitizer's exit handling. The plain build checks this.
+    if (kSanitized)
+        GTEST_SKIP() << "sanitized plug-in hosts do not crash or exit as a user's build does";
     struct Case {
         const char* uri;
         IsolatedEffect::Fault fault;
