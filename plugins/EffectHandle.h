@@ -26,9 +26,8 @@ public:
     bool isNull() const { return unit == nullptr; }
     // The plug-in inside the unit, in our process or its own, or null.
     lv2::HostedEffect* hosted() const;
-    // The plug-in's own editor and its presets need the instance itself, so
-    // they are there only for one in our process: a plug-in in a host of its
-    // own gets the generic editor. Null for that one too.
+    // The plug-in when it runs in our process; null for one in a host of its
+    // own, whose editor and presets are reached through its host.
     lv2::Lv2Effect* effect() const;
     friend bool operator==(const EffectHandle& a, const EffectHandle& b) { return a.unit == b.unit; }
 };

@@ -97,8 +97,7 @@ void PluginEditorWindowController::loadEditor() {
 }
 
 void PluginEditorWindowController::buildView() {
-    lv2::Lv2Effect* effect = effect_.effect();
-    if (closed_ || !effect || ui_ || showsParameters_)
+    if (closed_ || !effect_.hosted() || ui_ || showsParameters_)
         return; // without an effect the window stays empty
     readPresets();
     if (embedOwnView())
@@ -110,6 +109,8 @@ void PluginEditorWindowController::buildView() {
 
 bool PluginEditorWindowController::embedOwnView() {
     lv2::Lv2Effect* effect = effect_.effect();
+    if (!effect)
+        return false;
     // X11 UIs need an X11 window to live in; elsewhere (Wayland, offscreen)
     // only a UI that shows a window of its own can be used.
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
@@ -225,7 +226,7 @@ void PluginEditorWindowController::close() {
 }
 
 void PluginEditorWindowController::readPresets() {
-    if (const lv2::Lv2Effect* effect = effect_.effect())
+    if (lv2::HostedEffect* effect = effect_.hosted())
         presets_ = effect->presets();
     emit presetsChanged();
 }
@@ -241,9 +242,22 @@ void PluginEditorWindowController::loadPreset(int index) {
     if (index < 0 || std::size_t(index) >= presets_.size() || effect_.isNull())
         return;
     presetTask_.cancel();
+    const std::string& uri = presets_[std::size_t(index)].uri;
+    if (!effect_.effect()) {
+        // A plug-in in a host of its own: the host does the waiting for its
+        // audio thread, and its requests belong to this thread.
+        std::string error;
+        lv2::HostedEffect* hosted = effect_.hosted();
+        const bool ok = hosted && hosted->loadPreset(uri, error);
+        if (!ok)
+            qCWarning(lcEditor, "A preset of “%s” could not be loaded: %s", qUtf8Printable(title_), error.c_str());
+        parameters_.refresh();
+        emit presetLoaded(ok);
+        return;
+    }
     QPointer<PluginEditorWindowController> self(this);
     // The job holds the effect, so it outlives a window closed meanwhile.
-    auto job = [keep = effect_, uri = presets_[std::size_t(index)].uri] {
+    auto job = [keep = effect_, uri] {
         std::string error;
         const bool ok = keep.effect() && keep.effect()->loadPreset(uri, error);
         return std::make_pair(ok, error);
@@ -261,7 +275,7 @@ void PluginEditorWindowController::loadPreset(int index) {
 }
 
 bool PluginEditorWindowController::savePreset(const QString& name) {
-    lv2::Lv2Effect* effect = effect_.effect();
+    lv2::HostedEffect* effect = effect_.hosted();
     if (!effect || !isPresetName(name))
         return false;
     std::string error;

@@ -66,6 +66,33 @@ bool PluginHost::answer(const lv2::Message& message) {
         reply = encode(outcome);
         break;
     }
+    case HostMessage::ListPresets:
+        reply = encode(effect_ ? effect_->presets() : std::vector<lv2::Preset>());
+        break;
+    case HostMessage::LoadPreset: {
+        // The effect keeps the audio thread off the instance itself while
+        // the plug-in's own state is restored; the periods go on meanwhile.
+        lv2::MessageReader in(message.payload);
+        std::string uri;
+        if (!effect_ || !in.text(uri) || !in.ok())
+            outcome = {false, "the host was asked what it cannot do"};
+        else if (!effect_->loadPreset(uri, outcome.text))
+            outcome.ok = false;
+        publishControls();
+        reply = encode(outcome);
+        break;
+    }
+    case HostMessage::SavePreset: {
+        lv2::SavePresetRequest request;
+        if (!effect_ || !decode(message.payload, request))
+            outcome = {false, "the host was asked what it cannot do"};
+        else if (auto uri = effect_->savePreset(request.label, request.userDir, outcome.text))
+            outcome.text = std::move(*uri);
+        else
+            outcome.ok = false;
+        reply = encode(outcome);
+        break;
+    }
     default:
         return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), {}) == lv2::HostChannel::Result::Done;
     }

@@ -7,6 +7,7 @@ namespace {
 // A parameter's smallest encoding: its fixed fields and empty texts.
 constexpr std::size_t kMinParameterBytes = 64;
 constexpr std::size_t kMinScalePointBytes = 8;
+constexpr std::size_t kMinPresetBytes = 12;
 
 void put(MessageWriter& out, const Parameter& p) {
     out.u32(p.portIndex).text(p.symbol).text(p.name).f32(p.minimum).f32(p.maximum).f32(p.defaultValue);
@@ -100,6 +101,37 @@ MessageWriter encode(const Outcome& outcome) {
 bool decode(const std::vector<unsigned char>& payload, Outcome& outcome) {
     MessageReader in(payload);
     in.flag(outcome.ok), in.text(outcome.text);
+    return in.ok();
+}
+
+MessageWriter encode(const std::vector<Preset>& presets) {
+    MessageWriter out;
+    out.u32(static_cast<std::uint32_t>(presets.size()));
+    for (const Preset& p : presets)
+        out.text(p.uri).text(p.label).flag(p.user);
+    return out;
+}
+
+bool decode(const std::vector<unsigned char>& payload, std::vector<Preset>& presets) {
+    MessageReader in(payload);
+    std::uint32_t count = 0;
+    if (!in.count(count, kMinPresetBytes))
+        return false;
+    presets.resize(count);
+    for (Preset& p : presets)
+        in.text(p.uri), in.text(p.label), in.flag(p.user);
+    return in.ok();
+}
+
+MessageWriter encode(const SavePresetRequest& request) {
+    MessageWriter out;
+    out.text(request.label).text(request.userDir);
+    return out;
+}
+
+bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& request) {
+    MessageReader in(payload);
+    in.text(request.label), in.text(request.userDir);
     return in.ok();
 }
 

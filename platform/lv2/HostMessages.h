@@ -6,6 +6,7 @@
 
 #include "platform/lv2/HostChannel.h"
 #include "platform/lv2/Parameter.h"
+#include "platform/lv2/Preset.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,9 @@ enum class HostMessage : std::uint32_t {
     SaveState,    // nothing -> Outcome (text: the state; ok false: none)
     RestoreState, // text -> Outcome
     ResetIfFaulted, // nothing -> Outcome (ok: it was reset)
+    ListPresets,  // nothing -> the presets (encode(std::vector<Preset>))
+    LoadPreset,   // text (the preset's URI) -> Outcome
+    SavePreset,   // SavePresetRequest -> Outcome (text: the new preset's URI, or why not)
 };
 
 struct LoadRequest {
@@ -47,6 +51,11 @@ struct PrepareRequest {
     int outputChannels = 0;
 };
 
+struct SavePresetRequest {
+    std::string label;
+    std::string userDir; // where the preset's bundle goes (normally ~/.lv2)
+};
+
 // The answer of requests that succeed or not, with a text either way.
 struct Outcome {
     bool ok = false;
@@ -57,10 +66,14 @@ MessageWriter encode(const LoadRequest& request);
 MessageWriter encode(const LoadAnswer& answer);
 MessageWriter encode(const PrepareRequest& request);
 MessageWriter encode(const Outcome& outcome);
+MessageWriter encode(const std::vector<Preset>& presets);
+MessageWriter encode(const SavePresetRequest& request);
 // False for a payload that is not a whole, well-formed message of the type.
 bool decode(const std::vector<unsigned char>& payload, LoadRequest& request);
 bool decode(const std::vector<unsigned char>& payload, LoadAnswer& answer);
 bool decode(const std::vector<unsigned char>& payload, PrepareRequest& request);
 bool decode(const std::vector<unsigned char>& payload, Outcome& outcome);
+bool decode(const std::vector<unsigned char>& payload, std::vector<Preset>& presets);
+bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& request);
 
 } // namespace corvane::lv2

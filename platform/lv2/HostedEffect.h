@@ -6,6 +6,7 @@
 
 #include "platform/engine/EffectProcessor.h"
 #include "platform/lv2/Parameter.h"
+#include "platform/lv2/Preset.h"
 
 #include <cstdint>
 #include <optional>
@@ -40,6 +41,17 @@ public:
     virtual float parameter(std::uint32_t portIndex) const = 0;
     // What the latency port last said, in frames, unchecked (0 without one).
     virtual float reportedLatencyFrames() const = 0;
+
+    // Presets, also while running. The plug-in's own, then the user's, by
+    // label; saving the running state as an LV2 preset bundle `label` in
+    // `userDir` that any LV2 host finds (its URI, or nothing with `error`
+    // set); applying one (false with `error` set). Main thread, except that
+    // an in-process loadPreset() must not run there: it may wait for the
+    // render thread to finish a period (a host does that waiting itself).
+    virtual std::vector<Preset> presets() = 0;
+    virtual std::optional<std::string> savePreset(const std::string& label, const std::string& userDir,
+                                                  std::string& error) = 0;
+    virtual bool loadPreset(const std::string& presetUri, std::string& error) = 0;
 
     // Periods whose output held NaN or infinity, and bringing a plug-in that
     // made one back to a fresh history (true when it did).

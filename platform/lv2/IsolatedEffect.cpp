@@ -310,6 +310,43 @@ bool IsolatedEffect::restoreState(const std::string& text) {
     return simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome) && outcome.ok;
 }
 
+std::vector<Preset> IsolatedEffect::presets() {
+    Message message;
+    std::vector<Preset> found;
+    if (!request(static_cast<std::uint32_t>(HostMessage::ListPresets), MessageWriter(), message, options_.answerLimit)
+        || !decode(message.payload, found))
+        return {};
+    return found;
+}
+
+std::optional<std::string> IsolatedEffect::savePreset(const std::string& label, const std::string& userDir,
+                                                      std::string& error) {
+    Outcome outcome;
+    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::SavePreset), encode(SavePresetRequest{label, userDir}),
+                       outcome)) {
+        error = "The plug-in's host did not answer.";
+        return std::nullopt;
+    }
+    if (!outcome.ok) {
+        error = std::move(outcome.text);
+        return std::nullopt;
+    }
+    return std::move(outcome.text);
+}
+
+bool IsolatedEffect::loadPreset(const std::string& presetUri, std::string& error) {
+    Outcome outcome;
+    MessageWriter payload;
+    payload.text(presetUri);
+    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::LoadPreset), payload, outcome)) {
+        error = "The plug-in's host did not answer.";
+        return false;
+    }
+    if (!outcome.ok)
+        error = std::move(outcome.text);
+    return outcome.ok;
+}
+
 bool IsolatedEffect::restart(const std::optional<std::string>& state, std::string& error) {
     if (!hasFailed()) {
         error = "the plug-in is still running";

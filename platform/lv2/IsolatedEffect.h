@@ -128,6 +128,14 @@ public:
     // Main thread, while no period runs. False when the host refuses it.
     bool restoreState(const std::string& text) override;
 
+    // Main thread, also while periods run: the host lists, saves and applies
+    // them as an in-process plug-in does. An applied preset's control values
+    // are the strip's from then on.
+    std::vector<Preset> presets() override;
+    std::optional<std::string> savePreset(const std::string& label, const std::string& userDir,
+                                          std::string& error) override;
+    bool loadPreset(const std::string& presetUri, std::string& error) override;
+
     void setBypass(bool bypassed) noexcept override;
     bool isBypassed() const noexcept override;
     bool hasEnablePort() const override { return hasEnablePort_; }

@@ -106,17 +106,18 @@ public:
 
     // Presets (Lv2EffectPresets.cpp). Any thread but the render thread, also
     // while running. The plug-in's own presets, then the user's, by label.
-    std::vector<Preset> presets() const;
+    std::vector<Preset> presets() override;
     // Saves the running state as an LV2 preset bundle `label` in `userDir`
     // (normally ~/.lv2) that any LV2 host finds; the preset's URI, or nothing
     // with `error` set.
-    std::optional<std::string> savePreset(const std::string& label, const std::string& userDir, std::string& error);
+    std::optional<std::string> savePreset(const std::string& label, const std::string& userDir,
+                                          std::string& error) override;
     // Applies a preset to the running plug-in: control values through the
     // parameter slots (the next period has them); the plug-in's own state
     // while the render thread keeps off the instance, unless the plug-in
     // says its restore is safe alongside run(). Never on the main thread: it
     // may wait for the render thread to finish a period.
-    bool loadPreset(const std::string& presetUri, std::string& error);
+    bool loadPreset(const std::string& presetUri, std::string& error) override;
 
     // Every control port, inputs and outputs, in port order.
     const std::vector<Parameter>& parameters() const override { return parameters_; }

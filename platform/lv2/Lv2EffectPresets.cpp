@@ -43,7 +43,7 @@ constexpr auto kLongestPeriodWait = std::chrono::milliseconds(500);
 
 } // namespace
 
-std::vector<Preset> Lv2Effect::presets() const {
+std::vector<Preset> Lv2Effect::presets() {
     World::Lock lock = World::lock();
     LilvWorld* world = world_->lilv();
     const std::string userPrefix = "file://" + QDir::homePath().toStdString() + "/.lv2/";

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,41 @@ TEST_F(Isolation, PlaysSampleForSampleAsInProcessWithItsState) {
     EXPECT_EQ(there->parameter(gain), 0.37f);
     EXPECT_FALSE(there->restoreState("not turtle"));
     EXPECT_FALSE(there->hasFailed());
+}
+
+TEST_F(Isolation, PresetsAreListedSavedAndAppliedByTheHost) {
+    char folder[] = "/tmp/corvane-presets-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", folder, 1); // the host takes it when it starts: its own presets are told from the user's by it
+    auto effect = isolated(gainUri);
+    setenv("HOME", oldHome.c_str(), 1);
+    ASSERT_TRUE(effect);
+    std::uint32_t gain = 0;
+    for (const lv2::Parameter& p : effect->parameters())
+        if (p.symbol == "gain")
+            gain = p.portIndex;
+    const std::vector<float> in = ramp(kBlock);
+    ASSERT_TRUE(effect->setParameter(gain, 0.37f));
+    const std::vector<float> warm = period(*effect, in, monotonicAfter(2'000'000'000));
+    std::string error;
+    const auto uri = effect->savePreset("Warm", std::string(folder) + "/.lv2", error);
+    ASSERT_TRUE(uri) << error;
+    const std::vector<lv2::Preset> presets = effect->presets();
+    const auto saved = std::find_if(presets.begin(), presets.end(), [](const lv2::Preset& p) { return p.label == "Warm"; });
+    ASSERT_NE(saved, presets.end());
+    EXPECT_EQ(saved->uri, *uri);
+    EXPECT_TRUE(saved->user);
+
+    effect->setParameter(gain, 0.9f);
+    EXPECT_NE(period(*effect, in, monotonicAfter(2'000'000'000)), warm);
+    ASSERT_TRUE(effect->loadPreset(*uri, error)) << error;
+    EXPECT_EQ(effect->parameter(gain), 0.37f) << "the strip has the preset's values";
+    EXPECT_EQ(period(*effect, in, monotonicAfter(2'000'000'000)), warm);
+    EXPECT_FALSE(effect->loadPreset("urn:corvane:test:no-such-preset", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(effect->hasFailed());
+    std::filesystem::remove_all(folder);
 }
 
 // A period the host answers too late plays dry; its answer, when it comes, is
