@@ -26,6 +26,7 @@
 #include "engine/MidiControl.h"
 #include "engine/PluginLoadFailure.h"
 #include "engine/ConfigurationRecovery.h"
+#include "engine/SettledEdits.h"
 #include "engine/StripMeters.h"
 #include "platform/engine/Engine.h"
 #include "platform/hardware/AudioHardware.h"
@@ -351,6 +352,9 @@ private:
     void notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect);
     // Learns of the host's end as it happens rather than at the next meter tick.
     void watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effect);
+    // Keeps an isolated plug-in's settings as its edits settle, for a
+    // restart or the next start after its host has crashed.
+    void keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect& effect);
     void lockMemoryOnce();
 
     void handleConfigurationChange();
@@ -427,6 +431,7 @@ private:
     std::string pluginHostProgram_;
     // Per strip, what watches its isolated plug-in's host while the graph runs.
     std::array<QSocketNotifier*, kChannelCount> hostWatchers_{};
+    std::array<SettledEdits, kChannelCount> settledEdits_{};
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
     // Kept from the last run for the report after a stop.

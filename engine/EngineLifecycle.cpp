@@ -206,8 +206,10 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     followDeviceSettings(device.id);
     meters_->start([this] { watchEffects(); });
     for (const auto& strip : strips)
-        if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect()))
+        if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect())) {
             watchHost(*strip.slot, *isolated);
+            settledEdits_[std::size_t(strip.slot->id())].reset();
+        }
     co_await computeLatencyEstimate(device.id, rate, strips);
     if (!self || stopCount_ != run || !isRunning_)
         co_return false;

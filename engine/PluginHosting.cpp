@@ -9,8 +9,9 @@
 #include <QSocketNotifier>
 
 #include <memory>
-#include <utility>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -107,6 +108,7 @@ void AudioEngineManager::watchEffects() {
         if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect)) {
             isolated->checkHealth(clock_.now());
             notePluginFault(*strip.slot, *isolated);
+            keepSettledState(*strip.slot, *isolated);
         }
         if (effect && effect->resetIfFaulted())
             qCWarning(lcEngine, "Plugin “%s” on channel %d produced audio that is not a number; it was reset",
@@ -131,6 +133,19 @@ void AudioEngineManager::watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effec
         effect.checkHealth(clock_.now());
         notePluginFault(slot, effect);
     });
+}
+
+void AudioEngineManager::keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect& effect) {
+    std::vector<float> values;
+    for (const auto& parameter : effect.parameters())
+        if (parameter.isInput)
+            values.push_back(effect.parameter(parameter.portIndex));
+    if (!settledEdits_[std::size_t(slot.id())].settledAt(std::move(values), clock_.now()) || effect.hasFailed()
+        || slot.stateReplacedWhileLoaded())
+        return;
+    // One that cannot be saved now keeps the last one that could.
+    if (auto state = effect.saveState())
+        slot.setLastPluginState(QByteArray::fromStdString(*state));
 }
 
 void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect) {

@@ -1,5 +1,6 @@
 // Strips running real LV2 effects (the project's fixtures and Debian's mda-lv2)
 // inside the manager-built graph on the virtual device.
+#include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "tests/engine/StallFixtureControl.h"
 #include "tests/engine/VirtualRig.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -361,6 +363,34 @@ TEST(PluginHosting, AnIsolatedPlugInThatCrashesLeavesItsStripDryWhileTheOtherStr
     EXPECT_FALSE(rig.manager->restartPlugin(1)) << "strip 2 still plays";
     rig.manager->stop();
     EXPECT_EQ(rig.strip(0).pluginFault(), "") << "the mark goes with the graph";
+}
+
+TEST(PluginHosting, AnIsolatedPlugInsSettledEditsOutliveItsHost) {
+    Rig rig;
+    rig.manager->setIsolation(true);
+    rig.manager->setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    auto& slot = rig.strip(0);
+    rig.route(0, 0, false, 0, false);
+    slot.setComponent(gain);
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning()) << rig.manager->errorMessage().value_or("").toStdString();
+    auto* effect = dynamic_cast<lv2::IsolatedEffect*>(slot.effect());
+    ASSERT_TRUE(effect);
+    test::runFor(rig.clock, 100ms);
+    effect->setParameter(port(*effect, "gain"), 3.0f);
+    rig.render(1); // the host's plug-in takes it with the next period
+    test::runFor(rig.clock, SettledEdits::kSettleTime + 200ms);
+
+    // Killed, its host has no settings to give at the stop: the next start
+    // loads those fetched once the edit had settled.
+    ASSERT_EQ(::kill(effect->hostPid(), SIGKILL), 0);
+    ASSERT_TRUE(test::waitFor([&] {
+        test::drainEvents();
+        return !slot.pluginFault().isEmpty();
+    }));
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(slot.effect());
+    EXPECT_EQ(slot.effect()->parameter(port(*slot.effect(), "gain")), 3.0f);
 }
 
 TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
