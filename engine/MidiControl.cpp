@@ -132,11 +132,15 @@ void MidiControl::learn(MidiTarget target) {
     learning_ = std::move(target);
     heard_.clear();
     listening_.store(true);
+    emit learningChanged();
 }
 
 void MidiControl::cancelLearning() {
+    if (!learning_)
+        return;
     learning_.reset();
     listening_.store(false);
+    emit learningChanged();
 }
 
 void MidiControl::collect() {

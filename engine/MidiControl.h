@@ -55,6 +55,8 @@ public:
     // `target`, replacing its mappings; learned() follows. While armed.
     void learn(MidiTarget target);
     void cancelLearning();
+    // What a learning waits to map; none while nothing does.
+    const std::optional<MidiTarget>& learning() const { return learning_; }
 
     // Since the program started: complete channel messages that came in, and
     // those a mapping acted on.
@@ -66,6 +68,7 @@ public:
 signals:
     void mappingsChanged();
     void learned(const corvane::MidiMapping& mapping);
+    void learningChanged();
 
 private:
     struct Binding {
