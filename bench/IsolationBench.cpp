@@ -2,8 +2,12 @@
 // of mda Delay, periods of 64 frames paced as a device paces them (a period
 // every 1.33 ms), the plug-in called in this thread against the same plug-in
 // handed to its host and back. CPU is counted on every thread that works for
-// the strip, the host's included: cpu_us is per period, added_cpu_us what
-// isolation adds to the in-process figure (measured in the same run).
+// the strip, the host's included. The two ways take turns in short blocks, so
+// that the other work on a shared machine weighs on both alike: each figure is
+// the median over the blocks; added_cpu_us is the median of what each isolated
+// block cost over the in-process block just before it, and
+// added_switches_per_period the context switches (this thread and the host)
+// each isolated period adds, where most of isolation's cost goes.
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
 
@@ -11,6 +15,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +30,8 @@ constexpr const char* kDelayUri = "http://drobilla.net/plugins/mda/Delay";
 constexpr std::uint32_t kFrames = 64;
 constexpr double kRate = 48000.0;
 constexpr long kPeriodNs = static_cast<long>(1e9 * kFrames / kRate);
-constexpr int kPeriods = 3000;
+constexpr int kBlockPeriods = 100;
+constexpr int kBlocks = 30;
 
 double threadCpuSeconds() {
     timespec t{};
@@ -46,20 +52,45 @@ double processCpuSeconds(int pid) {
     return seconds;
 }
 
-struct Cpu {
-    double own = 0.0;    // this thread, microseconds per period
-    double helper = 0.0; // the helper process
+// Context switches of every thread of process `pid` (0: this thread), as
+// the scheduler counts them.
+double contextSwitches(int pid) {
+    const std::string tasks = pid > 0 ? "/proc/" + std::to_string(pid) + "/task" : std::string();
+    std::vector<std::filesystem::path> statuses;
+    std::error_code error;
+    if (pid > 0) {
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error))
+            statuses.push_back(task.path() / "status");
+    } else {
+        statuses.emplace_back("/proc/thread-self/status");
+    }
+    double count = 0.0;
+    for (const auto& path : statuses) {
+        std::ifstream status(path);
+        std::string line;
+        while (std::getline(status, line))
+            if (line.find("ctxt_switches:") != std::string::npos)
+                count += std::stod(line.substr(line.find(':') + 1));
+    }
+    return count;
+}
+
+struct Block {
+    double own = 0.0;      // this thread, microseconds per period
+    double helper = 0.0;   // the helper process
+    double switches = 0.0; // of both, per period
 };
 
-// Runs `period` kPeriods times at the device's pace; CPU per period of this
-// thread and of the process `helper` (-1: none).
+// Runs `period` kBlockPeriods times at the device's pace, continuing the pace
+// of `next`; what it cost this thread and the process `helper` (-1: none).
+// The helper is read outside this thread's window: reading /proc is no part
+// of a period.
 template <typename Period>
-Cpu pacedCpu(Period&& period, int helper) {
-    const double ownBefore = threadCpuSeconds();
+Block pacedBlock(Period&& period, int helper, timespec& next) {
     const double helperBefore = helper > 0 ? processCpuSeconds(helper) : 0.0;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    for (int i = 0; i < kPeriods; ++i) {
+    const double switchesBefore = contextSwitches(0) + (helper > 0 ? contextSwitches(helper) : 0.0);
+    const double ownBefore = threadCpuSeconds();
+    for (int i = 0; i < kBlockPeriods; ++i) {
         next.tv_nsec += kPeriodNs;
         if (next.tv_nsec >= 1'000'000'000) {
             next.tv_nsec -= 1'000'000'000;
@@ -68,8 +99,15 @@ Cpu pacedCpu(Period&& period, int helper) {
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
         period();
     }
+    const double own = threadCpuSeconds() - ownBefore;
+    const double switches = contextSwitches(0) + (helper > 0 ? contextSwitches(helper) : 0.0) - switchesBefore;
     const double helperSeconds = helper > 0 ? processCpuSeconds(helper) - helperBefore : 0.0;
-    return {(threadCpuSeconds() - ownBefore) * 1e6 / kPeriods, helperSeconds * 1e6 / kPeriods};
+    return {own * 1e6 / kBlockPeriods, helperSeconds * 1e6 / kBlockPeriods, switches / kBlockPeriods};
+}
+
+double median(std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    return values[values.size() / 2];
 }
 
 void overhead(benchmark::State& state) {
@@ -89,16 +127,26 @@ void overhead(benchmark::State& state) {
     }
     const float* in[2] = {inL.data(), inR.data()};
     float* out[2] = {outL.data(), outR.data()};
-    Cpu inProcess, isolated;
+    std::vector<double> inProcess, isolated, host, added, switches;
     for (auto _ : state) {
-        inProcess = pacedCpu([&] { here->process(in, out, kFrames); }, -1);
-        isolated = pacedCpu([&] { there->process(in, out, kFrames); }, there->hostPid());
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        for (int block = 0; block < kBlocks; ++block) {
+            const Block local = pacedBlock([&] { here->process(in, out, kFrames); }, -1, next);
+            const Block hosted = pacedBlock([&] { there->process(in, out, kFrames); }, there->hostPid(), next);
+            inProcess.push_back(local.own);
+            isolated.push_back(hosted.own + hosted.helper);
+            host.push_back(hosted.helper);
+            added.push_back(hosted.own + hosted.helper - local.own);
+            switches.push_back(hosted.switches - local.switches);
+        }
         benchmark::DoNotOptimize(outL.data());
     }
-    state.counters["in_process_cpu_us"] = inProcess.own;
-    state.counters["cpu_us"] = isolated.own + isolated.helper;
-    state.counters["host_cpu_us"] = isolated.helper;
-    state.counters["added_cpu_us"] = isolated.own + isolated.helper - inProcess.own;
+    state.counters["in_process_cpu_us"] = median(inProcess);
+    state.counters["cpu_us"] = median(isolated);
+    state.counters["host_cpu_us"] = median(host);
+    state.counters["added_cpu_us"] = median(added);
+    state.counters["added_switches_per_period"] = median(switches);
     state.counters["late_periods"] = static_cast<double>(there->latePeriods());
 }
 
