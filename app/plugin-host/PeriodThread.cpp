@@ -28,7 +28,10 @@ PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, 
               values.push_back(region_.control(port).load(std::memory_order_relaxed));
           return values;
       }()),
-      thread_([this] { run(); }) {
+      // Read here, before the request that made this thread is answered:
+      // a period Corvane asks for after that answer is this thread's, even
+      // when the thread starts running only after it was asked.
+      thread_([this, seen = region.go.load(std::memory_order_acquire)] { run(seen); }) {
     if (priority > 0) {
         sched_param param{};
         param.sched_priority = std::min(priority, sched_get_priority_max(SCHED_FIFO));
@@ -44,14 +47,17 @@ PeriodThread::~PeriodThread() {
     thread_.join();
 }
 
-void PeriodThread::run() noexcept {
+void PeriodThread::run(std::uint32_t seen) noexcept {
     const engine::DenormalFlush flush;
-    // Whatever was asked before this thread began is not this thread's to answer.
-    std::uint32_t seen = region_.go.load(std::memory_order_acquire);
     while (!stop_.load(std::memory_order_relaxed)) {
         const std::uint32_t asked = region_.go.load(std::memory_order_acquire);
         if (asked == seen) {
-            futexWaitUntil(region_.go, seen, monotonicAfter(kIdleCheckNs));
+            // Said before the last look, so that Corvane wakes us if it asks
+            // after it (see IsolatedRegion.h).
+            region_.hostWaiting.store(1);
+            if (region_.go.load() == seen)
+                futexWaitUntil(region_.go, seen, monotonicAfter(kIdleCheckNs));
+            region_.hostWaiting.store(0, std::memory_order_relaxed);
             continue;
         }
         seen = asked;
@@ -78,8 +84,9 @@ void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
     r.latencyFrames.store(effect_.reportedLatencyFrames(), std::memory_order_relaxed);
     r.nonFinitePeriods.store(effect_.nonFinitePeriods(), std::memory_order_relaxed);
     r.periodsRun.fetch_add(1, std::memory_order_relaxed);
-    r.done.store(sequence, std::memory_order_release);
-    futexWake(r.done);
+    r.done.store(sequence);
+    if (r.corvaneWaiting.load() != 0)
+        futexWake(r.done);
 }
 
 } // namespace corvane::pluginhost

@@ -31,7 +31,8 @@ public:
     bool isRealtime() const { return realtime_; }
 
 private:
-    void run() noexcept;
+    // `seen`: the last period asked for before this thread was made, not its to answer.
+    void run(std::uint32_t seen) noexcept;
     void runPeriod(std::uint32_t sequence) noexcept;
 
     lv2::Lv2Effect& effect_;

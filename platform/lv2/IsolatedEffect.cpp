@@ -201,8 +201,9 @@ void IsolatedEffect::begin(const float* const* inputs, std::uint32_t frames) noe
         return;
     ++r.sequence;
     region_->frames.store(r.frames, std::memory_order_relaxed);
-    region_->go.store(r.sequence, std::memory_order_release);
-    futexWake(region_->go);
+    region_->go.store(r.sequence);
+    if (region_->hostWaiting.load() != 0)
+        futexWake(region_->go);
     asked_.store(r.sequence, std::memory_order_relaxed);
     r.handedOver = true;
 }
@@ -214,16 +215,23 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     if (!r.prepared)
         return;
     if (r.handedOver) {
-        for (;;) {
-            const std::uint32_t done = region_->done.load(std::memory_order_acquire);
-            if (done == r.sequence) {
-                for (int c = 0; c < r.stripOut; ++c)
-                    std::copy(region_->output(c), region_->output(c) + r.frames, outputs[c]);
-                return;
-            }
-            if (futexWaitUntil(region_->done, done, deadline) == FutexWait::TimedOut
-                && region_->done.load(std::memory_order_acquire) != r.sequence)
+        std::uint32_t done = region_->done.load(std::memory_order_acquire);
+        while (done != r.sequence) {
+            // Said before the last look, so that the host wakes us if it
+            // answers after it (see IsolatedRegion.h).
+            region_->corvaneWaiting.store(1);
+            done = region_->done.load();
+            const FutexWait waited =
+                done == r.sequence ? FutexWait::Changed : futexWaitUntil(region_->done, done, deadline);
+            region_->corvaneWaiting.store(0, std::memory_order_relaxed);
+            done = region_->done.load(std::memory_order_acquire);
+            if (waited == FutexWait::TimedOut && done != r.sequence)
                 break;
+        }
+        if (done == r.sequence) {
+            for (int c = 0; c < r.stripOut; ++c)
+                std::copy(region_->output(c), region_->output(c) + r.frames, outputs[c]);
+            return;
         }
         latePeriods_.fetch_add(1, std::memory_order_relaxed);
     }

@@ -11,6 +11,13 @@
 // The host handles periods in order and only ever the latest asked for, so
 // while `done` holds Corvane's number nothing writes the outputs.
 //
+// A wake is a system call, so each side wakes the other only when that one
+// said it may sleep: a waiter sets its flag, looks at the word once more and
+// only then sleeps; the other side stores the word and then reads the flag.
+// Both in that order (sequentially consistent), one of the two always sees
+// the other's write: no answer is slept through, and a side that is not
+// asleep costs the other no call.
+//
 // Laid out as plain words and floats (no pointers) so that both processes can
 // map it anywhere; both are built from the same source.
 
@@ -53,13 +60,16 @@ public:
     std::atomic<std::uint64_t> nonFinitePeriods{0};
 
     // Apart from everything else and from each other: each is written by one
-    // side and waited on by the other every period.
+    // side and waited on by the other every period. Each has its waiter's
+    // flag beside it, set while that waiter may be asleep on it.
     alignas(64) FutexWord go{0};
+    std::atomic<std::uint32_t> hostWaiting{0};
     alignas(64) FutexWord done{0};
+    std::atomic<std::uint32_t> corvaneWaiting{0};
 
 private:
     IsolatedRegion() = default;
-    static constexpr std::uint32_t kMagic = 0x43764952; // also changes when the layout does
+    static constexpr std::uint32_t kMagic = 0x43764953; // also changes when the layout does
     static std::size_t header();
     float* samples(int buffer);
     std::atomic<float>* controls();
