@@ -8,8 +8,6 @@ namespace corvane::lv2 {
 
 namespace {
 
-const std::uint8_t* bytes(const char* s) { return reinterpret_cast<const std::uint8_t*>(s); }
-
 SerdStatus ignoreStatement(void*, SerdStatementFlags, const SerdNode*, const SerdNode*, const SerdNode*,
                            const SerdNode*, const SerdNode*, const SerdNode*) {
     return SERD_SUCCESS;
@@ -34,7 +32,7 @@ bool turtleFileParses(const std::string& path, std::string& why) {
     SerdReader* reader =
         serd_reader_new(SERD_TURTLE, nullptr, nullptr, nullptr, nullptr, &ignoreStatement, nullptr);
     serd_reader_set_error_sink(reader, &keepError, &why);
-    const SerdStatus status = serd_reader_read_file(reader, bytes(path.c_str()));
+    const SerdStatus status = serd_reader_read_file(reader, reinterpret_cast<const std::uint8_t*>(path.c_str()));
     serd_reader_free(reader);
     if (status == SERD_SUCCESS)
         return true;

@@ -37,7 +37,7 @@ struct Shared {
     int pipeRead = -1;
     int pipeWrite = -1;
     StderrCapture::Claim claim = nullptr;
-    StderrCapture::Emit emit = nullptr;
+    StderrCapture::Emit deliver = nullptr;
     std::vector<std::string> claimed;
     std::uint64_t endsWritten = 0;
     std::uint64_t endsRead = 0;
@@ -121,7 +121,7 @@ bool ensurePipe(Shared& s) {
 
 } // namespace
 
-StderrCapture::StderrCapture(Claim claim, Emit emit) {
+StderrCapture::StderrCapture(Claim claim, Emit deliver) {
     Shared& s = shared();
     std::fflush(stderr); // in case someone buffers it: what is in it was written before
     std::unique_lock lock(s.mutex);
@@ -138,7 +138,7 @@ StderrCapture::StderrCapture(Claim claim, Emit emit) {
     }
     s.windowOpen = true;
     s.claim = claim;
-    s.emit = emit;
+    s.deliver = deliver;
 }
 
 StderrCapture::~StderrCapture() {
@@ -161,14 +161,14 @@ StderrCapture::~StderrCapture() {
     ::close(s.realFd);
     s.realFd = -1;
     s.claim = nullptr;
-    const Emit emit = s.emit;
+    const Emit deliver = s.deliver;
     std::vector<std::string> lines;
     lines.swap(s.claimed);
     s.closing = false;
     s.changed.notify_all();
     lock.unlock();
     for (const std::string& line : lines)
-        emit(line);
+        deliver(line);
 }
 
 void StderrCapture::writeToStderr(std::string_view text) {

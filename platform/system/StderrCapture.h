@@ -5,7 +5,7 @@
 // The stream is process-wide, so while a capture lives file descriptor 2 is a
 // pipe and everything any thread writes to it goes through here. A thread of
 // ours reads the pipe line by line and asks `claim` whether a line is the
-// library's: those lines are kept and handed to `emit` when the capture ends,
+// library's: those lines are kept and handed to `deliver` when the capture ends,
 // on the thread that ends it; every other line (our own Qt messages, whatever
 // another thread prints) goes on to the real stderr as soon as it is read.
 // Claiming by the lines' form rather than by the time they were written keeps
@@ -28,7 +28,7 @@ public:
     // The ending thread, after the real stderr is back in place.
     using Emit = void (*)(std::string_view line);
 
-    StderrCapture(Claim claim, Emit emit);
+    StderrCapture(Claim claim, Emit deliver);
     // Waits (briefly) until the reader has dealt with everything written
     // before, then emits the claimed lines.
     ~StderrCapture();

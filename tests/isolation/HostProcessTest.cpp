@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::size_t openDescriptors() {
+std::size_t openDescriptorCount() {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
@@ -34,7 +34,7 @@ std::unique_ptr<HostProcess> shell(const std::string& script, int regionFd = -1)
 }
 
 TEST(HostProcess, TellsHowItEndedAndLeavesNothing) {
-    const std::size_t before = openDescriptors();
+    const std::size_t before = openDescriptorCount();
     {
         std::string error;
         auto region = SharedMemory::create(4096, error);
@@ -68,7 +68,7 @@ TEST(HostProcess, TellsHowItEndedAndLeavesNothing) {
         running.reset();
         EXPECT_EQ(::kill(pid, 0), -1);
     }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 } // namespace
