@@ -355,6 +355,9 @@ private:
     // Keeps an isolated plug-in's settings as its edits settle, for a
     // restart or the next start after its host has crashed.
     void keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect& effect);
+    // Gives an isolated plug-in's host our audio thread's priority and our
+    // memory locking; what it cannot have is logged.
+    void shareScheduling(ChannelSlot& slot, lv2::IsolatedEffect& effect);
     void lockMemoryOnce();
 
     void handleConfigurationChange();
@@ -434,6 +437,7 @@ private:
     std::array<SettledEdits, kChannelCount> settledEdits_{};
     bool memoryLockTried_ = false;
     bool memoryLocked_ = false;
+    int audioThreadPriority_ = 0; // SCHED_FIFO's, as the running audio thread has it; 0: none
     // Kept from the last run for the report after a stop.
     struct StripStats {
         std::uint64_t nonFinitePeriods = 0;

@@ -6,6 +6,7 @@
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
+#include "platform/system/ThreadScheduling.h"
 
 #include <QLocale>
 #include <QPointer>
@@ -215,6 +216,11 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         co_return false;
     latencyCriticalActivity_ = std::make_unique<ProcessActivity>(QStringLiteral("Real-time multi-channel audio routing"));
     lockMemoryOnce();
+    // The audio thread runs by now: the hosts' run as it does.
+    audioThreadPriority_ = highestRealtimePriority();
+    for (const auto& strip : runningStrips_)
+        if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect()))
+            shareScheduling(*strip.slot, *isolated);
     co_return false;
 }
 

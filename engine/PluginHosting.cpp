@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -148,6 +149,12 @@ void AudioEngineManager::keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect
         slot.setLastPluginState(QByteArray::fromStdString(*state));
 }
 
+void AudioEngineManager::shareScheduling(ChannelSlot& slot, lv2::IsolatedEffect& effect) {
+    const std::string missing = effect.schedule(audioThreadPriority_, memoryLocked_);
+    if (!missing.empty())
+        qCInfo(lcEngine, "The plug-in host of channel %d: %s", slot.id() + 1, missing.c_str());
+}
+
 void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect) {
     const auto fault = effect.fault();
     if (fault == lv2::HostedEffect::Fault::None || !slot.pluginFault().isEmpty())
@@ -190,6 +197,7 @@ bool AudioEngineManager::restartPlugin(int slotID) {
     }
     qCInfo(lcEngine, "Plugin “%s” on channel %d restarted", qUtf8Printable(name), slotID + 1);
     watchHost(slot, *effect);
+    shareScheduling(slot, *effect);
     // The warning that it plays dry is no longer true.
     if (warningMessage_ && warningMessage_->startsWith(QStringLiteral("“%1” on channel %2 ").arg(name).arg(slotID + 1)))
         setWarningMessage(std::nullopt);

@@ -32,11 +32,15 @@ PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, 
       // a period Corvane asks for after that answer is this thread's, even
       // when the thread starts running only after it was asked.
       thread_([this, seen = region.go.load(std::memory_order_acquire)] { run(seen); }) {
-    if (priority > 0) {
-        sched_param param{};
-        param.sched_priority = std::min(priority, sched_get_priority_max(SCHED_FIFO));
-        realtime_ = pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &param) == 0;
-    }
+    if (priority > 0)
+        setPriority(priority);
+}
+
+bool PeriodThread::setPriority(int priority) {
+    sched_param param{};
+    param.sched_priority = std::min(priority, sched_get_priority_max(SCHED_FIFO));
+    realtime_ = pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &param) == 0;
+    return realtime_;
 }
 
 PeriodThread::~PeriodThread() {

@@ -29,6 +29,8 @@ public:
 
     // Whether SCHED_FIFO was granted (false when not asked for).
     bool isRealtime() const { return realtime_; }
+    // Asks for SCHED_FIFO at `priority` (> 0) from now on; whether it was granted.
+    bool setPriority(int priority);
 
 private:
     // `seen`: the last period asked for before this thread was made, not its to answer.

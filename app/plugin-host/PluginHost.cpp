@@ -93,6 +93,9 @@ bool PluginHost::answer(const lv2::Message& message) {
         reply = encode(outcome);
         break;
     }
+    case HostMessage::Schedule:
+        reply = encode(schedule(message.payload));
+        break;
     default:
         return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), {}) == lv2::HostChannel::Result::Done;
     }
@@ -122,6 +125,29 @@ lv2::MessageWriter PluginHost::load(const std::vector<unsigned char>& payload) {
     return encode(answer);
 }
 
+Outcome PluginHost::schedule(const std::vector<unsigned char>& payload) {
+    lv2::ScheduleRequest request;
+    if (!decode(payload, request))
+        return {false, "the host was asked what it cannot do"};
+    Outcome outcome{true, {}};
+    // Kept for the audio threads of later prepares too. Without a priority
+    // of Corvane's, the host's stays as it is.
+    if (request.realtimePriority > 0) {
+        priority_ = request.realtimePriority;
+        if (periods_ && !periods_->setPriority(priority_))
+            outcome.text = "its audio thread runs without real-time priority (SCHED_FIFO was refused)";
+    }
+    if (request.lockMemory && !memoryLocked_) {
+        // Current and future pages, as Corvane locks its own.
+        memoryLocked_ = true;
+        const MemoryLockResult locked = lockProcessMemory();
+        if (!locked.locked)
+            outcome.text += std::string(outcome.text.empty() ? "" : "; ") + "its memory is not locked: "
+                            + locked.reason.toStdString();
+    }
+    return outcome;
+}
+
 Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
     lv2::PrepareRequest request;
     if (!effect_ || !decode(payload, request) || request.maxFrames > region_.maxFrames()
@@ -139,13 +165,6 @@ Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
     startPeriods();
     if (priority_ > 0 && !periods_->isRealtime())
         std::fprintf(stderr, "the plug-in's audio thread runs without real-time priority (SCHED_FIFO was refused)\n");
-    if (!memoryLocked_) {
-        // Once the audio buffers exist, as Corvane does it.
-        const MemoryLockResult locked = lockProcessMemory();
-        memoryLocked_ = true;
-        if (!locked.locked)
-            std::fprintf(stderr, "memory not locked: %s\n", qPrintable(locked.reason));
-    }
     return outcome;
 }
 

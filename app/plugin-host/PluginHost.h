@@ -36,6 +36,9 @@ private:
     // changed them behind Corvane's back.
     void publishControls();
     void startPeriods();
+    // Takes Corvane's audio-thread priority and memory locking; what it could
+    // not have is said in the answer, for Corvane's log.
+    lv2::Outcome schedule(const std::vector<unsigned char>& payload);
 
     // Keeps the audio thread off the plug-in while it is reset or restored.
     // A period still running (one Corvane gave up on) is waited for; one that

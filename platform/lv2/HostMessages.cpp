@@ -135,4 +135,18 @@ bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& reques
     return in.ok();
 }
 
+MessageWriter encode(const ScheduleRequest& request) {
+    MessageWriter out;
+    out.u32(static_cast<std::uint32_t>(request.realtimePriority)).flag(request.lockMemory);
+    return out;
+}
+
+bool decode(const std::vector<unsigned char>& payload, ScheduleRequest& request) {
+    MessageReader in(payload);
+    std::uint32_t priority = 0;
+    in.u32(priority), in.flag(request.lockMemory);
+    request.realtimePriority = static_cast<int>(priority);
+    return in.ok() && priority <= 99;
+}
+
 } // namespace corvane::lv2

@@ -25,6 +25,7 @@ enum class HostMessage : std::uint32_t {
     ListPresets,  // nothing -> the presets (encode(std::vector<Preset>))
     LoadPreset,   // text (the preset's URI) -> Outcome
     SavePreset,   // SavePresetRequest -> Outcome (text: the new preset's URI, or why not)
+    Schedule,     // ScheduleRequest -> Outcome (text: what the host could not have, for the log)
 };
 
 struct LoadRequest {
@@ -56,6 +57,13 @@ struct SavePresetRequest {
     std::string userDir; // where the preset's bundle goes (normally ~/.lv2)
 };
 
+// What Corvane's audio thread and memory have, for the host to have the same:
+// the audio thread's SCHED_FIFO priority (0: none) and whether memory is locked.
+struct ScheduleRequest {
+    int realtimePriority = 0;
+    bool lockMemory = false;
+};
+
 // The answer of requests that succeed or not, with a text either way.
 struct Outcome {
     bool ok = false;
@@ -66,6 +74,7 @@ MessageWriter encode(const LoadRequest& request);
 MessageWriter encode(const LoadAnswer& answer);
 MessageWriter encode(const PrepareRequest& request);
 MessageWriter encode(const Outcome& outcome);
+MessageWriter encode(const ScheduleRequest& request);
 MessageWriter encode(const std::vector<Preset>& presets);
 MessageWriter encode(const SavePresetRequest& request);
 // False for a payload that is not a whole, well-formed message of the type.
@@ -73,6 +82,7 @@ bool decode(const std::vector<unsigned char>& payload, LoadRequest& request);
 bool decode(const std::vector<unsigned char>& payload, LoadAnswer& answer);
 bool decode(const std::vector<unsigned char>& payload, PrepareRequest& request);
 bool decode(const std::vector<unsigned char>& payload, Outcome& outcome);
+bool decode(const std::vector<unsigned char>& payload, ScheduleRequest& request);
 bool decode(const std::vector<unsigned char>& payload, std::vector<Preset>& presets);
 bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& request);
 

@@ -304,6 +304,14 @@ std::string IsolatedEffect::faultReport() const {
     return report;
 }
 
+std::string IsolatedEffect::schedule(int realtimePriority, bool lockMemory) {
+    Outcome outcome;
+    const ScheduleRequest request{realtimePriority, lockMemory};
+    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Schedule), encode(request), outcome))
+        return "the host did not answer";
+    return outcome.ok ? outcome.text : "the host did not understand the request";
+}
+
 std::optional<std::string> IsolatedEffect::saveState() {
     Outcome outcome;
     if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::SaveState), MessageWriter(), outcome) || !outcome.ok)

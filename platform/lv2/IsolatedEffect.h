@@ -123,6 +123,12 @@ public:
     // in `error`, when the new host does not get that far.
     bool restart(const std::optional<std::string>& state, std::string& error);
 
+    // Main thread, also while periods run: the host's audio thread gets
+    // SCHED_FIFO at `realtimePriority` (> 0; 0 leaves it as it is), and its
+    // memory is locked when `lockMemory`. What the host could not have, for
+    // the log; empty when it had everything.
+    std::string schedule(int realtimePriority, bool lockMemory);
+
     // Main thread, also while periods run. The plug-in's state as Turtle text.
     std::optional<std::string> saveState() override;
     // Main thread, while no period runs. False when the host refuses it.

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace corvane::test {
 namespace {
@@ -196,6 +198,36 @@ TEST_F(Isolation, PresetsAreListedSavedAndAppliedByTheHost) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(effect->hasFailed());
     std::filesystem::remove_all(folder);
+}
+
+// The host's scheduling, as /proc shows it: the highest SCHED_FIFO priority
+// among its threads (0: none) and whether any of its memory is locked.
+std::pair<int, bool> schedulingOf(int pid) {
+    int highest = 0;
+    const std::string process = "/proc/" + std::to_string(pid);
+    for (const auto& task : std::filesystem::directory_iterator(process + "/task")) {
+        const pid_t thread = std::stoi(task.path().filename().string());
+        sched_param param{};
+        if (sched_getscheduler(thread) == SCHED_FIFO && sched_getparam(thread, &param) == 0)
+            highest = std::max(highest, param.sched_priority);
+    }
+    std::ifstream status(process + "/status");
+    std::string line;
+    while (std::getline(status, line) && line.rfind("VmLck:", 0) != 0) {
+    }
+    return {highest, std::stol(line.substr(6)) > 0};
+}
+
+// As Corvane's audio thread and memory are, so are the host's; nothing before it is told.
+TEST_F(Isolation, TheHostRunsAsCorvanesAudioThreadAndLocksMemoryAsItDoes) {
+    auto effect = isolated(gainUri);
+    ASSERT_TRUE(effect);
+    EXPECT_EQ(schedulingOf(effect->hostPid()), std::make_pair(0, false));
+    EXPECT_EQ(effect->schedule(7, true), ""); // this machine's tests run as root
+    EXPECT_EQ(schedulingOf(effect->hostPid()), std::make_pair(7, true));
+    // A priority of none leaves it as it was.
+    EXPECT_EQ(effect->schedule(0, false), "");
+    EXPECT_EQ(schedulingOf(effect->hostPid()).first, 7);
 }
 
 // A period the host answers too late plays dry; its answer, when it comes, is
