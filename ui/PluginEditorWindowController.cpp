@@ -1,5 +1,7 @@
 #include "ui/PluginEditorWindowController.h"
 
+#include "platform/lv2/HostMessages.h"
+#include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "platform/lv2/PluginUi.h"
 #include "platform/system/Logging.h"
@@ -110,7 +112,7 @@ void PluginEditorWindowController::buildView() {
 bool PluginEditorWindowController::embedOwnView() {
     lv2::Lv2Effect* effect = effect_.effect();
     if (!effect)
-        return false;
+        return embedHostedView();
     // X11 UIs need an X11 window to live in; elsewhere (Wayland, offscreen)
     // only a UI that shows a window of its own can be used.
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
@@ -162,6 +164,47 @@ bool PluginEditorWindowController::embedOwnView() {
     return true;
 }
 
+bool PluginEditorWindowController::embedHostedView() {
+    auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted());
+    // Only an X11 editor crosses processes: it is a child of our window on the same server.
+    if (!isolated || isolated->hasFailed() || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return false;
+    if (const char* why = lv2::PluginUi::knownCrashWithEditor(isolated->uri())) {
+        qCWarning(lcEditor, "The editor of “%s” is not opened: %s", qUtf8Printable(title_), why);
+        return false;
+    }
+    container_ = new QWindow(window_.get());
+    container_->setGeometry(0, headerHeight(), window_->width(), std::max(1, window_->height() - headerHeight()));
+    container_->create();
+    std::string error;
+    const auto view = isolated->openEditor(static_cast<std::uint32_t>(container_->winId()), error);
+    if (!view) {
+        qCWarning(lcEditor, "The editor of “%s” did not open in its host: %s", qUtf8Printable(title_), error.c_str());
+        delete container_;
+        return false;
+    }
+    hostedView_ = true;
+    pluginWindow_ = QWindow::fromWinId(static_cast<WId>(view->window));
+    pluginWindow_->setParent(container_);
+    pluginWindow_->setPosition(0, 0);
+    container_->show();
+    if (view->width > 0 && view->height > 0)
+        window_->resize(view->width, view->height + headerHeight());
+    layoutOwnView();
+    emit viewChanged();
+    idleTimer_.start();
+    return true;
+}
+
+void PluginEditorWindowController::dropHostedView() {
+    if (!hostedView_)
+        return;
+    hostedView_ = false;
+    delete pluginWindow_;
+    if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted()))
+        isolated->closeEditor();
+}
+
 bool PluginEditorWindowController::ownViewApart() const { return ui_ && ui_->kind() == lv2::PluginUi::Kind::Show; }
 
 void PluginEditorWindowController::layoutOwnView() {
@@ -176,6 +219,8 @@ void PluginEditorWindowController::layoutOwnView() {
         pluginWindow_->resize(area);
     if (ui_)
         ui_->resize(area.width(), area.height());
+    if (auto* isolated = hostedView_ ? dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted()) : nullptr)
+        isolated->resizeEditor(area.width(), area.height());
 }
 
 void PluginEditorWindowController::showParameters() {
@@ -196,6 +241,17 @@ void PluginEditorWindowController::showParameters() {
 }
 
 void PluginEditorWindowController::tick() {
+    if (hostedView_) {
+        auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted());
+        if (!isolated || isolated->hasFailed()) {
+            // The host is gone, and its editor's window with it: the strip
+            // tells of the crash; this window has nothing left to show.
+            close();
+            return;
+        }
+        if (const auto size = isolated->editorSizeAsked(); size && window_)
+            window_->resize(size->first, size->second + headerHeight());
+    }
     if (ui_ && !ui_->idle() && ui_->kind() == lv2::PluginUi::Kind::Show)
         ui_->hide(); // the user shut the UI's own window; showWindow() brings it back
     if (showsParameters_)
@@ -215,7 +271,10 @@ void PluginEditorWindowController::close() {
     closed_ = true;
     idleTimer_.stop();
     presetTask_.cancel();
-    // The wrapper first: the UI destroys its own window in cleanup.
+    // The wrapper first: the UI destroys its own window in cleanup. Our
+    // container last: the server takes a child window down with its parent,
+    // under an editor that still draws in it.
+    dropHostedView();
     delete pluginWindow_;
     ui_.reset();
     delete container_;

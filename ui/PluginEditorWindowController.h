@@ -61,7 +61,7 @@ public:
     QString title() const { return title_; }
     void setTitle(const QString& title);
     bool showsParameters() const { return showsParameters_; }
-    bool hasOwnView() const { return ui_ != nullptr; }
+    bool hasOwnView() const { return ui_ != nullptr || hostedView_; }
     bool ownViewApart() const;
     QObject* parameters() { return &parameters_; }
     QStringList presetNames() const;
@@ -97,6 +97,10 @@ private:
     void buildView();
     void showParameters();
     bool embedOwnView();
+    // The editor of a plug-in in a host of its own, made there as a child of our container.
+    bool embedHostedView();
+    // Tells the host to take its editor down (before our container goes).
+    void dropHostedView();
     void layoutOwnView();
     void tick();
     void readPresets();
@@ -109,6 +113,7 @@ private:
     QPointer<QWindow> container_; // the native window an X11 UI is a child of
     QPointer<QWindow> pluginWindow_; // the UI's own window, wrapped
     std::unique_ptr<lv2::PluginUi> ui_;
+    bool hostedView_ = false; // the plug-in's host shows its own editor in container_
     ParameterListModel parameters_;
     bool showsParameters_ = false;
     bool closed_ = false;

@@ -83,6 +83,15 @@ void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
     const float* in[lv2::IsolatedRegion::kMaxChannels] = {r.input(0), r.input(1)};
     float* out[lv2::IsolatedRegion::kMaxChannels] = {r.output(0), r.output(1)};
     effect_.process(in, out, frames);
+    // A value the plug-in's own editor set (or a preset) in this period is
+    // the strip's from now on: Corvane reads the region, not the plug-in.
+    for (std::size_t i = 0; i < inputPorts_.size(); ++i) {
+        const float value = effect_.parameter(inputPorts_[i]);
+        if (value != applied_[i]) {
+            r.control(inputPorts_[i]).store(value, std::memory_order_relaxed);
+            applied_[i] = value;
+        }
+    }
     for (std::uint32_t port : outputPorts_)
         r.control(port).store(effect_.parameter(port), std::memory_order_relaxed);
     r.latencyFrames.store(effect_.reportedLatencyFrames(), std::memory_order_relaxed);

@@ -3,27 +3,49 @@
 #include "platform/lv2/HostMessages.h"
 #include "platform/lv2/IsolatedRegion.h"
 #include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/PluginUi.h"
 #include "platform/system/MemoryLock.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace corvane::pluginhost {
+
+namespace {
+// How often an open editor is idled: about as often as a screen shows a meter move.
+constexpr int kEditorIdleMs = 33;
+} // namespace
 
 using lv2::HostMessage;
 using lv2::Outcome;
 
 PluginHost::PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority)
-    : channel_(channelFd), region_(region), priority_(priority) {}
+    : channel_(channelFd), region_(region), priority_(priority), channelFd_(channelFd) {}
 
 PluginHost::~PluginHost() {
     periods_.reset();
+    editor_.reset();
 }
 
 void PluginHost::serve() {
     lv2::Message message;
-    while (channel_.receive(message) == lv2::HostChannel::Result::Done)
-        if (!answer(message))
+    for (;;) {
+        if (editor_) {
+            pollfd socket{channelFd_, POLLIN, 0};
+            const int ready = poll(&socket, 1, kEditorIdleMs);
+            if (ready < 0 && errno != EINTR)
+                return;
+            if (ready <= 0) {
+                editor_->idle(); // an embedded editor is closed by Corvane, whatever it returns
+                continue;
+            }
+        }
+        if (channel_.receive(message) != lv2::HostChannel::Result::Done || !answer(message))
             return;
+    }
 }
 
 bool PluginHost::answer(const lv2::Message& message) {
@@ -96,6 +118,27 @@ bool PluginHost::answer(const lv2::Message& message) {
     case HostMessage::Schedule:
         reply = encode(schedule(message.payload));
         break;
+    case HostMessage::OpenEditor:
+        reply = encode(openEditor(message.payload));
+        break;
+    case HostMessage::EditorNews:
+        reply = encode(editorNews());
+        break;
+    case HostMessage::ResizeEditor: {
+        lv2::MessageReader in(message.payload);
+        std::uint32_t width = 0, height = 0;
+        in.u32(width), in.u32(height);
+        if (editor_ && in.ok() && width <= 1'000'000 && height <= 1'000'000)
+            editor_->resize(static_cast<int>(width), static_cast<int>(height));
+        else
+            outcome = {false, "no editor to resize"};
+        reply = encode(outcome);
+        break;
+    }
+    case HostMessage::CloseEditor:
+        editor_.reset(); // the editor's window goes with it, before Corvane's parent does
+        reply = encode(outcome);
+        break;
     default:
         return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), {}) == lv2::HostChannel::Result::Done;
     }
@@ -166,6 +209,48 @@ Outcome PluginHost::prepare(const std::vector<unsigned char>& payload) {
     if (priority_ > 0 && !periods_->isRealtime())
         std::fprintf(stderr, "the plug-in's audio thread runs without real-time priority (SCHED_FIFO was refused)\n");
     return outcome;
+}
+
+lv2::EditorView PluginHost::openEditor(const std::vector<unsigned char>& payload) {
+    lv2::EditorView view;
+    lv2::MessageReader in(payload);
+    std::uint32_t parent = 0;
+    in.u32(parent);
+    if (!effect_ || !in.ok() || parent == 0) {
+        view.error = "the host was asked what it cannot do";
+        return view;
+    }
+    editor_.reset(); // one editor at a time: a new parent replaces the old
+    editorWidth_ = editorHeight_ = 0;
+    const auto choice = lv2::PluginUi::choose(*effect_, true);
+    if (!choice || choice->kind != lv2::PluginUi::Kind::X11) {
+        view.error = "the plug-in has no X11 editor";
+        return view;
+    }
+    auto asked = [this](int width, int height) {
+        editorWidth_ = width;
+        editorHeight_ = height;
+    };
+    editor_ = lv2::PluginUi::create(*effect_, *choice, parent, asked, view.error);
+    if (!editor_)
+        return view;
+    view.ok = true;
+    view.window = static_cast<std::uint32_t>(editor_->widget());
+    view.width = editor_->preferredWidth();
+    view.height = editor_->preferredHeight();
+    editorWidth_ = editorHeight_ = 0; // that size is told already
+    return view;
+}
+
+lv2::EditorView PluginHost::editorNews() {
+    lv2::EditorView view;
+    view.ok = editor_ != nullptr;
+    if (view.ok) {
+        view.window = static_cast<std::uint32_t>(editor_->widget());
+        view.width = std::exchange(editorWidth_, 0);
+        view.height = std::exchange(editorHeight_, 0);
+    }
+    return view;
 }
 
 void PluginHost::startPeriods() {

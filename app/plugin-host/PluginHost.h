@@ -1,7 +1,8 @@
 #pragma once
 // The plug-in host's main thread: answers Corvane's requests on the socket
-// (load the one plug-in, prepare it, reset, save and restore its state) until
-// the socket closes.
+// (load the one plug-in, prepare it, reset, save and restore its state, its
+// presets, its own editor) until the socket closes. While the editor is open
+// it is idled here between requests, as X11 editors expect of a main thread.
 
 #include "app/plugin-host/PeriodThread.h"
 #include "platform/lv2/HostChannel.h"
@@ -12,6 +13,8 @@
 namespace corvane::lv2 {
 class IsolatedRegion;
 class Lv2Effect;
+class PluginUi;
+struct EditorView;
 struct Outcome;
 } // namespace corvane::lv2
 
@@ -36,6 +39,8 @@ private:
     // changed them behind Corvane's back.
     void publishControls();
     void startPeriods();
+    lv2::EditorView openEditor(const std::vector<unsigned char>& payload);
+    lv2::EditorView editorNews();
     // Takes Corvane's audio-thread priority and memory locking; what it could
     // not have is said in the answer, for Corvane's log.
     lv2::Outcome schedule(const std::vector<unsigned char>& payload);
@@ -60,7 +65,13 @@ private:
     lv2::IsolatedRegion& region_;
     int priority_;
     bool memoryLocked_ = false;
+    int channelFd_;
     std::unique_ptr<lv2::Lv2Effect> effect_;
+    // The plug-in's own editor, and the size it asked for that Corvane has
+    // not heard of yet (0 × 0: none). It goes before the effect.
+    std::unique_ptr<lv2::PluginUi> editor_;
+    int editorWidth_ = 0;
+    int editorHeight_ = 0;
     std::unique_ptr<PeriodThread> periods_; // declared last: it goes first
 };
 

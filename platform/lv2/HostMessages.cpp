@@ -135,6 +135,25 @@ bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& reques
     return in.ok();
 }
 
+MessageWriter encode(const EditorView& view) {
+    MessageWriter out;
+    out.flag(view.ok).text(view.error).u32(view.window);
+    out.u32(static_cast<std::uint32_t>(view.width)).u32(static_cast<std::uint32_t>(view.height));
+    return out;
+}
+
+bool decode(const std::vector<unsigned char>& payload, EditorView& view) {
+    MessageReader in(payload);
+    std::uint32_t width = 0, height = 0;
+    in.flag(view.ok), in.text(view.error), in.u32(view.window), in.u32(width), in.u32(height);
+    // No screen is a million pixels wide.
+    if (!in.ok() || width > 1'000'000 || height > 1'000'000)
+        return false;
+    view.width = static_cast<int>(width);
+    view.height = static_cast<int>(height);
+    return true;
+}
+
 MessageWriter encode(const ScheduleRequest& request) {
     MessageWriter out;
     out.u32(static_cast<std::uint32_t>(request.realtimePriority)).flag(request.lockMemory);

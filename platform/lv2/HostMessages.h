@@ -25,6 +25,10 @@ enum class HostMessage : std::uint32_t {
     ListPresets,  // nothing -> the presets (encode(std::vector<Preset>))
     LoadPreset,   // text (the preset's URI) -> Outcome
     SavePreset,   // SavePresetRequest -> Outcome (text: the new preset's URI, or why not)
+    OpenEditor,   // u32 parent window -> EditorView
+    EditorNews,   // nothing -> EditorView (ok: an editor is open; its size: what it asked for since, 0 × 0: nothing)
+    ResizeEditor, // u32 width, u32 height -> Outcome
+    CloseEditor,  // nothing -> Outcome
     Schedule,     // ScheduleRequest -> Outcome (text: what the host could not have, for the log)
 };
 
@@ -64,6 +68,16 @@ struct ScheduleRequest {
     bool lockMemory = false;
 };
 
+// The plug-in's own X11 editor, made by the host as a child of a window of
+// ours: its window, and the size it asks for (0 × 0: none).
+struct EditorView {
+    bool ok = false;
+    std::string error; // why not, when not
+    std::uint32_t window = 0;
+    int width = 0;
+    int height = 0;
+};
+
 // The answer of requests that succeed or not, with a text either way.
 struct Outcome {
     bool ok = false;
@@ -77,6 +91,7 @@ MessageWriter encode(const Outcome& outcome);
 MessageWriter encode(const ScheduleRequest& request);
 MessageWriter encode(const std::vector<Preset>& presets);
 MessageWriter encode(const SavePresetRequest& request);
+MessageWriter encode(const EditorView& view);
 // False for a payload that is not a whole, well-formed message of the type.
 bool decode(const std::vector<unsigned char>& payload, LoadRequest& request);
 bool decode(const std::vector<unsigned char>& payload, LoadAnswer& answer);
@@ -85,5 +100,6 @@ bool decode(const std::vector<unsigned char>& payload, Outcome& outcome);
 bool decode(const std::vector<unsigned char>& payload, ScheduleRequest& request);
 bool decode(const std::vector<unsigned char>& payload, std::vector<Preset>& presets);
 bool decode(const std::vector<unsigned char>& payload, SavePresetRequest& request);
+bool decode(const std::vector<unsigned char>& payload, EditorView& view);
 
 } // namespace corvane::lv2

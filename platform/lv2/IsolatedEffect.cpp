@@ -363,6 +363,45 @@ bool IsolatedEffect::loadPreset(const std::string& presetUri, std::string& error
     return outcome.ok;
 }
 
+std::optional<EditorView> IsolatedEffect::openEditor(std::uint32_t parent, std::string& error) {
+    MessageWriter payload;
+    payload.u32(parent);
+    Message message;
+    EditorView view;
+    if (!request(static_cast<std::uint32_t>(HostMessage::OpenEditor), payload, message, options_.loadLimit)) {
+        error = hasFailed() ? "the plug-in's host ended while the editor was opened" : "the plug-in's host did not answer";
+        return std::nullopt;
+    }
+    if (!decode(message.payload, view) || !view.ok) {
+        error = view.error.empty() ? "the plug-in's host answered what is no answer" : view.error;
+        return std::nullopt;
+    }
+    return view;
+}
+
+std::optional<std::pair<int, int>> IsolatedEffect::editorSizeAsked() {
+    Message message;
+    EditorView view;
+    if (!request(static_cast<std::uint32_t>(HostMessage::EditorNews), MessageWriter(), message, options_.answerLimit)
+        || !decode(message.payload, view) || !view.ok || view.width <= 0 || view.height <= 0)
+        return std::nullopt;
+    return std::make_pair(view.width, view.height);
+}
+
+void IsolatedEffect::resizeEditor(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return;
+    MessageWriter payload;
+    payload.u32(static_cast<std::uint32_t>(width)).u32(static_cast<std::uint32_t>(height));
+    Outcome outcome;
+    simpleRequest(static_cast<std::uint32_t>(HostMessage::ResizeEditor), payload, outcome);
+}
+
+void IsolatedEffect::closeEditor() {
+    Outcome outcome;
+    simpleRequest(static_cast<std::uint32_t>(HostMessage::CloseEditor), MessageWriter(), outcome);
+}
+
 bool IsolatedEffect::restart(const std::optional<std::string>& state, std::string& error) {
     if (!hasFailed()) {
         error = "the plug-in is still running";

@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -40,6 +41,7 @@ namespace corvane::lv2 {
 
 class IsolatedRegion;
 class MessageWriter;
+struct EditorView;
 struct Message;
 struct Outcome;
 
@@ -141,6 +143,18 @@ public:
     std::optional<std::string> savePreset(const std::string& label, const std::string& userDir,
                                           std::string& error) override;
     bool loadPreset(const std::string& presetUri, std::string& error) override;
+
+    // The plug-in's own X11 editor, which the host makes as a child of our
+    // window `parent` and idles itself. Main thread. Its window, and the size
+    // it asked for; null with `error` set when there is no such editor or it
+    // did not start. A crash of the editor is a crash of the host.
+    std::optional<EditorView> openEditor(std::uint32_t parent, std::string& error);
+    // The size the open editor asked for since the last call, when it asked.
+    std::optional<std::pair<int, int>> editorSizeAsked();
+    // Tells the editor its parent now has this size.
+    void resizeEditor(int width, int height);
+    // Takes the editor and its window down: before its parent goes.
+    void closeEditor();
 
     void setBypass(bool bypassed) noexcept override;
     bool isBypassed() const noexcept override;

@@ -1,12 +1,15 @@
 // A plug-in's own X11 editor from Debian on a real X server (run under Xvfb by
 // run-under-xvfb.sh): embedded in the strip's editor window, photographed,
-// reused and closed on Stop.
+// reused and closed on Stop; for a plug-in in a host of its own, made by that
+// host inside our window, and when it crashes, taking only that host along.
 #include "ui/PluginEditorWindowController.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/RealtimeChecker.h"
 #include "tests/ui/QuickView.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTest>
@@ -18,7 +21,7 @@ using namespace corvane::test;
 
 namespace {
 
-const bool pathSet = [] { return setenv("LV2_PATH", "/usr/lib/lv2", 1) == 0; }();
+const bool pathSet = [] { return setenv("LV2_PATH", "/usr/lib/lv2:" CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
 
 // Skips (with the reason) without an X server to host the editors on.
 #define REQUIRE_X11_EDITORS()                                                                                          \
@@ -34,6 +37,25 @@ struct Rig : VirtualRig {
         route(0, 0, true, 0, true);
     }
 };
+
+// Plug-ins in hosts of their own.
+struct IsolatedRig : Rig {
+    IsolatedRig() {
+        manager->setIsolation(true);
+        manager->setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    }
+};
+
+// The processes this one's threads started that are still there.
+QString children() {
+    QString all;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(QStringLiteral("/proc/self/task/%1/children").arg(task));
+        if (file.open(QIODevice::ReadOnly))
+            all += QString::fromLatin1(file.readAll());
+    }
+    return all.trimmed();
+}
 
 struct Strip : QuickView {
     explicit Strip(Rig& rig)
@@ -90,4 +112,69 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     strip.settle(200);
     EXPECT_FALSE(editor);
     EXPECT_FALSE(window && window->isVisible());
+}
+
+TEST(PluginEditorX11, AnIsolatedStripsOwnEditorIsMadeByItsHostAndComesBackAfterClosing) {
+    REQUIRE_X11_EDITORS();
+    IsolatedRig rig;
+    rig.strip(0).setComponent(
+        PluginComponent{"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false});
+    ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
+    ASSERT_TRUE(rig.manager->isRunning()) << "is x42-plugins installed?";
+    Strip strip(rig);
+    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
+
+    PluginEditorWindowController* opened = strip.open(0);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(waitFor([&] { return opened->hasOwnView(); }));
+    QQuickWindow* shown = opened->window();
+    EXPECT_NE(shown->size(), QSize(480, 360)) << "the editor's own size is taken";
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("dplUI_gl.so")) << "the editor's library is the host's, not ours";
+    for (int i = 0; i < 5; ++i) { // the host idles its editor; the plug-in's meters reach it
+        rig.render(10);
+        strip.settle(50);
+    }
+    const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/isolated-editor.png");
+    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);
+
+    opened->close();
+    PluginEditorWindowController* again = strip.open(0);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(waitFor([&] { return again->hasOwnView(); })) << "closed and opened again";
+    rig.manager->stop();
+    strip.settle(200);
+    EXPECT_TRUE(rig.strip(0).pluginFault().isEmpty());
+    EXPECT_EQ(children(), QString()) << "a host outlived Stop";
+}
+
+TEST(PluginEditorX11, AnEditorThatCrashesTakesOnlyItsHostAndTheStripPlaysDry) {
+    REQUIRE_X11_EDITORS();
+    IsolatedRig rig;
+    rig.strip(0).setComponent(
+        PluginComponent{"urn:corvane:test:editorcrash", "Fixture Crashing Editor", "Corvane Tests", false});
+    ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
+    ASSERT_TRUE(rig.manager->isRunning());
+    Strip strip(rig);
+    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
+
+    QPointer<PluginEditorWindowController> editor(strip.open(200)); // the host crashes once it idles the editor
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(waitFor([&] { return !rig.strip(0).pluginFault().isEmpty(); }));
+    EXPECT_EQ(rig.strip(0).pluginFault(), "crashed");
+    EXPECT_EQ(rig.manager->warningText(),
+              "“Fixture Crashing Editor” on channel 1 crashed - the strip plays its input unprocessed.");
+    EXPECT_TRUE(waitFor([&] { return !editor || !editor->window()->isVisible(); })) << "the editor went with its host";
+    rig.render(10);
+    strip.settle(50);
+    EXPECT_TRUE(rig.manager->isRunning());
+    EXPECT_TRUE(strip.root()->isVisible()) << "the window lives";
+
+    EXPECT_TRUE(rig.manager->restartPlugin(0));
+    EXPECT_TRUE(rig.strip(0).pluginFault().isEmpty());
+    rig.manager->stop();
+    strip.settle(200);
+    EXPECT_EQ(children(), QString()) << "a host outlived Stop";
 }
