@@ -102,6 +102,8 @@ QVariant ParameterListModel::data(const QModelIndex& index, int role) const {
         return double(p.minimum);
     case MaximumRole:
         return double(p.maximum);
+    case SymbolRole:
+        return QString::fromStdString(p.symbol);
     default:
         return {};
     }
@@ -110,7 +112,8 @@ QVariant ParameterListModel::data(const QModelIndex& index, int role) const {
 QHash<int, QByteArray> ParameterListModel::roleNames() const {
     return {{NameRole, "name"},       {KindRole, "kind"},       {ValueRole, "value"},
             {PositionRole, "position"}, {TextRole, "text"},     {ChoicesRole, "choices"},
-            {ChoiceRole, "choice"},     {MinimumRole, "minimum"}, {MaximumRole, "maximum"}};
+            {ChoiceRole, "choice"},     {MinimumRole, "minimum"}, {MaximumRole, "maximum"},
+            {SymbolRole, "symbol"}};
 }
 
 void ParameterListModel::setValue(int row, double value) {

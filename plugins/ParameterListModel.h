@@ -29,6 +29,7 @@ public:
         ChoiceRole,   // index of the current choice, -1 when the value has no label
         MinimumRole,
         MaximumRole,
+        SymbolRole, // the port's symbol, which names it in mappings and setups
     };
 
     explicit ParameterListModel(QObject* parent = nullptr);

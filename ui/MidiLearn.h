@@ -21,7 +21,7 @@ class MidiLearn : public QObject {
     QML_ELEMENT
     Q_PROPERTY(corvane::AudioEngineManager* manager READ manager WRITE setManager NOTIFY managerChanged)
     // Zero-based; and a port symbol of its plug-in, empty for the strip's ON/OFF switch.
-    Q_PROPERTY(int strip READ strip WRITE setStrip NOTIFY targetChanged)
+    Q_PROPERTY(int stripIndex READ strip WRITE setStrip NOTIFY targetChanged)
     Q_PROPERTY(QString parameter READ parameter WRITE setParameter NOTIFY targetChanged)
     Q_PROPERTY(bool listening READ listening NOTIFY changed)
     Q_PROPERTY(bool mapped READ mapped NOTIFY changed)

@@ -1,6 +1,8 @@
 #include "ui/StripController.h"
 
 #include <QQmlEngine>
+#include <QQuickWindow>
+#include <QVariant>
 
 namespace corvane {
 
@@ -37,6 +39,7 @@ bool StripController::openEditor() {
     const ChannelSlot* slot = slot_.data();
     if (!slot || !slot->hasEffectNode())
         return false;
+    const int stripId = slot->id();
     const EffectHandle effect = slot->effectHandle();
     if (editor_ && editor_->isEditing(effect)) {
         editor_->showWindow();
@@ -48,6 +51,11 @@ bool StripController::openEditor() {
     const auto& component = slot->component();
     editor_->setTitle(component ? component->name : QStringLiteral("No Plugin"));
     editor_->setEffect(effect);
+    // The generic editor's rows learn MIDI for this strip.
+    if (QQuickWindow* window = editor_->window()) {
+        window->setProperty("manager", QVariant::fromValue<QObject*>(manager_.data()));
+        window->setProperty("strip", stripId);
+    }
     editor_->loadEditor();
     emit editorChanged();
     editor_->showWindow();

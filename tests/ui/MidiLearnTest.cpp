@@ -2,13 +2,20 @@
 // press stops it, a learned control says what it is mapped to and how a switch
 // follows it, and removing it leaves the other controls' mappings alone.
 #include "tests/engine/VirtualRig.h"
+#include "tests/ui/QuickView.h"
 #include "ui/MidiLearn.h"
 #include "ui/MidiMappingText.h"
+#include "ui/PluginEditorWindowController.h"
+
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 using namespace corvane;
@@ -18,17 +25,54 @@ using namespace std::chrono_literals;
 namespace {
 
 const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
+const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false};
+
+// A running strip with the gain fixture, and a controller to move.
+struct MidiRig : VirtualRig {
+    MidiRig() {
+        route(0, 0, false, 0, false);
+        strip(0).setComponent(gain);
+        EXPECT_TRUE(start());
+    }
+    void send(std::vector<std::uint8_t> bytes) {
+        manager->midiControl().receive(bytes.data(), std::uint32_t(bytes.size()));
+        clock.advance(30ms);
+    }
+};
+
+void rightClick(QQuickItem* item) {
+    QTest::mouseClick(item->window(), Qt::RightButton, {}, item->mapToScene(item->boundingRect().center()).toPoint());
+}
+
+// The shown items named `name` in `window`, pop-ups and list rows included.
+QList<QQuickItem*> shownNamed(QQuickWindow* window, const QString& name) {
+    QList<QQuickItem*> found;
+    std::function<void(QQuickItem*)> look = [&](QQuickItem* item) {
+        if (item->objectName() == name && item->isVisible())
+            found.append(item);
+        for (QQuickItem* child : item->childItems())
+            look(child);
+    };
+    look(window->contentItem());
+    return found;
+}
+
+void leftClick(QQuickItem* item) {
+    QTest::mouseClick(item->window(), Qt::LeftButton, {}, item->mapToScene(item->boundingRect().center()).toPoint());
+    QTest::qWait(50);
+}
+
+QString badgeOf(QuickView& view) {
+    QQuickItem* badge = view.findAnywhere(QStringLiteral("midiBadgeText"));
+    return badge && badge->parentItem()->isVisible() ? badge->property("text").toString() : QString();
+}
 
 } // namespace
 
 TEST(MidiLearn, OneControlListensAtATimeAndALearnedSwitchShowsRemovesAndSetsItsMapping) {
     ASSERT_TRUE(pathSet);
-    VirtualRig rig;
-    rig.route(0, 0, false, 0, false);
-    rig.strip(0).setComponent(PluginComponent{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false});
-    ASSERT_TRUE(rig.start());
+    MidiRig rig;
     MidiControl& midi = rig.manager->midiControl();
-    auto send = [&](std::vector<std::uint8_t> bytes) { midi.receive(bytes.data(), std::uint32_t(bytes.size())); };
 
     MidiLearn bypass;
     bypass.setManager(rig.manager.get());
@@ -55,8 +99,7 @@ TEST(MidiLearn, OneControlListensAtATimeAndALearnedSwitchShowsRemovesAndSetsItsM
 
     // Learned: the switch shows its controller and follows it as the user says.
     bypass.learn();
-    send({0xB0, 64, 127});
-    rig.clock.advance(30ms);
+    rig.send({0xB0, 64, 127});
     EXPECT_FALSE(bypass.listening());
     EXPECT_EQ(bypass.badgeText(), "CC 64 any ch");
     EXPECT_TRUE(bypass.isSwitch());
@@ -76,4 +119,59 @@ TEST(MidiLearn, OneControlListensAtATimeAndALearnedSwitchShowsRemovesAndSetsItsM
     bypass.remove();
     EXPECT_FALSE(bypass.mapped());
     EXPECT_EQ(midi.mappings(), QList<MidiMapping>{key});
+}
+
+TEST(MidiLearn, TheStripsSwitchAndAnEditorRowLearnFromTheirMenusAndShowTheirMapping) {
+    MidiRig rig;
+    QuickView view(QStringLiteral("ChannelStripView"),
+                   {{"manager", QVariant::fromValue<QObject*>(rig.manager.get())},
+                    {"slot", QVariant::fromValue<QObject*>(rig.manager->channels()[0])}},
+                   QSize(1000, 80));
+    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    view.window()->setColor(QColor::fromRgbF(0.071f, 0.078f, 0.094f));
+    view.settle();
+
+    // A right click on the switch offers Learn MIDI; Escape stops listening.
+    rightClick(view.findAnywhere(QStringLiteral("pluginSwitch")));
+    view.settle();
+    view.click(view.findAnywhere(QStringLiteral("midiLearnEntry")));
+    EXPECT_EQ(badgeOf(view), "Listening… move a controller");
+    QTest::keyClick(view.window(), Qt::Key_Escape);
+    view.settle();
+    EXPECT_EQ(badgeOf(view), "");
+
+    // The menu key on the focused switch, then a pedal: the badge says which.
+    view.findAnywhere(QStringLiteral("pluginSwitch"))->forceActiveFocus();
+    QTest::keyClick(view.window(), Qt::Key_Menu);
+    view.settle();
+    view.click(view.findAnywhere(QStringLiteral("midiLearnEntry")));
+    rig.send({0xB0, 64, 127});
+    view.settle();
+    EXPECT_EQ(badgeOf(view), "CC 64 any ch");
+    auto mappings = rig.manager->midiControl().mappings();
+    mappings[0].source.channel = 1;
+    rig.manager->midiControl().setMappings(mappings);
+    view.settle();
+    EXPECT_EQ(badgeOf(view), "CC 64 ch 1");
+    view.screenshot(QStringLiteral("midi-learned-bypass"));
+
+    // An editor row learns for its own port of this strip.
+    view.click(view.findAnywhere(QStringLiteral("settingsButton")));
+    view.settle(100);
+    auto* editor = qobject_cast<PluginEditorWindowController*>(view.root()->property("editorController").value<QObject*>());
+    ASSERT_TRUE(editor);
+    const QList<QQuickItem*> sliders = shownNamed(editor->window(), QStringLiteral("parameterSlider"));
+    ASSERT_EQ(sliders.size(), 1) << "the gain";
+    QQuickItem* button = QuickView::findUnder(sliders[0]->parentItem()->parentItem(), QStringLiteral("parameterMidi"));
+    ASSERT_TRUE(button);
+    leftClick(button);
+    const QList<QQuickItem*> entries = shownNamed(editor->window(), QStringLiteral("midiLearnEntry"));
+    ASSERT_EQ(entries.size(), 1);
+    leftClick(entries[0]);
+    EXPECT_EQ(button->property("text").toString(), "Listening… move a controller");
+    rig.send({0xB2, 7, 0});
+    QTest::qWait(50);
+    EXPECT_EQ(button->property("text").toString(), "CC 7 any ch");
+    EXPECT_EQ(rig.manager->midiControl().mappings().last().target, (MidiTarget{0, QStringLiteral("gain")}));
+    editor->close();
 }

@@ -33,6 +33,12 @@ Item {
     }
     // This strip's editor window controller while it has one.
     readonly property alias editorController: controller.editor
+    // MIDI for the ON/OFF switch: a right click or the menu key on it.
+    MidiLearn {
+        id: switchLearn
+        manager: strip.manager
+        stripIndex: strip.slot ? strip.slot.id : -1
+    }
 
     onShowPickerChanged: showPicker ? picker.open() : picker.close()
     onShowNotRunningAlertChanged: showNotRunningAlert ? alert.open() : alert.close()
@@ -180,6 +186,7 @@ Item {
             renderScale: strip.interfaceScale
         }
 
+        MidiBadge { learn: switchLearn }
         // On = the plug-in plays, off = bypassed.
         Switch {
             id: pluginSwitch
@@ -194,6 +201,11 @@ Item {
             // A press only asks: the switch shows what the strip holds.
             checkable: false
             onClicked: controller.setPluginActive(!checked)
+            Keys.onMenuPressed: switchMenu.popup(pluginSwitch, 0, pluginSwitch.height)
+            TapHandler {
+                acceptedButtons: Qt.RightButton
+                onTapped: switchMenu.popup()
+            }
             indicator: Rectangle {
                 x: pluginSwitch.width - width
                 y: (pluginSwitch.height - height) / 2
@@ -273,6 +285,13 @@ Item {
                 strip.slot.component = component
         }
         onClosed: strip.showPicker = false
+    }
+
+    MidiLearnMenu {
+        id: switchMenu
+        objectName: "switchMidiMenu"
+        learn: switchLearn
+        interfaceScale: strip.interfaceScale
     }
 
     NotRunningAlert {

@@ -2,20 +2,26 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Fusion
 import QtQuick.Layouts
+import Corvane.Models
 
 // The generic editor: one row per control port of the plug-in, each with its
 // name, a control suited to the port and its value with the unit; ports the
 // plug-in reports (meters, latency) are shown but not editable. Names and
-// values keep their width; the controls take whatever the window adds.
+// values keep their width; the controls take whatever the window adds. Each
+// row the user sets has its MIDI button: its mapping, or Learn MIDI.
 Item {
     id: view
     property var model
+    // Where the rows' MIDI mappings go: the strip (from 0) of the manager.
+    property AudioEngineManager manager
+    property int strip: -1
     readonly property int rowHeight: 30
     readonly property int nameWidth: 170
     readonly property int controlWidth: 200
     readonly property int valueWidth: 90
+    readonly property int midiWidth: 150
 
-    implicitWidth: nameWidth + controlWidth + valueWidth + 2 * 8 + 2 * 12
+    implicitWidth: nameWidth + controlWidth + valueWidth + midiWidth + 2 * 8 + 3 * 12
     implicitHeight: list.count * rowHeight + 2 * 8
 
     // A plug-in may have audio ports only: say so rather than show nothing.
@@ -55,6 +61,7 @@ Item {
                 required property int choice
                 required property double minimum
                 required property double maximum
+                required property string symbol
                 objectName: "parameterRow"
                 width: ListView.view.width
                 height: view.rowHeight
@@ -133,6 +140,40 @@ Item {
                     font.pixelSize: 12
                     horizontalAlignment: Text.AlignRight
                     elide: Text.ElideRight
+                }
+                MidiLearn {
+                    id: rowLearn
+                    manager: view.manager
+                    stripIndex: view.strip
+                    parameter: row.symbol
+                }
+                // A press while it listens stops it; otherwise the menu, as a right click on the row.
+                Button {
+                    id: midiButton
+                    objectName: "parameterMidi"
+                    Layout.preferredWidth: view.midiWidth
+                    Layout.preferredHeight: view.rowHeight - 6
+                    enabled: row.kind !== 4 && view.manager !== null
+                    opacity: row.kind === 4 ? 0 : 1
+                    flat: !rowLearn.mapped && !rowLearn.listening
+                    text: rowLearn.badgeText !== "" ? rowLearn.badgeText : "Learn MIDI…"
+                    font.pixelSize: 10
+                    Accessible.name: "MIDI for " + row.name
+                    onClicked: rowLearn.listening ? rowLearn.learn() : rowMenu.popup(midiButton, 0, midiButton.height)
+                }
+                TapHandler {
+                    acceptedButtons: Qt.RightButton
+                    enabled: midiButton.enabled
+                    onTapped: rowMenu.popup()
+                }
+                Shortcut {
+                    sequence: "Escape"
+                    enabled: rowLearn.listening
+                    onActivated: rowLearn.cancel()
+                }
+                MidiLearnMenu {
+                    id: rowMenu
+                    learn: rowLearn
                 }
             }
         }

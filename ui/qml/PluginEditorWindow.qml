@@ -11,6 +11,9 @@ import QtQuick.Layouts
 Window {
     id: window
     property PluginEditorWindowController controller
+    // Where the generic editor's MIDI mappings go: set by the strip that opens it.
+    property AudioEngineManager manager
+    property int strip: -1
     // The controller places the plug-in's own view below this many pixels.
     readonly property int headerHeight: 40
 
@@ -94,6 +97,18 @@ Window {
         target: generic.item
         property: "model"
         value: window.controller ? window.controller.parameters : null
+        when: generic.item !== null
+    }
+    Binding {
+        target: generic.item
+        property: "manager"
+        value: window.manager
+        when: generic.item !== null
+    }
+    Binding {
+        target: generic.item
+        property: "strip"
+        value: window.strip
         when: generic.item !== null
     }
 
