@@ -46,6 +46,15 @@ void ChannelSlot::setPluginFault(const QString& fault) {
         emit pluginFaultChanged();
 }
 
+QString ChannelSlot::pluginFaultMessage() const {
+    if (pluginFault_.isEmpty())
+        return {};
+    return QStringLiteral("“%1” on channel %2 %3 - the strip plays its input unprocessed.")
+        .arg(component_ ? component_->name : QStringLiteral("The plug-in"))
+        .arg(id_ + 1)
+        .arg(pluginFault_);
+}
+
 lv2::HostedEffect* ChannelSlot::effect() const {
     return effectNode_ ? dynamic_cast<lv2::HostedEffect*>(&effectNode_->processor()) : nullptr;
 }

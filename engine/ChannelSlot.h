@@ -93,6 +93,8 @@ public:
     // The LV2 plug-in inside effectNode(), in our process or its own, or null.
     lv2::HostedEffect* effect() const;
     const QString& pluginFault() const { return pluginFault_; }
+    // What the user is told of that fault, in one sentence; empty without one.
+    QString pluginFaultMessage() const;
     void setPluginFault(const QString& fault);
 
     bool bypass() const { return bypass_; }

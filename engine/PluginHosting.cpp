@@ -163,13 +163,9 @@ void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedE
     // goes on, and the user is told which strip lost its plug-in.
     const QString how = fault == lv2::HostedEffect::Fault::Crashed ? QStringLiteral("crashed")
                                                                     : QStringLiteral("stopped responding");
-    const QString name = slot.component() ? slot.component()->name : QString::fromStdString(effect.name());
     // How the host ended is in the log already (IsolatedEffect::checkHealth).
     slot.setPluginFault(how);
-    setWarningMessage(QStringLiteral("“%1” on channel %2 %3 - the strip plays its input unprocessed.")
-                          .arg(name)
-                          .arg(slot.id() + 1)
-                          .arg(how));
+    setWarningMessage(slot.pluginFaultMessage());
 }
 
 bool AudioEngineManager::restartPlugin(int slotID) {

@@ -18,9 +18,13 @@ void StripController::setSlot(ChannelSlot* slot) {
     closeEditor();
     slot_ = slot;
     // A new instance (or none) gets a window of its own.
-    if (slot_)
+    if (slot_) {
         connect(slot_, &ChannelSlot::effectNodeChanged, this, &StripController::closeEditor);
+        connect(slot_, &ChannelSlot::pluginFaultChanged, this, &StripController::pluginFaultChanged);
+        connect(slot_, &ChannelSlot::componentChanged, this, &StripController::pluginFaultChanged);
+    }
     emit slotChanged();
+    emit pluginFaultChanged();
 }
 
 void StripController::setManager(AudioEngineManager* manager) {
@@ -73,6 +77,25 @@ void StripController::closeEditor() {
 void StripController::removePlugin() {
     if (ChannelSlot* slot = slot_.data())
         slot->setComponent(std::nullopt);
+}
+
+bool StripController::pluginFaulted() const {
+    const ChannelSlot* slot = slot_.data();
+    return slot && !slot->pluginFault().isEmpty();
+}
+
+QString StripController::pluginFaultMessage() const {
+    const ChannelSlot* slot = slot_.data();
+    return slot ? slot->pluginFaultMessage() : QString();
+}
+
+bool StripController::restartFaultedPlugin() {
+    const ChannelSlot* slot = slot_.data();
+    if (!slot || slot->pluginFault().isEmpty())
+        return false;
+    if (AudioEngineManager* manager = manager_.data())
+        manager->restartPlugin(slot->id());
+    return true;
 }
 
 } // namespace corvane

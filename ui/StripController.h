@@ -3,7 +3,9 @@
 // plug-in's on/off switch (through the manager, which tells a running
 // plug-in), the plug-in editor window, one per effect instance (pressed again for the same
 // instance, the same window comes back; once the instance goes, so does its
-// window), and taking the plug-in off the strip. Main thread only.
+// window), taking the plug-in off the strip, and a plug-in whose own process
+// crashed: its mark, what the user is told of it, and its restart from the
+// strip's plug-in button. Main thread only.
 
 #include "engine/AudioEngineManager.h"
 #include "engine/ChannelSlot.h"
@@ -24,6 +26,11 @@ class StripController : public QObject {
     Q_PROPERTY(corvane::AudioEngineManager* manager READ manager WRITE setManager NOTIFY managerChanged)
     // The strip's editor while it has one.
     Q_PROPERTY(corvane::PluginEditorWindowController* editor READ editor NOTIFY editorChanged)
+    // The strip's plug-in crashed or stopped responding in its own process:
+    // the strip plays dry until it is restarted or playback stops.
+    Q_PROPERTY(bool pluginFaulted READ pluginFaulted NOTIFY pluginFaultChanged)
+    // The warning that says so (for the plug-in button's tooltip); empty without a fault.
+    Q_PROPERTY(QString pluginFaultMessage READ pluginFaultMessage NOTIFY pluginFaultChanged)
 
 public:
     explicit StripController(QObject* parent = nullptr);
@@ -44,10 +51,18 @@ public:
     Q_INVOKABLE void closeEditor();
     Q_INVOKABLE void removePlugin();
 
+    bool pluginFaulted() const;
+    QString pluginFaultMessage() const;
+    // The plug-in button's press: restarts a faulted plug-in (a restart that
+    // fails says why in the warning) and says it did; false, and nothing
+    // done, without a fault, when the button chooses a plug-in instead.
+    Q_INVOKABLE bool restartFaultedPlugin();
+
 signals:
     void slotChanged();
     void managerChanged();
     void editorChanged();
+    void pluginFaultChanged();
 
 private:
     QPointer<ChannelSlot> slot_;

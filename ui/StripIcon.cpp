@@ -29,6 +29,7 @@ constexpr Symbol kSymbols[] = {
     {"magnifyingglass", 2.2, "M17.3 10.5 A6.8 6.8 0 1 1 3.7 10.5 A6.8 6.8 0 1 1 17.3 10.5 M15.5 15.5 L21 21"},
     {"checkmark", 2.6, "M4.5 12.5 L9.5 18 L19.5 5.5"},
     {"spinner", 2.6, "M21 12 A9 9 0 1 1 12 3"},
+    {"exclamationmark.triangle", 2, "M12 3 L22 20.5 L2 20.5 Z M12 9.5 V14.5 M12 17.6 V17.7"},
 };
 
 const Symbol* findSymbol(const QString& name) {

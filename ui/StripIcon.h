@@ -1,8 +1,9 @@
 #pragma once
 // The few line symbols of the channel strip and the plug-in picker, drawn in
 // any colour: "waveform.badge.magnifyingglass", "chevron.down",
-// "gearshape.fill", "xmark.circle", "magnifyingglass", "checkmark" and
-// "spinner" (an open ring for a busy indicator). Paths lie on a 24 × 24 grid
+// "gearshape.fill", "xmark.circle", "magnifyingglass", "checkmark",
+// "exclamationmark.triangle" (a plug-in that crashed) and "spinner" (an open
+// ring for a busy indicator). Paths lie on a 24 × 24 grid
 // fitted, centred, into the item.
 //
 // One painted item per symbol, painted again only when its name, colour, size

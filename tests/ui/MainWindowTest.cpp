@@ -8,10 +8,12 @@
 #include "setup/SetupFile.h"
 #include "setup/SetupKeeper.h"
 #include "tests/engine/VirtualRig.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/ManualTime.h"
 #include "ui/CorvaneApp.h"
 #include "ui/InterfaceScale.h"
 #include "ui/SetupFileChooser.h"
+#include "ui/StripController.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +26,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVariant>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -323,6 +327,63 @@ TEST(MainWindow, ListsAndAlertsOpenAtTheZoomOfWhatOpenedThem) {
         EXPECT_NEAR(box.center().x(), shell.window->width() / 2.0, 1) << zoom;
         EXPECT_NEAR(box.center().y(), shell.window->height() / 2.0, 1) << zoom;
     }
+}
+
+// A plug-in that crashes in its own process leaves the window as it was but
+// for its strip: the plug-in button shows the crash and offers the restart,
+// the banner says it, and a press on the button brings the plug-in back.
+TEST(MainWindow, AStripWhosePlugInCrashedShowsItAndItsButtonRestartsIt) {
+    ASSERT_EQ(setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1), 0); // each host reads it as it starts
+    Shell shell;
+    ASSERT_TRUE(shell.window);
+    auto& manager = *shell.rig.manager;
+    manager.setIsolation(true);
+    manager.setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    manager.setBufferFrames(4096); // a deadline a busy machine keeps
+    shell.rig.route(0, 0, false, 0, false);
+    ChannelSlot& slot = shell.rig.strip(0);
+    slot.setComponent(PluginComponent{"urn:corvane:test:segfault", "Fixture Segfault", "Corvane Tests", false});
+    ASSERT_TRUE(shell.rig.start());
+    ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
+    slot.effect()->setParameter(2, 2.0f); // "after": two periods, then the crash
+    // A period at a time: one the host answers late, it never runs.
+    auto crashes = [&] {
+        return waitFor([&] {
+            shell.rig.render(1);
+            drainEvents();
+            return !slot.pluginFault().isEmpty();
+        });
+    };
+    auto* banner = shell.window->findChild<QObject*>(QStringLiteral("warningBanner"));
+    ASSERT_TRUE(banner);
+    QQuickItem* button = shown(shell.window, "pluginButton"); // the first strip's
+    ASSERT_TRUE(button);
+    const StripController* controller = nullptr;
+    for (QQuickItem* item = button; item && !controller; item = item->parentItem())
+        controller = item->findChild<StripController*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_TRUE(controller);
+    ASSERT_EQ(controller->slot(), &slot);
+
+    ASSERT_TRUE(crashes());
+    settle();
+    const QString told = QStringLiteral("“Fixture Segfault” on channel 1 crashed - the strip plays its input unprocessed.");
+    EXPECT_EQ(banner->property("text").toString(), told);
+    EXPECT_EQ(controller->pluginFaultMessage(), told) << "the plug-in button's tooltip";
+    EXPECT_TRUE(shown(shell.window, "restartPluginOffer"));
+    EXPECT_EQ(shown(shell.window, "pluginSymbol")->property("name").toString(), "exclamationmark.triangle");
+    QTest::mouseMove(shell.window, drawn(button).center().toPoint());
+    QTest::qWait(150); // the tooltip
+    photograph(shell.window, "plugin-crashed");
+
+    QTest::mouseClick(shell.window, Qt::LeftButton, {}, drawn(button).center().toPoint());
+    settle();
+    EXPECT_EQ(slot.pluginFault(), "");
+    EXPECT_FALSE(shown(shell.window, "restartPluginOffer"));
+    EXPECT_EQ(banner->property("text").toString(), "");
+    EXPECT_FALSE(shown(shell.window, "pluginPickerSheet")) << "the press restarted, it did not choose";
+    // It plays again, with the values it had: two periods on, it crashes again.
+    EXPECT_TRUE(crashes());
+    manager.stop();
 }
 
 TEST(MainWindow, AMenuClosedWithEscapeLetsGoOfItsTitle) {

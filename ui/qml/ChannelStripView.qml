@@ -80,7 +80,7 @@ Item {
             }
         }
 
-        // Plug-in button: opens the picker.
+        // Plug-in button: opens the picker; restarts a plug-in that crashed.
         AbstractButton {
             id: pluginButton
             objectName: "pluginButton"
@@ -92,17 +92,24 @@ Item {
             bottomPadding: 6
             Accessible.role: Accessible.Button
             Accessible.name: "Plugin for channel " + strip.number
-            onClicked: strip.showPicker = true
+            Accessible.description: controller.pluginFaultMessage
+            ToolTip.visible: hovered && controller.pluginFaulted
+            ToolTip.text: controller.pluginFaultMessage
+            onClicked: if (!controller.restartFaultedPlugin()) strip.showPicker = true
             background: Rectangle {
                 radius: 5
                 color: pluginButton.pressed ? Qt.lighter(Theme.strip, 1.25) : Theme.strip
+                border.width: controller.pluginFaulted ? 1 : 0
+                border.color: Theme.danger
                 FocusRing { shown: pluginButton.visualFocus }
             }
             contentItem: RowLayout {
                 spacing: 8
                 StripIcon {
-                    name: "waveform.badge.magnifyingglass"
-                    color: strip.hasComponent ? Theme.accent : Theme.textTertiary
+                    objectName: "pluginSymbol"
+                    name: controller.pluginFaulted ? "exclamationmark.triangle" : "waveform.badge.magnifyingglass"
+                    color: controller.pluginFaulted ? Theme.danger
+                                                    : strip.hasComponent ? Theme.accent : Theme.textTertiary
                     renderScale: strip.interfaceScale
                     Layout.preferredWidth: 16
                     Layout.preferredHeight: 16
@@ -115,7 +122,8 @@ Item {
                           ? strip.slot.component.name + (strip.slot.componentMissing ? " (missing)" : "")
                           : "No Plugin"
                     font.pixelSize: 13
-                    color: strip.hasComponent && strip.slot.componentMissing ? Theme.warning : Theme.textPrimary
+                    color: controller.pluginFaulted ? Theme.danger
+                           : strip.hasComponent && strip.slot.componentMissing ? Theme.warning : Theme.textPrimary
                     elide: Text.ElideRight
                     maximumLineCount: 1
                 }
@@ -126,6 +134,15 @@ Item {
                     text: "applies at next Start"
                     font.pixelSize: 11
                     color: Theme.warning
+                }
+                // A press brings a crashed plug-in back with its last settings.
+                Text {
+                    objectName: "restartPluginOffer"
+                    visible: controller.pluginFaulted
+                    text: "Restart Plugin"
+                    font.pixelSize: 11
+                    font.bold: true
+                    color: Theme.danger
                 }
                 StripIcon {
                     name: "chevron.down"
