@@ -378,7 +378,12 @@ TEST(PluginHosting, AnIsolatedPlugInsSettledEditsOutliveItsHost) {
     ASSERT_TRUE(effect);
     test::runFor(rig.clock, 100ms);
     effect->setParameter(port(*effect, "gain"), 3.0f);
-    rig.render(1); // the host's plug-in takes it with the next period
+    // The host's plug-in takes it with the next period it answers in time.
+    ASSERT_TRUE(test::waitFor([&] {
+        const auto late = effect->latePeriods();
+        rig.render(1);
+        return effect->latePeriods() == late;
+    }));
     test::runFor(rig.clock, SettledEdits::kSettleTime + 200ms);
 
     // Killed, its host has no settings to give at the stop: the next start
