@@ -3,6 +3,7 @@
 // reused and closed on Stop; for a plug-in in a host of its own, made by that
 // host inside our window, and when it crashes, taking only that host along.
 #include "ui/PluginEditorWindowController.h"
+#include "platform/lv2/HostedEffect.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/RealtimeChecker.h"
@@ -136,6 +137,23 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorIsMadeByItsHostAndComesBackAfterC
         rig.render(10);
         strip.settle(50);
     }
+    // Input Gain turned in the editor (a wheel step on its knob) is the strip's value from then on.
+    lv2::HostedEffect* effect = opened->effect().hosted();
+    ASSERT_TRUE(effect);
+    std::uint32_t gain = 0;
+    for (const lv2::Parameter& p : effect->parameters())
+        if (p.symbol == "gain")
+            gain = p.portIndex;
+    const float before = effect->parameter(gain);
+    const int knobY = shown->property("headerHeight").toInt() + 34;
+    EXPECT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                                                           QString::number(shown->winId()), QStringLiteral("35"),
+                                                           QString::number(knobY), QStringLiteral("click"), QStringLiteral("4")}),
+              0);
+    EXPECT_TRUE(waitFor([&] {
+        rig.render(1);
+        return effect->parameter(gain) != before;
+    })) << before;
     const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/isolated-editor.png");
     QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
     EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);

@@ -3,6 +3,7 @@
 set -u
 command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipped"; exit 77; }
 command -v import >/dev/null || { echo "ImageMagick's import is not installed: skipped"; exit 77; }
+command -v xdotool >/dev/null || { echo "xdotool is not installed: skipped"; exit 77; }
 export QT_QPA_PLATFORM=xcb
 # Mesa's GL driver is unloaded when the window's display closes, before the
 # leak check at exit, and what its globals held is then reported with no
