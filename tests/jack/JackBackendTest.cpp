@@ -263,6 +263,22 @@ TEST_F(JackIo, OneSessionPerDeviceOverloadedByAMissedDeadlineAndStopIoEndsItAndR
     EXPECT_FALSE(probe.portExists(controlPort));
     ASSERT_TRUE(start());
     EXPECT_TRUE(probe.connected(pedal, controlPort));
+
+    // The input the user chose in the window is offered, wired at each start
+    // even when chosen while stopped, and unwired when none is chosen.
+    const std::string keys = probe.name() + ":keys";
+    ASSERT_NE(jack_port_register(probe.client(), "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0), nullptr);
+    EXPECT_EQ(jack->midiSources(), (std::vector<std::string>{pedal, keys}));
+    hardware->stopIo(systemDevice());
+    jack->setControlSource(keys);
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(waitFor([&] { return probe.connected(keys, controlPort); }));
+    jack->setControlSource("");
+    EXPECT_TRUE(waitFor([&] { return !probe.connected(keys, controlPort); }));
+    hardware->stopIo(systemDevice());
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(probe.connected(keys, controlPort));
+    EXPECT_TRUE(probe.connected(pedal, controlPort));
     hardware->stopIo(systemDevice()); // before `control` goes
 }
 

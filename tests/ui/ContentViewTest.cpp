@@ -170,7 +170,7 @@ TEST_F(ContentView, MeasureLatencyStopsPlaybackSaysWhatCameBackAndKeepsItBesideT
     const QString result =
         "Measured 11.15 ms round trip (535 frames) · estimate 10.67 ms: the device adds 23 frames it does not report";
     EXPECT_EQ(status->property("text").toString().toStdString(), result.toStdString());
-    view->screenshot(QStringLiteral("content-latency-measured"));
+    view->screenshot(QStringLiteral("latency-result"));
     EXPECT_EQ(item("measuredLatencyLine")->property("text").toString(), result);
     // Kept for this device at this rate and buffer size only.
     choose(item("bufferPicker"), 2);
@@ -191,8 +191,8 @@ TEST_F(ContentView, TabGoesThroughTheControlsInOrderAndOnlyTheKeyboardsFocusIsRi
     };
     // The dropout counter's reset is skipped while there is nothing to reset,
     // a strip's removal while it has no plug-in.
-    for (const char* name : {"transport", "devicePicker", "refreshDevices", "ratePicker", "bufferPicker",
-                             "measureLatencyButton", "pluginButton", "settingsButton", "inputChannelPicker",
+    for (const char* name : {"transport", "devicePicker", "midiMappingsButton", "refreshDevices", "ratePicker",
+                             "bufferPicker", "measureLatencyButton", "pluginButton", "settingsButton", "inputChannelPicker",
                              "monoSegment", "stereoSegment",
                              "outputChannelPicker", "monoSegment", "stereoSegment", "pluginSwitch", "pluginButton"}) {
         QTest::keyClick(window, Qt::Key_Tab);

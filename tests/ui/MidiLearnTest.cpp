@@ -175,3 +175,30 @@ TEST(MidiLearn, TheStripsSwitchAndAnEditorRowLearnFromTheirMenusAndShowTheirMapp
     EXPECT_EQ(rig.manager->midiControl().mappings().last().target, (MidiTarget{0, QStringLiteral("gain")}));
     editor->close();
 }
+
+TEST(MidiMappingsSheet, ListsEveryMappingByWhatItMovesAndRemovesOne) {
+    MidiRig rig;
+    MidiControl& midi = rig.manager->midiControl();
+    const MidiMapping pedal{{MidiKind::ControlChange, 64, 1}, {0, {}}, SwitchMode::Latching, false};
+    const MidiMapping knob{{MidiKind::ControlChange, 7, 0}, {0, "gain"}, SwitchMode::Latching, true};
+    const MidiMapping key{{MidiKind::Note, 60, 10}, {2, {}}, SwitchMode::Momentary, true};
+    midi.setMappings({pedal, knob, key});
+    QuickView view(QStringLiteral("DevicePanelView"), {{"manager", QVariant::fromValue<QObject*>(rig.manager.get())}},
+                   QSize(1000, 360));
+    view.window()->setColor(QColor::fromRgbF(0.071f, 0.078f, 0.094f));
+    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    view.settle();
+    view.click(view.findAnywhere(QStringLiteral("midiMappingsButton")));
+
+    QStringList targets;
+    for (QQuickItem* target : view.itemsNamed(QStringLiteral("midiMappingTarget")))
+        targets.append(target->property("text").toString());
+    EXPECT_EQ(targets, QStringList({"Strip 1 ON/OFF", "Strip 1 · Fixture Gain · Gain", "Strip 3 ON/OFF"}));
+    // The virtual device has no MIDI input.
+    EXPECT_EQ(view.findAnywhere(QStringLiteral("midiInputNote"))->property("text").toString(), "No MIDI inputs");
+    view.screenshot(QStringLiteral("midi-mappings"));
+
+    view.click(view.itemsNamed(QStringLiteral("midiMappingRemove"))[1]);
+    EXPECT_EQ(midi.mappings(), (QList<MidiMapping>{pedal, key}));
+    EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
+}

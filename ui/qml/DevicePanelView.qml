@@ -27,6 +27,11 @@ Item {
         measurer: measurer
         interfaceScale: devicePanel.interfaceScale
     }
+    MidiMappingsSheet {
+        id: midiSheet
+        manager: devicePanel.manager
+        interfaceScale: devicePanel.interfaceScale
+    }
 
     // The device list is read once when the window first appears (the manager
     // only follows changes of it from then on).
@@ -69,6 +74,17 @@ Item {
                     panel.chooseDevice(index)
                     currentIndex = Qt.binding(() => panel.deviceIndex)
                 }
+            }
+            // Where controllers come in and what they move, beside the device they come in through.
+            Button {
+                id: midiButton
+                objectName: "midiMappingsButton"
+                text: "MIDI Mappings…"
+                font.pixelSize: 10
+                padding: 2
+                enabled: devicePanel.manager !== null
+                onClicked: midiSheet.open()
+                FocusRing { shown: midiButton.visualFocus }
             }
         }
         // The refresh button, beside the device column.

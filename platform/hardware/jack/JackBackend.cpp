@@ -13,6 +13,7 @@
 #include <cmath>
 #include <csignal>
 #include <mutex>
+#include <string_view>
 
 namespace corvane::hw {
 
@@ -333,6 +334,36 @@ bool JackBackend::isConnected() const {
     return client_ != nullptr;
 }
 
+std::vector<std::string> JackBackend::midiSources() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> sources;
+    if (!client_)
+        return sources;
+    const std::string own = std::string(jack_get_client_name(client_)) + ':';
+    if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+        for (const char** name = names; *name; ++name)
+            if (std::string_view(*name).substr(0, own.size()) != own)
+                sources.emplace_back(*name);
+        jack_free(names);
+    }
+    return sources;
+}
+
+void JackBackend::setControlSource(std::string source) {
+    std::lock_guard lock(mutex_);
+    if (source == controlChoice_)
+        return;
+    if (!controlChoice_.empty()) {
+        // Kept from the last stop, it would come back at the next start.
+        std::erase(controlSources_, controlChoice_);
+        if (session_)
+            session_->disconnectControl(controlChoice_);
+    }
+    controlChoice_ = std::move(source);
+    if (session_ && !controlChoice_.empty())
+        session_->connectControl({controlChoice_});
+}
+
 std::string JackBackend::clientName() const {
     std::lock_guard lock(mutex_);
     return client_ ? std::string(jack_get_client_name(client_)) : std::string();
@@ -425,6 +456,8 @@ bool JackBackend::startIo(ObjectId device, IoCallback& callback, std::string& er
         return false; // the session's destructor unregisters its ports
     }
     session->connectControl(controlSources_);
+    if (!controlChoice_.empty())
+        session->connectControl({controlChoice_});
     session_ = std::move(session);
     return true;
 }

@@ -91,6 +91,14 @@ public:
         controlInput_ = input;
     }
 
+    // Main thread: the server's MIDI outputs a controller may feed our
+    // control port from (our own client's left out); empty while not connected.
+    std::vector<std::string> midiSources() const;
+    // Main thread: the one the user chose to feed the control port, wired at
+    // once while I/O runs and again at every start; "" for none, which unwires
+    // the one chosen before. Ports the user wired by other means stay as they are.
+    void setControlSource(std::string source);
+
     bool isConnected() const;
     // Our client's name on the server ("" while not connected).
     std::string clientName() const;
@@ -165,6 +173,7 @@ private:
     // What fed the control port when I/O last stopped: a Stop and Start, or a
     // restart after a reconfiguration, keeps the user's pedal connected.
     std::vector<std::string> controlSources_;
+    std::string controlChoice_; // see setControlSource
     std::uint32_t knownSampleRate_ = 0;
 
     // Read by the process callback; replaced (the old one kept) when a callback hangs in it.

@@ -92,6 +92,11 @@ void JackIoSession::connectControl(const std::vector<std::string>& sources) {
         jack_connect(client_, source.c_str(), jack_port_name(controlPort_));
 }
 
+void JackIoSession::disconnectControl(const std::string& source) {
+    if (controlPort_)
+        jack_disconnect(client_, source.c_str(), jack_port_name(controlPort_));
+}
+
 void JackIoSession::close() {
     if (!client_)
         return;

@@ -46,6 +46,7 @@ public:
     // them that still exists to it again (a source that went is passed over).
     std::vector<std::string> controlSources() const;
     void connectControl(const std::vector<std::string>& sources);
+    void disconnectControl(const std::string& source);
 
     // Disconnects and unregisters our ports. Only while the client is open and
     // the session is no longer published.
