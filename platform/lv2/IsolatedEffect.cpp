@@ -1,6 +1,5 @@
 #include "platform/lv2/IsolatedEffect.h"
 
-#include "platform/engine/ChannelRule.h"
 #include "platform/lv2/HostMessages.h"
 #include "platform/lv2/IsolatedRegion.h"
 #include "platform/system/Futex.h"
@@ -165,11 +164,14 @@ bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inp
     render_.stripOut = outputChannels;
     render_.prepared = true;
     preparedFrames_ = maxFrames;
+    // The host ran the plug-in once: its latency is known.
+    render_.dryPath.prepare(sampleRate_, region_->maxFrames(), outputChannels, latencySeconds() * sampleRate_);
     waitLimitNs_.store(static_cast<std::int64_t>(5e8 * maxFrames / sampleRate));
     return true;
 }
 
 void IsolatedEffect::reset() {
+    render_.dryPath.clear(1.0f);
     Outcome outcome;
     simpleRequest(static_cast<std::uint32_t>(HostMessage::Reset), MessageWriter(), outcome);
 }
@@ -214,6 +216,8 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     Render& r = render_;
     if (!r.prepared)
         return;
+    const float* inputs[IsolatedRegion::kMaxChannels] = {region_->input(0), region_->input(1)};
+    const double latencyFrames = latencySeconds() * sampleRate_;
     if (r.handedOver) {
         std::uint32_t done = region_->done.load(std::memory_order_acquire);
         while (done != r.sequence) {
@@ -231,14 +235,14 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
         if (done == r.sequence) {
             for (int c = 0; c < r.stripOut; ++c)
                 std::copy(region_->output(c), region_->output(c) + r.frames, outputs[c]);
+            // Back from dry periods, fading in as bypass does.
+            r.dryPath.mix(inputs, r.stripIn, outputs, r.stripOut, r.frames, latencyFrames, false);
             return;
         }
         latePeriods_.fetch_add(1, std::memory_order_relaxed);
     }
-    // The dry input, as it is. Bypass delays it by the plug-in's latency and
-    // cross-fades to it; the same belongs here once the renderer drives this.
-    const float* dry[IsolatedRegion::kMaxChannels] = {region_->input(0), region_->input(1)};
-    engine::convertChannels(dry, r.stripIn, outputs, r.stripOut, r.frames);
+    // The dry input in time with what the plug-in would have played.
+    r.dryPath.replace(inputs, r.stripIn, outputs, r.stripOut, r.frames, latencyFrames);
 }
 
 std::uint64_t IsolatedEffect::nonFinitePeriods() const {

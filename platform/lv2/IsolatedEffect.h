@@ -17,6 +17,7 @@
 // thread; setBypass(), setParameter(), parameter(), latencySeconds(), fault()
 // and latePeriods() from any thread.
 
+#include "platform/lv2/DryPath.h"
 #include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/Parameter.h"
 #include "platform/system/RealtimeScope.h"
@@ -85,8 +86,10 @@ public:
     // Audio thread: hands this period's input (the strip's channels) to the host.
     CORVANE_REALTIME
     void begin(const float* const* inputs, std::uint32_t frames) noexcept override;
-    // Audio thread, after begin(): the host's output, or the dry input when it
-    // has not answered by `deadline` (CLOCK_MONOTONIC) or has failed.
+    // Audio thread, after begin(): the host's output, or, when it has not
+    // answered by `deadline` (CLOCK_MONOTONIC) or has failed, the dry input
+    // delayed by the plug-in's latency, as bypass plays it; when answers come
+    // again they fade in as after a bypass. A late answer is never used.
     CORVANE_REALTIME
     void finish(float* const* outputs, const timespec& deadline) noexcept override;
     // The host works while the rest of the graph renders.
@@ -215,6 +218,7 @@ private:
         std::uint32_t sequence = 0;
         std::uint32_t frames = 0;
         bool handedOver = false; // this period went to the host
+        DryPath dryPath;         // what plays while the host gives no answer
     } render_;
 };
 

@@ -35,12 +35,6 @@ namespace {
 // a port that asks for more through rsz:minimumSize gets that.
 constexpr std::uint32_t defaultAtomCapacity = 8192;
 
-// Bypass without an enable port fades this long between the plug-in's output
-// and the dry signal.
-constexpr double kBypassFadeSeconds = 0.005;
-// The dry path's delay line has at least this much room beyond the latency the
-// plug-in reported when it was prepared.
-constexpr double kDryLineHeadroomSeconds = 0.1;
 // No real plug-in delays by more; a larger report is a broken one.
 constexpr double kMaxLatencySeconds = 10.0;
 // An editor redraws its meters about this often; sending control values more
@@ -356,30 +350,15 @@ bool Lv2Effect::prepare(double sampleRate, std::uint32_t maxFrames, int inputCha
     render_.prepared = false;
     render_.stripIn = inputChannels;
     render_.stripOut = outputChannels;
-    render_.dry.assign(static_cast<std::size_t>(outputChannels), std::vector<float>(maxBlockFrames_, 0.0f));
-    render_.dryPointers.clear();
-    for (auto& block : render_.dry)
-        render_.dryPointers.push_back(block.data());
-    render_.fadeStep = 1.0f / std::max(1.0f, static_cast<float>(sampleRate_ * kBypassFadeSeconds));
-    // The dry path's delay line has room for the latency the plug-in reports
-    // after one silent period (many only report it once they have run) and for
-    // growth, since plug-ins change their latency with their settings.
-    auto sizeDryLine = [&](double latencyFrames) {
-        const double room = std::max(2.0 * latencyFrames, sampleRate_ * kDryLineHeadroomSeconds) + maxBlockFrames_;
-        std::uint32_t length = 1;
-        while (length < room)
-            length <<= 1;
-        render_.dryLine.assign(static_cast<std::size_t>(outputChannels), std::vector<float>(length, 0.0f));
-        render_.dryMask = length - 1;
-    };
-    sizeDryLine(0.0);
+    render_.dryPath.prepare(sampleRate_, maxBlockFrames_, outputChannels, 0.0);
     render_.prepared = true;
     std::vector<float> silence(maxFrames, 0.0f);
     std::vector<float> sink(maxFrames * 2, 0.0f);
     const float* in[2] = {silence.data(), silence.data()};
     float* out[2] = {sink.data(), sink.data() + maxFrames};
     process(in, out, maxFrames);
-    sizeDryLine(latencySeconds() * sampleRate_);
+    // Now with the latency many plug-ins report only once they have run.
+    render_.dryPath.prepare(sampleRate_, maxBlockFrames_, outputChannels, latencySeconds() * sampleRate_);
     reset();
     nonFinitePeriods_.store(0);
     return true;
@@ -430,10 +409,7 @@ void Lv2Effect::restart() {
 }
 
 void Lv2Effect::clearBypassPath() {
-    for (auto& line : render_.dryLine)
-        std::fill(line.begin(), line.end(), 0.0f);
-    render_.dryWrite = 0;
-    render_.wet = bypass_.load(std::memory_order_relaxed) && enablePort_ < 0 ? 0.0f : 1.0f;
+    render_.dryPath.clear(bypass_.load(std::memory_order_relaxed) && enablePort_ < 0 ? 0.0f : 1.0f);
 }
 
 void Lv2Effect::reset() {
@@ -527,51 +503,7 @@ void Lv2Effect::process(const float* const* inputs, float* const* outputs, std::
         health_.store(Health::Faulted, std::memory_order_release);
     }
     if (enablePort_ < 0)
-        mixDry(inputs, outputs, frames, bypassed);
-}
-
-CORVANE_REALTIME
-void Lv2Effect::mixDry(const float* const* inputs, float* const* outputs, std::uint32_t frames,
-                       bool bypassed) noexcept {
-    Render& r = render_;
-    const float target = bypassed ? 0.0f : 1.0f;
-    const std::uint32_t longest = r.dryMask + 1 - maxBlockFrames_; // the line holds at least this plus a block
-    const auto delay = static_cast<std::uint32_t>(
-        std::min(std::round(latencySeconds() * sampleRate_), static_cast<double>(longest)));
-    if (delay == 0 && r.wet == 1.0f && target == 1.0f)
-        return; // fully wet and nothing to keep in time: the common case costs nothing
-
-    // The dry signal of this period, delayed as much as the plug-in delays.
-    engine::convertChannels(inputs, r.stripIn, r.dryPointers.data(), r.stripOut, frames);
-    if (delay > 0) {
-        for (int c = 0; c < r.stripOut; ++c) {
-            float* line = r.dryLine[static_cast<std::size_t>(c)].data();
-            float* block = r.dryPointers[static_cast<std::size_t>(c)];
-            for (std::uint32_t i = 0; i < frames; ++i)
-                line[(r.dryWrite + i) & r.dryMask] = block[i];
-            for (std::uint32_t i = 0; i < frames; ++i)
-                block[i] = line[(r.dryWrite + i - delay) & r.dryMask];
-        }
-        r.dryWrite = (r.dryWrite + frames) & r.dryMask;
-    }
-    if (r.wet == target) {
-        if (target == 0.0f)
-            for (int c = 0; c < r.stripOut; ++c)
-                std::copy(r.dryPointers[static_cast<std::size_t>(c)], r.dryPointers[static_cast<std::size_t>(c)] + frames,
-                          outputs[c]);
-        return;
-    }
-    // A short linear cross-fade, so switching never clicks.
-    const float step = target > r.wet ? r.fadeStep : -r.fadeStep;
-    float wet = r.wet;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        wet = step > 0 ? std::min(wet + step, 1.0f) : std::max(wet + step, 0.0f);
-        for (int c = 0; c < r.stripOut; ++c) {
-            const float dry = r.dryPointers[static_cast<std::size_t>(c)][i];
-            outputs[c][i] = dry + wet * (outputs[c][i] - dry);
-        }
-    }
-    r.wet = wet;
+        r.dryPath.mix(inputs, r.stripIn, outputs, r.stripOut, frames, latencySeconds() * sampleRate_, bypassed);
 }
 
 CORVANE_REALTIME

@@ -13,6 +13,7 @@
 // run only while active, deactivated before it is freed, on every path. Some
 // plug-ins free in cleanup() what activate() made and crash otherwise.
 
+#include "platform/lv2/DryPath.h"
 #include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/Parameter.h"
 #include "platform/lv2/Preset.h"
@@ -188,8 +189,6 @@ private:
     void deactivate();
     void restart(); // deactivate and activate again, with the worker held off
     void clearBypassPath();
-    // Render thread: the host's bypass for plug-ins without an enable port.
-    void mixDry(const float* const* inputs, float* const* outputs, std::uint32_t frames, bool bypassed) noexcept;
     int findPort(const char* symbol) const;
     // Render thread: the editor's messages, and what the editor is sent.
     void applyUiMessage(std::uint32_t port, std::uint32_t protocol, const void* body, std::uint32_t size) noexcept;
@@ -254,15 +253,7 @@ private:
         std::uint32_t uiInterval = 0;  // frames between control updates for the editor
         std::uint32_t uiCountdown = 0;
 
-        // The dry path of the host's bypass: the strip's input adapted to its
-        // output width, through a delay line as long as the plug-in's latency.
-        std::vector<std::vector<float>> dryLine; // one per strip output channel
-        std::uint32_t dryMask = 0;
-        std::uint32_t dryWrite = 0;
-        std::vector<std::vector<float>> dry;     // one block per strip output channel
-        std::vector<float*> dryPointers;
-        float wet = 1.0f;      // 1: the plug-in's output, 0: the dry path
-        float fadeStep = 1.0f; // per frame
+        DryPath dryPath; // the host's bypass of a plug-in without an enable port
     } render_;
     std::vector<std::uint32_t> audioIn_;  // port indices in port order
     std::vector<std::uint32_t> audioOut_;

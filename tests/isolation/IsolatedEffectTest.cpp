@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -245,6 +246,78 @@ TEST_F(Isolation, ALateAnswerIsDropped) {
     }
     EXPECT_EQ(effect->latePeriods(), 1u);
     EXPECT_FALSE(effect->hasFailed());
+}
+
+// Sends `signal` to process `pid` and waits (at most 2 s) until each of its
+// threads is in `state`: a stop takes effect only once the process runs, and
+// a host let go again sleeps once it has answered the period it missed.
+void signalHost(int pid, int signal, char state) {
+    kill(pid, signal);
+    const std::string inState = std::string(") ") + state + " ";
+    const auto until = Clock::now() + 2s;
+    for (bool all = false; !all && Clock::now() < until;) {
+        all = true;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+            std::ifstream stat(task.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            all = all && line.find(inState) != std::string::npos;
+        }
+    }
+}
+
+// A period the host misses plays what bypass plays: the input delayed by the
+// plug-in's latency, so a plug-in that only delays goes on without a step;
+// the answers that come again fade in, and the late one is not used.
+TEST_F(Isolation, AMissedPeriodPlaysTheInputDelayedAsBypassDoes) {
+    auto effect = isolated("urn:corvane:test:delay"); // 64 frames, and says so; port 2 claims another
+    ASSERT_TRUE(effect);
+    ASSERT_EQ(effect->reportedLatencyFrames(), 64.0f);
+    auto input = [](std::uint32_t n) { return static_cast<float>(std::sin(0.01 * n)); };
+    auto delayed = [&](std::uint32_t n, std::uint32_t by) { return n < by ? 0.0f : input(n - by); };
+    std::uint32_t at = 0;
+    auto play = [&](bool missed) {
+        std::vector<float> in(kBlock);
+        for (std::uint32_t i = 0; i < kBlock; ++i)
+            in[i] = input(at + i);
+        if (missed)
+            signalHost(effect->hostPid(), SIGSTOP, 'T');
+        const auto out = period(*effect, in, monotonicAfter(missed ? 10'000'000 : 1'000'000'000));
+        if (missed) {
+            signalHost(effect->hostPid(), SIGCONT, 'S');
+        }
+        at += kBlock;
+        return out;
+    };
+    auto delayedBlock = [&](std::uint32_t start, std::uint32_t by) {
+        std::vector<float> block(kBlock);
+        for (std::uint32_t i = 0; i < kBlock; ++i)
+            block[i] = delayed(start + i, by);
+        return block;
+    };
+    for (bool missed : {false, false, true, false, false}) {
+        const std::uint32_t start = at;
+        EXPECT_EQ(play(missed), delayedBlock(start, 64)) << "from frame " << start;
+    }
+    EXPECT_EQ(effect->latePeriods(), 1u);
+
+    // Told a latency of 16 frames, the dry path is that much behind, and
+    // the plug-in's output comes back from it in a fade.
+    ASSERT_TRUE(effect->setParameter(2, 16.0f));
+    play(false);
+    ASSERT_EQ(effect->reportedLatencyFrames(), 16.0f) << effect->latePeriods() << " late";
+    std::uint32_t start = at;
+    EXPECT_EQ(play(true), delayedBlock(start, 16));
+    start = at;
+    const std::vector<float> back = play(false);
+    const float dry = delayed(start, 16);
+    EXPECT_NEAR(back[0], dry, std::abs(delayed(start, 64) - dry) / 100.0f) << "no step from the dry period";
+    EXPECT_NE(back, delayedBlock(start, 16));
+    for (int i = 0; i < 3; ++i)
+        play(false); // 5 ms of fade at 48 kHz: 240 frames
+    start = at;
+    EXPECT_EQ(play(false), delayedBlock(start, 64));
+    EXPECT_EQ(effect->latePeriods(), 2u);
 }
 
 // Crash, exit and hang in run(): the period it happens in and every later one
