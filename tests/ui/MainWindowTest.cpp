@@ -29,6 +29,7 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <limits>
@@ -346,13 +347,16 @@ TEST(MainWindow, AStripWhosePlugInCrashedShowsItAndItsButtonRestartsIt) {
     ASSERT_TRUE(shell.rig.start());
     ASSERT_TRUE(manager.isRunning()) << manager.errorText().toStdString();
     slot.effect()->setParameter(2, 2.0f); // "after": two periods, then the crash
-    // A period at a time: one the host answers late, it never runs.
+    // A period at a time: one the host answers late, it never runs. Generous
+    // for a sanitized host on a busy machine.
     auto crashes = [&] {
-        return waitFor([&] {
-            shell.rig.render(1);
-            drainEvents();
-            return !slot.pluginFault().isEmpty();
-        });
+        return waitFor(
+            [&] {
+                shell.rig.render(1);
+                drainEvents();
+                return !slot.pluginFault().isEmpty();
+            },
+            std::chrono::seconds(20));
     };
     auto* banner = shell.window->findChild<QObject*>(QStringLiteral("warningBanner"));
     ASSERT_TRUE(banner);
