@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace corvane {
@@ -15,8 +16,11 @@ qreal fraction(qreal value) { return value > 0 ? std::min<qreal>(value, 1.0) : 0
 
 } // namespace
 
-LevelMeterView::LevelMeterView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+LevelMeterView::LevelMeterView(QQuickItem* parent) : LevelMeterView(SystemClock::instance(), parent) {}
+
+LevelMeterView::LevelMeterView(Clock& clock, QQuickItem* parent) : QQuickPaintedItem(parent), clock_(clock) {
     setAntialiasing(true);
+    connect(this, &QQuickPaintedItem::fillColorChanged, this, [this] { setOpaquePainting(fillColor().alpha() == 255); });
     setImplicitHeight(4);
     step_.setSingleShot(true);
     step_.setTimerType(Qt::PreciseTimer); // stays in phase with the readings
@@ -24,15 +28,64 @@ LevelMeterView::LevelMeterView(QQuickItem* parent) : QQuickPaintedItem(parent) {
     connect(&step_, &QTimer::timeout, this, &LevelMeterView::advance);
 }
 
+void LevelMeterView::setSlot(ChannelSlot* slot) {
+    if (slot == slot_)
+        return;
+    slot_ = slot;
+    follow();
+}
+
+void LevelMeterView::setInput(bool input) {
+    if (input == input_)
+        return;
+    input_ = input;
+    follow();
+}
+
+void LevelMeterView::setRightChannel(bool right) {
+    if (right == right_)
+        return;
+    right_ = right;
+    follow();
+}
+
+void LevelMeterView::follow() {
+    disconnect(following_);
+    emit sourceChanged();
+    if (!slot_)
+        return;
+    using Getter = ChannelSlot::Reading (ChannelSlot::*)() const;
+    using Signal = void (ChannelSlot::*)();
+    const Getter get = input_ ? (right_ ? &ChannelSlot::inputLevelRight : &ChannelSlot::inputLevel)
+                              : (right_ ? &ChannelSlot::outputLevelRight : &ChannelSlot::outputLevel);
+    const Signal changed = input_ ? (right_ ? &ChannelSlot::inputLevelRightChanged : &ChannelSlot::inputLevelChanged)
+                                  : (right_ ? &ChannelSlot::outputLevelRightChanged : &ChannelSlot::outputLevelChanged);
+    ChannelSlot* slot = slot_;
+    following_ = connect(slot, changed, this, [this, slot, get] { setReading((slot->*get)()); });
+    setReading((slot->*get)());
+}
+
+namespace {
+
+int zone(const LevelReading& r) { return MeterZone::of(r.rms) + 3 * (r.peak > 0) + 6 * (r.peak >= 1.0f); }
+
+} // namespace
+
+bool LevelMeterView::movesAGlide(const LevelReading& reading) const {
+    const qreal w = width();
+    return w <= 0 || std::abs(fraction(reading.rms) - bar_.to) * w >= 1.0 ||
+           std::abs(fraction(reading.peak) - peakGlide_.to) * w >= 1.0;
+}
+
 void LevelMeterView::setReading(LevelReading reading) {
     if (reading == reading_)
         return;
-    const auto zone = [](const LevelReading& r) {
-        return MeterZone::of(r.rms) + 3 * (r.peak > 0) + 6 * (r.peak >= 1.0f);
-    };
     const bool lookChanges = zone(reading) != zone(reading_);
     reading_ = reading;
-    retarget();
+    if (lookChanges || movesAGlide(reading))
+        retarget();
+    else
+        advance(); // in step with the readings, as a new target would be
     emit readingChanged();
     if (lookChanges) {
         update();
@@ -41,9 +94,10 @@ void LevelMeterView::setReading(LevelReading reading) {
 }
 
 qreal LevelMeterView::progress() const {
-    if (!started_.isValid())
+    if (!started_)
         return 1.0;
-    return std::min<qreal>(qreal(started_.elapsed()) / kGlideMs, 1.0);
+    const std::chrono::duration<qreal, std::milli> elapsed = clock_.now() - *started_;
+    return std::min<qreal>(elapsed.count() / kGlideMs, 1.0);
 }
 
 void LevelMeterView::retarget() {
@@ -51,7 +105,7 @@ void LevelMeterView::retarget() {
     const qreal p = progress();
     bar_ = {bar_.at(p), fraction(reading_.rms)};
     peakGlide_ = {peakGlide_.at(p), fraction(reading_.peak)};
-    started_.start();
+    started_ = clock_.now();
     advance();
 }
 

@@ -10,6 +10,18 @@
 // same frames, at most as many as readings arrive. Drawn in whole points: a
 // reading that moves nothing draws nothing, so a meter costs one small repaint
 // per visible change and never keeps the window redrawing at the display's rate.
+// A reading within a point of where the glides are already heading (in the
+// same colour) moves nothing: a steady signal's readings jitter by less, and
+// following them would redraw the window at every reading for nothing to see.
+// The glides keep their targets, so a slow drift shows once it adds up to a
+// point.
+//
+// A strip's meter reads its ChannelSlot itself (`slot`, `input`, `rightChannel`):
+// readings arrive sixteen at a time thirty times a second, and a binding in
+// QML per meter cost ten times what the meter does with the reading.
+//
+// Opaque when its fillColor is (the colour it sits on): a repaint then covers
+// what lies under it, and the renderer draws nothing beneath it again.
 //
 // One painted picture per bar, not a shape per part: the software renderer
 // walks every node of the scene on every frame, so a meter made of nodes costs
@@ -17,15 +29,19 @@
 //
 // Main thread only.
 
+#include "engine/ChannelSlot.h"
 #include "engine/LevelReading.h"
+#include "platform/system/Clock.h"
 
 #include <QColor>
-#include <QElapsedTimer>
-#include <QQuickPaintedItem>
 #include <QImage>
+#include <QMetaObject>
+#include <QPointer>
+#include <QQuickPaintedItem>
 #include <QTimer>
 #include <QtQml/qqmlregistration.h>
 
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -35,6 +51,11 @@ class LevelMeterView : public QQuickPaintedItem {
     QML_ELEMENT
     // Undefined in QML resets it to silence.
     Q_PROPERTY(corvane::LevelReading reading READ reading WRITE setReading RESET resetReading NOTIFY readingChanged)
+    // The strip whose level is shown, if any: its input or output side, the
+    // pair's right channel when `right`. Its readings replace `reading`.
+    Q_PROPERTY(corvane::ChannelSlot* slot READ slot WRITE setSlot NOTIFY sourceChanged)
+    Q_PROPERTY(bool input READ input WRITE setInput NOTIFY sourceChanged)
+    Q_PROPERTY(bool rightChannel READ rightChannel WRITE setRightChannel NOTIFY sourceChanged)
     Q_PROPERTY(QColor trackColor MEMBER trackColor_ WRITE setTrackColor)
     Q_PROPERTY(QColor lowColor MEMBER lowColor_ WRITE setLowColor)
     Q_PROPERTY(QColor midColor MEMBER midColor_ WRITE setMidColor)
@@ -53,10 +74,17 @@ public:
     static constexpr int kStepMs = 33; // the readings' period
 
     explicit LevelMeterView(QQuickItem* parent = nullptr);
+    explicit LevelMeterView(Clock& clock, QQuickItem* parent = nullptr);
 
     LevelReading reading() const { return reading_; }
     void setReading(LevelReading reading);
     void resetReading() { setReading({}); }
+    ChannelSlot* slot() const { return slot_; }
+    void setSlot(ChannelSlot* slot);
+    bool input() const { return input_; }
+    void setInput(bool input);
+    bool rightChannel() const { return right_; }
+    void setRightChannel(bool right);
     void setTrackColor(const QColor& c) { setColor(trackColor_, c); }
     void setLowColor(const QColor& c) { setColor(lowColor_, c); }
     void setMidColor(const QColor& c) { setColor(midColor_, c); }
@@ -74,6 +102,7 @@ public:
 signals:
     void readingChanged();
     void drawnChanged();
+    void sourceChanged();
 
 protected:
     void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
@@ -86,6 +115,8 @@ private:
         qreal at(qreal progress) const { return from + (to - from) * progress; }
     };
     qreal progress() const;
+    void follow();
+    bool movesAGlide(const LevelReading& reading) const;
     void retarget();
     void advance();
     void setColor(QColor& member, const QColor& c);
@@ -101,10 +132,16 @@ private:
     };
     std::vector<Cap> caps_; // a few: one per colour in use at the current size
 
+    Clock& clock_;
+    QPointer<ChannelSlot> slot_;
+    bool input_ = true;
+    bool right_ = false;
+    QMetaObject::Connection following_;
+
     LevelReading reading_;
     Glide bar_;
     Glide peakGlide_;
-    QElapsedTimer started_; // the current glides'
+    std::optional<Clock::TimePoint> started_; // the current glides'
     QTimer step_;           // the glide's next step when no reading comes
     qreal drawnBar_ = 0;    // whole points
     qreal drawnPeak_ = 0;   // whole points

@@ -4,6 +4,7 @@
 // plug-in without a view of its own, reused, closed with its instance and its
 // settings and presets kept; a plug-in's own (show-interface) editor; editors
 // that fail.
+#include "platform/system/Clock.h"
 #include "plugins/ParameterListModel.h"
 #include "plugins/PluginCatalog.h"
 #include "tests/engine/VirtualRig.h"
@@ -13,6 +14,7 @@
 #include "tests/support/ManagerPeer.h"
 #include "tests/ui/QuickView.h"
 #include "ui/ChannelChoices.h"
+#include "ui/LevelMeterView.h"
 #include "ui/PluginEditorWindowController.h"
 #include "ui/StripController.h"
 
@@ -30,6 +32,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 
@@ -206,6 +209,28 @@ TEST(ChannelStripView, PickersSwitchAndRemoveWriteTheStripAndMetersShowRmsAsABar
     EXPECT_EQ(view.item("pluginName")->property("text").toString(), "No Plugin");
     EXPECT_FALSE(view.item("removeButton")->isEnabled());
     EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
+}
+
+TEST(LevelMeterView, FollowsItsStripSideAndMovesOnlyForAPointOrMore) {
+    VirtualRig rig;
+    ManualClock clock;
+    LevelMeterView meter(clock);
+    meter.setWidth(100);
+    meter.setSlot(&rig.strip(0));
+    meter.setInput(false);
+    const auto reading = [&](float level) {
+        rig.strip(0).setOutputLevel({level, level});
+        clock.advance(2 * std::chrono::milliseconds(LevelMeterView::kGlideMs));
+    };
+    // A steady level's jitter of under a point: the bar holds still.
+    for (float level : {0.503f, 0.508f, 0.506f, 0.507f})
+        reading(level);
+    EXPECT_EQ(meter.barWidth(), 50.0);
+    reading(0.52f);
+    reading(0.521f);
+    EXPECT_EQ(meter.barWidth(), 52.0);
+    rig.strip(0).setInputLevel({0.9f, 0.9f});
+    EXPECT_EQ(meter.reading().rms, 0.521f);
 }
 
 TEST(ChannelStripView, AWidthChangedWhilePlayingSaysItAppliesAtTheNextStart) {

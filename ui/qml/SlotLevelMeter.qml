@@ -15,6 +15,11 @@ Column {
 
     component Bar: LevelMeterView {
         width: meter.width
+        slot: meter.slot
+        input: meter.input
+        // The strip's panel it lies on: painted opaque, so a repaint covers
+        // the panel under it and the renderer draws nothing beneath again.
+        fillColor: Theme.panel
         trackColor: Theme.meterTrack
         lowColor: Theme.meterGreen
         midColor: Theme.meterAmber
@@ -25,12 +30,11 @@ Column {
     Bar {
         objectName: "levelMeter"
         height: meter.stereo ? (meter.height - meter.spacing) / 2 : meter.height
-        reading: meter.slot ? (meter.input ? meter.slot.inputLevel : meter.slot.outputLevel) : undefined
     }
     Bar {
         objectName: "levelMeterRight"
         height: (meter.height - meter.spacing) / 2
         visible: meter.stereo
-        reading: meter.slot ? (meter.input ? meter.slot.inputLevelRight : meter.slot.outputLevelRight) : undefined
+        rightChannel: true
     }
 }
