@@ -218,10 +218,11 @@ Item {
             // A press only asks: the switch shows what the strip holds.
             checkable: false
             onClicked: controller.setPluginActive(!checked)
-            Keys.onMenuPressed: switchMenu.popup(pluginSwitch, 0, pluginSwitch.height)
+            // The menu hangs below the switch, towards the window: the switch sits at its right edge.
+            Keys.onMenuPressed: switchMenu.popup(pluginSwitch, pluginSwitch.width - switchMenu.width, pluginSwitch.height)
             TapHandler {
                 acceptedButtons: Qt.RightButton
-                onTapped: switchMenu.popup()
+                onTapped: switchMenu.popup(pluginSwitch, pluginSwitch.width - switchMenu.width, pluginSwitch.height)
             }
             indicator: Rectangle {
                 x: pluginSwitch.width - width
