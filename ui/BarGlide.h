@@ -1,8 +1,11 @@
 #pragma once
 // A bar's drawn length gliding to each new target: linearly over 150 ms, in
-// whole points, one step every 33 ms (the level meters' pace, so the window
-// redraws both in the same frames and a quiet bar redraws nothing). The first
-// target is taken at once. Main thread only.
+// whole points, one step every 50 ms. Each step that moves the bar is a frame
+// of the whole window, drawn by the CPU, and the load bars take a new target
+// twice a second while the machine is busy: three steps read as a glide and
+// cost the window three frames where the meters' pace (33 ms) cost five. A
+// quiet bar redraws nothing. The first target is taken at once. Main thread
+// only.
 
 #include "platform/system/Clock.h"
 
@@ -20,7 +23,7 @@ class BarGlide : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds kDuration{150};
-    static constexpr std::chrono::milliseconds kStep{33};
+    static constexpr std::chrono::milliseconds kStep{50};
 
     explicit BarGlide(QObject* parent = nullptr);
     BarGlide(Clock& clock, QObject* parent = nullptr);
