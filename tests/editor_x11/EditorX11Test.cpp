@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -115,8 +117,11 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     EXPECT_FALSE(window && window->isVisible());
 }
 
-TEST(PluginEditorX11, AnIsolatedStripsOwnEditorIsMadeByItsHostAndComesBackAfterClosing) {
+TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEditorReopens) {
     REQUIRE_X11_EDITORS();
+    QTemporaryDir home; // the host's presets go here: it is started with our environment
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
     IsolatedRig rig;
     rig.strip(0).setComponent(
         PluginComponent{"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false});
@@ -154,6 +159,18 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorIsMadeByItsHostAndComesBackAfterC
         rig.render(1);
         return effect->parameter(gain) != before;
     })) << before;
+    // Kept in a preset by the host, and brought back from it.
+    const float turned = effect->parameter(gain);
+    ASSERT_TRUE(opened->savePreset(QStringLiteral("Louder")));
+    const int louder = int(opened->presetNames().indexOf(QStringLiteral("Louder")));
+    ASSERT_GE(louder, 0) << opened->presetNames().join(", ").toStdString();
+    effect->setParameter(gain, before);
+    rig.render(1);
+    QSignalSpy loaded(opened, &PluginEditorWindowController::presetLoaded);
+    opened->loadPreset(louder);
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_TRUE(loaded.first().first().toBool());
+    EXPECT_EQ(effect->parameter(gain), turned);
     const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/isolated-editor.png");
     QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
     EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);
@@ -166,6 +183,7 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorIsMadeByItsHostAndComesBackAfterC
     strip.settle(200);
     EXPECT_TRUE(rig.strip(0).pluginFault().isEmpty());
     EXPECT_EQ(children(), QString()) << "a host outlived Stop";
+    qputenv("HOME", oldHome);
 }
 
 TEST(PluginEditorX11, AnEditorThatCrashesTakesOnlyItsHostAndTheStripPlaysDry) {
