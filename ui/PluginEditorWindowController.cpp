@@ -1,6 +1,7 @@
 #include "ui/PluginEditorWindowController.h"
 
 #include "platform/lv2/HostMessages.h"
+#include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
 #include "platform/lv2/PluginUi.h"
@@ -148,6 +149,8 @@ bool PluginEditorWindowController::embedOwnView() {
         delete container_;
         return false;
     }
+    ui_->onControlWritten([this](std::uint32_t port) { noteTouched(port); });
+    emit touchedChanged(); // the header grows its learn bar before the view is laid out below it
     if (choice->kind == lv2::PluginUi::Kind::X11) {
         pluginWindow_ = QWindow::fromWinId(static_cast<WId>(ui_->widget()));
         pluginWindow_->setParent(container_);
@@ -282,6 +285,23 @@ void PluginEditorWindowController::close() {
         window_->hide();
     parameters_.setEffect({});
     effect_ = {};
+}
+
+void PluginEditorWindowController::noteTouched(std::uint32_t portIndex) {
+    const lv2::HostedEffect* effect = effect_.hosted();
+    if (!effect)
+        return;
+    for (const lv2::Parameter& p : effect->parameters()) {
+        if (p.portIndex != portIndex)
+            continue;
+        const QString symbol = QString::fromStdString(p.symbol);
+        if (symbol == touchedParameter_)
+            return;
+        touchedParameter_ = symbol;
+        touchedParameterName_ = QString::fromStdString(p.name);
+        emit touchedChanged();
+        return;
+    }
 }
 
 void PluginEditorWindowController::readPresets() {

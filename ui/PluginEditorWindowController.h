@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QtQml/qqmlregistration.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,11 @@ class PluginEditorWindowController : public QObject {
     Q_PROPERTY(QObject* parameters READ parameters CONSTANT)
     Q_PROPERTY(QStringList presetNames READ presetNames NOTIFY presetsChanged)
     Q_PROPERTY(QQuickWindow* window READ window CONSTANT)
+    // The control input the plug-in's own editor (in this process) set last:
+    // its port symbol and name, empty until the user moves one.
+    Q_PROPERTY(bool learnsTouched READ learnsTouched NOTIFY touchedChanged)
+    Q_PROPERTY(QString touchedParameter READ touchedParameter NOTIFY touchedChanged)
+    Q_PROPERTY(QString touchedParameterName READ touchedParameterName NOTIFY touchedChanged)
 
 public:
     // The window is built from `engine`'s Corvane.Ui module at 480 × 360;
@@ -66,6 +72,10 @@ public:
     QObject* parameters() { return &parameters_; }
     QStringList presetNames() const;
     QQuickWindow* window();
+    // Whether the plug-in's own editor runs here, where its writes are seen.
+    bool learnsTouched() const { return ui_ != nullptr; }
+    QString touchedParameter() const { return touchedParameter_; }
+    QString touchedParameterName() const { return touchedParameterName_; }
 
     // True when this controller edits exactly that instance.
     Q_INVOKABLE bool isEditing(const corvane::EffectHandle& effect) const { return !effect_.isNull() && effect == effect_; }
@@ -90,6 +100,7 @@ signals:
     void titleChanged();
     void viewChanged();
     void presetsChanged();
+    void touchedChanged();
     // A preset finished loading (false: it failed, and the log says why).
     void presetLoaded(bool ok);
 
@@ -104,6 +115,7 @@ private:
     void layoutOwnView();
     void tick();
     void readPresets();
+    void noteTouched(std::uint32_t portIndex);
     int headerHeight() const;
 
     QQmlEngine* engine_ = nullptr;
@@ -119,6 +131,8 @@ private:
     bool closed_ = false;
     QTimer idleTimer_;
     std::vector<lv2::Preset> presets_;
+    QString touchedParameter_;
+    QString touchedParameterName_;
     Task presetTask_;
 };
 

@@ -246,7 +246,9 @@ PluginUi::~PluginUi() {
 void PluginUi::write(LV2UI_Controller controller, std::uint32_t port, std::uint32_t size, std::uint32_t protocol,
                      const void* buffer) {
     auto* self = static_cast<PluginUi*>(controller);
-    self->effect_->writeFromUi(port, protocol, buffer, size);
+    const bool taken = self->effect_->writeFromUi(port, protocol, buffer, size);
+    if (taken && protocol == UiLink::floatProtocol && self->controlWritten_)
+        self->controlWritten_(port);
 }
 
 int PluginUi::hostResize(LV2UI_Feature_Handle handle, int width, int height) {

@@ -72,6 +72,10 @@ public:
     // Show-interface UIs only; false when the UI would not.
     bool show();
     void hide();
+    // Called with the port index each time the UI sets a control input's
+    // value, as a user moving one does (on the main thread, from within the
+    // UI's own code). Values the UI sends while it is being built do not count.
+    void onControlWritten(std::function<void(std::uint32_t)> written) { controlWritten_ = std::move(written); }
 
 private:
     PluginUi() = default;
@@ -90,6 +94,7 @@ private:
     const LV2UI_Show_Interface* show_ = nullptr;
     const LV2UI_Resize* resize_ = nullptr;
     std::function<void(int, int)> requestResize_;
+    std::function<void(std::uint32_t)> controlWritten_;
     bool building_ = false;
     int preferredWidth_ = 0;
     int preferredHeight_ = 0;
