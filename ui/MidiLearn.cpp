@@ -44,6 +44,14 @@ void MidiLearn::setParameter(const QString& parameter) {
     emit changed();
 }
 
+void MidiLearn::setLabel(const QString& label) {
+    if (label == label_)
+        return;
+    label_ = label;
+    emit targetChanged();
+    emit changed();
+}
+
 bool MidiLearn::listening() const {
     const MidiControl* midi = midi_.data();
     return midi && midi->learning() == target_;
@@ -66,7 +74,11 @@ QString MidiLearn::mappingText() const {
 }
 
 QString MidiLearn::badgeText() const {
-    return listening() ? QStringLiteral("Listening… move a controller") : mappingText();
+    if (listening())
+        return label_.isEmpty() ? QStringLiteral("Listening… move a controller")
+                                : QStringLiteral("Learning “%1”… move a controller").arg(label_);
+    const QString mapping = mappingText();
+    return label_.isEmpty() || mapping.isEmpty() ? mapping : label_ + QStringLiteral(" · ") + mapping;
 }
 
 QString MidiLearn::learnText() const {

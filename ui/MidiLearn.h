@@ -23,6 +23,9 @@ class MidiLearn : public QObject {
     // Zero-based; and a port symbol of its plug-in, empty for the strip's ON/OFF switch.
     Q_PROPERTY(int stripIndex READ strip WRITE setStrip NOTIFY targetChanged)
     Q_PROPERTY(QString parameter READ parameter WRITE setParameter NOTIFY targetChanged)
+    // What the user calls the control, where nothing beside it says so (the
+    // last one touched in a plug-in's own editor): the badge then names it.
+    Q_PROPERTY(QString label READ label WRITE setLabel NOTIFY targetChanged)
     Q_PROPERTY(bool listening READ listening NOTIFY changed)
     Q_PROPERTY(bool mapped READ mapped NOTIFY changed)
     // What the control is mapped to ("CC 64 ch 1"); empty while nothing.
@@ -45,6 +48,8 @@ public:
     void setStrip(int strip);
     QString parameter() const { return target_.parameter; }
     void setParameter(const QString& parameter);
+    QString label() const { return label_; }
+    void setLabel(const QString& label);
 
     bool listening() const;
     bool mapped() const { return !ownMappings().isEmpty(); }
@@ -77,6 +82,7 @@ private:
     QPointer<AudioEngineManager> manager_;
     QPointer<MidiControl> midi_; // the manager's
     MidiTarget target_{-1, {}};
+    QString label_;
 };
 
 } // namespace corvane

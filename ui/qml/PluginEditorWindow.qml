@@ -14,8 +14,9 @@ Window {
     // Where the generic editor's MIDI mappings go: set by the strip that opens it.
     property AudioEngineManager manager
     property int strip: -1
-    // The controller places the plug-in's own view below this many pixels.
-    readonly property int headerHeight: 40
+    // The controller places the plug-in's own view below this many pixels:
+    // the presets, and for a plug-in's own editor the bar that learns MIDI.
+    readonly property int headerHeight: controller && controller.learnsTouched ? 72 : 40
 
     width: 480
     height: 360
@@ -51,9 +52,9 @@ Window {
         height: window.headerHeight
         color: Theme.panel
         RowLayout {
-            anchors.fill: parent
-            anchors.leftMargin: 10
-            anchors.rightMargin: 10
+            x: 10
+            width: parent.width - 20
+            height: 40
             spacing: 8
             ComboBox {
                 id: presetBox
@@ -74,6 +75,51 @@ Window {
                 Accessible.name: "Save Preset…"
                 onClicked: saveDialog.open()
             }
+        }
+        // The plug-in's own editor says nothing of MIDI: learn for the control it moved last.
+        RowLayout {
+            objectName: "touchedLearnBar"
+            visible: window.controller ? window.controller.learnsTouched : false
+            x: 10
+            y: 40
+            width: parent.width - 20
+            height: 28
+            spacing: 8
+            MidiLearn {
+                id: touchedLearn
+                manager: window.manager
+                stripIndex: window.strip
+                parameter: window.controller ? window.controller.touchedParameter : ""
+                label: window.controller ? window.controller.touchedParameterName : ""
+            }
+            // A disabled button takes no hover: the tooltip listens around it.
+            Item {
+                implicitWidth: learnTouched.implicitWidth
+                implicitHeight: learnTouched.implicitHeight
+                HoverHandler { id: learnHover }
+                ToolTip.visible: learnHover.hovered && !learnTouched.enabled
+                ToolTip.text: "Move a control in the editor first"
+                Button {
+                    id: learnTouched
+                    objectName: "learnTouchedButton"
+                    text: "Learn the last touched parameter"
+                    font.pixelSize: 11
+                    enabled: touchedLearn.parameter !== "" && window.manager !== null
+                    onClicked: touchedLearn.learn()
+                }
+            }
+            MidiBadge {
+                learn: touchedLearn
+                objectName: "touchedMidiBadge"
+            }
+            Button {
+                objectName: "touchedRemoveButton"
+                visible: touchedLearn.mapped
+                text: "Remove"
+                font.pixelSize: 11
+                onClicked: touchedLearn.remove()
+            }
+            Item { Layout.fillWidth: true }
         }
         Rectangle {
             anchors.bottom: parent.bottom
