@@ -2,6 +2,7 @@
 // press stops it, a learned control says what it is mapped to and how a switch
 // follows it, and removing it leaves the other controls' mappings alone.
 #include "tests/engine/VirtualRig.h"
+#include "tests/fixtures/lv2/FixtureUiProbe.h"
 #include "tests/ui/QuickView.h"
 #include "ui/MidiLearn.h"
 #include "ui/MidiMappingText.h"
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <functional>
 #include <vector>
 
@@ -26,12 +28,14 @@ namespace {
 
 const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
 const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false};
+// Its editor is the fixture UI, which writes ports when a test says so.
+const PluginComponent controls{"urn:corvane:test:controls", "Fixture Controls", "Corvane Tests", false};
 
-// A running strip with the gain fixture, and a controller to move.
+// A running strip with a fixture (the gain, unless said), and a controller to move.
 struct MidiRig : VirtualRig {
-    MidiRig() {
+    explicit MidiRig(const PluginComponent& plugin = gain) {
         route(0, 0, false, 0, false);
-        strip(0).setComponent(gain);
+        strip(0).setComponent(plugin);
         EXPECT_TRUE(start());
     }
     void send(std::vector<std::uint8_t> bytes) {
@@ -174,6 +178,47 @@ TEST(MidiLearn, TheStripsSwitchAndAnEditorRowLearnFromTheirMenusAndShowTheirMapp
     EXPECT_EQ(button->property("text").toString(), "CC 7 any ch");
     EXPECT_EQ(rig.manager->midiControl().mappings().last().target, (MidiTarget{0, QStringLiteral("gain")}));
     editor->close();
+}
+
+TEST(MidiLearn, ThePlugInsOwnEditorLearnsTheParameterItTouchedLast) {
+    MidiRig rig(controls);
+    QuickView view(QStringLiteral("ChannelStripView"),
+                   {{"manager", QVariant::fromValue<QObject*>(rig.manager.get())},
+                    {"slot", QVariant::fromValue<QObject*>(rig.manager->channels()[0])}},
+                   QSize(1000, 80));
+    ASSERT_TRUE(view.ok()) << view.errors().toStdString();
+    void* lib = dlopen(CORVANE_LV2_FIXTURE_DIR "/controls.lv2/fixtureui.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    FixtureUiProbe* probe = reinterpret_cast<FixtureUiProbeFunction>(dlsym(lib, "corvane_fixture_ui_probe"))();
+    view.click(view.findAnywhere(QStringLiteral("settingsButton")));
+    view.settle(100);
+    auto* editor = qobject_cast<PluginEditorWindowController*>(view.root()->property("editorController").value<QObject*>());
+    ASSERT_TRUE(editor && editor->hasOwnView());
+    QQuickItem* learn = QuickView::findUnder(editor->window()->contentItem(), QStringLiteral("learnTouchedButton"));
+    ASSERT_TRUE(learn && learn->isVisible());
+    EXPECT_FALSE(learn->isEnabled()) << "nothing touched yet";
+
+    // The user turns the editor's cutoff, then its boost: the boost is learned.
+    for (std::uint32_t port : {4u, 5u}) {
+        const float value = 0.5f;
+        ASSERT_TRUE(probe->write(port, sizeof value, 0, &value));
+    }
+    view.settle();
+    ASSERT_TRUE(learn->isEnabled());
+    leftClick(learn);
+    QQuickItem* badge = QuickView::findUnder(editor->window()->contentItem(), QStringLiteral("touchedMidiBadge"));
+    ASSERT_TRUE(badge);
+    EXPECT_EQ(QuickView::findUnder(badge, QStringLiteral("midiBadgeText"))->property("text").toString(),
+              "Learning “Boost”… move a controller");
+    rig.send({0xB0, 21, 100});
+    QTest::qWait(50);
+    EXPECT_EQ(rig.manager->midiControl().mappings(),
+              (QList<MidiMapping>{{{MidiKind::ControlChange, 21, 0}, {0, QStringLiteral("boost")}, SwitchMode::Latching, false}}));
+    EXPECT_EQ(QuickView::findUnder(badge, QStringLiteral("midiBadgeText"))->property("text").toString(), "Boost · CC 21 any ch");
+    leftClick(QuickView::findUnder(editor->window()->contentItem(), QStringLiteral("touchedRemoveButton")));
+    EXPECT_TRUE(rig.manager->midiControl().mappings().isEmpty());
+    editor->close();
+    dlclose(lib);
 }
 
 TEST(MidiMappingsSheet, ListsEveryMappingByWhatItMovesAndRemovesOne) {
