@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -16,7 +17,7 @@ namespace corvane::pluginhost {
 
 namespace {
 // How often an open editor is idled: about as often as a screen shows a meter move.
-constexpr int kEditorIdleMs = 33;
+constexpr auto kEditorIdle = std::chrono::milliseconds(33);
 } // namespace
 
 using lv2::HostMessage;
@@ -32,16 +33,26 @@ PluginHost::~PluginHost() {
 
 void PluginHost::serve() {
     lv2::Message message;
+    // On a clock of its own: Corvane's requests (its window asks for the
+    // editor's news about as often) must not keep the editor from its turns.
+    auto nextIdle = std::chrono::steady_clock::now();
     for (;;) {
         if (editor_) {
-            pollfd socket{channelFd_, POLLIN, 0};
-            const int ready = poll(&socket, 1, kEditorIdleMs);
-            if (ready < 0 && errno != EINTR)
-                return;
-            if (ready <= 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= nextIdle) {
                 editor_->idle(); // an embedded editor is closed by Corvane, whatever it returns
+                nextIdle += kEditorIdle;
+                if (nextIdle <= now)
+                    nextIdle = now + kEditorIdle; // turns missed are not made up
                 continue;
             }
+            pollfd socket{channelFd_, POLLIN, 0};
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextIdle - now);
+            const int ready = poll(&socket, 1, static_cast<int>(wait.count()));
+            if (ready < 0 && errno != EINTR)
+                return;
+            if (ready <= 0)
+                continue;
         }
         if (channel_.receive(message) != lv2::HostChannel::Result::Done || !answer(message))
             return;
