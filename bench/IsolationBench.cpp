@@ -10,6 +10,7 @@
 // each isolated period adds, where most of isolation's cost goes.
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/SearchPath.h"
 #include "platform/lv2/World.h"
 #include "platform/system/Futex.h"
 
@@ -166,9 +167,9 @@ void allCores(benchmark::State& state) {
     constexpr int kStrips = 8;
     constexpr float kCostUs = 1e6f * kFrames / static_cast<float>(kRate) / 10.0f;
     static const bool found = [] {
-        const char* path = std::getenv("LV2_PATH");
-        const std::string paths = std::string(CORVANE_BENCH_LV2_DIR) + ":" + (path ? path : "/usr/lib/lv2");
-        setenv("LV2_PATH", paths.c_str(), 1); // for the hosts, which read it when they start
+        // Beside everything else: the cases after this one see the plug-ins they saw before.
+        const std::string paths = std::string(CORVANE_BENCH_LV2_DIR) + ":" + lv2::searchPathString().toStdString();
+        setenv("LV2_PATH", paths.c_str(), 1); // also for the hosts, which read it when they start
         const auto lock = lv2::World::lock();
         return lv2::World::reload(lock) != nullptr;
     }();
