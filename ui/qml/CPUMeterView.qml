@@ -108,9 +108,15 @@ Item {
                 width: 9
                 height: 9
                 radius: 4.5
-                color: meter.dropoutActive ? Theme.meterRed : Theme.meterTrack
-                Behavior on color {
-                    ColorAnimation { duration: 200; easing.type: Easing.OutQuad }
+                // The flash fades in and out in a BarGlide's three steps, not
+                // an animation at the display's rate: every step is a frame of
+                // the whole window drawn by the CPU, and on a busy machine
+                // dropouts come every few seconds while the meters play.
+                color: Qt.tint(Theme.meterTrack, Qt.rgba(Theme.meterRed.r, Theme.meterRed.g, Theme.meterRed.b,
+                                                         flash.value / 100))
+                BarGlide {
+                    id: flash
+                    target: meter.dropoutActive ? 100 : 0
                 }
             }
             Text {
