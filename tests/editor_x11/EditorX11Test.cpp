@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QQuickItem>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +110,20 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);
     EXPECT_TRUE(QFile::exists(shot));
 
+    // The wheel over the editor's Ratio knob, then Learn the last touched parameter, photographed listening.
+    const QString wid = QString::number(shown->winId());
+    const QString knobY = QString::number(shown->property("headerHeight").toInt() + 423);
+    QProcess::execute(QStringLiteral("xdotool"), {"mousemove", "--window", wid, "567", knobY, "click", "--repeat", "3", "4"});
+    strip.settle(300);
+    EXPECT_FALSE(opened->touchedParameter().isEmpty()) << "the editor wrote no control";
+    QQuickItem* learn = QuickView::findUnder(shown->contentItem(), QStringLiteral("learnTouchedButton"));
+    ASSERT_TRUE(learn);
+    QTest::mouseClick(shown, Qt::LeftButton, {}, learn->mapToScene(learn->boundingRect().center()).toPoint());
+    strip.settle(200);
+    const QString learning = QStringLiteral(CORVANE_SCREENSHOT_DIR "/midi-learn-editor.png");
+    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), wid, learning}), 0);
+    rig.manager->midiControl().cancelLearning();
+
     strip.open(200);
     EXPECT_EQ(strip.editor(), opened) << "a second press reuses the window";
     rig.manager->stop();
@@ -159,6 +174,7 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
         rig.render(1);
         return effect->parameter(gain) != before;
     })) << before;
+    EXPECT_TRUE(waitFor([&] { return opened->touchedParameter() == QLatin1String("gain"); })) << "for MIDI learning";
     // Kept in a preset by the host, and brought back from it.
     const float turned = effect->parameter(gain);
     ASSERT_TRUE(opened->savePreset(QStringLiteral("Louder")));
