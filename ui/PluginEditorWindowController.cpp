@@ -187,6 +187,7 @@ bool PluginEditorWindowController::embedHostedView() {
         return false;
     }
     hostedView_ = true;
+    emit touchedChanged(); // the header grows its learn bar before the view is laid out below it
     pluginWindow_ = QWindow::fromWinId(static_cast<WId>(view->window));
     pluginWindow_->setParent(container_);
     pluginWindow_->setPosition(0, 0);
@@ -252,8 +253,12 @@ void PluginEditorWindowController::tick() {
             close();
             return;
         }
-        if (const auto size = isolated->editorSizeAsked(); size && window_)
-            window_->resize(size->first, size->second + headerHeight());
+        if (const auto news = isolated->editorNews()) {
+            if (news->width > 0 && news->height > 0 && window_)
+                window_->resize(news->width, news->height + headerHeight());
+            if (news->touchedPort != lv2::EditorView::kNoPort)
+                noteTouched(news->touchedPort);
+        }
     }
     if (ui_ && !ui_->idle() && ui_->kind() == lv2::PluginUi::Kind::Show)
         ui_->hide(); // the user shut the UI's own window; showWindow() brings it back

@@ -48,7 +48,7 @@ class PluginEditorWindowController : public QObject {
     Q_PROPERTY(QObject* parameters READ parameters CONSTANT)
     Q_PROPERTY(QStringList presetNames READ presetNames NOTIFY presetsChanged)
     Q_PROPERTY(QQuickWindow* window READ window CONSTANT)
-    // The control input the plug-in's own editor (in this process) set last:
+    // The control input the plug-in's own editor (here or in its host) set last:
     // its port symbol and name, empty until the user moves one.
     Q_PROPERTY(bool learnsTouched READ learnsTouched NOTIFY touchedChanged)
     Q_PROPERTY(QString touchedParameter READ touchedParameter NOTIFY touchedChanged)
@@ -72,8 +72,9 @@ public:
     QObject* parameters() { return &parameters_; }
     QStringList presetNames() const;
     QQuickWindow* window();
-    // Whether the plug-in's own editor runs here, where its writes are seen.
-    bool learnsTouched() const { return ui_ != nullptr; }
+    // Whether the plug-in's own editor is shown: here, where its writes are
+    // seen, or by its host, which tells of them.
+    bool learnsTouched() const { return ui_ != nullptr || hostedView_; }
     QString touchedParameter() const { return touchedParameter_; }
     QString touchedParameterName() const { return touchedParameterName_; }
 

@@ -24,7 +24,8 @@ using lv2::HostMessage;
 using lv2::Outcome;
 
 PluginHost::PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority)
-    : channel_(channelFd), region_(region), priority_(priority), channelFd_(channelFd) {}
+    : channel_(channelFd), region_(region), priority_(priority), channelFd_(channelFd),
+      editorTouched_(lv2::EditorView::kNoPort) {}
 
 PluginHost::~PluginHost() {
     periods_.reset();
@@ -233,6 +234,7 @@ lv2::EditorView PluginHost::openEditor(const std::vector<unsigned char>& payload
     }
     editor_.reset(); // one editor at a time: a new parent replaces the old
     editorWidth_ = editorHeight_ = 0;
+    editorTouched_ = lv2::EditorView::kNoPort;
     const auto choice = lv2::PluginUi::choose(*effect_, true);
     if (!choice || choice->kind != lv2::PluginUi::Kind::X11) {
         view.error = "the plug-in has no X11 editor";
@@ -245,6 +247,7 @@ lv2::EditorView PluginHost::openEditor(const std::vector<unsigned char>& payload
     editor_ = lv2::PluginUi::create(*effect_, *choice, parent, asked, view.error);
     if (!editor_)
         return view;
+    editor_->onControlWritten([this](std::uint32_t port) { editorTouched_ = port; });
     view.ok = true;
     view.window = static_cast<std::uint32_t>(editor_->widget());
     view.width = editor_->preferredWidth();
@@ -260,6 +263,7 @@ lv2::EditorView PluginHost::editorNews() {
         view.window = static_cast<std::uint32_t>(editor_->widget());
         view.width = std::exchange(editorWidth_, 0);
         view.height = std::exchange(editorHeight_, 0);
+        view.touchedPort = std::exchange(editorTouched_, lv2::EditorView::kNoPort);
     }
     return view;
 }

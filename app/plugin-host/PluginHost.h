@@ -72,6 +72,7 @@ private:
     std::unique_ptr<lv2::PluginUi> editor_;
     int editorWidth_ = 0;
     int editorHeight_ = 0;
+    std::uint32_t editorTouched_; // the control input a user set in it last, for MIDI learning
     std::unique_ptr<PeriodThread> periods_; // declared last: it goes first
 };
 

@@ -139,6 +139,7 @@ MessageWriter encode(const EditorView& view) {
     MessageWriter out;
     out.flag(view.ok).text(view.error).u32(view.window);
     out.u32(static_cast<std::uint32_t>(view.width)).u32(static_cast<std::uint32_t>(view.height));
+    out.u32(view.touchedPort);
     return out;
 }
 
@@ -146,6 +147,7 @@ bool decode(const std::vector<unsigned char>& payload, EditorView& view) {
     MessageReader in(payload);
     std::uint32_t width = 0, height = 0;
     in.flag(view.ok), in.text(view.error), in.u32(view.window), in.u32(width), in.u32(height);
+    in.u32(view.touchedPort);
     // No screen is a million pixels wide.
     if (!in.ok() || width > 1'000'000 || height > 1'000'000)
         return false;

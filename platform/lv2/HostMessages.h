@@ -26,7 +26,7 @@ enum class HostMessage : std::uint32_t {
     LoadPreset,   // text (the preset's URI) -> Outcome
     SavePreset,   // SavePresetRequest -> Outcome (text: the new preset's URI, or why not)
     OpenEditor,   // u32 parent window -> EditorView
-    EditorNews,   // nothing -> EditorView (ok: an editor is open; its size: what it asked for since, 0 × 0: nothing)
+    EditorNews,   // nothing -> EditorView (ok: an editor is open; its size and touched port: news since the last)
     ResizeEditor, // u32 width, u32 height -> Outcome
     CloseEditor,  // nothing -> Outcome
     Schedule,     // ScheduleRequest -> Outcome (text: what the host could not have, for the log)
@@ -69,13 +69,16 @@ struct ScheduleRequest {
 };
 
 // The plug-in's own X11 editor, made by the host as a child of a window of
-// ours: its window, and the size it asks for (0 × 0: none).
+// ours: its window, the size it asks for (0 × 0: none) and the control input
+// a user set in it last (kNoPort: none).
 struct EditorView {
+    static constexpr std::uint32_t kNoPort = 0xffffffff;
     bool ok = false;
     std::string error; // why not, when not
     std::uint32_t window = 0;
     int width = 0;
     int height = 0;
+    std::uint32_t touchedPort = kNoPort;
 };
 
 // The answer of requests that succeed or not, with a text either way.

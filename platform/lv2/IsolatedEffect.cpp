@@ -383,13 +383,13 @@ std::optional<EditorView> IsolatedEffect::openEditor(std::uint32_t parent, std::
     return view;
 }
 
-std::optional<std::pair<int, int>> IsolatedEffect::editorSizeAsked() {
+std::optional<EditorView> IsolatedEffect::editorNews() {
     Message message;
     EditorView view;
     if (!request(static_cast<std::uint32_t>(HostMessage::EditorNews), MessageWriter(), message, options_.answerLimit)
-        || !decode(message.payload, view) || !view.ok || view.width <= 0 || view.height <= 0)
+        || !decode(message.payload, view) || !view.ok)
         return std::nullopt;
-    return std::make_pair(view.width, view.height);
+    return view;
 }
 
 void IsolatedEffect::resizeEditor(int width, int height) {

@@ -152,8 +152,10 @@ public:
     // it asked for; null with `error` set when there is no such editor or it
     // did not start. A crash of the editor is a crash of the host.
     std::optional<EditorView> openEditor(std::uint32_t parent, std::string& error);
-    // The size the open editor asked for since the last call, when it asked.
-    std::optional<std::pair<int, int>> editorSizeAsked();
+    // What became of the open editor since the last call: the size it asked
+    // for, the control a user set in it last (see EditorView). Nothing when
+    // no editor is open or the host did not answer.
+    std::optional<EditorView> editorNews();
     // Tells the editor its parent now has this size.
     void resizeEditor(int width, int height);
     // Takes the editor and its window down: before its parent goes.
