@@ -16,12 +16,17 @@ corvane=${CORVANE:-$root/build/app/corvane}
 for tool in jq lv2info timeout; do
   command -v "$tool" >/dev/null || { echo "plugin-sweep needs $tool" >&2; exit 2; }
 done
-export SWEEP_CORVANE=$corvane
 export SWEEP_SECONDS=${SWEEP_SECONDS:-1}
 export SWEEP_TIMEOUT=${SWEEP_TIMEOUT:-20}
 jobs=${SWEEP_JOBS:-2}
 work=$(mktemp -d /tmp/plugin-sweep.XXXXXX)
 export SWEEP_WORK=$work
+# Runs use a copy of the program and its plug-in host (which it finds beside itself): a
+# rebuild while the sweep goes on would otherwise fail the runs that start meanwhile.
+mkdir "$work/bin"
+cp "$corvane" "$(dirname "$corvane")/corvane-plugin-host" "$work/bin/" ||
+  { echo "no corvane-plugin-host beside $corvane" >&2; rm -rf "$work"; exit 2; }
+export SWEEP_CORVANE=$work/bin/$(basename "$corvane")
 # Every process of this sweep, the plug-in hosts included, inherits this mark, so the check
 # for leftover hosts finds ours and not those of anyone else on the machine.
 export CORVANE_PLUGIN_SWEEP=$$.$RANDOM
@@ -58,7 +63,7 @@ export -f stripWidth
 # One run: prints mode, outcome (ran | fault | failed | hang | crash | no-report), exit status,
 # and the detail (the fault, the load failure, the signal), tab-separated.
 runOne() {
-  local uri=$1 mode=$2 width=$3 dir=$4 channels start end rc report outcome detail
+  local uri=$1 mode=$2 width=$3 dir=$4 channels start end rc report outcome detail late
   channels=1; [ "$width" = 2 ] && channels=1-2
   report=$dir/$mode.json
   start=$(date +%s)
@@ -81,7 +86,11 @@ runOne() {
     outcome=ran detail=""
     [ "$(jq -r '.strips[0].nonFinitePeriods // 0' "$report")" != 0 ] && detail="output not finite"
   fi
-  printf '%s\t%s\t%s\t%s\n' "$mode" "$outcome" "$rc" "$detail"
+  # Periods the strip played dry because its host answered late: not a different outcome,
+  # but a reason its output can differ from the in-process run's.
+  late=0
+  [ -s "$report" ] && late=$(jq -r '.strips[0].latePeriods // 0' "$report" 2>/dev/null)
+  printf '%s\t%s\t%s\t%s\t%s\n' "$mode" "$outcome" "$rc" "$detail" "${late:-0}"
 }
 export -f runOne
 
@@ -99,7 +108,7 @@ sweepOne() {
 }
 export -f sweepOne
 
-"$corvane" --list-plugins 2>/dev/null | cut -f1 | grep -E -- "${1:-.}" >"$work/uris"
+"$SWEEP_CORVANE" --list-plugins 2>/dev/null | cut -f1 | grep -E -- "${1:-.}" >"$work/uris"
 total=$(wc -l <"$work/uris")
 echo "sweeping $total plug-ins, $jobs at a time, ${SWEEP_SECONDS} s each in process and isolated" >&2
 awk '{ printf "%d\t%s\n", NR, $0 }' "$work/uris" |
@@ -107,7 +116,7 @@ awk '{ printf "%d\t%s\n", NR, $0 }' "$work/uris" |
 echo >&2
 
 # The table: one line per plug-in whose two modes differ or that crashed or hung anywhere.
-ran=(0 0) crashes=0 differences=0
+ran=(0 0) crashes=0 differences=0 late=0
 printf '%-60s %-24s %-24s\n' "plug-in" "in process" "isolated"
 for result in "$work"/*/result; do
   uri=$(awk -F'\t' '$1 == "uri" { print $2 }' "$result")
@@ -115,6 +124,7 @@ for result in "$work"/*/result; do
   isol=$(awk -F'\t' '$1 == "isolated" { print $2 (($4 != "") ? ": " $4 : "") }' "$result")
   case $inProc in ran*) ran[0]=$((ran[0] + 1)) ;; esac
   case $isol in ran*) ran[1]=$((ran[1] + 1)) ;; esac
+  [ "$(awk -F'\t' '$1 == "isolated" { print ($5 > 0) }' "$result")" = 1 ] && late=$((late + 1))
   crashed=0
   case "$inProc $isol" in *crash*|*hang*) crashed=1; crashes=$((crashes + 1)) ;; esac
   if [ "$inProc" != "$isol" ] || [ "$crashed" = 1 ]; then
@@ -128,5 +138,6 @@ echo "ran in process: ${ran[0]} / $total"
 echo "ran isolated:   ${ran[1]} / $total"
 echo "differences:    $differences"
 echo "application crashed or hung: $crashes"
+echo "isolated runs with late periods (played dry for a period): $late"
 echo "plug-in hosts left over: $( [ -n "$leftover" ] && echo "$leftover" | wc -l || echo 0)"
 [ "$crashes" = 0 ] && [ -z "$leftover" ]
