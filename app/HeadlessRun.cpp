@@ -173,9 +173,15 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     };
 
     // Per strip, how its plug-in's host ended and when, in seconds of the
-    // run: the strip's own mark goes with the graph at the end.
+    // run: the strip's own mark goes with the graph at the end. The run starts
+    // with the engine, before the rest of the start (the latency estimate)
+    // is done, and a plug-in may fail in between.
     std::vector<std::optional<std::pair<QString, double>>> faults(AudioEngineManager::kChannelCount);
     std::optional<Clock::TimePoint> startedAt;
+    QObject::connect(&manager, &AudioEngineManager::isRunningChanged, &context, [&] {
+        if (manager.isRunning() && !startedAt)
+            startedAt = clock.now();
+    });
     for (ChannelSlot* slot : manager.channels())
         QObject::connect(slot, &ChannelSlot::pluginFaultChanged, &context, [&, slot] {
             auto& fault = faults[std::size_t(slot->id())];
@@ -241,6 +247,7 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
             entry[QStringLiteral("outputRms")] = rounded(p.output.rms, 6);
             entry[QStringLiteral("dspMaxMicros")] = rounded(double(manager.longestStripRender(spec.strip - 1).count()) / 1e3, 1);
             entry[QStringLiteral("nonFinitePeriods")] = qint64(manager.nonFinitePeriods(spec.strip - 1));
+            entry[QStringLiteral("latePeriods")] = qint64(manager.latePeriods(spec.strip - 1));
             const auto& fault = faults[index];
             entry[QStringLiteral("pluginFault")] = fault ? QJsonValue(fault->first) : QJsonValue();
             entry[QStringLiteral("faultAtSeconds")] = fault ? QJsonValue(rounded(fault->second, 3)) : QJsonValue();
@@ -340,7 +347,8 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
     actualFrames = manager.actualBufferFrames();
     if (!manager.isRunning())
         co_return fail(1, whyStopped(manager, QStringLiteral("The engine did not start.")));
-    startedAt = clock.now();
+    if (!startedAt)
+        startedAt = clock.now();
     if (const auto& warning = manager.warningMessage())
         noteWarning(*warning);
     notePluginProblems();

@@ -128,6 +128,15 @@ std::uint64_t AudioEngineManager::nonFinitePeriods(int slotID) const {
     return stripStats_[std::size_t(slotID)].nonFinitePeriods;
 }
 
+std::uint64_t AudioEngineManager::latePeriods(int slotID) const {
+    if (slotID < 0 || slotID >= kChannelCount)
+        return 0;
+    if (isRunning_)
+        if (auto* effect = channels_[slotID]->effect())
+            return effect->latePeriods();
+    return stripStats_[std::size_t(slotID)].latePeriods;
+}
+
 std::chrono::nanoseconds AudioEngineManager::longestStripRender(int slotID) const {
     if (slotID < 0 || slotID >= kChannelCount)
         return {};

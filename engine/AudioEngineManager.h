@@ -227,9 +227,10 @@ public:
     Q_INVOKABLE void resetDropouts() { dropouts_.reset(); }
 
     // Per strip while running (and after a stop, for the last run): periods in
-    // which its effect's output was not finite, and its longest render time
-    // in one period.
+    // which its effect's output was not finite, periods its effect answered too
+    // late, and its longest render time in one period.
     std::uint64_t nonFinitePeriods(int slotID) const;
+    std::uint64_t latePeriods(int slotID) const;
     std::chrono::nanoseconds longestStripRender(int slotID) const;
     // The longest render of a whole period, and the period's own length.
     std::chrono::nanoseconds longestPeriodRender() const;
@@ -441,6 +442,7 @@ private:
     // Kept from the last run for the report after a stop.
     struct StripStats {
         std::uint64_t nonFinitePeriods = 0;
+        std::uint64_t latePeriods = 0;
         std::chrono::nanoseconds longestRender{0};
     };
     std::array<StripStats, kChannelCount> stripStats_{};

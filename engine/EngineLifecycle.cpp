@@ -350,8 +350,10 @@ void AudioEngineManager::stop() {
             for (auto* slot : channels_) {
                 auto& stats = stripStats_[std::size_t(slot->id())];
                 stats.longestRender = std::chrono::nanoseconds(periods.groupNanos[std::size_t(slot->id())]);
-                if (auto* effect = slot->effect())
+                if (auto* effect = slot->effect()) {
                     stats.nonFinitePeriods = effect->nonFinitePeriods();
+                    stats.latePeriods = effect->latePeriods();
+                }
             }
         }
         const bool stopped = engine_->stop();

@@ -56,6 +56,9 @@ public:
     // Periods whose output held NaN or infinity, and bringing a plug-in that
     // made one back to a fresh history (true when it did).
     virtual std::uint64_t nonFinitePeriods() const = 0;
+    // Periods whose answer missed the deadline and played the dry input: only
+    // a plug-in in a process of its own can be late.
+    virtual std::uint64_t latePeriods() const { return 0; }
     virtual bool resetIfFaulted() = 0;
     // The errors and warnings the plug-in logged since the last call.
     virtual std::vector<std::string> takeLoggedProblems() = 0;

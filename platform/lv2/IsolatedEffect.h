@@ -101,7 +101,7 @@ public:
     Fault fault() const override { return static_cast<Fault>(fault_.load(std::memory_order_acquire)); }
     bool hasFailed() const { return fault() != Fault::None; }
     // Periods the host did not answer in time (before and at a failure).
-    std::uint64_t latePeriods() const { return latePeriods_.load(std::memory_order_relaxed); }
+    std::uint64_t latePeriods() const override { return latePeriods_.load(std::memory_order_relaxed); }
     // As Lv2Effect's: periods whose output held NaN or infinity; the plug-in
     // then rests (silent) until resetIfFaulted(), main thread, also while
     // periods run, which asks the host only when there was such a period.

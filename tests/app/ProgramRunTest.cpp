@@ -432,6 +432,8 @@ TEST(HeadlessRun, AnIsolatedPlugInThatCrashesSilencesNothingButItsOwnEffectAndTh
     EXPECT_LT(crashed["faultAtSeconds"].toDouble(), 1.0);
     EXPECT_EQ(healthy["pluginFault"], QJsonValue());
     EXPECT_EQ(healthy["faultAtSeconds"], QJsonValue());
+    // The period the host died in went unanswered.
+    EXPECT_GE(crashed["latePeriods"].toInt(), 1);
     EXPECT_GT(crashed["outputRms"].toDouble(), 0.03);
     EXPECT_NEAR(crashed["outputRms"].toDouble(), healthy["outputRms"].toDouble(), 1e-6);
     EXPECT_EQ(processesMarked(mark), QStringList()) << "a plug-in host outlived the run";
