@@ -105,6 +105,8 @@ Window {
                     text: "Learn the last touched parameter"
                     font.pixelSize: 11
                     enabled: touchedLearn.parameter !== "" && window.manager !== null
+                    // The palette's disabled text is hardly dimmer on this button: dim it ourselves.
+                    opacity: enabled ? 1.0 : 0.5
                     onClicked: touchedLearn.learn()
                 }
             }
