@@ -8,10 +8,10 @@
 #include "plugins/ParameterListModel.h"
 #include "plugins/PluginCatalog.h"
 #include "tests/engine/VirtualRig.h"
-#include "tests/fixtures/lv2/FixtureUiProbe.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManagerPeer.h"
+#include "tests/ui/FixturePlugins.h"
 #include "tests/ui/QuickView.h"
 #include "ui/ChannelChoices.h"
 #include "ui/LevelMeterView.h"
@@ -29,8 +29,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -41,11 +39,6 @@ using namespace corvane::test;
 
 namespace {
 
-// Only the fixture bundles: a small catalog that is the same everywhere. Set
-// before the first lilv world.
-const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
-const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false};
-const PluginComponent controls{"urn:corvane:test:controls", "Fixture Controls", "Corvane Tests", false};
 
 struct StripView : QuickView {
     explicit StripView(VirtualRig& rig, double scale = 1.0, int id = 0)
@@ -189,7 +182,7 @@ TEST(ChannelStripView, PickersSwitchAndRemoveWriteTheStripAndMetersShowRmsAsABar
     EXPECT_FALSE(view.item("pluginSwitch")->property("checked").toBool());
 
     // Chosen but not running: dimmed settings, and an alert that says why.
-    slot.setComponent(gain);
+    slot.setComponent(fixtureGain);
     view.settle();
     EXPECT_EQ(view.item("pluginName")->property("text").toString(), "Fixture Gain");
     EXPECT_DOUBLE_EQ(view.item("settingsButton")->opacity(), 0.4);
@@ -252,7 +245,7 @@ TEST(ChannelStripView, AWidthChangedWhilePlayingSaysItAppliesAtTheNextStart) {
 }
 
 TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheChoice) {
-    ASSERT_TRUE(pathSet);
+    ASSERT_TRUE(fixturePathSet);
     VirtualRig rig;
     ChannelSlot& slot = rig.strip(0);
     {
@@ -306,7 +299,7 @@ TEST(ChannelStripView, PickerFiltersAsYouTypeMarksTheChosenPluginAndWritesTheCho
         EXPECT_TRUE(view.warnings().isEmpty()) << view.warnings().join('\n').toStdString();
     }
     // At a zoom of 1.5 the sheet is drawn one and a half times as large.
-    slot.setComponent(gain);
+    slot.setComponent(fixtureGain);
     StripView zoomed(rig, 1.5);
     zoomed.click("pluginButton");
     ASSERT_TRUE(zoomed.waitUntilLoaded());
@@ -323,7 +316,7 @@ TEST(PluginEditorWindow, GenericEditorIsReusedClosedWithItsInstanceAndItsSetting
     qputenv("HOME", home.path().toUtf8());
     VirtualRig rig;
     rig.route(0, 0, false, 0, false);
-    rig.strip(0).setComponent(gain);
+    rig.strip(0).setComponent(fixtureGain);
     ASSERT_TRUE(rig.start());
     StripView strip(rig);
     ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
@@ -440,14 +433,13 @@ TEST(PluginEditorWindow, APlugInsOwnEditorIsTakenAndEditorsThatFailOrAreClosedEa
     VirtualRig rig;
     for (int s = 0; s < 3; ++s)
         rig.route(s, s, false, s, false);
-    rig.strip(0).setComponent(controls);
+    rig.strip(0).setComponent(fixtureControls);
     rig.strip(1).setComponent(PluginComponent{"urn:corvane:test:uirefuses", "Fixture UI Refuses", "Corvane Tests", false});
-    rig.strip(2).setComponent(controls);
+    rig.strip(2).setComponent(fixtureControls);
     ASSERT_TRUE(rig.start());
     StripView own(rig, 1.0, 0), refusing(rig, 1.0, 1), early(rig, 1.0, 2);
-    void* lib = dlopen(CORVANE_LV2_FIXTURE_DIR "/controls.lv2/fixtureui.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr);
-    FixtureUiProbe* probe = reinterpret_cast<FixtureUiProbeFunction>(dlsym(lib, "corvane_fixture_ui_probe"))();
+    FixtureUiProbe* probe = fixtureUiProbe();
+    ASSERT_NE(probe, nullptr);
     const int instances = probe->instances, cleanups = probe->cleanups, shows = probe->shows;
 
     LogCapture log;
@@ -487,5 +479,4 @@ TEST(PluginEditorWindow, APlugInsOwnEditorIsTakenAndEditorsThatFailOrAreClosedEa
     EXPECT_EQ(probe->cleanups, cleanups + 1);
     EXPECT_EQ(own.editor(), nullptr);
     EXPECT_EQ(refusing.editor(), nullptr);
-    dlclose(lib);
 }

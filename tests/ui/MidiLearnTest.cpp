@@ -2,7 +2,7 @@
 // press stops it, a learned control says what it is mapped to and how a switch
 // follows it, and removing it leaves the other controls' mappings alone.
 #include "tests/engine/VirtualRig.h"
-#include "tests/fixtures/lv2/FixtureUiProbe.h"
+#include "tests/ui/FixturePlugins.h"
 #include "tests/ui/QuickView.h"
 #include "ui/MidiLearn.h"
 #include "ui/MidiMappingText.h"
@@ -16,7 +16,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <functional>
 #include <vector>
 
@@ -26,14 +25,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const bool pathSet = [] { return setenv("LV2_PATH", CORVANE_LV2_FIXTURE_DIR, 1) == 0; }();
-const PluginComponent gain{"urn:corvane:test:gain", "Fixture Gain", "Zeta Labs", false};
-// Its editor is the fixture UI, which writes ports when a test says so.
-const PluginComponent controls{"urn:corvane:test:controls", "Fixture Controls", "Corvane Tests", false};
 
 // A running strip with a fixture (the gain, unless said), and a controller to move.
 struct MidiRig : VirtualRig {
-    explicit MidiRig(const PluginComponent& plugin = gain) {
+    explicit MidiRig(const PluginComponent& plugin = fixtureGain) {
         route(0, 0, false, 0, false);
         strip(0).setComponent(plugin);
         EXPECT_TRUE(start());
@@ -74,7 +69,7 @@ QString badgeOf(QuickView& view) {
 } // namespace
 
 TEST(MidiLearn, OneControlListensAtATimeAndALearnedSwitchShowsRemovesAndSetsItsMapping) {
-    ASSERT_TRUE(pathSet);
+    ASSERT_TRUE(fixturePathSet);
     MidiRig rig;
     MidiControl& midi = rig.manager->midiControl();
 
@@ -181,15 +176,14 @@ TEST(MidiLearn, TheStripsSwitchAndAnEditorRowLearnFromTheirMenusAndShowTheirMapp
 }
 
 TEST(MidiLearn, ThePlugInsOwnEditorLearnsTheParameterItTouchedLast) {
-    MidiRig rig(controls);
+    MidiRig rig(fixtureControls);
     QuickView view(QStringLiteral("ChannelStripView"),
                    {{"manager", QVariant::fromValue<QObject*>(rig.manager.get())},
                     {"slot", QVariant::fromValue<QObject*>(rig.manager->channels()[0])}},
                    QSize(1000, 80));
     ASSERT_TRUE(view.ok()) << view.errors().toStdString();
-    void* lib = dlopen(CORVANE_LV2_FIXTURE_DIR "/controls.lv2/fixtureui.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr);
-    FixtureUiProbe* probe = reinterpret_cast<FixtureUiProbeFunction>(dlsym(lib, "corvane_fixture_ui_probe"))();
+    FixtureUiProbe* probe = fixtureUiProbe();
+    ASSERT_NE(probe, nullptr);
     view.click(view.findAnywhere(QStringLiteral("settingsButton")));
     view.settle(100);
     auto* editor = qobject_cast<PluginEditorWindowController*>(view.root()->property("editorController").value<QObject*>());
@@ -218,7 +212,6 @@ TEST(MidiLearn, ThePlugInsOwnEditorLearnsTheParameterItTouchedLast) {
     leftClick(QuickView::findUnder(editor->window()->contentItem(), QStringLiteral("touchedRemoveButton")));
     EXPECT_TRUE(rig.manager->midiControl().mappings().isEmpty());
     editor->close();
-    dlclose(lib);
 }
 
 TEST(MidiMappingsSheet, ListsEveryMappingByWhatItMovesAndRemovesOne) {
