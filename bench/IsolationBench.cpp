@@ -87,6 +87,16 @@ struct Block {
     double switches = 0.0; // of both, per period
 };
 
+// Sleeps until one period after `next`, which becomes that time.
+void sleepUntilNextPeriod(timespec& next) {
+    next.tv_nsec += kPeriodNs;
+    if (next.tv_nsec >= 1'000'000'000) {
+        next.tv_nsec -= 1'000'000'000;
+        ++next.tv_sec;
+    }
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+}
+
 // Runs `period` kBlockPeriods times at the device's pace, continuing the pace
 // of `next`; what it cost this thread and the process `helper` (-1: none).
 // The helper is read outside this thread's window: reading /proc is no part
@@ -97,12 +107,7 @@ Block pacedBlock(Period&& period, int helper, timespec& next) {
     const double switchesBefore = contextSwitches(0) + (helper > 0 ? contextSwitches(helper) : 0.0);
     const double ownBefore = threadCpuSeconds();
     for (int i = 0; i < kBlockPeriods; ++i) {
-        next.tv_nsec += kPeriodNs;
-        if (next.tv_nsec >= 1'000'000'000) {
-            next.tv_nsec -= 1'000'000'000;
-            ++next.tv_sec;
-        }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        sleepUntilNextPeriod(next);
         period();
     }
     const double own = threadCpuSeconds() - ownBefore;
@@ -207,12 +212,7 @@ void allCores(benchmark::State& state) {
         clock_gettime(CLOCK_MONOTONIC, &next);
         for (int block = 0; block < 2 * kBlocks; ++block) {
             for (int i = 0; i < kBlockPeriods; ++i) {
-                next.tv_nsec += kPeriodNs;
-                if (next.tv_nsec >= 1'000'000'000) {
-                    next.tv_nsec -= 1'000'000'000;
-                    ++next.tv_sec;
-                }
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+                sleepUntilNextPeriod(next);
                 const double start = now();
                 if (block % 2 == 0) {
                     for (auto& effect : here)
