@@ -206,17 +206,21 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
            static_cast<long long>(strips.size()));
     followDeviceSettings(device.id);
     meters_->start([this] { watchEffects(); });
+    // The audio thread runs by now: the hosts take its priority before the
+    // latency estimate, or their first periods on a busy machine come late;
+    // below they hear again once memory is locked.
+    audioThreadPriority_ = highestRealtimePriority();
     for (const auto& strip : strips)
         if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect())) {
             watchHost(*strip.slot, *isolated);
             settledEdits_[std::size_t(strip.slot->id())].reset();
+            shareScheduling(*strip.slot, *isolated);
         }
     co_await computeLatencyEstimate(device.id, rate, strips);
     if (!self || stopCount_ != run || !isRunning_)
         co_return false;
     latencyCriticalActivity_ = std::make_unique<ProcessActivity>(QStringLiteral("Real-time multi-channel audio routing"));
     lockMemoryOnce();
-    // The audio thread runs by now: the hosts' run as it does.
     audioThreadPriority_ = highestRealtimePriority();
     for (const auto& strip : runningStrips_)
         if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(strip.slot->effect()))
