@@ -32,11 +32,17 @@ std::vector<std::string> userAlsaPcms() {
 std::unique_ptr<AudioHardware> createDefaultHardware() {
     std::vector<std::unique_ptr<Backend>> backends;
     backends.push_back(std::make_unique<JackBackend>());
-    AlsaBackend::Options alsa;
-    alsa.userPcms = userAlsaPcms();
-    backends.push_back(std::make_unique<AlsaBackend>(std::move(alsa)));
+    AlsaBackend::Options options;
+    options.userPcms = userAlsaPcms();
+    auto alsaBackend = std::make_unique<AlsaBackend>(std::move(options));
     // Always present, always last.
-    backends.push_back(std::make_unique<VirtualBackend>());
+    auto virtualBackend = std::make_unique<VirtualBackend>();
+    // One sequencer port for both: only one device plays at a time.
+    auto sequencer = std::make_shared<alsa::SequencerInput>();
+    alsaBackend->setSequencer(sequencer);
+    virtualBackend->setSequencer(sequencer);
+    backends.push_back(std::move(alsaBackend));
+    backends.push_back(std::move(virtualBackend));
     return std::make_unique<AudioHardware>(std::move(backends));
 }
 

@@ -7,6 +7,7 @@
 // session` (set while I/O runs), where S is what stopOrKeepForever stops.
 
 #include "platform/hardware/Backend.h"
+#include "platform/hardware/alsa/SequencerInput.h"
 #include "platform/system/KeepForever.h"
 
 #include <algorithm>
@@ -40,6 +41,11 @@ public:
         return stopOrKeepForever(std::move(session), patience);
     }
 
+    // MIDI control of this backend's devices: the ALSA sequencer port, one
+    // for all the backends that take it. Main thread, before any I/O starts.
+    void setSequencer(std::shared_ptr<alsa::SequencerInput> sequencer) { sequencer_ = std::move(sequencer); }
+    const std::shared_ptr<alsa::SequencerInput>& sequencer() const { return sequencer_; }
+
 protected:
     using SessionOf = typename decltype(Device::session)::element_type;
 
@@ -70,10 +76,17 @@ protected:
             stopOrKeepForever(std::move(session), patience);
     }
 
+    // For a start of I/O, on the main thread: what its period loop drains.
+    alsa::SequencerInput::Feed controlFeed() const {
+        return sequencer_ ? sequencer_->feedForStart() : alsa::SequencerInput::Feed{};
+    }
+
     mutable std::mutex mutex_; // guards devices_ and what the backend adds to it; never taken on the I/O thread
     std::vector<Device> devices_;
 
 private:
+    std::shared_ptr<alsa::SequencerInput> sequencer_;
+
     template <class List>
     static auto* findById(List& devices, ObjectId id) {
         auto it = std::find_if(devices.begin(), devices.end(), [&](const Device& d) { return d.id == id; });

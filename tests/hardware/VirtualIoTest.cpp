@@ -1,11 +1,18 @@
-// Starting and stopping I/O on the virtual device, on both clocks, and the
-// overloads a paced device reports.
+// Starting and stopping I/O on the virtual device, on both clocks, the
+// overloads a paced device reports, and the MIDI its periods hand over.
+#include "platform/hardware/alsa/SequencerInput.h"
 #include "tests/hardware/VirtualRig.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RealtimeChecker.h"
 
+#include <array>
 #include <cmath>
 #include <numbers>
+#include <utility>
+#include <vector>
 
+using namespace corvane;
 using namespace corvane::hw;
 using namespace corvane::test;
 using namespace std::chrono_literals;
@@ -128,4 +135,57 @@ TEST_F(VirtualIo, OnlyMissedDeadlinesAreOverloadsAndEachIsAnnouncedOnce) {
     EXPECT_FALSE(virt->forceOverload("virtual:nobody"));
     EXPECT_EQ(overloads, before + 1);
     EXPECT_EQ(virt->overloadCount(kUid), static_cast<std::uint64_t>(before + 1));
+}
+
+// Notes, for each message the control input is handed, how many periods had
+// run before it and the message's value byte. Fixed room: it runs in real time.
+class HeardControl final : public ControlInput {
+public:
+    explicit HeardControl(const IoProbe& probe) : probe_(probe) {}
+    void receive(const std::uint8_t* bytes, std::uint32_t size) noexcept override {
+        if (count < heard.size())
+            heard[count++] = {probe_.calls.load(), size == 3 ? bytes[2] : -1};
+    }
+    std::array<std::pair<std::uint64_t, int>, 16> heard{};
+    std::size_t count = 0;
+
+private:
+    const IoProbe& probe_;
+};
+
+TEST_F(VirtualIo, ControllerMessagesReachTheControlInputFirstInTheirPeriodInOrderAndAFullRingDropsAndCounts) {
+    // A sequencer that opens nowhere: MIDI control is then merely absent,
+    // said once in the log, and the device plays on.
+    LogCapture log;
+    auto sequencer = std::make_shared<alsa::SequencerInput>("corvane-no-such-sequencer", 4);
+    virt->setSequencer(sequencer);
+    HeardControl control(probe);
+    sequencer->setControlInput(&control);
+    virt->setClockMode(kUid, VirtualBackend::ClockMode::Manual);
+    MidiEventRing& ring = sequencer->ring();
+    auto send = [&ring](int value) {
+        const std::uint8_t message[3] = {0xB0, 64, static_cast<std::uint8_t>(value)};
+        return ring.push(message, 3);
+    };
+    EXPECT_FALSE(send(1)); // nothing plays: not kept for a later start
+    ASSERT_TRUE(start(probe));
+    EXPECT_TRUE(sequencer->sources().empty());
+    EXPECT_EQ(log.count(QStringLiteral("did not open")), 1);
+
+    for (int value = 2; value <= 5; ++value)
+        EXPECT_TRUE(send(value));
+    EXPECT_FALSE(send(6)); // four wait already
+    EXPECT_EQ(ring.dropped(), 1u);
+    RealtimeChecker checker;
+    ASSERT_TRUE(virt->runPeriods(kUid, 1));
+    for (int value = 7; value <= 9; ++value) // past the ring's end
+        EXPECT_TRUE(send(value));
+    ASSERT_TRUE(virt->runPeriods(kUid, 2));
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+    hardware->stopIo(device);
+
+    const std::vector<std::pair<std::uint64_t, int>> expected{{0, 2}, {0, 3}, {0, 4}, {0, 5},
+                                                              {1, 7}, {1, 8}, {1, 9}};
+    EXPECT_EQ(std::vector(control.heard.begin(), control.heard.begin() + control.count), expected);
+    EXPECT_EQ(ring.dropped(), 1u);
 }

@@ -387,6 +387,7 @@ std::string AlsaBackend::busyMessage(const Device& device) const {
 }
 
 bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error) {
+    alsa::SequencerInput::Feed control = controlFeed();
     std::unique_lock lock(mutex_);
     Device* device = idleDevice(id, error);
     if (!device)
@@ -408,6 +409,8 @@ bool AlsaBackend::startIo(ObjectId id, IoCallback& callback, std::string& error)
     setup.sampleRate = device->rate;
     setup.periodFrames = device->periodFrames;
     setup.callback = &callback;
+    setup.controlRing = std::move(control.ring);
+    setup.control = control.input;
     setup.announceOverload = [this, id] { notify(id, Address{Selector::Overload}); };
     setup.announceDelay = [this, id] { notify(id, Address{Selector::Latency}); };
     // The session is not known yet; the lost handler finds it by device.

@@ -33,6 +33,10 @@
 // comes back with the next hot-plug event, or after a scan that no longer
 // finds it (a card) or cannot open it (a named PCM).
 //
+// MIDI control comes from the sequencer port given with setSequencer() (see
+// SequencerInput.h): the I/O thread hands what waits to the control input at
+// the top of every period.
+//
 // Threads: construct, destroy and rescan on the main thread, whose event loop
 // must run for hot-plug events and losses to be handled. See IoSession.h for
 // the I/O thread.

@@ -95,6 +95,8 @@ IoSession::IoSession(Setup setup)
     : setup_(std::move(setup)), overloadNotifier_(setup_.announceOverload), lostNotifier_(setup_.announceLost),
       delayNotifier_(setup_.announceDelay ? setup_.announceDelay : [] {}) {
     sem_init(&exited_, 0, 0);
+    if (!setup_.control)
+        setup_.controlRing = nullptr;
 }
 
 IoSession::~IoSession() {
@@ -309,6 +311,8 @@ bool IoSession::start(std::string& error, bool& realtime) {
         return false;
     }
     started_ = true;
+    if (setup_.controlRing)
+        setup_.controlRing->attach();
     thread_ = std::thread([this] { run(); });
     sched_param param{};
     param.sched_priority = std::min(kRealtimePriority, sched_get_priority_max(SCHED_FIFO));
@@ -337,6 +341,8 @@ bool IoSession::stop(std::chrono::milliseconds patience) {
     }
     thread_.join();
     stopped_ = true;
+    if (setup_.controlRing)
+        setup_.controlRing->detach();
     if (playback_)
         snd_pcm_drop(playback_);
     if (capture_ && !actual_.linked)
@@ -478,6 +484,9 @@ int IoSession::transferPeriod(bool capture) {
 CORVANE_REALTIME
 void IoSession::process() noexcept {
     RealtimeScope realtime;
+    // Before the audio: what the controls change is heard in this period.
+    if (MidiEventRing* ring = setup_.controlRing.get())
+        ring->drain([this](const std::uint8_t* bytes, std::uint32_t size) { setup_.control->receive(bytes, size); });
     setup_.callback->process(inputPointers_.data(), setup_.inputs, outputPointers_.data(), setup_.outputs,
                              actual_.periodFrames);
 }

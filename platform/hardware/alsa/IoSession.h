@@ -17,9 +17,11 @@
 // reports announceLost once. Both are called on a notifier thread, never on
 // the real-time one.
 
+#include "platform/hardware/ControlInput.h"
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/alsa/SampleFormat.h"
 #include "platform/hardware/alsa/StopEvent.h"
+#include "platform/system/MidiEventRing.h"
 #include "platform/system/RealtimeNotifier.h"
 
 #include <atomic>
@@ -50,6 +52,10 @@ public:
         std::function<void()> announceLost;
         // Once, when the driver's own delay has been read (see driverDelay()).
         std::function<void()> announceDelay;
+        // MIDI control: what waits in the ring goes to `control` at the top of
+        // every period. Either null: none.
+        std::shared_ptr<MidiEventRing> controlRing;
+        ControlInput* control = nullptr;
     };
 
     // What the device agreed to.

@@ -9,6 +9,7 @@ namespace corvane::hw::virt {
 IoSession::IoSession(Setup setup)
     : callback_(*setup.callback), inputs_(setup.inputs), outputs_(setup.outputs),
       periodFrames_(setup.periodFrames), sampleRate_(setup.sampleRate), counters_(std::move(setup.counters)),
+      controlRing_(setup.control ? std::move(setup.controlRing) : nullptr), control_(setup.control),
       inputSamples_(static_cast<std::size_t>(inputs_) * periodFrames_),
       outputSamples_(static_cast<std::size_t>(outputs_) * periodFrames_),
       signals_(std::make_unique<std::atomic<const SignalSource*>[]>(inputs_)),
@@ -24,6 +25,8 @@ IoSession::IoSession(Setup setup)
     setLoopback(std::move(setup.loopback));
     setRecording(std::move(setup.recording));
     counters_->framesProcessed.store(0);
+    if (controlRing_)
+        controlRing_->attach();
 }
 
 IoSession::~IoSession() { stop(); }
@@ -54,6 +57,8 @@ bool IoSession::stop(std::chrono::milliseconds patience) {
         stopped_ = true;
         ended = clock_.stop(patience);
     }
+    if (controlRing_ && ended)
+        controlRing_->detach();
     notifier_.stop();
     return ended;
 }
@@ -88,6 +93,9 @@ CORVANE_REALTIME
 void IoSession::runPeriod() noexcept {
     RealtimeScope realtime;
     const std::uint32_t frames = periodFrames_;
+    // Before the audio: what the controls change is heard in this period.
+    if (controlRing_)
+        controlRing_->drain([this](const std::uint8_t* bytes, std::uint32_t size) { control_->receive(bytes, size); });
     LoopbackRing* loopback = loopback_.load(std::memory_order_acquire);
     for (std::uint32_t c = 0; c < inputs_; ++c) {
         float* in = inputSamples_.data() + static_cast<std::size_t>(c) * frames;

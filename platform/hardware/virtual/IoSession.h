@@ -5,11 +5,13 @@
 // is fixed at construction or published through atomics; replaced objects are
 // kept alive until the session ends, so the I/O thread never sees one freed.
 
+#include "platform/hardware/ControlInput.h"
 #include "platform/hardware/IoCallback.h"
 #include "platform/hardware/virtual/LoopbackRing.h"
 #include "platform/hardware/virtual/PacedClock.h"
 #include "platform/hardware/virtual/SignalRecording.h"
 #include "platform/hardware/virtual/SignalSource.h"
+#include "platform/system/MidiEventRing.h"
 #include "platform/system/RealtimeNotifier.h"
 
 #include <atomic>
@@ -41,6 +43,10 @@ public:
         std::shared_ptr<SignalRecording> recording;               // may be null
         std::shared_ptr<IoCounters> counters;
         std::function<void()> announceOverload; // called off the real-time thread
+        // MIDI control: what waits in the ring goes to `control` at the top of
+        // every period. Either null: none.
+        std::shared_ptr<MidiEventRing> controlRing;
+        ControlInput* control = nullptr;
     };
 
     explicit IoSession(Setup setup);
@@ -78,6 +84,8 @@ private:
     const std::uint32_t periodFrames_;
     const double sampleRate_;
     std::shared_ptr<IoCounters> counters_;
+    const std::shared_ptr<MidiEventRing> controlRing_; // null without a control input
+    ControlInput* const control_;
 
     // Touched by the real-time path only (or by runManual, which stands in for it).
     std::vector<float> inputSamples_;

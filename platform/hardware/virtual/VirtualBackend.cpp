@@ -144,12 +144,15 @@ bool VirtualBackend::set(ObjectId object, Address address, const PropertyValue& 
 
 bool VirtualBackend::startIo(ObjectId deviceId, IoCallback& callback, std::string& error) {
     std::shared_ptr<virt::IoSession> session;
+    alsa::SequencerInput::Feed control = controlFeed();
     {
         std::lock_guard lock(mutex_);
         auto* device = idleDevice(deviceId, error);
         if (!device)
             return false;
         virt::IoSession::Setup setup;
+        setup.controlRing = std::move(control.ring);
+        setup.control = control.input;
         setup.callback = &callback;
         setup.inputs = device->inputs;
         setup.outputs = device->outputs;
