@@ -2,8 +2,10 @@
 
 #include "devices/DeviceEnumeration.h"
 #include "engine/AudioEngineManager.h"
+#include "engine/MidiInputs.h"
 #include "engine/SetupExchange.h"
 #include "platform/lv2/HostedEffect.h"
+#include "platform/system/Logging.h"
 #include "plugins/PluginCatalog.h"
 #include "setup/SetupFile.h"
 
@@ -281,6 +283,14 @@ Async<HeadlessResult> runHeadless(hw::AudioHardware& hardware, Clock& clock, con
         co_return fail(1, QStringLiteral("Select an audio device."));
     const AudioDevice device = *manager.selectedDevice();
     deviceUid = device.uid;
+
+    // The MIDI input the window remembers feeds the run's control input too.
+    if (const QString source = midi_inputs::remembered(); !source.isEmpty()) {
+        if (const auto sources = midi_inputs::sources(hardware, device.id); !sources || !sources->contains(source))
+            qCWarning(lcEngine, "the remembered MIDI input “%s” is not there: no MIDI control comes from it",
+                      qUtf8Printable(source));
+        midi_inputs::give(hardware, source);
+    }
 
     // A strip asked for by hand that the device cannot serve is a mistake in
     // the arguments, not something to leave out quietly.

@@ -1,5 +1,6 @@
 #include "engine/AudioEngineManager.h"
 
+#include "engine/MidiInputs.h"
 #include "engine/ObservableField.h"
 #include "engine/SetupExchange.h"
 #include "platform/hardware/jack/JackBackend.h"
@@ -20,8 +21,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
         channels_.append(new ChannelSlot(id, this));
     meters_ = std::make_unique<StripMeters>(clock_, channels_);
     midiControl_ = new MidiControl(clock_, this);
-    if (auto* jack = hardware_.backend<hw::JackBackend>())
-        jack->setControlInput(midiControl_);
+    midi_inputs::setControlInput(hardware_, midiControl_);
     setups_ = new SetupExchange(*this);
 
     // The latency line follows everything it is made of.
@@ -46,8 +46,7 @@ AudioEngineManager::AudioEngineManager(hw::AudioHardware& hardware, Clock& clock
 
 AudioEngineManager::~AudioEngineManager() {
     stop();
-    if (auto* jack = hardware_.backend<hw::JackBackend>())
-        jack->setControlInput(nullptr);
+    midi_inputs::setControlInput(hardware_, nullptr);
     supportedBufferRangeTask_.cancel();
 }
 

@@ -1,20 +1,10 @@
 #include "ui/MidiInputChooser.h"
 
-#include "platform/hardware/jack/JackBackend.h"
-
-#include <QSettings>
+#include "engine/MidiInputs.h"
 
 namespace corvane {
 
-namespace {
-
-const QString kSettingsKey = QStringLiteral("Midi/ControlInput");
-
-} // namespace
-
-MidiInputChooser::MidiInputChooser(QObject* parent) : QObject(parent) {
-    chosen_ = QSettings().value(kSettingsKey).toString();
-}
+MidiInputChooser::MidiInputChooser(QObject* parent) : QObject(parent) { chosen_ = midi_inputs::remembered(); }
 
 void MidiInputChooser::setManager(AudioEngineManager* manager) {
     if (manager_ == manager)
@@ -25,31 +15,23 @@ void MidiInputChooser::setManager(AudioEngineManager* manager) {
     if (manager) {
         connect(manager, &AudioEngineManager::selectedDeviceChanged, this, &MidiInputChooser::refresh);
         // The remembered input is wired from the first start on.
-        if (auto* jack = manager->hardware().backend<hw::JackBackend>())
-            jack->setControlSource(chosen_.toStdString());
+        midi_inputs::give(manager->hardware(), chosen_);
     }
     emit managerChanged();
     refresh();
 }
 
-hw::JackBackend* MidiInputChooser::jackOfSelectedDevice() const {
-    const AudioEngineManager* manager = manager_.data();
-    if (!manager || !manager->selectedDevice())
-        return nullptr;
-    auto* jack = manager->hardware().backend<hw::JackBackend>();
-    return jack && jack->owns(manager->selectedDevice()->id) ? jack : nullptr;
-}
-
 void MidiInputChooser::refresh() {
     ports_.clear();
     present_.clear();
-    if (hw::JackBackend* jack = jackOfSelectedDevice()) {
-        for (const std::string& port : jack->midiSources())
-            present_.append(QString::fromStdString(port));
-        ports_ = present_;
-        if (!chosen_.isEmpty() && !ports_.contains(chosen_))
-            ports_.append(chosen_);
-    }
+    const AudioEngineManager* manager = manager_.data();
+    if (manager && manager->selectedDevice())
+        if (auto sources = midi_inputs::sources(manager->hardware(), manager->selectedDevice()->id)) {
+            present_ = *sources;
+            ports_ = present_;
+            if (!chosen_.isEmpty() && !ports_.contains(chosen_))
+                ports_.append(chosen_);
+        }
     emit changed();
 }
 
@@ -66,10 +48,9 @@ void MidiInputChooser::choose(int index) {
     if (index < 0 || index > ports_.size())
         return;
     chosen_ = index == 0 ? QString() : ports_[index - 1];
-    QSettings().setValue(kSettingsKey, chosen_);
+    midi_inputs::remember(chosen_);
     if (const AudioEngineManager* manager = manager_.data())
-        if (auto* jack = manager->hardware().backend<hw::JackBackend>())
-            jack->setControlSource(chosen_.toStdString());
+        midi_inputs::give(manager->hardware(), chosen_);
     emit changed();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// The MIDI input chooser of the MIDI Mappings sheet: on a JACK device, the
-// server's MIDI outputs a controller may feed Corvane's control port from.
-// The choice is remembered by port name in the settings and given to the JACK
-// backend, which wires it at every start. ALSA and the virtual device have no
-// MIDI input here: the chooser then says so. Main thread only.
+// The MIDI input chooser of the MIDI Mappings sheet: the ports a controller
+// may feed the selected device's control input from (see MidiInputs.h): the
+// server's MIDI outputs on a JACK device, the sequencer's readable ports on
+// the ALSA and virtual devices. The choice is remembered by port name and
+// wired at every start. Where there is nothing to choose (no sequencer on the
+// machine) the chooser says so. Main thread only.
 
 #include "engine/AudioEngineManager.h"
 
@@ -13,10 +14,6 @@
 #include <QtQml/qqmlregistration.h>
 
 namespace corvane {
-
-namespace hw {
-class JackBackend;
-}
 
 class MidiInputChooser : public QObject {
     Q_OBJECT
@@ -39,7 +36,7 @@ public:
     bool available() const { return !ports_.isEmpty(); }
     QString note() const { return available() ? QString() : QStringLiteral("No MIDI inputs"); }
 
-    // Reads the server's ports again.
+    // Reads the ports again.
     Q_INVOKABLE void refresh();
     // An index into choices: 0 for none.
     Q_INVOKABLE void choose(int index);
@@ -49,10 +46,8 @@ signals:
     void changed();
 
 private:
-    hw::JackBackend* jackOfSelectedDevice() const;
-
     QPointer<AudioEngineManager> manager_;
-    QStringList ports_; // what is offered; empty off JACK
+    QStringList ports_; // what is offered; empty where the device takes no MIDI
     QStringList present_; // of those, the ports the server has now
     QString chosen_;
 };

@@ -7,12 +7,15 @@
 #include "tests/support/EventLoop.h"
 
 #include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <jack/midiport.h>
 
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace corvane::test {
@@ -25,6 +28,15 @@ using namespace std::chrono_literals;
 constexpr Tone kFirst{0.5f, 48};    // 1 kHz at 48 kHz
 constexpr Tone kSecond{0.25f, 120}; // 400 Hz
 
+// A settings folder (for XDG_CONFIG_HOME) in which the window remembered
+// `source` as the MIDI input.
+std::unique_ptr<QTemporaryDir> rememberingMidiInput(const std::string& source) {
+    auto config = std::make_unique<QTemporaryDir>();
+    QSettings settings(config->filePath(QStringLiteral("corvane/corvane.conf")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Midi/ControlInput"), QString::fromStdString(source));
+    return config;
+}
+
 TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServersXruns) {
     JackServer server({.rate = 48000, .frames = 256, .inputs = 4, .outputs = 4});
     ASSERT_TRUE(server.start()) << server.logPath();
@@ -32,7 +44,9 @@ TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServe
     // program's ports are gone, and so the feeder's ports are not taken for the program's.
     SignalClient listener("listener", {}, 2, "system:capture_1");
     ASSERT_TRUE(listener.ok());
-    HeadlessRun run(server);
+    // A remembered MIDI input that is not there is said once; the run plays.
+    const auto config = rememberingMidiInput("pedal:gone");
+    HeadlessRun run(server, {{"XDG_CONFIG_HOME", config->path()}});
     ASSERT_TRUE(run.start({"--device", "jack:system", "--buffer", "256", "--strip", "1:in=1,out=2", "--strip",
                            "2:in=2,out=1"}));
     const std::string program = waitForProgramClient(listener);
@@ -92,6 +106,8 @@ TEST(HeadlessJack, EachStripCarriesItsInputToItsOutputAndTheReportCountsTheServe
 
     EXPECT_TRUE(report["interrupted"].toBool());
     EXPECT_TRUE(report["error"].isNull());
+    EXPECT_EQ(run.corvane.standardError().count("“pedal:gone” is not there"), 1)
+        << run.corvane.standardError().toStdString();
     EXPECT_EQ(report["device"].toString(), "jack:system");
     EXPECT_EQ(report["sampleRate"]["actual"].toDouble(), 48000.0);
     EXPECT_EQ(report["bufferFrames"]["actual"].toInt(), 256);
@@ -192,7 +208,11 @@ TEST(HeadlessJack, ControllersMappedInTheSetupSwitchTheStripAndSetItsPluginsPort
     ASSERT_TRUE(server.start()) << server.logPath();
     SignalClient feeder("feeder", {Tone{0.25f, 0}}, 0);
     ASSERT_TRUE(feeder.ok());
-    HeadlessRun run(server, {{"LV2_PATH", CORVANE_LV2_FIXTURE_DIR}});
+    // The controller is the MIDI input the window remembered: the run wires it.
+    ControlClient controller;
+    ASSERT_TRUE(controller.ok());
+    const auto config = rememberingMidiInput(controller.port("midi_out"));
+    HeadlessRun run(server, {{"LV2_PATH", CORVANE_LV2_FIXTURE_DIR}, {"XDG_CONFIG_HOME", config->path()}});
     // Strip 1 through the gain fixture (gain 0-4, 1 to start); its switch on
     // CC 64 (channel 1, latching) and note 60 (momentary), its gain on CC 7.
     QFile setup(run.dir.filePath("midi.json"));
@@ -206,11 +226,8 @@ TEST(HeadlessJack, ControllersMappedInTheSetupSwitchTheStripAndSetItsPluginsPort
     ASSERT_TRUE(run.start({"--device", "jack:system", "--setup", setup.fileName()}));
     const std::string program = waitForProgramClient(feeder);
     ASSERT_FALSE(program.empty()) << "the program's ports never appeared";
-    ControlClient controller;
-    ASSERT_TRUE(controller.ok());
     ASSERT_TRUE(feeder.connect(feeder.outputName(1), program + ":in_1"));
     ASSERT_TRUE(controller.connect(program + ":out_1", controller.port("in_1")));
-    ASSERT_TRUE(controller.connect(controller.port("midi_out"), program + ":control"));
     ASSERT_TRUE(controller.hears(0.25f)) << controller.level();
 
     controller.send(0xB0, 7, 127); // gain 4

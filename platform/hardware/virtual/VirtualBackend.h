@@ -9,6 +9,9 @@
 // remove or change devices and inject faults. Control calls take a device uid,
 // are meant for the main thread, and return false (or nothing) for an unknown
 // uid. Everything may be called while I/O runs.
+//
+// MIDI control comes from the sequencer port given with setSequencer() (see
+// SequencerInput.h), handed to the control input at the top of every period.
 
 #include "platform/hardware/DeviceListBackend.h"
 #include "platform/hardware/virtual/DeviceSpec.h"
