@@ -1,6 +1,7 @@
 #include "platform/hardware/alsa/AlsaBackend.h"
 
 #include "platform/hardware/FrameCount.h"
+#include "platform/hardware/alsa/LibMessages.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
 #include "platform/system/MainThread.h"
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <sstream>
 
 namespace corvane::hw {
@@ -21,26 +20,6 @@ namespace {
 constexpr std::chrono::milliseconds kStopPatience{2000};
 constexpr double kPreferredRate = 48000.0;
 constexpr std::uint32_t kPreferredPeriod = 256;
-
-// alsa-lib prints its errors on standard error by default ("ALSA lib
-// pcm.c:...: Unknown PCM foo"); we report failures ourselves, so its own
-// words go to the debug log.
-void alsaLibMessage(const char* file, int line, const char* function, int err, const char* format, ...) {
-    if (!lcAlsa().isDebugEnabled())
-        return;
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    qCDebug(lcAlsa, "alsa-lib %s:%d (%s): %s%s%s", file, line, function, text, err ? ": " : "",
-            err ? snd_strerror(err) : "");
-}
-
-void quietAlsaLib() {
-    static const bool set = [] { return snd_lib_error_set_handler(&alsaLibMessage) == 0; }();
-    (void)set;
-}
 
 bool isJackServer(const alsa::PcmHolder& holder) {
     return holder.program == "jackd" || holder.program == "jackdbus";
@@ -60,7 +39,7 @@ AlsaBackend::AlsaBackend() : AlsaBackend(Options{}) {}
 AlsaBackend::AlsaBackend(Options options)
     : cards_(options.cards ? std::move(options.cards) : std::make_shared<alsa::SystemCardList>()),
       userPcms_(std::move(options.userPcms)), hotplug_(std::move(options.hotplug)) {
-    quietAlsaLib();
+    alsa::quietAlsaLib();
     if (!hotplug_ && options.systemHotplug)
         hotplug_ = std::make_unique<alsa::UdevMonitor>();
     if (hotplug_) {

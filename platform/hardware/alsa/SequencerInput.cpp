@@ -1,6 +1,7 @@
 // read() is the reader thread; the rest runs on the main thread.
 #include "platform/hardware/alsa/SequencerInput.h"
 
+#include "platform/hardware/alsa/LibMessages.h"
 #include "platform/system/Logging.h"
 
 #include <alsa/asoundlib.h>
@@ -17,7 +18,10 @@ constexpr unsigned kSourceCaps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_R
 } // namespace
 
 SequencerInput::SequencerInput(std::string sequencer, std::size_t ringCapacity)
-    : sequencerName_(std::move(sequencer)), ring_(std::make_shared<MidiEventRing>(ringCapacity)) {}
+    : sequencerName_(std::move(sequencer)), ring_(std::make_shared<MidiEventRing>(ringCapacity)) {
+    // A sequencer that does not open is ours to report, once.
+    quietAlsaLib();
+}
 
 SequencerInput::~SequencerInput() {
     if (reader_.joinable()) {
@@ -30,6 +34,9 @@ SequencerInput::~SequencerInput() {
     if (const auto overruns = overruns_.load())
         qCInfo(lcAlsa, "the sequencer's input queue overflowed %llu times: MIDI came faster than it was read",
                static_cast<unsigned long long>(overruns));
+    if (const auto dropped = ring_->dropped())
+        qCInfo(lcAlsa, "%llu MIDI messages from the sequencer were dropped: the audio thread took them too slowly",
+               static_cast<unsigned long long>(dropped));
 }
 
 void SequencerInput::setControlInput(ControlInput* input) { input_ = input; }
