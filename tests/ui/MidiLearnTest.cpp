@@ -232,7 +232,7 @@ TEST(MidiMappingsSheet, ListsEveryMappingByWhatItMovesAndRemovesOne) {
     for (QQuickItem* target : view.itemsNamed(QStringLiteral("midiMappingTarget")))
         targets.append(target->property("text").toString());
     EXPECT_EQ(targets, QStringList({"Strip 1 ON/OFF", "Strip 1 · Fixture Gain · Gain", "Strip 3 ON/OFF"}));
-    // The virtual device has no MIDI input.
+    // No sequencer in this rig: the virtual device has no MIDI input.
     EXPECT_EQ(view.findAnywhere(QStringLiteral("midiInputNote"))->property("text").toString(), "No MIDI inputs");
     view.screenshot(QStringLiteral("midi-mappings"));
 
