@@ -193,8 +193,12 @@ void SequencerInput::read() {
             unsigned char bytes[16];
             snd_midi_event_reset_decode(decoder);
             const long size = snd_midi_event_decode(decoder, bytes, sizeof bytes, event);
-            if (size > 0)
-                ring_->push(bytes, static_cast<std::size_t>(size));
+            // One event may decode to several messages (a 14-bit controller is two).
+            for (long at = 0, end = 0; at < size; at = end) {
+                for (end = at + 1; end < size && bytes[end] < 0x80; ++end) {
+                }
+                ring_->push(bytes + at, static_cast<std::size_t>(end - at));
+            }
         }
     }
     snd_midi_event_free(decoder);
