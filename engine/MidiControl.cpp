@@ -6,6 +6,7 @@
 #include "platform/lv2/HostedEffect.h"
 #include "platform/system/Logging.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -34,12 +35,18 @@ MidiControl::~MidiControl() {
     publish(nullptr);
 }
 
+bool MidiControl::needsCollecting() const { return armed_ && (learning_ || switchesBound_); }
+
 void MidiControl::collectLater() {
+    if (collector_ || !needsCollecting())
+        return;
+    // Each turn takes in what came before it and only then asks whether to
+    // come again: what the audio thread did just before the need ended is
+    // still taken in.
     collector_ = clock_.callAt(clock_.now() + kCollectInterval, [this] {
         collector_.reset();
         collect();
-        if (armed_)
-            collectLater();
+        collectLater();
     });
 }
 
@@ -60,8 +67,6 @@ void MidiControl::arm(const QList<ChannelSlot*>& strips) {
     strips_ = strips;
     armed_ = true;
     rebind();
-    if (!collector_)
-        collectLater();
 }
 
 void MidiControl::disarm() {
@@ -73,6 +78,7 @@ void MidiControl::disarm() {
         clock_.cancelTimer(*collector_);
     collector_.reset();
     armed_ = false;
+    switchesBound_ = false;
     strips_.clear();
     cancelLearning();
 }
@@ -108,7 +114,10 @@ void MidiControl::rebind() {
         }
         table->push_back(std::move(binding));
     }
+    switchesBound_ = std::any_of(table->begin(), table->end(),
+                                 [](const Binding& b) { return b.mapping.target.isStripSwitch(); });
     publish(std::move(table));
+    collectLater();
     if (!stale.isEmpty()) {
         mappings_.removeIf([&](const MidiMapping& m) { return stale.contains(m); });
         emit mappingsChanged();
@@ -132,6 +141,7 @@ void MidiControl::learn(MidiTarget target) {
     learning_ = std::move(target);
     heard_.clear();
     listening_.store(true);
+    collectLater();
     emit learningChanged();
 }
 

@@ -7,8 +7,10 @@
 // the main thread's. The audio thread reads the bindings through one pointer
 // it marks as in use, so the main thread replaces them without a lock and
 // frees the old ones once that thread is out of them. What the audio thread
-// did comes back to the main thread on a short timer of `clock` while armed: switched
-// strips' ON/OFF state, and the messages a learning waits for.
+// did comes back to the main thread on a short timer of `clock` while armed and
+// while there is something to take in: switched strips' ON/OFF state (only a
+// mapping to a strip's switch moves one), and the messages a learning waits
+// for. Otherwise nothing wakes the main thread for MIDI.
 
 #include "engine/MidiMapping.h"
 #include "platform/hardware/ControlInput.h"
@@ -83,12 +85,15 @@ private:
     void publish(std::unique_ptr<Table> table);
     // Main thread, on the timer: takes in what the audio thread did.
     void collect();
+    // Starts the timer unless it runs or nothing needs it.
     void collectLater();
+    bool needsCollecting() const;
     CORVANE_REALTIME bool apply(const Binding& binding, const MidiMessage& message) noexcept;
 
     QList<MidiMapping> mappings_;
     QList<ChannelSlot*> strips_; // while armed
     bool armed_ = false;
+    bool switchesBound_ = false; // the bound table moves a strip's switch
     std::optional<MidiTarget> learning_;
     Clock& clock_;
     std::optional<Clock::TimerId> collector_;

@@ -1,9 +1,11 @@
 // MIDI control's model: bytes to messages, switches, and controller values
-// over a port's range.
+// over a port's range; when the control takes in what the audio thread heard.
+#include "engine/MidiControl.h"
 #include "engine/MidiMapping.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 using namespace corvane;
@@ -118,4 +120,23 @@ TEST(MidiMapping, ValuesOverThePortsRange) {
         EXPECT_NEAR(scaledValue(scaleOf(c.port), std::uint8_t(c.value), c.inverted), c.expected,
                     std::abs(c.expected) * 1e-5)
             << c.port.minimum << ".." << c.port.maximum << " at " << c.value;
+}
+
+TEST(MidiControl, WakesTheMainThreadOnlyWhileALearningWaits) {
+    using namespace std::chrono_literals;
+    ManualClock clock;
+    MidiControl midi(clock);
+    std::optional<MidiMapping> learned;
+    QObject::connect(&midi, &MidiControl::learned, [&](const MidiMapping& m) { learned = m; });
+    midi.arm({});
+    EXPECT_EQ(clock.pendingTimers(), 0u) << "nothing to take in: no timer";
+    midi.learn(MidiTarget{0, QStringLiteral("gain")});
+    const std::uint8_t bytes[] = {0xB0, 7, 100};
+    midi.receive(bytes, sizeof bytes);
+    clock.advance(100ms);
+    ASSERT_TRUE(learned);
+    EXPECT_EQ(learned->source.number, 7);
+    EXPECT_EQ(clock.pendingTimers(), 0u) << "learned: the timer ends";
+    EXPECT_EQ(midi.eventsReceived(), 1u);
+    midi.disarm();
 }
