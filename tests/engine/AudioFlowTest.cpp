@@ -68,9 +68,11 @@ TEST(AudioFlow, EveryStripReachesExactlyItsOutputsInTheSamePeriod) {
     EXPECT_EQ(m.actualSampleRate(), rate);
     EXPECT_EQ(m.actualBufferFrames(), frames);
 
-    // One tap chunk's worth of audio, rendered under the allocation checker.
-    const std::uint64_t periods = 2048 / frames;
-    rig.device->startRecording(kVirtual, 2048);
+    // Less audio than one 33 ms collection of the meters spans, rendered under
+    // the allocation checker: the meters must see it without more to come, or
+    // a collection can find nothing and a steady tone's meter falls back.
+    const std::uint64_t periods = 1024 / frames;
+    rig.device->startRecording(kVirtual, 1024);
     test::RealtimeChecker checker;
     rig.render(periods);
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
@@ -79,7 +81,7 @@ TEST(AudioFlow, EveryStripReachesExactlyItsOutputsInTheSamePeriod) {
     for (std::uint32_t c = 0; c < 8; ++c) {
         in[c] = rig.device->recordedInput(kVirtual, c);
         out[c] = rig.device->recordedOutput(kVirtual, c);
-        ASSERT_EQ(in[c].size(), 2048u);
+        ASSERT_EQ(in[c].size(), 1024u);
     }
     expectSignal(out[0], mix(in[0], in[6], 1.0f), "output 1 (two strips summed)", 1e-6f);
     expectSignal(out[2], in[1], "output 3");
@@ -87,11 +89,11 @@ TEST(AudioFlow, EveryStripReachesExactlyItsOutputsInTheSamePeriod) {
     expectSignal(out[4], in[3], "output 5 (mono to stereo, left)");
     expectSignal(out[5], in[3], "output 6 (mono to stereo, right)");
     expectSignal(out[6], mix(in[4], in[5], 0.5f), "output 7 (stereo mixed down)", 1e-6f);
-    const std::vector<float> silence(2048, 0.0f);
+    const std::vector<float> silence(1024, 0.0f);
     expectSignal(out[1], silence, "unrouted output 2");
     expectSignal(out[7], silence, "unrouted output 8");
 
-    // The meters see the chunk once the tap thread has delivered it and the
+    // The meters see the audio once the tap thread has delivered it and the
     // meter task has collected it. Taps deliver independently, so keep the
     // highest value each meter showed: a fresh reading is shown as it is.
     std::vector<std::array<LevelStore::Reading, 4>> shown(8);
