@@ -134,6 +134,16 @@ void AudioEngineManager::watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effec
         effect.checkHealth(clock_.now());
         notePluginFault(slot, effect);
     });
+    // What the host sends unasked (its editor's news) is taken as it comes,
+    // so the window never asks and never waits for it. It goes with the watcher.
+    auto* messages = new QSocketNotifier(effect.channelFd(), QSocketNotifier::Read, watcher);
+    connect(messages, &QSocketNotifier::activated, this, [this, messages, &slot, &effect] {
+        effect.takeMessages();
+        if (!effect.hasFailed())
+            return;
+        messages->setEnabled(false); // a closed socket stays readable
+        notePluginFault(slot, effect);
+    });
 }
 
 void AudioEngineManager::keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect& effect) {

@@ -187,6 +187,12 @@ bool PluginEditorWindowController::embedHostedView() {
         return false;
     }
     hostedView_ = true;
+    // The host idles its editor itself and tells what came of it when
+    // something did; nothing here runs while it has nothing to tell. Heard
+    // perhaps within another request to the host: taken on a later turn.
+    isolated->onEditorNews([this](const lv2::EditorView& news) {
+        QMetaObject::invokeMethod(this, [this, news] { takeHostedNews(news); }, Qt::QueuedConnection);
+    });
     emit touchedChanged(); // the header grows its learn bar before the view is laid out below it
     pluginWindow_ = QWindow::fromWinId(static_cast<WId>(view->window));
     pluginWindow_->setParent(container_);
@@ -196,7 +202,6 @@ bool PluginEditorWindowController::embedHostedView() {
         window_->resize(view->width, view->height + headerHeight());
     layoutOwnView();
     emit viewChanged();
-    idleTimer_.start();
     return true;
 }
 
@@ -205,8 +210,25 @@ void PluginEditorWindowController::dropHostedView() {
         return;
     hostedView_ = false;
     delete pluginWindow_;
-    if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted()))
+    if (auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted())) {
+        isolated->onEditorNews({});
         isolated->closeEditor();
+    }
+}
+
+void PluginEditorWindowController::takeHostedNews(const lv2::EditorView& news) {
+    if (!hostedView_)
+        return;
+    if (!news.ok) {
+        // The host is gone, and its editor's window with it: the strip tells
+        // of the crash; this window has nothing left to show.
+        close();
+        return;
+    }
+    if (news.width > 0 && news.height > 0 && window_)
+        window_->resize(news.width, news.height + headerHeight());
+    if (news.touchedPort != lv2::EditorView::kNoPort)
+        noteTouched(news.touchedPort);
 }
 
 bool PluginEditorWindowController::ownViewApart() const { return ui_ && ui_->kind() == lv2::PluginUi::Kind::Show; }
@@ -245,21 +267,6 @@ void PluginEditorWindowController::showParameters() {
 }
 
 void PluginEditorWindowController::tick() {
-    if (hostedView_) {
-        auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(effect_.hosted());
-        if (!isolated || isolated->hasFailed()) {
-            // The host is gone, and its editor's window with it: the strip
-            // tells of the crash; this window has nothing left to show.
-            close();
-            return;
-        }
-        if (const auto news = isolated->editorNews()) {
-            if (news->width > 0 && news->height > 0 && window_)
-                window_->resize(news->width, news->height + headerHeight());
-            if (news->touchedPort != lv2::EditorView::kNoPort)
-                noteTouched(news->touchedPort);
-        }
-    }
     if (ui_ && !ui_->idle() && ui_->kind() == lv2::PluginUi::Kind::Show)
         ui_->hide(); // the user shut the UI's own window; showWindow() brings it back
     if (showsParameters_)

@@ -31,6 +31,7 @@ namespace corvane {
 
 namespace lv2 {
 class PluginUi;
+struct EditorView;
 struct Preset;
 }
 
@@ -113,6 +114,9 @@ private:
     bool embedHostedView();
     // Tells the host to take its editor down (before our container goes).
     void dropHostedView();
+    // What the host told of its editor: a size it asked for, a control a user
+    // set in it, or (ok false) that the host and the editor are gone.
+    void takeHostedNews(const lv2::EditorView& news);
     void layoutOwnView();
     void tick();
     void readPresets();

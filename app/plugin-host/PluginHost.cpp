@@ -16,7 +16,8 @@
 namespace corvane::pluginhost {
 
 namespace {
-// How often an open editor is idled: about as often as a screen shows a meter move.
+// How often an open editor is idled: about as often as a screen shows a meter
+// move. Its news goes out after an idle, so at most this often too.
 constexpr auto kEditorIdle = std::chrono::milliseconds(33);
 } // namespace
 
@@ -34,14 +35,15 @@ PluginHost::~PluginHost() {
 
 void PluginHost::serve() {
     lv2::Message message;
-    // On a clock of its own: Corvane's requests (its window asks for the
-    // editor's news about as often) must not keep the editor from its turns.
+    // On a clock of its own: Corvane's requests must not keep the editor from its turns.
     auto nextIdle = std::chrono::steady_clock::now();
     for (;;) {
         if (editor_) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= nextIdle) {
                 editor_->idle(); // an embedded editor is closed by Corvane, whatever it returns
+                if (!tellEditorNews())
+                    return;
                 nextIdle += kEditorIdle;
                 if (nextIdle <= now)
                     nextIdle = now + kEditorIdle; // turns missed are not made up
@@ -133,9 +135,6 @@ bool PluginHost::answer(const lv2::Message& message) {
     case HostMessage::OpenEditor:
         reply = encode(openEditor(message.payload));
         break;
-    case HostMessage::EditorNews:
-        reply = encode(editorNews());
-        break;
     case HostMessage::ResizeEditor: {
         lv2::MessageReader in(message.payload);
         std::uint32_t width = 0, height = 0;
@@ -152,9 +151,10 @@ bool PluginHost::answer(const lv2::Message& message) {
         reply = encode(outcome);
         break;
     default:
-        return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), {}) == lv2::HostChannel::Result::Done;
+        return channel_.send(static_cast<std::uint32_t>(HostMessage::Unknown), message.tag, {})
+               == lv2::HostChannel::Result::Done;
     }
-    return channel_.send(message.type, reply) == lv2::HostChannel::Result::Done;
+    return channel_.send(message.type, message.tag, reply) == lv2::HostChannel::Result::Done;
 }
 
 lv2::MessageWriter PluginHost::load(const std::vector<unsigned char>& payload) {
@@ -256,16 +256,17 @@ lv2::EditorView PluginHost::openEditor(const std::vector<unsigned char>& payload
     return view;
 }
 
-lv2::EditorView PluginHost::editorNews() {
+bool PluginHost::tellEditorNews() {
+    if (!editor_ || (editorWidth_ <= 0 && editorHeight_ <= 0 && editorTouched_ == lv2::EditorView::kNoPort))
+        return true;
     lv2::EditorView view;
-    view.ok = editor_ != nullptr;
-    if (view.ok) {
-        view.window = static_cast<std::uint32_t>(editor_->widget());
-        view.width = std::exchange(editorWidth_, 0);
-        view.height = std::exchange(editorHeight_, 0);
-        view.touchedPort = std::exchange(editorTouched_, lv2::EditorView::kNoPort);
-    }
-    return view;
+    view.ok = true;
+    view.window = static_cast<std::uint32_t>(editor_->widget());
+    view.width = std::exchange(editorWidth_, 0);
+    view.height = std::exchange(editorHeight_, 0);
+    view.touchedPort = std::exchange(editorTouched_, lv2::EditorView::kNoPort);
+    return channel_.send(static_cast<std::uint32_t>(HostMessage::EditorNews), lv2::kNoticeTag, encode(view))
+           == lv2::HostChannel::Result::Done;
 }
 
 void PluginHost::startPeriods() {

@@ -2,7 +2,8 @@
 // The plug-in host's main thread: answers Corvane's requests on the socket
 // (load the one plug-in, prepare it, reset, save and restore its state, its
 // presets, its own editor) until the socket closes. While the editor is open
-// it is idled here between requests, as X11 editors expect of a main thread.
+// it is idled here between requests, as X11 editors expect of a main thread,
+// and what it did (a size asked for, a control set) is sent to Corvane unasked.
 
 #include "app/plugin-host/PeriodThread.h"
 #include "platform/lv2/HostChannel.h"
@@ -40,7 +41,8 @@ private:
     void publishControls();
     void startPeriods();
     lv2::EditorView openEditor(const std::vector<unsigned char>& payload);
-    lv2::EditorView editorNews();
+    // Sends the editor's news, if it has any, as a notice; false when Corvane has gone.
+    bool tellEditorNews();
     // Takes Corvane's audio-thread priority and memory locking; what it could
     // not have is said in the answer, for Corvane's log.
     lv2::Outcome schedule(const std::vector<unsigned char>& payload);

@@ -12,6 +12,7 @@ namespace {
 
 struct Frame {
     std::uint32_t type;
+    std::uint32_t tag;
     std::uint32_t size;
 };
 
@@ -70,13 +71,13 @@ bool MessageReader::count(std::uint32_t& value, std::size_t itemBytes) {
     return true;
 }
 
-HostChannel::Result HostChannel::transfer(const void* outData, void* inData, std::size_t size,
+HostChannel::Result HostChannel::transfer(const void* outData, void* inData, std::size_t size, std::size_t& moved,
                                           const timespec* deadline, int watch) {
     const bool out = outData != nullptr;
     const auto* sending = static_cast<const unsigned char*>(outData);
     auto* receiving = static_cast<unsigned char*>(inData);
-    std::size_t moved = 0;
-    while (moved < size) {
+    std::size_t done = 0;
+    while (done < size) {
         pollfd fds[2] = {{fd_, static_cast<short>(out ? POLLOUT : POLLIN), 0}, {watch, POLLIN, 0}};
         const int ready = poll(fds, watch >= 0 ? 2 : 1, millisecondsUntil(deadline));
         if (ready < 0 && errno == EINTR)
@@ -87,37 +88,55 @@ HostChannel::Result HostChannel::transfer(const void* outData, void* inData, std
             return Result::TimedOut;
         if (watch >= 0 && fds[1].revents != 0 && fds[0].revents == 0)
             return Result::Watched;
-        const ssize_t done = out ? ::send(fd_, sending + moved, size - moved, MSG_NOSIGNAL | MSG_DONTWAIT)
-                                 : ::recv(fd_, receiving + moved, size - moved, MSG_DONTWAIT);
-        if (done < 0 && (errno == EINTR || errno == EAGAIN))
+        const ssize_t now = out ? ::send(fd_, sending + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                : ::recv(fd_, receiving + done, size - done, MSG_DONTWAIT);
+        if (now < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (done <= 0)
+        if (now <= 0)
             return Result::Closed;
-        moved += static_cast<std::size_t>(done);
+        done += static_cast<std::size_t>(now);
+        moved += static_cast<std::size_t>(now);
     }
     return Result::Done;
 }
 
-HostChannel::Result HostChannel::send(std::uint32_t type, const MessageWriter& payload, const timespec* deadline) {
+HostChannel::Result HostChannel::send(std::uint32_t type, std::uint32_t tag, const MessageWriter& payload,
+                                      const timespec* deadline) {
     if (payload.bytes().size() > kMaxPayload)
         return Result::Malformed;
-    Frame frame{type, static_cast<std::uint32_t>(payload.bytes().size())};
-    Result result = transfer(&frame, nullptr, sizeof frame, deadline, -1);
+    Frame frame{type, tag, static_cast<std::uint32_t>(payload.bytes().size())};
+    std::size_t sent = 0;
+    Result result = transfer(&frame, nullptr, sizeof frame, sent, deadline, -1);
     if (result == Result::Done && frame.size > 0)
-        result = transfer(payload.bytes().data(), nullptr, frame.size, deadline, -1);
+        result = transfer(payload.bytes().data(), nullptr, frame.size, sent, deadline, -1);
     return result;
 }
 
 HostChannel::Result HostChannel::receive(Message& message, const timespec* deadline, int watch) {
+    // The frame first, then its payload, each from where the last call stopped.
     Frame frame{};
-    Result result = transfer(nullptr, &frame, sizeof frame, deadline, watch);
-    if (result != Result::Done)
-        return result;
-    if (frame.size > kMaxPayload)
-        return Result::Malformed;
+    for (;;) {
+        std::size_t have = partial_.size();
+        std::size_t want = sizeof frame;
+        if (have >= sizeof frame) {
+            std::memcpy(&frame, partial_.data(), sizeof frame);
+            if (frame.size > kMaxPayload)
+                return Result::Malformed;
+            want += frame.size;
+        }
+        if (have == want)
+            break;
+        partial_.resize(want);
+        const Result result = transfer(nullptr, partial_.data() + have, want - have, have, deadline, watch);
+        partial_.resize(have);
+        if (result != Result::Done)
+            return result;
+    }
     message.type = frame.type;
-    message.payload.resize(frame.size);
-    return frame.size > 0 ? transfer(nullptr, message.payload.data(), frame.size, deadline, watch) : Result::Done;
+    message.tag = frame.tag;
+    message.payload.assign(partial_.begin() + sizeof frame, partial_.end());
+    partial_.clear();
+    return Result::Done;
 }
 
 } // namespace corvane::lv2

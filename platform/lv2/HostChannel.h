@@ -55,6 +55,8 @@ private:
 
 struct Message {
     std::uint32_t type = 0;
+    // Pairs a request with its answer (see HostMessages.h).
+    std::uint32_t tag = 0;
     std::vector<unsigned char> payload;
 };
 
@@ -70,17 +72,24 @@ public:
 
     // Sends one message before `deadline` (CLOCK_MONOTONIC; null: no limit).
     // Closed when the other side has gone.
-    Result send(std::uint32_t type, const MessageWriter& payload, const timespec* deadline = nullptr);
-    // Waits for one whole message until `deadline` (null: no limit).
-    // Watched, with nothing read, when `watch` (a descriptor, -1: none)
-    // becomes readable first: a pidfd, so that a dead peer is noticed even
-    // when a process it left behind holds the socket open.
+    Result send(std::uint32_t type, std::uint32_t tag, const MessageWriter& payload,
+                const timespec* deadline = nullptr);
+    // Waits for one whole message until `deadline` (null: no limit; one
+    // already past: only what has arrived). What arrived of a message not
+    // yet whole is kept for the next call, so a reader woken by the socket
+    // never waits for the rest. Watched when `watch` (a descriptor, -1:
+    // none) becomes readable first: a pidfd, so that a dead peer is noticed
+    // even when a process it left behind holds the socket open.
     Result receive(Message& message, const timespec* deadline = nullptr, int watch = -1);
 
 private:
-    // Sends `outData` or receives into `inData` (the other one null).
-    Result transfer(const void* outData, void* inData, std::size_t size, const timespec* deadline, int watch);
+    // Sends `outData` or receives into `inData` (the other one null); how
+    // much moved is added to `moved`.
+    Result transfer(const void* outData, void* inData, std::size_t size, std::size_t& moved,
+                    const timespec* deadline, int watch);
     int fd_;
+    // What has arrived of the message being read.
+    std::vector<unsigned char> partial_;
 };
 
 } // namespace corvane::lv2

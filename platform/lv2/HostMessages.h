@@ -1,8 +1,11 @@
 #pragma once
 // What Corvane and a plug-in host say to each other over their HostChannel.
-// Every request gets one answer of the same type, in order. A new message is
-// a new type with its own encode and decode pair below; an end that does not
-// know a type answers it with Unknown.
+// Every request gets one answer of the same type and the request's tag, in
+// order. The host also sends notices of its own, unasked, with kNoticeTag:
+// one may come between a request and its answer, and so may the answer of a
+// request Corvane did not wait for. A new message is a new type with its own
+// encode and decode pair below; an end that does not know a type answers it
+// with Unknown.
 
 #include "platform/lv2/HostChannel.h"
 #include "platform/lv2/Parameter.h"
@@ -26,11 +29,14 @@ enum class HostMessage : std::uint32_t {
     LoadPreset,   // text (the preset's URI) -> Outcome
     SavePreset,   // SavePresetRequest -> Outcome (text: the new preset's URI, or why not)
     OpenEditor,   // u32 parent window -> EditorView
-    EditorNews,   // nothing -> EditorView (ok: an editor is open; its size and touched port: news since the last)
+    EditorNews,   // a notice: EditorView (ok; its size and touched port: news since the last)
     ResizeEditor, // u32 width, u32 height -> Outcome
     CloseEditor,  // nothing -> Outcome
     Schedule,     // ScheduleRequest -> Outcome (text: what the host could not have, for the log)
 };
+
+// The tag of a notice; requests count theirs from 1.
+constexpr std::uint32_t kNoticeTag = 0;
 
 struct LoadRequest {
     std::string uri;

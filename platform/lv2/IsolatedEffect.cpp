@@ -69,6 +69,7 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
     effect->host_ = HostProcess::start(options.hostProgram, hostArguments(options), effect->memory_->fd(), error);
     if (!effect->host_)
         return nullptr;
+    effect->channel_ = std::make_unique<HostChannel>(effect->host_->channel());
 
     const LoadRequest load{uri, sampleRate, maxBlockFrames, nominalBlockFrames};
     Message message;
@@ -109,13 +110,20 @@ bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, M
                              std::chrono::milliseconds limit, bool afterFault) {
     if (hasFailed() && !afterFault)
         return false;
-    HostChannel channel(host_->channel());
+    if (++lastTag_ == kNoticeTag)
+        ++lastTag_;
+    const std::uint32_t tag = lastTag_;
     const timespec deadline = monotonicIn(limit);
-    HostChannel::Result result = channel.send(type, payload, &deadline);
-    if (result == HostChannel::Result::Done)
-        result = channel.receive(answer, &deadline, host_->pidfd());
-    if (result == HostChannel::Result::Done && answer.type == type)
-        return true;
+    HostChannel::Result result = channel_->send(type, tag, payload, &deadline);
+    while (result == HostChannel::Result::Done) {
+        result = channel_->receive(answer, &deadline, host_->pidfd());
+        if (result != HostChannel::Result::Done)
+            break;
+        if (answer.tag == tag && answer.type == type)
+            return true;
+        if (answer.tag == tag || !takeUnasked(answer))
+            result = HostChannel::Result::Malformed;
+    }
     if (result == HostChannel::Result::TimedOut) {
         host_->kill();
         killedForSilence_ = true;
@@ -139,7 +147,46 @@ bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payl
 
 void IsolatedEffect::markFailed(Fault fault) {
     int none = static_cast<int>(Fault::None);
-    fault_.compare_exchange_strong(none, static_cast<int>(fault), std::memory_order_acq_rel);
+    if (!fault_.compare_exchange_strong(none, static_cast<int>(fault), std::memory_order_acq_rel) || !editorListener_)
+        return;
+    // A copy: the listener may let itself go.
+    const auto listener = editorListener_;
+    listener(EditorView{}); // the editor went with its host
+}
+
+bool IsolatedEffect::takeUnasked(const Message& message) {
+    if (message.tag != kNoticeTag || message.type != static_cast<std::uint32_t>(HostMessage::EditorNews))
+        return false;
+    EditorView view;
+    if (!decode(message.payload, view) || !view.ok)
+        return false;
+    if (editorListener_) {
+        const auto listener = editorListener_;
+        listener(view);
+    }
+    return true;
+}
+
+void IsolatedEffect::takeMessages() {
+    if (!channel_ || hasFailed())
+        return;
+    const timespec now = monotonicIn(std::chrono::milliseconds(0)); // only what has arrived
+    Message message;
+    for (;;) {
+        const HostChannel::Result result = channel_->receive(message, &now);
+        if (result == HostChannel::Result::TimedOut)
+            return;
+        if (result == HostChannel::Result::Done && takeUnasked(message))
+            continue;
+        if (result != HostChannel::Result::Closed)
+            host_->kill(); // talking nonsense: no longer a host to trust
+        markFailed(Fault::Crashed);
+        return;
+    }
+}
+
+void IsolatedEffect::onEditorNews(std::function<void(const EditorView&)> listener) {
+    editorListener_ = std::move(listener);
 }
 
 bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inputChannels, int outputChannels,
@@ -295,6 +342,10 @@ int IsolatedEffect::hostPid() const {
     return host_ ? host_->pid() : -1;
 }
 
+int IsolatedEffect::channelFd() const {
+    return host_ ? host_->channel() : -1;
+}
+
 std::string IsolatedEffect::faultReport() const {
     if (!host_)
         return {};
@@ -383,15 +434,6 @@ std::optional<EditorView> IsolatedEffect::openEditor(std::uint32_t parent, std::
     return view;
 }
 
-std::optional<EditorView> IsolatedEffect::editorNews() {
-    Message message;
-    EditorView view;
-    if (!request(static_cast<std::uint32_t>(HostMessage::EditorNews), MessageWriter(), message, options_.answerLimit)
-        || !decode(message.payload, view) || !view.ok)
-        return std::nullopt;
-    return view;
-}
-
 void IsolatedEffect::resizeEditor(int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -417,6 +459,7 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
     for (const Parameter& p : parameters_)
         if (p.isInput)
             controls.emplace_back(p.portIndex, region_->control(p.portIndex).load(std::memory_order_relaxed));
+    channel_.reset();
     host_.reset(); // killed and reaped, if it was not already
     // No period is handed over while the fault stands: the new host starts
     // with every number answered.
@@ -424,12 +467,14 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
     killedForSilence_ = false;
     auto fail = [&](std::string why) {
         error = std::move(why);
+        channel_.reset();
         host_.reset();
         return false;
     };
     host_ = HostProcess::start(options_.hostProgram, hostArguments(options_), memory_->fd(), error);
     if (!host_)
         return false;
+    channel_ = std::make_unique<HostChannel>(host_->channel());
     const LoadRequest load{uri_, sampleRate_, region_->maxFrames(), nominalFrames_};
     Message message;
     LoadAnswer answer;

@@ -12,10 +12,10 @@
 // every host first, render what does not depend on them, and collect after.
 //
 // Threads: instantiate() on any thread but the audio one; prepare(), reset(),
-// the state, checkHealth() and faultReport() on the main thread (prepare and
-// reset while no period runs); process(), begin() and finish() on the audio
-// thread; setBypass(), setParameter(), parameter(), latencySeconds(), fault()
-// and latePeriods() from any thread.
+// the state, checkHealth(), takeMessages() and faultReport() on the main
+// thread (prepare and reset while no period runs); process(), begin() and
+// finish() on the audio thread; setBypass(), setParameter(), parameter(),
+// latencySeconds(), fault() and latePeriods() from any thread.
 
 #include "platform/lv2/DryPath.h"
 #include "platform/lv2/HostedEffect.h"
@@ -27,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,7 @@ class SharedMemory;
 
 namespace corvane::lv2 {
 
+class HostChannel;
 class IsolatedRegion;
 class MessageWriter;
 struct EditorView;
@@ -117,6 +119,14 @@ public:
     // Readable once the host has ended.
     int pidfd() const;
     int hostPid() const;
+    // The socket to the host: readable when the host has sent what was not
+    // waited for (see takeMessages()); -1 without a host.
+    int channelFd() const;
+    // Main thread, when channelFd() is readable: takes, without waiting, what
+    // the host sent unasked and hands it on (onEditorNews()). What comes
+    // while a request waits for its answer is handed on there and then.
+    // A host that closed the socket or sent nonsense has failed.
+    void takeMessages();
     // Main thread, after a fault: how the host ended ("SIGSEGV", "exit status
     // 0") and its last lines on standard error.
     std::string faultReport() const;
@@ -152,10 +162,12 @@ public:
     // it asked for; null with `error` set when there is no such editor or it
     // did not start. A crash of the editor is a crash of the host.
     std::optional<EditorView> openEditor(std::uint32_t parent, std::string& error);
-    // What became of the open editor since the last call: the size it asked
-    // for, the control a user set in it last (see EditorView). Nothing when
-    // no editor is open or the host did not answer.
-    std::optional<EditorView> editorNews();
+    // Main thread: `listener` hears what became of the open editor as the
+    // host tells it (the size it asked for, the control a user set in it
+    // last; see EditorView), and, with ok false, that the host failed and
+    // took the editor along. It may be called from within any request to the
+    // host, so it must not ask the host anything itself. Null: none.
+    void onEditorNews(std::function<void(const EditorView&)> listener);
     // Tells the editor its parent now has this size.
     void resizeEditor(int width, int height);
     // Takes the editor and its window down: before its parent goes.
@@ -183,6 +195,9 @@ private:
     // still keeps everyone else off it.
     bool request(std::uint32_t type, const MessageWriter& payload, Message& answer, std::chrono::milliseconds limit,
                  bool afterFault = false);
+    // Hands on a message the host sent without our waiting for it; false for
+    // one that is no such message.
+    bool takeUnasked(const Message& message);
     // request() for the requests answered by an Outcome.
     bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome, bool afterFault = false);
     void markFailed(Fault fault);
@@ -190,6 +205,9 @@ private:
 
     std::unique_ptr<SharedMemory> memory_;
     std::unique_ptr<HostProcess> host_;
+    std::unique_ptr<HostChannel> channel_; // to host_, with what arrived of a message not yet whole
+    std::uint32_t lastTag_ = 0;
+    std::function<void(const EditorView&)> editorListener_;
     IsolatedRegion* region_ = nullptr;
     Options options_;
     std::string uri_;

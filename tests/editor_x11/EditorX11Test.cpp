@@ -4,12 +4,14 @@
 // host inside our window, and when it crashes, taking only that host along.
 #include "ui/PluginEditorWindowController.h"
 #include "platform/lv2/HostedEffect.h"
+#include "platform/lv2/IsolatedEffect.h"
 #include "tests/engine/VirtualRig.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/RealtimeChecker.h"
 #include "tests/ui/QuickView.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -19,6 +21,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -157,6 +161,17 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
         rig.render(10);
         strip.settle(50);
     }
+    // An editor with nothing to tell costs the window no request: a host that
+    // cannot answer (stopped, no period outstanding) holds up no turn of its loop.
+    auto* isolated = dynamic_cast<lv2::IsolatedEffect*>(opened->effect().hosted());
+    ASSERT_TRUE(isolated);
+    ASSERT_EQ(::kill(isolated->hostPid(), SIGSTOP), 0);
+    QElapsedTimer stopped;
+    stopped.start();
+    strip.settle(300);
+    EXPECT_LT(stopped.elapsed(), 1000) << "the window waited for the editor's host";
+    ::kill(isolated->hostPid(), SIGCONT);
+    EXPECT_FALSE(isolated->hasFailed());
     // Input Gain turned in the editor (a wheel step on its knob) is the strip's value from then on.
     lv2::HostedEffect* effect = opened->effect().hosted();
     ASSERT_TRUE(effect);

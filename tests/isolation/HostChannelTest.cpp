@@ -32,12 +32,13 @@ TEST(HostChannel, CarriesWholeMessagesAndRefusesBadOnes) {
     gain.unit = "dB";
     gain.scalePoints = {{0.0f, "unity"}};
     sent.parameters = {gain, Parameter{}};
-    ASSERT_EQ(ours.send(static_cast<std::uint32_t>(HostMessage::Load), encode(sent)), HostChannel::Result::Done);
+    ASSERT_EQ(ours.send(static_cast<std::uint32_t>(HostMessage::Load), 7, encode(sent)), HostChannel::Result::Done);
     Message message;
     ASSERT_EQ(theirs.receive(message), HostChannel::Result::Done);
     LoadAnswer got;
     ASSERT_TRUE(decode(message.payload, got));
     EXPECT_EQ(message.type, static_cast<std::uint32_t>(HostMessage::Load));
+    EXPECT_EQ(message.tag, 7u);
     EXPECT_EQ(got.name, "Gain");
     EXPECT_EQ(got.audioOutputs, 98);
     ASSERT_EQ(got.parameters.size(), 2u);
@@ -56,16 +57,26 @@ TEST(HostChannel, CarriesWholeMessagesAndRefusesBadOnes) {
     std::vector<unsigned char> lying = MessageWriter().flag(true).u32(1000).bytes();
     EXPECT_FALSE(decode(lying, outcome));
 
-    // A frame that announces more than a message may hold is refused unread;
-    // nothing arriving in time and a closed peer are told apart.
-    const std::uint32_t frame[2] = {1, HostChannel::kMaxPayload + 1};
-    ASSERT_EQ(write(fds[1], frame, sizeof frame), static_cast<ssize_t>(sizeof frame));
-    EXPECT_EQ(ours.receive(message), HostChannel::Result::Malformed);
+    // Half a message, not waited for, is kept until the rest comes.
     timespec soon{};
     clock_gettime(CLOCK_MONOTONIC, &soon);
+    const std::uint32_t half[2] = {static_cast<std::uint32_t>(HostMessage::EditorNews), kNoticeTag};
+    const std::uint32_t rest[2] = {4, 0xabcd};
+    ASSERT_EQ(write(fds[1], half, sizeof half), static_cast<ssize_t>(sizeof half));
     EXPECT_EQ(ours.receive(message, &soon), HostChannel::Result::TimedOut);
+    ASSERT_EQ(write(fds[1], rest, sizeof rest), static_cast<ssize_t>(sizeof rest));
+    ASSERT_EQ(ours.receive(message, &soon), HostChannel::Result::Done);
+    EXPECT_EQ(message.payload, MessageWriter().u32(0xabcd).bytes());
+
+    // A frame that announces more than a message may hold is refused unread;
+    // nothing arriving in time and a closed peer are told apart.
+    const std::uint32_t frame[3] = {1, 1, HostChannel::kMaxPayload + 1};
+    ASSERT_EQ(write(fds[1], frame, sizeof frame), static_cast<ssize_t>(sizeof frame));
+    EXPECT_EQ(ours.receive(message), HostChannel::Result::Malformed);
+    HostChannel fresh(fds[0]);
+    EXPECT_EQ(fresh.receive(message, &soon), HostChannel::Result::TimedOut);
     close(fds[1]);
-    EXPECT_EQ(ours.receive(message), HostChannel::Result::Closed);
+    EXPECT_EQ(fresh.receive(message), HostChannel::Result::Closed);
     close(fds[0]);
 }
 
