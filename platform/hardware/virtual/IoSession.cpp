@@ -25,8 +25,10 @@ IoSession::IoSession(Setup setup)
     setLoopback(std::move(setup.loopback));
     setRecording(std::move(setup.recording));
     counters_->framesProcessed.store(0);
-    if (controlRing_)
+    if (controlRing_) {
         controlRing_->attach();
+        ringAttached_ = true;
+    }
 }
 
 IoSession::~IoSession() { stop(); }
@@ -56,9 +58,12 @@ bool IoSession::stop(std::chrono::milliseconds patience) {
         std::lock_guard lock(controlMutex_);
         stopped_ = true;
         ended = clock_.stop(patience);
+        // Once only: a later session may have taken the ring meanwhile.
+        if (ended && ringAttached_) {
+            ringAttached_ = false;
+            controlRing_->detach();
+        }
     }
-    if (controlRing_ && ended)
-        controlRing_->detach();
     notifier_.stop();
     return ended;
 }

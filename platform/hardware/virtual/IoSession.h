@@ -104,6 +104,7 @@ private:
 
     std::mutex controlMutex_; // serialises the control calls; never taken on the real-time path
     bool stopped_ = false;
+    bool ringAttached_ = false; // this session takes from the control ring
     RealtimeNotifier notifier_;
     PacedClock clock_;
 };
