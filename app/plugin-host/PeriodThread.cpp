@@ -4,6 +4,7 @@
 #include "platform/engine/DenormalFlush.h"
 #include "platform/lv2/IsolatedRegion.h"
 #include "platform/lv2/Lv2Effect.h"
+#include "platform/lv2/PeriodBoard.h"
 #include "platform/system/Futex.h"
 
 #include <pthread.h>
@@ -19,9 +20,10 @@ namespace {
 constexpr std::int64_t kIdleCheckNs = 200'000'000;
 } // namespace
 
-PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts,
-                           int priority)
-    : effect_(effect), region_(region), inputPorts_(std::move(inputPorts)),
+PeriodThread::PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, lv2::PeriodBoard* board,
+                           std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts, int priority)
+    : effect_(effect), region_(region), board_(region.boardBit != 0 ? board : nullptr),
+      inputPorts_(std::move(inputPorts)),
       outputPorts_(std::move(outputPorts)), applied_([this] {
           std::vector<float> values;
           for (std::uint32_t port : inputPorts_)
@@ -100,6 +102,9 @@ void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
     r.done.store(sequence);
     if (r.corvaneWaiting.load() != 0)
         futexWake(r.done);
+    // Not when a newer period was handed over meanwhile: the bit is that one's.
+    if (board_ && r.go.load() == sequence)
+        board_->answered(r.boardBit);
 }
 
 } // namespace corvane::pluginhost

@@ -11,6 +11,7 @@
 namespace corvane::lv2 {
 class IsolatedRegion;
 class Lv2Effect;
+class PeriodBoard;
 } // namespace corvane::lv2
 
 namespace corvane::pluginhost {
@@ -19,8 +20,10 @@ class PeriodThread {
 public:
     // `effect` prepared for the strip's channels; `inputPorts` its control
     // inputs, `outputPorts` its control outputs (below the region's capacity).
-    // `priority` > 0 asks for SCHED_FIFO at that priority.
-    PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts, int priority);
+    // `priority` > 0 asks for SCHED_FIFO at that priority. `board`: where
+    // each answer is also told, when the region names a bit there.
+    PeriodThread(lv2::Lv2Effect& effect, lv2::IsolatedRegion& region, lv2::PeriodBoard* board,
+                 std::vector<std::uint32_t> inputPorts, std::vector<std::uint32_t> outputPorts, int priority);
     // Waits for the period in hand to end: a plug-in that never returns keeps
     // the host from ending, and Corvane kills it.
     ~PeriodThread();
@@ -39,6 +42,7 @@ private:
 
     lv2::Lv2Effect& effect_;
     lv2::IsolatedRegion& region_;
+    lv2::PeriodBoard* board_;
     std::vector<std::uint32_t> inputPorts_;
     std::vector<std::uint32_t> outputPorts_;
     // Per input port: the value the plug-in has. What the region holds at the

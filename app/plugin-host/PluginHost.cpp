@@ -24,8 +24,8 @@ constexpr auto kEditorIdle = std::chrono::milliseconds(33);
 using lv2::HostMessage;
 using lv2::Outcome;
 
-PluginHost::PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority)
-    : channel_(channelFd), region_(region), priority_(priority), channelFd_(channelFd),
+PluginHost::PluginHost(int channelFd, lv2::IsolatedRegion& region, lv2::PeriodBoard* board, int priority)
+    : channel_(channelFd), region_(region), board_(board), priority_(priority), channelFd_(channelFd),
       editorTouched_(lv2::EditorView::kNoPort) {}
 
 PluginHost::~PluginHost() {
@@ -274,7 +274,7 @@ void PluginHost::startPeriods() {
     for (const lv2::Parameter& p : effect_->parameters())
         if (p.portIndex < lv2::IsolatedRegion::kControlCapacity)
             (p.isInput ? inputs : outputs).push_back(p.portIndex);
-    periods_ = std::make_unique<PeriodThread>(*effect_, region_, std::move(inputs), std::move(outputs), priority_);
+    periods_ = std::make_unique<PeriodThread>(*effect_, region_, board_, std::move(inputs), std::move(outputs), priority_);
 }
 
 PluginHost::Pause::Pause(PluginHost& host) : host_(host), wasRunning_(host.periods_ != nullptr) {

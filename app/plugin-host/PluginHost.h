@@ -14,6 +14,7 @@
 namespace corvane::lv2 {
 class IsolatedRegion;
 class Lv2Effect;
+class PeriodBoard;
 class PluginUi;
 struct EditorView;
 struct Outcome;
@@ -24,7 +25,8 @@ namespace corvane::pluginhost {
 class PluginHost {
 public:
     // `priority` > 0: the audio thread asks for SCHED_FIFO at that priority.
-    PluginHost(int channelFd, lv2::IsolatedRegion& region, int priority);
+    // `board` (may be null) is shared with Corvane's other hosts.
+    PluginHost(int channelFd, lv2::IsolatedRegion& region, lv2::PeriodBoard* board, int priority);
     ~PluginHost();
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
@@ -65,6 +67,7 @@ private:
 
     lv2::HostChannel channel_;
     lv2::IsolatedRegion& region_;
+    lv2::PeriodBoard* board_;
     int priority_;
     bool memoryLocked_ = false;
     int channelFd_;

@@ -1,12 +1,14 @@
 // corvane-plugin-host: runs one LV2 plug-in for Corvane, in a process of its
 // own so that whatever the plug-in does (crash, hang, exit, eat memory) ends
 // only this process. Corvane starts it with the socket on descriptor 3 and
-// the shared region on 4 (see HostProcess.h); it ends when the socket closes.
+// the shared region on 4 and, when the region names a bit there, the board
+// all its hosts share on 5 (see HostProcess.h); it ends when the socket closes.
 //
 //   corvane-plugin-host [--realtime-priority N] [--address-space-limit BYTES]
 
 #include "app/plugin-host/PluginHost.h"
 #include "platform/lv2/IsolatedRegion.h"
+#include "platform/lv2/PeriodBoard.h"
 #include "platform/system/HostProcess.h"
 #include "platform/system/SharedMemory.h"
 
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -65,7 +68,21 @@ int main(int argc, char** argv) {
                      error.c_str());
         return 2;
     }
-    corvane::pluginhost::PluginHost host(corvane::HostProcess::kChannelFd, *region, static_cast<int>(priority));
+    // Corvane waits there for the answers of all its hosts at once: a host
+    // that could not tell it there would be late every period.
+    std::unique_ptr<corvane::SharedMemory> boardMemory;
+    corvane::lv2::PeriodBoard* board = nullptr;
+    if (region->boardBit != 0) {
+        boardMemory =
+            corvane::SharedMemory::adopt(corvane::HostProcess::kBoardFd, sizeof(corvane::lv2::PeriodBoard), error);
+        board = boardMemory ? corvane::lv2::PeriodBoard::open(boardMemory->data(), boardMemory->size()) : nullptr;
+        if (!board) {
+            std::fprintf(stderr, "corvane-plugin-host: no period board from Corvane%s%s\n", error.empty() ? "" : ": ",
+                         error.c_str());
+            return 2;
+        }
+    }
+    corvane::pluginhost::PluginHost host(corvane::HostProcess::kChannelFd, *region, board, static_cast<int>(priority));
     host.serve();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/lv2/HostMessages.h"
 #include "platform/lv2/IsolatedRegion.h"
+#include "platform/lv2/PeriodBoard.h"
 #include "platform/system/Futex.h"
 #include "platform/system/HostProcess.h"
 #include "platform/system/Logging.h"
@@ -66,7 +67,15 @@ std::unique_ptr<IsolatedEffect> IsolatedEffect::instantiate(const std::string& u
     if (!effect->memory_)
         return nullptr;
     effect->region_ = IsolatedRegion::create(effect->memory_->data(), maxBlockFrames);
-    effect->host_ = HostProcess::start(options.hostProgram, hostArguments(options), effect->memory_->fd(), error);
+    std::string noSeat;
+    effect->seat_ = BoardSeat::take(noSeat);
+    if (effect->seat_)
+        effect->region_->boardBit = effect->seat_->bit();
+    else // this strip's answers are waited for one by one
+        qCWarning(lcEngine).noquote() << QString::fromStdString(uri) << "goes without the period board:"
+                                      << QString::fromStdString(noSeat);
+    effect->host_ = HostProcess::start(options.hostProgram, hostArguments(options), effect->memory_->fd(), error,
+                                       effect->seat_ ? effect->seat_->fd() : -1);
     if (!effect->host_)
         return nullptr;
     effect->channel_ = std::make_unique<HostChannel>(effect->host_->channel());
@@ -250,6 +259,8 @@ void IsolatedEffect::begin(const float* const* inputs, std::uint32_t frames) noe
         return;
     ++r.sequence;
     region_->frames.store(r.frames, std::memory_order_relaxed);
+    if (seat_)
+        seat_->handOver(); // before `go`: the host clears it once it has answered
     region_->go.store(r.sequence);
     if (region_->hostWaiting.load() != 0)
         futexWake(region_->go);
@@ -267,7 +278,16 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     const double latencyFrames = latencySeconds() * sampleRate_;
     if (r.handedOver) {
         std::uint32_t done = region_->done.load(std::memory_order_acquire);
-        while (done != r.sequence) {
+        bool inTime = true;
+        if (done != r.sequence && seat_) {
+            // One sleep for every strip still out, not one for each.
+            inTime = seat_->awaitHandedOver(deadline);
+            done = region_->done.load(std::memory_order_acquire);
+        }
+        if (seat_)
+            seat_->collected();
+        // Without a board, or woken by a late host's answer to an older period.
+        while (inTime && done != r.sequence) {
             // Said before the last look, so that the host wakes us if it
             // answers after it (see IsolatedRegion.h).
             region_->corvaneWaiting.store(1);
@@ -471,7 +491,10 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
         host_.reset();
         return false;
     };
-    host_ = HostProcess::start(options_.hostProgram, hostArguments(options_), memory_->fd(), error);
+    if (seat_)
+        seat_->withdraw(); // an answer the old host owed
+    host_ = HostProcess::start(options_.hostProgram, hostArguments(options_), memory_->fd(), error,
+                               seat_ ? seat_->fd() : -1);
     if (!host_)
         return false;
     channel_ = std::make_unique<HostChannel>(host_->channel());

@@ -42,6 +42,7 @@ class SharedMemory;
 namespace corvane::lv2 {
 
 class HostChannel;
+class BoardSeat;
 class IsolatedRegion;
 class MessageWriter;
 struct EditorView;
@@ -204,6 +205,9 @@ private:
     const Parameter* findParameter(std::uint32_t portIndex) const;
 
     std::unique_ptr<SharedMemory> memory_;
+    // The strip's bit on the board all hosts share; null: its host answers on
+    // `done` alone, and the audio thread waits there.
+    std::unique_ptr<BoardSeat> seat_;
     std::unique_ptr<HostProcess> host_;
     std::unique_ptr<HostChannel> channel_; // to host_, with what arrived of a message not yet whole
     std::uint32_t lastTag_ = 0;

@@ -54,6 +54,9 @@ public:
     // Written by Corvane before `go`.
     std::atomic<std::uint32_t> frames{0};
     std::atomic<std::uint32_t> bypass{0};
+    // The strip's bit on the period board its host is given (see
+    // PeriodBoard.h); 0: there is none, the host answers on `done` alone.
+    std::uint32_t boardBit = 0;
     // Written by the host.
     std::atomic<float> latencyFrames{0.0f};
     std::atomic<std::uint64_t> periodsRun{0};
@@ -69,7 +72,7 @@ public:
 
 private:
     IsolatedRegion() = default;
-    static constexpr std::uint32_t kMagic = 0x43764953; // also changes when the layout does
+    static constexpr std::uint32_t kMagic = 0x43764954; // also changes when the layout does
     static std::size_t header();
     float* samples(int buffer);
     std::atomic<float>* controls();

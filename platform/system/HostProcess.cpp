@@ -75,7 +75,7 @@ std::string failure(const std::string& what) {
 
 // After fork(), in the child: only async-signal-safe calls until exec.
 [[noreturn]] void becomeChild(pid_t parent, const char* program, char* const* argv, int channel, int region,
-                              int errorOut, int report) {
+                              int board, int errorOut, int report) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) // the parent went before the signal was armed
         _exit(127);
@@ -87,18 +87,22 @@ std::string failure(const std::string& what) {
         report = fcntl(report, F_DUPFD_CLOEXEC, 10);
     channel = fcntl(channel, F_DUPFD_CLOEXEC, 10);
     region = region >= 0 ? fcntl(region, F_DUPFD_CLOEXEC, 10) : -1;
+    board = region >= 0 && board >= 0 ? fcntl(board, F_DUPFD_CLOEXEC, 10) : -1;
     errorOut = fcntl(errorOut, F_DUPFD_CLOEXEC, 10);
     const int nothing = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (channel < 0 || errorOut < 0 || nothing < 0 || dup2(nothing, 0) < 0 || dup2(nothing, 1) < 0
         || dup2(errorOut, 2) < 0 || dup2(channel, HostProcess::kChannelFd) < 0
-        || (region >= 0 && dup2(region, HostProcess::kRegionFd) < 0)) {
+        || (region >= 0 && dup2(region, HostProcess::kRegionFd) < 0)
+        || (board >= 0 && dup2(board, HostProcess::kBoardFd) < 0)) {
         const int error = errno;
         (void)!write(report, &error, sizeof error);
         _exit(127);
     }
     // Whatever else we hold without close-on-exec is not the child's.
     // The report pipe stays until exec closes it.
-    const unsigned first = region >= 0 ? HostProcess::kRegionFd + 1 : HostProcess::kChannelFd + 1;
+    const unsigned first = board >= 0    ? HostProcess::kBoardFd + 1
+                           : region >= 0 ? HostProcess::kRegionFd + 1
+                                         : HostProcess::kChannelFd + 1;
     const auto kept = static_cast<unsigned>(report);
     if (kept < first) {
         close_range(first, ~0U, 0);
@@ -126,7 +130,7 @@ std::string describeEnd(const siginfo_t& info) {
 } // namespace
 
 std::unique_ptr<HostProcess> HostProcess::start(const std::string& program, const std::vector<std::string>& arguments,
-                                                int regionFd, std::string& error) {
+                                                int regionFd, std::string& error, int boardFd) {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -155,7 +159,7 @@ std::unique_ptr<HostProcess> HostProcess::start(const std::string& program, cons
         const pid_t parent = getpid();
         pid = fork();
         if (pid == 0)
-            becomeChild(parent, program.c_str(), argv.data(), channel[1], regionFd, errors[1], report[1]);
+            becomeChild(parent, program.c_str(), argv.data(), channel[1], regionFd, boardFd, errors[1], report[1]);
         forkError = errno;
     };
     spawner().run(job);

@@ -27,13 +27,15 @@ public:
     // Where the child finds what it is given.
     static constexpr int kChannelFd = 3;
     static constexpr int kRegionFd = 4;
+    static constexpr int kBoardFd = 5; // memory shared with every helper, when given
     static constexpr std::size_t kKeptErrorLines = 20;
 
     // Runs `program` (a path) with `arguments` after its name; `regionFd`
-    // (-1: none) becomes the child's kRegionFd. Null with a reason in `error`
-    // when it cannot be started.
+    // (-1: none) becomes the child's kRegionFd, and `boardFd` (-1: none; only
+    // with a region) its kBoardFd. Null with a reason in `error` when it
+    // cannot be started.
     static std::unique_ptr<HostProcess> start(const std::string& program, const std::vector<std::string>& arguments,
-                                              int regionFd, std::string& error);
+                                              int regionFd, std::string& error, int boardFd = -1);
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
