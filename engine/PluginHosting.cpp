@@ -154,9 +154,14 @@ void AudioEngineManager::keepSettledState(ChannelSlot& slot, lv2::IsolatedEffect
     if (!settledEdits_[std::size_t(slot.id())].settledAt(std::move(values), clock_.now()) || effect.hasFailed()
         || slot.stateReplacedWhileLoaded())
         return;
-    // One that cannot be saved now keeps the last one that could.
-    if (auto state = effect.saveState())
-        slot.setLastPluginState(QByteArray::fromStdString(*state));
+    // Taken when the host answers (a plug-in may take its time to save):
+    // the window does not wait for it. One that cannot be saved now, or
+    // never comes, keeps the last one that could. The effect, and with it
+    // this, goes before the slot.
+    effect.fetchState([&slot](std::string state) {
+        if (!slot.stateReplacedWhileLoaded())
+            slot.setLastPluginState(QByteArray::fromStdString(state));
+    });
 }
 
 void AudioEngineManager::shareScheduling(ChannelSlot& slot, lv2::IsolatedEffect& effect) {

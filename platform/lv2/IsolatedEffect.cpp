@@ -119,10 +119,8 @@ bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, M
                              std::chrono::milliseconds limit, bool afterFault) {
     if (hasFailed() && !afterFault)
         return false;
-    if (++lastTag_ == kNoticeTag)
-        ++lastTag_;
-    const std::uint32_t tag = lastTag_;
     const timespec deadline = monotonicIn(limit);
+    const std::uint32_t tag = nextTag();
     HostChannel::Result result = channel_->send(type, tag, payload, &deadline);
     while (result == HostChannel::Result::Done) {
         result = channel_->receive(answer, &deadline, host_->pidfd());
@@ -133,17 +131,27 @@ bool IsolatedEffect::request(std::uint32_t type, const MessageWriter& payload, M
         if (answer.tag == tag || !takeUnasked(answer))
             result = HostChannel::Result::Malformed;
     }
+    failWith(result);
+    return false;
+}
+
+std::uint32_t IsolatedEffect::nextTag() {
+    if (++lastTag_ == kNoticeTag)
+        ++lastTag_;
+    return lastTag_;
+}
+
+void IsolatedEffect::failWith(HostChannel::Result result) {
     if (result == HostChannel::Result::TimedOut) {
         host_->kill();
         killedForSilence_ = true;
         markFailed(Fault::StoppedResponding);
-    } else {
-        // Gone, or talking nonsense: either way it is no longer a host to trust.
-        if (result != HostChannel::Result::Closed && result != HostChannel::Result::Watched)
-            host_->kill();
-        markFailed(Fault::Crashed);
+        return;
     }
-    return false;
+    // Gone, or talking nonsense: either way it is no longer a host to trust.
+    if (result != HostChannel::Result::Closed && result != HostChannel::Result::Watched)
+        host_->kill();
+    markFailed(Fault::Crashed);
 }
 
 bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome,
@@ -164,6 +172,20 @@ void IsolatedEffect::markFailed(Fault fault) {
 }
 
 bool IsolatedEffect::takeUnasked(const Message& message) {
+    if (stateFetch_ && message.tag == *stateFetch_
+        && message.type == static_cast<std::uint32_t>(HostMessage::SaveState)) {
+        stateFetch_.reset();
+        Outcome outcome;
+        if (!decode(message.payload, outcome))
+            return false;
+        if (outcome.ok && stateTaker_) {
+            const auto taker = stateTaker_;
+            taker(std::move(outcome.text));
+        }
+        if (std::exchange(fetchAgain_, false))
+            sendStateFetch();
+        return true;
+    }
     if (message.tag != kNoticeTag || message.type != static_cast<std::uint32_t>(HostMessage::EditorNews))
         return false;
     EditorView view;
@@ -187,11 +209,31 @@ void IsolatedEffect::takeMessages() {
             return;
         if (result == HostChannel::Result::Done && takeUnasked(message))
             continue;
-        if (result != HostChannel::Result::Closed)
-            host_->kill(); // talking nonsense: no longer a host to trust
-        markFailed(Fault::Crashed);
+        failWith(result == HostChannel::Result::Done ? HostChannel::Result::Malformed : result);
         return;
     }
+}
+
+void IsolatedEffect::fetchState(std::function<void(std::string)> taker) {
+    stateTaker_ = std::move(taker);
+    if (stateFetch_)
+        fetchAgain_ = true; // the answer on its way may hold the state from before the last edits
+    else
+        sendStateFetch();
+}
+
+void IsolatedEffect::sendStateFetch() {
+    if (hasFailed())
+        return;
+    // Only the sending may wait, and a request is a few bytes on an idle socket.
+    const timespec deadline = monotonicIn(options_.answerLimit);
+    const std::uint32_t tag = nextTag();
+    const HostChannel::Result result =
+        channel_->send(static_cast<std::uint32_t>(HostMessage::SaveState), tag, MessageWriter(), &deadline);
+    if (result == HostChannel::Result::Done)
+        stateFetch_ = tag;
+    else
+        failWith(result);
 }
 
 void IsolatedEffect::onEditorNews(std::function<void(const EditorView&)> listener) {
@@ -481,6 +523,8 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
             controls.emplace_back(p.portIndex, region_->control(p.portIndex).load(std::memory_order_relaxed));
     channel_.reset();
     host_.reset(); // killed and reaped, if it was not already
+    stateFetch_.reset();
+    fetchAgain_ = false;
     // No period is handed over while the fault stands: the new host starts
     // with every number answered.
     region_->done.store(region_->go.load(std::memory_order_acquire), std::memory_order_release);

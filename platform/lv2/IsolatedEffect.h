@@ -18,6 +18,7 @@
 // latencySeconds(), fault() and latePeriods() from any thread.
 
 #include "platform/lv2/DryPath.h"
+#include "platform/lv2/HostChannel.h"
 #include "platform/lv2/HostedEffect.h"
 #include "platform/lv2/Parameter.h"
 #include "platform/system/RealtimeScope.h"
@@ -41,12 +42,9 @@ class SharedMemory;
 
 namespace corvane::lv2 {
 
-class HostChannel;
 class BoardSeat;
 class IsolatedRegion;
-class MessageWriter;
 struct EditorView;
-struct Message;
 struct Outcome;
 
 class IsolatedEffect final : public HostedEffect {
@@ -147,6 +145,12 @@ public:
 
     // Main thread, also while periods run. The plug-in's state as Turtle text.
     std::optional<std::string> saveState() override;
+    // Main thread, also while periods run: asks the host for the state and
+    // returns at once; `taker` gets it when the answer comes (handed on as
+    // takeMessages() says), and nothing when the plug-in has none to give or
+    // the host fails first. Asked again before that answer, the host is asked
+    // once more after it, and `taker` is the last one given.
+    void fetchState(std::function<void(std::string)> taker);
     // Main thread, while no period runs. False when the host refuses it.
     bool restoreState(const std::string& text) override;
 
@@ -199,6 +203,11 @@ private:
     // Hands on a message the host sent without our waiting for it; false for
     // one that is no such message.
     bool takeUnasked(const Message& message);
+    std::uint32_t nextTag();
+    // Marks the host failed as `result` (what is not Done) says, ending it
+    // when it might still run.
+    void failWith(HostChannel::Result result);
+    void sendStateFetch();
     // request() for the requests answered by an Outcome.
     bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome, bool afterFault = false);
     void markFailed(Fault fault);
@@ -212,6 +221,9 @@ private:
     std::unique_ptr<HostChannel> channel_; // to host_, with what arrived of a message not yet whole
     std::uint32_t lastTag_ = 0;
     std::function<void(const EditorView&)> editorListener_;
+    std::optional<std::uint32_t> stateFetch_; // the tag of the state fetch out
+    bool fetchAgain_ = false;
+    std::function<void(std::string)> stateTaker_;
     IsolatedRegion* region_ = nullptr;
     Options options_;
     std::string uri_;

@@ -384,7 +384,21 @@ TEST(PluginHosting, AnIsolatedPlugInsSettledEditsOutliveItsHost) {
         rig.render(1);
         return effect->latePeriods() == late;
     }));
+    // A host slow to save (here stopped, no period outstanding) holds up no
+    // turn of the main thread: the settled state is asked for, and taken
+    // when it comes.
+    const auto before = slot.lastPluginState();
+    ASSERT_EQ(::kill(effect->hostPid(), SIGSTOP), 0);
+    const auto start = std::chrono::steady_clock::now();
     test::runFor(rig.clock, SettledEdits::kSettleTime + 200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "the main thread waited for the host";
+    EXPECT_EQ(slot.lastPluginState(), before);
+    ::kill(effect->hostPid(), SIGCONT);
+    EXPECT_TRUE(test::waitFor([&] {
+        test::drainEvents();
+        return slot.lastPluginState() != before;
+    }));
+    EXPECT_FALSE(effect->hasFailed());
 
     // Killed, its host has no settings to give at the stop: the next start
     // loads those fetched once the edit had settled.
