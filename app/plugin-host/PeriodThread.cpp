@@ -66,6 +66,13 @@ void PeriodThread::run(std::uint32_t seen) noexcept {
             region_.hostWaiting.store(0, std::memory_order_relaxed);
             continue;
         }
+        // Marked before the last look at `go`: Corvane writes a slot only
+        // while it is not marked (see IsolatedRegion.h).
+        region_.reading[asked & 1u].store(1);
+        if (region_.go.load() != asked) {
+            region_.reading[asked & 1u].store(0);
+            continue; // a newer period came meanwhile, maybe into this slot
+        }
         seen = asked;
         runPeriod(asked);
     }
@@ -73,7 +80,8 @@ void PeriodThread::run(std::uint32_t seen) noexcept {
 
 void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
     lv2::IsolatedRegion& r = region_;
-    const std::uint32_t frames = std::min(r.frames.load(std::memory_order_relaxed), r.maxFrames());
+    const std::uint32_t slot = sequence & 1u;
+    const std::uint32_t frames = std::min(r.frames[slot].load(std::memory_order_relaxed), r.maxFrames());
     for (std::size_t i = 0; i < inputPorts_.size(); ++i) {
         const float value = r.control(inputPorts_[i]).load(std::memory_order_relaxed);
         if (value != applied_[i]) {
@@ -82,9 +90,10 @@ void PeriodThread::runPeriod(std::uint32_t sequence) noexcept {
         }
     }
     effect_.setBypass(r.bypass.load(std::memory_order_relaxed) != 0);
-    const float* in[lv2::IsolatedRegion::kMaxChannels] = {r.input(0), r.input(1)};
+    const float* in[lv2::IsolatedRegion::kMaxChannels] = {r.input(sequence, 0), r.input(sequence, 1)};
     float* out[lv2::IsolatedRegion::kMaxChannels] = {r.output(0), r.output(1)};
     effect_.process(in, out, frames);
+    r.reading[slot].store(0);
     // A value the plug-in's own editor set (or a preset) in this period is
     // the strip's from now on: Corvane reads the region, not the plug-in.
     for (std::size_t i = 0; i < inputPorts_.size(); ++i) {

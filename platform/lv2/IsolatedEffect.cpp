@@ -260,6 +260,7 @@ bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inp
     }
     render_.stripIn = inputChannels;
     render_.stripOut = outputChannels;
+    render_.ownInput.assign(static_cast<std::size_t>(IsolatedRegion::kMaxChannels) * region_->maxFrames(), 0.0f);
     render_.prepared = true;
     preparedFrames_ = maxFrames;
     // The host ran the plug-in once: its latency is known.
@@ -292,15 +293,27 @@ void IsolatedEffect::begin(const float* const* inputs, std::uint32_t frames) noe
     RealtimeScope realtime;
     Render& r = render_;
     r.handedOver = false;
+    r.heldBack = false;
     if (!r.prepared)
         return;
     r.frames = std::min(frames, region_->maxFrames());
-    for (int c = 0; c < r.stripIn; ++c)
-        std::copy(inputs[c], inputs[c] + r.frames, region_->input(c));
-    if (hasFailed())
+    const std::uint32_t next = r.sequence + 1;
+    // A host that failed may have left its slot marked.
+    r.heldBack = !hasFailed() && region_->reading[next & 1u].load() != 0;
+    if (hasFailed() || r.heldBack) {
+        for (int c = 0; c < r.stripIn; ++c) {
+            float* own = r.ownInput.data() + static_cast<std::size_t>(c) * region_->maxFrames();
+            std::copy(inputs[c], inputs[c] + r.frames, own);
+            r.dryInput[c] = own;
+        }
         return;
-    ++r.sequence;
-    region_->frames.store(r.frames, std::memory_order_relaxed);
+    }
+    for (int c = 0; c < r.stripIn; ++c) {
+        std::copy(inputs[c], inputs[c] + r.frames, region_->input(next, c));
+        r.dryInput[c] = region_->input(next, c);
+    }
+    r.sequence = next;
+    region_->frames[next & 1u].store(r.frames, std::memory_order_relaxed);
     if (seat_)
         seat_->handOver(); // before `go`: the host clears it once it has answered
     region_->go.store(r.sequence);
@@ -316,7 +329,7 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     Render& r = render_;
     if (!r.prepared)
         return;
-    const float* inputs[IsolatedRegion::kMaxChannels] = {region_->input(0), region_->input(1)};
+    const float* const* inputs = r.dryInput;
     const double latencyFrames = latencySeconds() * sampleRate_;
     if (r.handedOver) {
         std::uint32_t done = region_->done.load(std::memory_order_acquire);
@@ -348,6 +361,8 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
             r.dryPath.mix(inputs, r.stripIn, outputs, r.stripOut, r.frames, latencyFrames, false);
             return;
         }
+        latePeriods_.fetch_add(1, std::memory_order_relaxed);
+    } else if (r.heldBack) {
         latePeriods_.fetch_add(1, std::memory_order_relaxed);
     }
     // The dry input in time with what the plug-in would have played.
@@ -528,6 +543,8 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
     // No period is handed over while the fault stands: the new host starts
     // with every number answered.
     region_->done.store(region_->go.load(std::memory_order_acquire), std::memory_order_release);
+    for (auto& slot : region_->reading) // the old host may have ended while it read
+        slot.store(0);
     killedForSilence_ = false;
     auto fail = [&](std::string why) {
         error = std::move(why);

@@ -254,7 +254,12 @@ private:
         std::uint32_t sequence = 0;
         std::uint32_t frames = 0;
         bool handedOver = false; // this period went to the host
+        bool heldBack = false;   // it could not: the host still reads the slot it needed
         DryPath dryPath;         // what plays while the host gives no answer
+        // The period's input for the dry path: the slot it was written to,
+        // or, when it went to no slot, `ownInput`.
+        const float* dryInput[2] = {nullptr, nullptr};
+        std::vector<float> ownInput;
     } render_;
 };
 

@@ -13,7 +13,8 @@ std::size_t IsolatedRegion::header() {
 }
 
 std::size_t IsolatedRegion::bytesFor(std::uint32_t maxFrames) {
-    return header() + sizeof(float) * (2 * kMaxChannels * static_cast<std::size_t>(maxFrames) + kControlCapacity);
+    // Two input slots and one output.
+    return header() + sizeof(float) * (3 * kMaxChannels * static_cast<std::size_t>(maxFrames) + kControlCapacity);
 }
 
 IsolatedRegion* IsolatedRegion::create(void* memory, std::uint32_t maxFrames) {
@@ -50,7 +51,7 @@ float* IsolatedRegion::samples(int buffer) {
 }
 
 std::atomic<float>* IsolatedRegion::controls() {
-    return reinterpret_cast<std::atomic<float>*>(samples(2 * kMaxChannels));
+    return reinterpret_cast<std::atomic<float>*>(samples(3 * kMaxChannels));
 }
 
 } // namespace corvane::lv2
