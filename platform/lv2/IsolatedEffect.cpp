@@ -154,12 +154,14 @@ void IsolatedEffect::failWith(HostChannel::Result result) {
     markFailed(Fault::Crashed);
 }
 
-bool IsolatedEffect::simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome,
-                                   bool afterFault) {
+Outcome IsolatedEffect::ask(std::uint32_t type, const MessageWriter& payload, bool afterFault) {
     Message message;
+    Outcome outcome;
     if (!request(type, payload, message, options_.answerLimit, afterFault))
-        return false;
-    return decode(message.payload, outcome);
+        return {false, "the plug-in's host did not answer"};
+    if (!decode(message.payload, outcome))
+        return {false, "the plug-in's host answered what is no answer"};
+    return outcome;
 }
 
 void IsolatedEffect::markFailed(Fault fault) {
@@ -249,13 +251,9 @@ bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inp
     }
     render_.prepared = false;
     const PrepareRequest request{sampleRate, maxFrames, inputChannels, outputChannels};
-    Outcome outcome;
-    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Prepare), encode(request), outcome)) {
-        error = "the plug-in's host did not answer";
-        return false;
-    }
+    Outcome outcome = ask(static_cast<std::uint32_t>(HostMessage::Prepare), encode(request));
     if (!outcome.ok) {
-        error = outcome.text;
+        error = std::move(outcome.text);
         return false;
     }
     render_.stripIn = inputChannels;
@@ -271,8 +269,7 @@ bool IsolatedEffect::prepare(double sampleRate, std::uint32_t maxFrames, int inp
 
 void IsolatedEffect::reset() {
     render_.dryPath.clear(1.0f);
-    Outcome outcome;
-    simpleRequest(static_cast<std::uint32_t>(HostMessage::Reset), MessageWriter(), outcome);
+    ask(static_cast<std::uint32_t>(HostMessage::Reset), MessageWriter());
 }
 
 double IsolatedEffect::latencySeconds() const {
@@ -378,9 +375,7 @@ bool IsolatedEffect::resetIfFaulted() {
     if (seen == nonFiniteSeen_)
         return false;
     nonFiniteSeen_ = seen;
-    Outcome outcome;
-    return simpleRequest(static_cast<std::uint32_t>(HostMessage::ResetIfFaulted), MessageWriter(), outcome)
-           && outcome.ok;
+    return ask(static_cast<std::uint32_t>(HostMessage::ResetIfFaulted), MessageWriter()).ok;
 }
 
 void IsolatedEffect::checkHealth(std::chrono::steady_clock::time_point now) {
@@ -437,25 +432,22 @@ std::string IsolatedEffect::faultReport() const {
 }
 
 std::string IsolatedEffect::schedule(int realtimePriority, bool lockMemory) {
-    Outcome outcome;
     const ScheduleRequest request{realtimePriority, lockMemory};
-    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Schedule), encode(request), outcome))
-        return "the host did not answer";
-    return outcome.ok ? outcome.text : "the host did not understand the request";
+    // What the host could not have, or why it had nothing: for the log either way.
+    return ask(static_cast<std::uint32_t>(HostMessage::Schedule), encode(request)).text;
 }
 
 std::optional<std::string> IsolatedEffect::saveState() {
-    Outcome outcome;
-    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::SaveState), MessageWriter(), outcome) || !outcome.ok)
+    Outcome outcome = ask(static_cast<std::uint32_t>(HostMessage::SaveState), MessageWriter());
+    if (!outcome.ok)
         return std::nullopt;
     return std::move(outcome.text);
 }
 
 bool IsolatedEffect::restoreState(const std::string& text) {
-    Outcome outcome;
     MessageWriter payload;
     payload.text(text);
-    return simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome) && outcome.ok;
+    return ask(static_cast<std::uint32_t>(HostMessage::RestoreState), payload).ok;
 }
 
 std::vector<Preset> IsolatedEffect::presets() {
@@ -469,12 +461,7 @@ std::vector<Preset> IsolatedEffect::presets() {
 
 std::optional<std::string> IsolatedEffect::savePreset(const std::string& label, const std::string& userDir,
                                                       std::string& error) {
-    Outcome outcome;
-    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::SavePreset), encode(SavePresetRequest{label, userDir}),
-                       outcome)) {
-        error = "The plug-in's host did not answer.";
-        return std::nullopt;
-    }
+    Outcome outcome = ask(static_cast<std::uint32_t>(HostMessage::SavePreset), encode(SavePresetRequest{label, userDir}));
     if (!outcome.ok) {
         error = std::move(outcome.text);
         return std::nullopt;
@@ -483,13 +470,9 @@ std::optional<std::string> IsolatedEffect::savePreset(const std::string& label, 
 }
 
 bool IsolatedEffect::loadPreset(const std::string& presetUri, std::string& error) {
-    Outcome outcome;
     MessageWriter payload;
     payload.text(presetUri);
-    if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::LoadPreset), payload, outcome)) {
-        error = "The plug-in's host did not answer.";
-        return false;
-    }
+    Outcome outcome = ask(static_cast<std::uint32_t>(HostMessage::LoadPreset), payload);
     if (!outcome.ok)
         error = std::move(outcome.text);
     return outcome.ok;
@@ -516,13 +499,11 @@ void IsolatedEffect::resizeEditor(int width, int height) {
         return;
     MessageWriter payload;
     payload.u32(static_cast<std::uint32_t>(width)).u32(static_cast<std::uint32_t>(height));
-    Outcome outcome;
-    simpleRequest(static_cast<std::uint32_t>(HostMessage::ResizeEditor), payload, outcome);
+    ask(static_cast<std::uint32_t>(HostMessage::ResizeEditor), payload);
 }
 
 void IsolatedEffect::closeEditor() {
-    Outcome outcome;
-    simpleRequest(static_cast<std::uint32_t>(HostMessage::CloseEditor), MessageWriter(), outcome);
+    ask(static_cast<std::uint32_t>(HostMessage::CloseEditor), MessageWriter());
 }
 
 bool IsolatedEffect::restart(const std::optional<std::string>& state, std::string& error) {
@@ -569,17 +550,14 @@ bool IsolatedEffect::restart(const std::optional<std::string>& state, std::strin
         return fail(answer.error.empty() ? "the plug-in did not load again" : answer.error);
     if (render_.prepared) {
         const PrepareRequest prepare{sampleRate_, preparedFrames_, render_.stripIn, render_.stripOut};
-        Outcome outcome;
-        if (!simpleRequest(static_cast<std::uint32_t>(HostMessage::Prepare), encode(prepare), outcome, true)
-            || !outcome.ok)
+        if (!ask(static_cast<std::uint32_t>(HostMessage::Prepare), encode(prepare), true).ok)
             return fail("the plug-in could not be prepared again");
     }
     if (state) {
         // A state the plug-in refuses leaves it at its defaults, as at a load.
-        Outcome outcome;
         MessageWriter payload;
         payload.text(*state);
-        simpleRequest(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, outcome, true);
+        ask(static_cast<std::uint32_t>(HostMessage::RestoreState), payload, true);
     }
     for (const auto& [port, value] : controls)
         region_->control(port).store(value, std::memory_order_relaxed);

@@ -208,8 +208,9 @@ private:
     // when it might still run.
     void failWith(HostChannel::Result result);
     void sendStateFetch();
-    // request() for the requests answered by an Outcome.
-    bool simpleRequest(std::uint32_t type, const MessageWriter& payload, Outcome& outcome, bool afterFault = false);
+    // request() for the requests answered by an Outcome: the host's, or,
+    // when there was none to take, one not ok that says why.
+    Outcome ask(std::uint32_t type, const MessageWriter& payload, bool afterFault = false);
     void markFailed(Fault fault);
     const Parameter* findParameter(std::uint32_t portIndex) const;
 
