@@ -24,6 +24,8 @@
 
 #include <signal.h>
 
+#include <memory>
+
 using namespace corvane;
 using namespace corvane::test;
 
@@ -81,38 +83,59 @@ struct Strip : QuickView {
     }
 };
 
+// The X server's picture of `window` (the plug-in's child window included) in the screenshots.
+void photograph(QQuickWindow* window, const char* name) {
+    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+    const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/%1.png").arg(QLatin1String(name));
+    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(window->winId()), shot}), 0);
+    EXPECT_TRUE(QFile::exists(shot)) << name;
+}
+
+// A real plug-in's own editor: strip 1 plays it, and its editor window shows
+// that editor at the size the editor asks for.
+struct OwnEditor {
+    std::unique_ptr<Strip> strip;
+    PluginEditorWindowController* editor = nullptr;
+    QQuickWindow* window = nullptr;
+
+    // `package`: the Debian package that has the plug-in, for when it is missing.
+    void open(Rig& rig, const PluginComponent& component, const char* package) {
+        rig.strip(0).setComponent(component);
+        ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
+        ASSERT_TRUE(rig.manager->isRunning()) << "is " << package << " installed?";
+        strip = std::make_unique<Strip>(rig);
+        ASSERT_TRUE(strip->ok()) << strip->errors().toStdString();
+        editor = strip->open(0);
+        ASSERT_TRUE(editor);
+        ASSERT_TRUE(waitFor([&] { return editor->hasOwnView(); }));
+        window = editor->window();
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_NE(window->size(), QSize(480, 360)) << "the editor's own size is taken";
+    }
+};
+
 } // namespace
 
 TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     REQUIRE_X11_EDITORS();
     Rig rig;
-    rig.strip(0).setComponent(
-        PluginComponent{"http://lsp-plug.in/plugins/lv2/compressor_stereo", "LSP Compressor Stereo", "LSP", false});
-    ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
-    ASSERT_TRUE(rig.manager->isRunning()) << "is lsp-plugins-lv2 installed?";
-    Strip strip(rig);
-    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
-
-    PluginEditorWindowController* opened = strip.open(1500);
-    ASSERT_TRUE(opened);
+    OwnEditor own;
+    ASSERT_NO_FATAL_FAILURE(own.open(
+        rig, PluginComponent{"http://lsp-plug.in/plugins/lv2/compressor_stereo", "LSP Compressor Stereo", "LSP", false},
+        "lsp-plugins-lv2"));
+    Strip& strip = *own.strip;
+    PluginEditorWindowController* opened = own.editor;
     QPointer<PluginEditorWindowController> editor(opened);
-    EXPECT_TRUE(opened->hasOwnView());
-    QQuickWindow* shown = opened->window();
+    QQuickWindow* shown = own.window;
     QPointer<QQuickWindow> window(shown);
-    EXPECT_TRUE(shown->isVisible());
     EXPECT_EQ(shown->title(), "LSP Compressor Stereo");
-    EXPECT_NE(shown->size(), QSize(480, 360)) << "the editor's own size is taken";
     for (int i = 0; i < 20; ++i) { // the plug-in runs; its meters and graphs reach the editor
         RealtimeChecker checker;
         rig.render(10);
         EXPECT_EQ(checker.violations(), 0u) << checker.report();
         strip.settle(50);
     }
-    const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/lsp-editor.png");
-    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
-    // The X server's picture of the window, the plug-in's child window included.
-    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);
-    EXPECT_TRUE(QFile::exists(shot));
+    photograph(shown, "lsp-editor");
 
     // The wheel over the editor's Ratio knob, then Learn the last touched parameter, photographed listening.
     const QString wid = QString::number(shown->winId());
@@ -124,8 +147,7 @@ TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     ASSERT_TRUE(learn);
     QTest::mouseClick(shown, Qt::LeftButton, {}, learn->mapToScene(learn->boundingRect().center()).toPoint());
     strip.settle(200);
-    const QString learning = QStringLiteral(CORVANE_SCREENSHOT_DIR "/midi-learn-editor.png");
-    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), wid, learning}), 0);
+    photograph(shown, "midi-learn-editor");
     rig.manager->midiControl().cancelLearning();
 
     strip.open(200);
@@ -142,18 +164,13 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", home.path().toUtf8());
     IsolatedRig rig;
-    rig.strip(0).setComponent(
-        PluginComponent{"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false});
-    ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
-    ASSERT_TRUE(rig.manager->isRunning()) << "is x42-plugins installed?";
-    Strip strip(rig);
-    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
-
-    PluginEditorWindowController* opened = strip.open(0);
-    ASSERT_TRUE(opened);
-    EXPECT_TRUE(waitFor([&] { return opened->hasOwnView(); }));
-    QQuickWindow* shown = opened->window();
-    EXPECT_NE(shown->size(), QSize(480, 360)) << "the editor's own size is taken";
+    OwnEditor own;
+    ASSERT_NO_FATAL_FAILURE(own.open(
+        rig, PluginComponent{"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false},
+        "x42-plugins"));
+    Strip& strip = *own.strip;
+    PluginEditorWindowController* opened = own.editor;
+    QQuickWindow* shown = own.window;
     QFile maps(QStringLiteral("/proc/self/maps"));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     EXPECT_FALSE(maps.readAll().contains("dplUI_gl.so")) << "the editor's library is the host's, not ours";
@@ -202,9 +219,8 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
     ASSERT_EQ(loaded.size(), 1);
     EXPECT_TRUE(loaded.first().first().toBool());
     EXPECT_EQ(effect->parameter(gain), turned);
-    const QString shot = QStringLiteral(CORVANE_SCREENSHOT_DIR "/isolated-editor.png");
-    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
-    EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QString::number(shown->winId()), shot}), 0);
+    strip.settle(100); // drawn with its learn bar awake
+    photograph(shown, "isolated-editor");
 
     opened->close();
     PluginEditorWindowController* again = strip.open(0);
