@@ -24,8 +24,6 @@
 
 #include <signal.h>
 
-#include <memory>
-
 using namespace corvane;
 using namespace corvane::test;
 
@@ -91,42 +89,33 @@ void photograph(QQuickWindow* window, const char* name) {
     EXPECT_TRUE(QFile::exists(shot)) << name;
 }
 
-// A real plug-in's own editor: strip 1 plays it, and its editor window shows
-// that editor at the size the editor asks for.
-struct OwnEditor {
-    std::unique_ptr<Strip> strip;
-    PluginEditorWindowController* editor = nullptr;
-    QQuickWindow* window = nullptr;
-
-    // `package`: the Debian package that has the plug-in, for when it is missing.
-    void open(Rig& rig, const PluginComponent& component, const char* package) {
-        rig.strip(0).setComponent(component);
-        ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
-        ASSERT_TRUE(rig.manager->isRunning()) << "is " << package << " installed?";
-        strip = std::make_unique<Strip>(rig);
-        ASSERT_TRUE(strip->ok()) << strip->errors().toStdString();
-        editor = strip->open(0);
-        ASSERT_TRUE(editor);
-        ASSERT_TRUE(waitFor([&] { return editor->hasOwnView(); }));
-        window = editor->window();
-        EXPECT_TRUE(window->isVisible());
-        EXPECT_NE(window->size(), QSize(480, 360)) << "the editor's own size is taken";
-    }
-};
+// A real plug-in's own editor: strip 1 plays the plug-in (from Debian's
+// `package`), and `opened` shows its editor at the size the editor asks for.
+void openOwnEditor(Rig& rig, Strip& strip, const PluginComponent& component, const char* package,
+                   PluginEditorWindowController*& opened) {
+    ASSERT_TRUE(strip.ok()) << strip.errors().toStdString();
+    rig.strip(0).setComponent(component);
+    ASSERT_TRUE(rig.start()) << rig.manager->errorMessage().value_or("").toStdString();
+    ASSERT_TRUE(rig.manager->isRunning()) << "is " << package << " installed?";
+    opened = strip.open(0);
+    ASSERT_TRUE(opened);
+    ASSERT_TRUE(waitFor([&] { return opened->hasOwnView(); }));
+    EXPECT_TRUE(opened->window()->isVisible());
+    EXPECT_NE(opened->window()->size(), QSize(480, 360)) << "the editor's own size is taken";
+}
 
 } // namespace
 
 TEST(PluginEditorX11, AnLspEditorIsEmbeddedPhotographedReusedAndClosedOnStop) {
     REQUIRE_X11_EDITORS();
     Rig rig;
-    OwnEditor own;
-    ASSERT_NO_FATAL_FAILURE(own.open(
-        rig, PluginComponent{"http://lsp-plug.in/plugins/lv2/compressor_stereo", "LSP Compressor Stereo", "LSP", false},
-        "lsp-plugins-lv2"));
-    Strip& strip = *own.strip;
-    PluginEditorWindowController* opened = own.editor;
+    Strip strip(rig);
+    PluginEditorWindowController* opened = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openOwnEditor(
+        rig, strip, {"http://lsp-plug.in/plugins/lv2/compressor_stereo", "LSP Compressor Stereo", "LSP", false},
+        "lsp-plugins-lv2", opened));
     QPointer<PluginEditorWindowController> editor(opened);
-    QQuickWindow* shown = own.window;
+    QQuickWindow* shown = opened->window();
     QPointer<QQuickWindow> window(shown);
     EXPECT_EQ(shown->title(), "LSP Compressor Stereo");
     for (int i = 0; i < 20; ++i) { // the plug-in runs; its meters and graphs reach the editor
@@ -164,13 +153,12 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", home.path().toUtf8());
     IsolatedRig rig;
-    OwnEditor own;
-    ASSERT_NO_FATAL_FAILURE(own.open(
-        rig, PluginComponent{"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false},
-        "x42-plugins"));
-    Strip& strip = *own.strip;
-    PluginEditorWindowController* opened = own.editor;
-    QQuickWindow* shown = own.window;
+    Strip strip(rig);
+    PluginEditorWindowController* opened = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openOwnEditor(
+        rig, strip, {"http://gareus.org/oss/lv2/dpl#stereo", "x42-dpl Digital Peak Limiter Stereo", "x42", false},
+        "x42-plugins", opened));
+    QQuickWindow* shown = opened->window();
     QFile maps(QStringLiteral("/proc/self/maps"));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     EXPECT_FALSE(maps.readAll().contains("dplUI_gl.so")) << "the editor's library is the host's, not ours";
