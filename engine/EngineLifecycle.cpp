@@ -189,6 +189,9 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
         co_return false;
     }
     midiControl_->arm(channels_);
+    // Unseen meters only need their levels by the end of the run (stop()
+    // takes in what is left): the tap thread may wake half as often.
+    engine_->setTapChunksPerWake(meters_->isShown() ? 1 : 2);
     std::string startError;
     if (!engine_->start(startError)) {
         failStart(QStringLiteral("Starting audio graph (engine.start) failed: %1").arg(QString::fromStdString(startError)));
@@ -335,6 +338,8 @@ void AudioEngineManager::stop() {
     ++stopCount_;
     // Stopping while a restart is pending ends the recovery.
     recovery_.abandon();
+    if (engine_ && isRunning_)
+        engine_->deliverTaps();
     meters_->stop(isRunning_);
     dropouts_.unwatch();
     stopFollowingDeviceSettings();

@@ -412,6 +412,13 @@ void Engine::removeTap(Unit& unit, int bus) {
     tapThread_.setTaps(taps_);
 }
 
+void Engine::setTapChunksPerWake(std::uint32_t chunks) { tapThread_.setChunksPerWake(std::clamp(chunks, 1u, 2u)); }
+
+void Engine::deliverTaps() {
+    if (running_)
+        tapThread_.deliverNow();
+}
+
 // --- configuration changes --------------------------------------------------
 
 void Engine::onDeviceEvent(std::uint64_t generation, DeviceEvent event) {

@@ -18,8 +18,9 @@ namespace corvane::engine {
 
 class Unit;
 
-// Tap thread: `channels` holds `channelCount` planar channels of `frames` frames,
-// valid only during the call. Must not call back into the engine.
+// Tap thread (or the main thread, in Engine::deliverTaps): `channels` holds
+// `channelCount` planar channels of `frames` frames, valid only during the
+// call. Must not call back into the engine.
 using TapBlock = std::function<void(const float* const* channels, int channelCount, std::uint32_t frames)>;
 
 class Tap {

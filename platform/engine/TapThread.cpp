@@ -24,8 +24,18 @@ void TapThread::setTaps(std::vector<std::shared_ptr<Tap>> taps) {
 
 CORVANE_REALTIME
 void TapThread::wake() noexcept {
+    if (++chunksSinceWake_ < chunksPerWake_.load(std::memory_order_relaxed))
+        return;
+    chunksSinceWake_ = 0;
     wakeups_.fetch_add(1, std::memory_order_relaxed);
     thread_.wake();
+}
+
+void TapThread::deliverNow() {
+    // The lock keeps the tap thread out meanwhile: each ring has one reader at a time.
+    std::lock_guard lock(mutex_);
+    for (auto& tap : taps_)
+        tap->deliver();
 }
 
 CORVANE_REALTIME

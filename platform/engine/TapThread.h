@@ -32,8 +32,13 @@ public:
     void setTaps(std::vector<std::shared_ptr<Tap>> taps);
     bool isRunning() const { return thread_.isRunning(); }
 
-    // Render thread: a tap has a whole chunk to deliver. Never blocks.
+    // Render thread: a tap has a whole chunk to deliver. Never blocks. Wakes
+    // the thread at every `chunksPerWake`-th call.
     CORVANE_REALTIME void wake() noexcept;
+    // Any thread: 1 (the default) or 2; see Engine::setTapChunksPerWake.
+    void setChunksPerWake(std::uint32_t chunks) { chunksPerWake_.store(chunks, std::memory_order_relaxed); }
+    // Main thread: calls the blocks for what the taps hold now, on this thread.
+    void deliverNow();
     // Render thread: a period did not fit the graph.
     CORVANE_REALTIME void reportOverrun() noexcept;
     // How often the render thread woke this thread since it was made.
@@ -47,6 +52,8 @@ private:
     std::function<void()> onOverrun_;
     std::atomic<bool> overrun_{false};
     std::atomic<std::uint64_t> wakeups_{0};
+    std::atomic<std::uint32_t> chunksPerWake_{1};
+    std::uint32_t chunksSinceWake_ = 0; // render thread's own
     WakeableThread thread_;
 };
 

@@ -103,6 +103,20 @@ TEST_F(Taps, DeliverExactlyTheRenderedSamplesInWholeChunksOfTheRequestedSizeOffT
     EXPECT_EQ(checker.violations(), 0u) << checker.report();
 }
 
+TEST_F(Taps, WokenAtEverySecondChunkLeaveNothingBehindThatDeliverTapsTakes) {
+    Received received;
+    ASSERT_TRUE(e.installTap(*splitter, 0, 100, rig.format(2), received.block()));
+    e.setTapChunksPerWake(2);
+    rig.start();
+    run(0, 36); // 1152 frames: eleven whole chunks
+    EXPECT_EQ(e.renderer().tapWakeups(), 5u);
+    e.deliverTaps(); // the eleventh, which no wake-up announced
+    EXPECT_EQ(received.chunks, 11u);
+    e.stop();
+    EXPECT_EQ(received.samples, (Channels{rendered(3, 0, 36, 1100), rendered(4, 0, 36, 1100)}));
+    EXPECT_EQ(checker.violations(), 0u) << checker.report();
+}
+
 TEST_F(Taps, AdaptTheBusToTheTapFormatByTheChannelRule) {
     Received wide, narrow;
     auto mono = makeSplitter({6}, rig.sampleRate);
