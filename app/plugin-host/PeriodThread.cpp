@@ -48,8 +48,9 @@ bool PeriodThread::setPriority(int priority) {
 PeriodThread::~PeriodThread() {
     stop_.store(true);
     // Most likely it waits for a period: woken, it sees it should end. One
-    // that was about to wait ends at its next look.
-    futexWake(region_.go);
+    // that was about to wait ends at its next look. (On the board this wakes
+    // the other hosts too; they look at their `go` and sleep again.)
+    futexWake(board_ ? board_->started : region_.go);
     thread_.join();
 }
 
@@ -57,6 +58,16 @@ void PeriodThread::run(std::uint32_t seen) noexcept {
     const engine::DenormalFlush flush;
     while (!stop_.load(std::memory_order_relaxed)) {
         const std::uint32_t asked = region_.go.load(std::memory_order_acquire);
+        if (asked == seen && board_) {
+            // Counted and `started` read before the last look, so that
+            // Corvane wakes us if it asks after it (see PeriodBoard.h).
+            board_->sleepers.fetch_add(1);
+            const std::uint32_t started = board_->started.load();
+            if (region_.go.load() == seen)
+                futexWaitUntil(board_->started, started, monotonicAfter(kIdleCheckNs));
+            board_->sleepers.fetch_sub(1);
+            continue;
+        }
         if (asked == seen) {
             // Said before the last look, so that Corvane wakes us if it asks
             // after it (see IsolatedRegion.h).

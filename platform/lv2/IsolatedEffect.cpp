@@ -314,7 +314,8 @@ void IsolatedEffect::begin(const float* const* inputs, std::uint32_t frames) noe
     if (seat_)
         seat_->handOver(); // before `go`: the host clears it once it has answered
     region_->go.store(r.sequence);
-    if (region_->hostWaiting.load() != 0)
+    // With a board, the hosts sleep there, and finish() wakes all at once.
+    if (!seat_ && region_->hostWaiting.load() != 0)
         futexWake(region_->go);
     asked_.store(r.sequence, std::memory_order_relaxed);
     r.handedOver = true;
@@ -329,6 +330,8 @@ void IsolatedEffect::finish(float* const* outputs, const timespec& deadline) noe
     const float* const* inputs = r.dryInput;
     const double latencyFrames = latencySeconds() * sampleRate_;
     if (r.handedOver) {
+        if (seat_)
+            seat_->startHandedOver();
         std::uint32_t done = region_->done.load(std::memory_order_acquire);
         bool inTime = true;
         if (done != r.sequence && seat_) {

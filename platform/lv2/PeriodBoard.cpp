@@ -40,6 +40,8 @@ struct BoardSeat::Shared {
     std::uint32_t taken = 0; // bits with a seat; under seatsMutex()
     // Handed a period and not yet collected; the audio thread's own.
     std::atomic<std::uint32_t> pending{0};
+    // Handed a period since the hosts were last woken; the audio thread's own.
+    std::atomic<bool> startOwed{false};
 };
 
 namespace {
@@ -93,6 +95,17 @@ CORVANE_REALTIME
 void BoardSeat::handOver() noexcept {
     shared_->pending.fetch_or(bit_, std::memory_order_relaxed);
     shared_->board->outstanding.fetch_or(bit_);
+    shared_->startOwed.store(true, std::memory_order_relaxed);
+}
+
+CORVANE_REALTIME
+void BoardSeat::startHandedOver() noexcept {
+    if (!shared_->startOwed.exchange(false, std::memory_order_relaxed))
+        return;
+    PeriodBoard& board = *shared_->board;
+    board.started.fetch_add(1);
+    if (board.sleepers.load() != 0)
+        futexWake(board.started);
 }
 
 CORVANE_REALTIME
@@ -114,6 +127,7 @@ bool hasPassed(const timespec& deadline) noexcept {
 
 CORVANE_REALTIME
 bool BoardSeat::awaitHandedOver(const timespec& deadline) noexcept {
+    startHandedOver();
     PeriodBoard& board = *shared_->board;
     const std::uint32_t wanted = shared_->pending.load(std::memory_order_relaxed);
     if ((board.outstanding.load() & wanted) == 0)

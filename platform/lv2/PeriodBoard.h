@@ -16,6 +16,12 @@
 // `completed`, not on `outstanding`: that word changes with every answer, and
 // each change before the sleep would cost a futex call that returns at once.
 //
+// The other way, hosts with nothing to do sleep on `started`, and the audio
+// thread, once it has handed this period to every strip, counts it on and
+// wakes them all with one call instead of one for each (when `sleepers` says
+// any sleeps: a host counts itself there, reads `started`, looks at its `go`
+// once more and only then sleeps).
+//
 // The bits only decide when to sleep and when to wake. Whether an answer is
 // the period's is still told by the strip's own `done` number: a late host
 // may clear a bit that was already set again for the next period, and an
@@ -55,6 +61,8 @@ public:
     alignas(64) FutexWord outstanding{0};
     std::atomic<std::uint32_t> awaited{0};
     FutexWord completed{0};
+    alignas(64) FutexWord started{0};
+    std::atomic<std::uint32_t> sleepers{0};
 
 private:
     PeriodBoard() = default;
@@ -77,9 +85,14 @@ public:
     int fd() const;
     std::uint32_t bit() const { return bit_; }
 
-    // Audio thread: the strip is handed a period (before its `go`).
+    // Audio thread: the strip is handed a period (before its `go`); its host
+    // is woken by the next startHandedOver().
     CORVANE_REALTIME
     void handOver() noexcept;
+    // Audio thread: wakes the hosts of every strip handed a period since the
+    // last call, all at once. awaitHandedOver() calls it first.
+    CORVANE_REALTIME
+    void startHandedOver() noexcept;
     // Audio thread: the strip's answer was taken or given up on.
     CORVANE_REALTIME
     void collected() noexcept;
