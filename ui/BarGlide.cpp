@@ -24,12 +24,15 @@ void BarGlide::setTarget(qreal target) {
         setValue(target);
         return;
     }
-    // A new target mid-glide glides on from where the bar is drawn.
+    // A new target mid-glide glides on from where the bar is drawn. The first
+    // step is taken at once, in the frame that draws whatever brought the new
+    // target (the load figures beside the bars): a step of its own 50 ms later
+    // would cost a frame of the whole window.
     from_ = value_;
-    startedAt_ = clock_.now();
+    startedAt_ = clock_.now() - kStep;
     if (timer_)
         clock_.cancelTimer(timer_);
-    timer_ = clock_.callAt(startedAt_ + kStep, [this] { step(); });
+    step();
 }
 
 void BarGlide::step() {

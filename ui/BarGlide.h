@@ -1,11 +1,11 @@
 #pragma once
-// A bar's drawn length gliding to each new target: linearly over 150 ms, in
-// whole points, one step every 50 ms. Each step that moves the bar is a frame
-// of the whole window, drawn by the CPU, and the load bars take a new target
-// twice a second while the machine is busy: three steps read as a glide and
-// cost the window three frames where the meters' pace (33 ms) cost five. A
-// quiet bar redraws nothing. The first target is taken at once. Main thread
-// only.
+// A bar's drawn length gliding to each new target: linearly in three steps
+// 50 ms apart, in whole points, the first with the new target. Each step that
+// moves the bar is a frame of the whole window, drawn by the CPU, and the load
+// bars take a new target twice a second while the machine is busy: three steps
+// read as a glide and cost the window three frames where the meters' pace
+// (33 ms) cost five. A quiet bar redraws nothing. The first target is taken at
+// once. Main thread only.
 
 #include "platform/system/Clock.h"
 
