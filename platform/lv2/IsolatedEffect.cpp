@@ -464,7 +464,8 @@ std::vector<Preset> IsolatedEffect::presets() {
 
 std::optional<std::string> IsolatedEffect::savePreset(const std::string& label, const std::string& userDir,
                                                       std::string& error) {
-    Outcome outcome = ask(static_cast<std::uint32_t>(HostMessage::SavePreset), encode(SavePresetRequest{label, userDir}));
+    Outcome outcome =
+        ask(static_cast<std::uint32_t>(HostMessage::SavePreset), encode(SavePresetRequest{label, userDir}));
     if (!outcome.ok) {
         error = std::move(outcome.text);
         return std::nullopt;

@@ -391,7 +391,7 @@ TEST(PluginHosting, AnIsolatedPlugInsSettledEditsOutliveItsHost) {
     ASSERT_EQ(::kill(effect->hostPid(), SIGSTOP), 0);
     const auto start = std::chrono::steady_clock::now();
     test::runFor(rig.clock, SettledEdits::kSettleTime + 200ms);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "the main thread waited for the host";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms) << "the main thread waited (a request: 5 s)";
     EXPECT_EQ(slot.lastPluginState(), before);
     ::kill(effect->hostPid(), SIGCONT);
     EXPECT_TRUE(test::waitFor([&] {
