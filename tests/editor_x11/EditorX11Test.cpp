@@ -24,6 +24,9 @@
 
 #include <signal.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace corvane;
 using namespace corvane::test;
 
@@ -176,11 +179,8 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
     stopped.start();
     strip.settle(300);
     EXPECT_LT(stopped.elapsed(), 2500) << "the window waited for the editor's host (a request waits 5 s)";
-    ::kill(isolated->hostPid(), SIGCONT);
-    EXPECT_FALSE(isolated->hasFailed());
     // Input Gain turned in the editor (a wheel step on its knob) is the strip's value from then on.
-    lv2::HostedEffect* effect = opened->effect().hosted();
-    ASSERT_TRUE(effect);
+    lv2::HostedEffect* effect = isolated;
     std::uint32_t gain = 0;
     for (const lv2::Parameter& p : effect->parameters())
         if (p.symbol == "gain")
@@ -191,6 +191,12 @@ TEST(PluginEditorX11, AnIsolatedStripsOwnEditorAndPresetsRunInItsHostAndTheEdito
                                                            QString::number(shown->winId()), QStringLiteral("35"),
                                                            QString::number(knobY), QStringLiteral("click"), QStringLiteral("4")}),
               0);
+    // Turned while the host was stopped: going on, it tells of it unasked; that news, not read yet,
+    // comes before the answer to the next request, and each is taken for what it is.
+    ::kill(isolated->hostPid(), SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    isolated->presets();
+    EXPECT_FALSE(isolated->hasFailed());
     EXPECT_TRUE(waitFor([&] {
         rig.render(1);
         return effect->parameter(gain) != before;
