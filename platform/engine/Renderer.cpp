@@ -101,18 +101,29 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             else
                 std::fill(to, to + frames, 0.0f);
         }
-        // Time per timing group within this period; one clock read per step.
+        // Time per timing group within this period. The clock is read around
+        // timed steps only: a timed step's time runs from the end of the step
+        // before it, so that end is read only when a timed one comes next.
         std::array<std::uint64_t, RenderStats::kGroups> groupNanos{};
         bool completedChunk = false;
         std::int64_t stepStart = began;
+        bool stepStartRead = true; // stepStart is where the last step ended
+        auto readStepStart = [&] {
+            if (!stepStartRead)
+                stepStart = nowNanos();
+            stepStartRead = true;
+        };
         // Its time to the step's group; its output to its taps once it is there.
         auto account = [&](const RenderPlan::Step& step, bool rendered) {
             if (rendered)
                 for (const auto& tap : step.taps)
                     completedChunk |= tap.tap->feed(tap.channels, frames);
+            if (step.timingGroup < 0) {
+                stepStartRead = false;
+                return;
+            }
             const std::int64_t stepEnd = nowNanos();
-            if (step.timingGroup >= 0)
-                groupNanos[static_cast<std::size_t>(step.timingGroup)] += static_cast<std::uint64_t>(stepEnd - stepStart);
+            groupNanos[static_cast<std::size_t>(step.timingGroup)] += static_cast<std::uint64_t>(stepEnd - stepStart);
             stepStart = stepEnd;
         };
         const timespec deadline = deadlineAfter(began, frames, plan->sampleRate);
@@ -122,6 +133,10 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             account(step, true);
         };
         for (const auto& step : plan->steps) {
+            // For an untimed step the stall watch's "since" may be a few steps
+            // old: microseconds against a patience of seconds.
+            if (step.timingGroup >= 0 || !step.finishFirst.empty())
+                readStepStart();
             for (std::size_t index : step.finishFirst)
                 finish(index);
             runMixdowns(step.mixdowns, frames);
@@ -135,6 +150,8 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             step.unit->render(step.inputs.data(), step.outputs.data(), frames);
             account(step, true);
         }
+        if (!plan->finishAtEnd.empty())
+            readStepStart();
         for (std::size_t index : plan->finishAtEnd)
             finish(index);
         currentSince_.store(0, std::memory_order_release);
