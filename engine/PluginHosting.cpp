@@ -62,12 +62,20 @@ void AudioEngineManager::saveEffectState(ChannelSlot& slot) {
     if (auto* effect = slot.effect();
         effect && !slot.stateReplacedWhileLoaded() && effect->fault() == lv2::HostedEffect::Fault::None) {
         // A state that cannot be saved leaves nothing rather than an older
-        // state the user has since changed.
+        // state the user has since changed; but a host that ended while
+        // saving leaves the state fetched once its edits had settled, which
+        // is at most a second older.
+        const QString name = slot.component() ? slot.component()->name : QString();
         auto state = effect->saveState();
-        if (!state)
-            qCWarning(lcEngine, "The settings of “%s” on channel %d could not be saved",
-                      qUtf8Printable(slot.component() ? slot.component()->name : QString()), slot.id() + 1);
-        slot.setLastPluginState(state ? std::optional<QByteArray>(QByteArray::fromStdString(*state)) : std::nullopt);
+        if (!state && effect->fault() != lv2::HostedEffect::Fault::None)
+            qCWarning(lcEngine, "“%s” on channel %d ended while its settings were saved: those of its last settled "
+                      "edit are kept", qUtf8Printable(name), slot.id() + 1);
+        else if (!state)
+            qCWarning(lcEngine, "The settings of “%s” on channel %d could not be saved", qUtf8Printable(name),
+                      slot.id() + 1);
+        if (state || effect->fault() == lv2::HostedEffect::Fault::None)
+            slot.setLastPluginState(state ? std::optional<QByteArray>(QByteArray::fromStdString(*state))
+                                          : std::nullopt);
     }
     slot.setEffectNode(nullptr);
 }

@@ -412,6 +412,32 @@ TEST(PluginHosting, AnIsolatedPlugInsSettledEditsOutliveItsHost) {
     EXPECT_EQ(slot.effect()->parameter(port(*slot.effect(), "gain")), 3.0f);
 }
 
+TEST(PluginHosting, AnIsolatedPlugInThatCrashesWhileSavingAtStopKeepsItsSettledSettings) {
+    Rig rig;
+    rig.manager->setIsolation(true);
+    rig.manager->setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    auto& slot = rig.strip(0);
+    rig.route(0, 0, false, 0, false);
+    slot.setComponent(PluginComponent{"urn:corvane:test:savecrash", "Fixture Crashing Save", "", false});
+    ASSERT_TRUE(rig.start());
+    auto* effect = dynamic_cast<lv2::IsolatedEffect*>(slot.effect());
+    ASSERT_TRUE(effect);
+    test::runFor(rig.clock, 100ms);
+    // One save to come through (the settled edit's), the stop's to abort.
+    effect->setParameter(port(*effect, "after"), 1.0f);
+    ASSERT_TRUE(test::waitFor([&] {
+        rig.render(1); // the host takes the value with a period
+        test::runFor(rig.clock, SettledEdits::kSettleTime);
+        test::drainEvents();
+        return slot.lastPluginState().has_value();
+    }));
+    rig.manager->stop();
+    EXPECT_TRUE(slot.lastPluginState().has_value());
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(slot.effect());
+    EXPECT_EQ(slot.effect()->parameter(port(*slot.effect(), "after")), 1.0f);
+}
+
 TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
     Rig rig(48000, 64);
     rig.route(0, 0, true, 0, true);
