@@ -3,9 +3,12 @@
 // one period each way, the control port values, what the host reports back,
 // and the two futex words that hand a period over and back.
 //
-// A period: Corvane writes the inputs and their `frames`, then stores the period's
-// sequence number in `go` and wakes it; the host runs the plug-in, writes the
-// outputs, stores the same number in `done` and wakes that. Corvane takes the
+// A period: Corvane writes the inputs and their `frames`, then stores the
+// period's sequence number in `go` and wakes it; the host runs the plug-in,
+// writes the outputs, stores the same number in `done` and wakes that. (A
+// host with a bit on the period board, PeriodBoard.h, sleeps and wakes there
+// instead, with the other hosts, and `done` only tells which period an
+// answer is for.) Corvane takes the
 // outputs only when `done` holds the number it sent: an answer that comes
 // after Corvane stopped waiting carries an older number and is never used.
 // The host handles periods in order and only ever the latest asked for, so
