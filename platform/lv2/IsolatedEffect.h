@@ -8,8 +8,11 @@
 // with the host, wakes it, and waits for its answer only until a deadline: an
 // answer that is not there in time is dropped (the strip plays dry for that
 // period, counted in latePeriods()), and a late one is known by its number and
-// never used. begin() and finish() are the two halves, so a renderer can wake
-// every host first, render what does not depend on them, and collect after.
+// never used. begin() and finish() are the two halves, so a renderer can hand
+// every strip its period first, render what does not depend on them, and
+// collect after. The hosts of all strips share a board (PeriodBoard.h): the
+// first finish() of a period wakes every host handed a period with one call,
+// and sleeps once until all have answered or the deadline.
 //
 // Threads: instantiate() on any thread but the audio one; prepare(), reset(),
 // the state, checkHealth(), takeMessages() and faultReport() on the main
@@ -84,7 +87,8 @@ public:
     void reset() override;
     double latencySeconds() const override;
 
-    // Audio thread: hands this period's input (the strip's channels) to the host.
+    // Audio thread: hands this period's input (the strip's channels) to the
+    // host; a host on the board is woken by the next finish().
     CORVANE_REALTIME
     void begin(const float* const* inputs, std::uint32_t frames) noexcept override;
     // Audio thread, after begin(): the host's output, or, when it has not
