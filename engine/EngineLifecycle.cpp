@@ -18,11 +18,6 @@ namespace corvane {
 
 namespace {
 
-// The meters collect every 33 ms: a chunk no longer than that reaches every
-// collection at rates from 32 kHz up. A longer one left some collections with
-// nothing, and a steady tone's meter fell back a tenth at each of them.
-constexpr std::uint32_t kTapFrames = 1024;
-
 QString rateForUser(double rate) {
     return QLocale().toString(static_cast<qlonglong>(std::trunc(rate))) + QStringLiteral(" Hz");
 }
@@ -297,7 +292,7 @@ std::optional<QString> AudioEngineManager::buildGraph(GraphSnapshot snapshot) {
             return QStringLiteral("Connecting channel %1 failed: %2").arg(n).arg(QString::fromStdString(engine_->lastError()));
         LevelStore* store = &meters_->store();
         const int slot = strip.slot->id();
-        engine_->installTap(splitter, 0, kTapFrames, *combinerInput,
+        engine_->installTap(splitter, 0, levelTapFrames(meters_->isShown()), *combinerInput,
                             [store, slot](const float* const* channels, int count, std::uint32_t frames) {
                                 recordLevels(*store, slot, true, true, channels, count, frames);
                             });

@@ -16,14 +16,6 @@
 
 namespace corvane {
 
-namespace {
-
-// No longer than the meters' 33 ms collection at rates from 32 kHz up, so that
-// every collection finds a chunk (as for a strip without an effect).
-constexpr std::uint32_t kTapFrames = 1024;
-
-} // namespace
-
 std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, LoadedEffect loaded, engine::Unit& splitter,
                                                         int combinerBus, engine::Format splitterOutput,
                                                         engine::Format combinerInput) {
@@ -44,12 +36,13 @@ std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, Loade
             .arg(QString::fromStdString(engine_->lastError()));
     slot.effect()->setBypass(slot.bypass());
     LevelStore* store = &meters_->store();
+    const std::uint32_t tapFrames = levelTapFrames(meters_->isShown());
     const int id = slot.id();
-    engine_->installTap(splitter, 0, kTapFrames, splitterOutput,
+    engine_->installTap(splitter, 0, tapFrames, splitterOutput,
                         [store, id](const float* const* channels, int count, std::uint32_t frames) {
                             recordLevels(*store, id, true, false, channels, count, frames);
                         });
-    engine_->installTap(*unit, 0, kTapFrames, combinerInput,
+    engine_->installTap(*unit, 0, tapFrames, combinerInput,
                         [store, id](const float* const* channels, int count, std::uint32_t frames) {
                             recordLevels(*store, id, false, true, channels, count, frames);
                         });
