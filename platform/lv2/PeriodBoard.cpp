@@ -46,14 +46,15 @@ struct BoardSeat::Shared {
 
 namespace {
 
+// Never destroyed: a seat may go after static destruction has begun.
 std::mutex& seatsMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 std::weak_ptr<BoardSeat::Shared>& currentBoard() {
-    static std::weak_ptr<BoardSeat::Shared> board;
-    return board;
+    static auto* board = new std::weak_ptr<BoardSeat::Shared>;
+    return *board;
 }
 
 } // namespace
