@@ -3,6 +3,7 @@
 #include "engine/AudioEngineManager.h"
 
 #include "engine/LevelMeter.h"
+#include "platform/engine/Tap.h"
 #include "platform/lv2/IsolatedEffect.h"
 #include "platform/system/KeepForever.h"
 #include "platform/system/Logging.h"
@@ -185,8 +186,8 @@ Async<bool> AudioEngineManager::startSequence(bool automaticRestart) {
     }
     midiControl_->arm(channels_);
     // Unseen meters only need their levels by the end of the run (stop()
-    // takes in what is left): the tap thread may wake half as often.
-    engine_->setTapChunksPerWake(meters_->isShown() ? 1 : 2);
+    // takes in what is left): the tap thread may wake a quarter as often.
+    engine_->setTapChunksPerWake(meters_->isShown() ? 1 : engine::Tap::kMaxChunksPerWake);
     std::string startError;
     if (!engine_->start(startError)) {
         failStart(QStringLiteral("Starting audio graph (engine.start) failed: %1").arg(QString::fromStdString(startError)));

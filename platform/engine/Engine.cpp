@@ -412,7 +412,7 @@ void Engine::removeTap(Unit& unit, int bus) {
     tapThread_.setTaps(taps_);
 }
 
-void Engine::setTapChunksPerWake(std::uint32_t chunks) { tapThread_.setChunksPerWake(std::clamp(chunks, 1u, 2u)); }
+void Engine::setTapChunksPerWake(std::uint32_t chunks) { tapThread_.setChunksPerWake(std::clamp(chunks, 1u, Tap::kMaxChunksPerWake)); }
 
 void Engine::deliverTaps() {
     if (running_)

@@ -101,10 +101,10 @@ public:
     bool installTap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, TapBlock block);
     // After it returns the tap's block is not called again.
     void removeTap(Unit& unit, int bus);
-    // The tap thread is woken once every `chunks` (1 or 2) completed chunks
-    // instead of at each: for taps that need not hear at once, such as meters
-    // nobody looks at, every wake-up spared is a switch of threads spared. Two
-    // at most: the taps' rings leave room for two chunks waiting.
+    // The tap thread is woken once every `chunks` (1 to Tap::kMaxChunksPerWake)
+    // completed chunks instead of at each: for taps that need not hear at
+    // once, such as meters nobody looks at, every wake-up spared is a switch
+    // of threads spared.
     void setTapChunksPerWake(std::uint32_t chunks);
     // Main thread, while running: the blocks get every whole chunk the taps
     // hold now, on this thread, without waiting for the tap thread's turn.

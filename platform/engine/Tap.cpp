@@ -17,13 +17,13 @@ Tap::Tap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, 
 
 void Tap::provideRing(int sourceChannels, std::uint32_t maxFrames) {
     sourceChannels = std::max(sourceChannels, 1);
-    // Room for two chunks not yet taken (the tap thread may be woken at every
-    // second chunk only), the one being gathered, the longest period on top of
-    // them and some 85 ms more at 48 kHz for a tap thread that wakes late. No
-    // more than that: the render thread writes its way round the whole ring,
-    // and a ring that does not stay in the cache costs a miss on every line it
-    // writes.
-    const std::uint32_t wanted = 3 * bufferFrames_ + maxFrames + 4096;
+    // Room for the chunks not yet taken (the tap thread may be woken only
+    // once every kMaxChunksPerWake of them), the one being gathered, the
+    // longest period on top of them and some 85 ms more at 48 kHz for a tap
+    // thread that wakes late. No more than that: the render thread writes its
+    // way round the whole ring, and a ring that does not stay in the cache
+    // costs a miss on every line it writes.
+    const std::uint32_t wanted = (kMaxChunksPerWake + 1) * bufferFrames_ + maxFrames + 4096;
     if (ring_ && ring_->channels() == sourceChannels && ring_->capacity() >= wanted)
         return;
     ring_ = std::make_unique<AudioRing>(sourceChannels, wanted);

@@ -25,6 +25,10 @@ using TapBlock = std::function<void(const float* const* channels, int channelCou
 
 class Tap {
 public:
+    // The most whole chunks the tap thread may be left to find at once (see
+    // Engine::setTapChunksPerWake): each ring has room for that many waiting.
+    static constexpr std::uint32_t kMaxChunksPerWake = 4;
+
     Tap(Unit& unit, int bus, std::uint32_t bufferFrames, const Format& format, TapBlock block);
 
     Unit& unit() const { return *unit_; }

@@ -35,7 +35,7 @@ public:
     // Render thread: a tap has a whole chunk to deliver. Never blocks. Wakes
     // the thread at every `chunksPerWake`-th call.
     CORVANE_REALTIME void wake() noexcept;
-    // Any thread: 1 (the default) or 2; see Engine::setTapChunksPerWake.
+    // Any thread: 1 (the default) or more; see Engine::setTapChunksPerWake.
     void setChunksPerWake(std::uint32_t chunks) { chunksPerWake_.store(chunks, std::memory_order_relaxed); }
     // Main thread: calls the blocks for what the taps hold now, on this thread.
     void deliverNow();
