@@ -8,6 +8,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace corvane::hw::alsa {
 
@@ -83,6 +84,11 @@ std::vector<std::string> SequencerInput::sources() {
     if (!open())
         return names;
     std::lock_guard lock(handleMutex_);
+    forEachSource([&names](const std::string& name, Address) { names.push_back(name); });
+    return names;
+}
+
+void SequencerInput::forEachSource(const std::function<void(const std::string&, Address)>& visit) const {
     snd_seq_client_info_t* client = nullptr;
     snd_seq_port_info_t* port = nullptr;
     snd_seq_client_info_alloca(&client);
@@ -97,40 +103,24 @@ std::vector<std::string> SequencerInput::sources() {
         while (snd_seq_query_next_port(seq_, port) >= 0) {
             const unsigned caps = snd_seq_port_info_get_capability(port);
             if ((caps & kSourceCaps) == kSourceCaps && !(caps & SND_SEQ_PORT_CAP_NO_EXPORT))
-                names.push_back(std::string(snd_seq_client_info_get_name(client)) + ':' +
-                                snd_seq_port_info_get_name(port));
+                visit(std::string(snd_seq_client_info_get_name(client)) + ':' + snd_seq_port_info_get_name(port),
+                      Address{id, snd_seq_port_info_get_port(port)});
         }
     }
-    return names;
-}
-
-bool SequencerInput::findSource(const std::string& name, Address& address) const {
-    snd_seq_client_info_t* client = nullptr;
-    snd_seq_port_info_t* port = nullptr;
-    snd_seq_client_info_alloca(&client);
-    snd_seq_port_info_alloca(&port);
-    snd_seq_client_info_set_client(client, -1);
-    while (snd_seq_query_next_client(seq_, client) >= 0) {
-        const std::string clientName = snd_seq_client_info_get_name(client);
-        if (name.compare(0, clientName.size() + 1, clientName + ':') != 0)
-            continue;
-        snd_seq_port_info_set_client(port, snd_seq_client_info_get_client(client));
-        snd_seq_port_info_set_port(port, -1);
-        while (snd_seq_query_next_port(seq_, port) >= 0)
-            if (name.compare(clientName.size() + 1, std::string::npos, snd_seq_port_info_get_name(port)) == 0 &&
-                (snd_seq_port_info_get_capability(port) & kSourceCaps) == kSourceCaps) {
-                address = {snd_seq_port_info_get_client(port), snd_seq_port_info_get_port(port)};
-                return true;
-            }
-    }
-    return false;
 }
 
 void SequencerInput::connect(const std::string& name, bool on) {
     std::lock_guard lock(handleMutex_);
-    Address source;
-    if (!seq_ || name.empty() || !findSource(name, source))
+    if (!seq_ || name.empty())
         return;
+    std::optional<Address> found;
+    forEachSource([&](const std::string& candidate, Address address) {
+        if (candidate == name && !found)
+            found = address;
+    });
+    if (!found)
+        return;
+    const Address source = *found;
     // Already connected (by us before, or by the user) answers EBUSY: as good.
     const int err = on ? snd_seq_connect_from(seq_, port_, source.client, source.port)
                        : snd_seq_disconnect_from(seq_, port_, source.client, source.port);

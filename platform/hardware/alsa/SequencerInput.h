@@ -23,6 +23,7 @@
 #include "platform/system/MidiEventRing.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -77,8 +78,9 @@ private:
         int client = -1;
         int port = -1;
     };
-    // With handleMutex_ held.
-    bool findSource(const std::string& name, Address& address) const;
+    // With handleMutex_ held: every port another client offers to send
+    // from, by "client:port" name.
+    void forEachSource(const std::function<void(const std::string&, Address)>& visit) const;
     void connect(const std::string& name, bool on);
     void read(); // the reader thread
 
