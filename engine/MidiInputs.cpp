@@ -19,15 +19,22 @@ QStringList toList(const std::vector<std::string>& names) {
     return list;
 }
 
+// The ALSA and virtual backends share one sequencer port: whichever
+// backend is there has it.
+hw::alsa::SequencerInput* sequencerOf(hw::AudioHardware& hardware) {
+    if (auto* alsa = hardware.backend<hw::AlsaBackend>(); alsa && alsa->sequencer())
+        return alsa->sequencer().get();
+    auto* virt = hardware.backend<hw::VirtualBackend>();
+    return virt ? virt->sequencer().get() : nullptr;
+}
+
 } // namespace
 
 void setControlInput(hw::AudioHardware& hardware, hw::ControlInput* input) {
     if (auto* jack = hardware.backend<hw::JackBackend>())
         jack->setControlInput(input);
-    if (auto* alsa = hardware.backend<hw::AlsaBackend>(); alsa && alsa->sequencer())
-        alsa->sequencer()->setControlInput(input);
-    if (auto* virt = hardware.backend<hw::VirtualBackend>(); virt && virt->sequencer())
-        virt->sequencer()->setControlInput(input);
+    if (auto* sequencer = sequencerOf(hardware))
+        sequencer->setControlInput(input);
 }
 
 QString remembered() { return QSettings().value(kSettingsKey).toString(); }
@@ -38,11 +45,8 @@ void give(hw::AudioHardware& hardware, const QString& source) {
     const std::string name = source.toStdString();
     if (auto* jack = hardware.backend<hw::JackBackend>())
         jack->setControlSource(name);
-    // The ALSA and virtual backends share one sequencer port.
-    if (auto* alsa = hardware.backend<hw::AlsaBackend>(); alsa && alsa->sequencer())
-        alsa->sequencer()->setSource(name);
-    if (auto* virt = hardware.backend<hw::VirtualBackend>(); virt && virt->sequencer())
-        virt->sequencer()->setSource(name);
+    if (auto* sequencer = sequencerOf(hardware))
+        sequencer->setSource(name);
 }
 
 std::optional<QStringList> sources(hw::AudioHardware& hardware, hw::ObjectId device) {
