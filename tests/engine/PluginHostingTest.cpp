@@ -346,8 +346,12 @@ TEST(PluginHosting, AnIsolatedPlugInThatCrashesLeavesItsStripDryWhileTheOtherStr
     ASSERT_TRUE(faultKnown());
     EXPECT_EQ(rig.manager->warningMessage(),
               QString("“Fixture Segfault” on channel 1 crashed - the strip plays its input unprocessed."));
-    // How it ended: SIGSEGV, or exit status 1 where the address sanitizer takes the signal.
-    EXPECT_TRUE(log.contains("Fixture Segfault crashed: ")) << log.messages().join('\n').toStdString();
+    // How it ended: SIGSEGV, or exit status 1 where the address sanitizer takes the signal. The
+    // closed socket may tell of the crash before the ended process can be waited for.
+    EXPECT_TRUE(test::waitFor([&] {
+        test::drainEvents();
+        return log.contains("Fixture Segfault crashed: ");
+    })) << log.messages().join('\n').toStdString();
     EXPECT_EQ(rig.strip(0).pluginFault(), "crashed");
     EXPECT_EQ(rig.strip(1).pluginFault(), "");
     playsOn(2);
