@@ -328,8 +328,9 @@ private:
     // Puts the strip's loaded effect between its splitter and the combiner's input bus.
     std::optional<QString> attachEffect(ChannelSlot& slot, LoadedEffect loaded, engine::Unit& splitter,
                                         int combinerBus, engine::Format splitterOutput, engine::Format combinerInput);
-    // Keeps the effect's full state for the next build and lets the effect go.
-    void saveEffectState(ChannelSlot& slot);
+    // Keeps each strip's effect's full state for the next build, but the
+    // `hung` one's (may be null), and lets the effects go.
+    void saveEffectStates(const ChannelSlot* hung);
     // Logs each effect whose reported latency cannot be right, once per run.
     double largestPluginLatency(const QList<ActiveStrip>& strips);
     void applyGains(const RoutingPlan& plan, const QList<ActiveStrip>& strips);

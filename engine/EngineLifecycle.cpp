@@ -346,6 +346,7 @@ void AudioEngineManager::stop() {
     latencyCriticalActivity_.reset();
 
     ChannelSlot* hung = nullptr;
+    bool stopped = false;
     if (engine_) {
         for (const auto& splitter : splitters_)
             engine_->removeTap(*splitter->unit(), 0);
@@ -364,29 +365,26 @@ void AudioEngineManager::stop() {
                 }
             }
         }
-        const bool stopped = engine_->stop();
+        stopped = engine_->stop();
         midiControl_->disarm();
-        if (stopped) {
-            engine_->reset();
-        } else {
+        if (!stopped)
             for (auto* slot : channels_)
                 if (slot->effectNode() && slot->effectNode().get() == engine_->stalledUnit())
                     hung = slot;
-        }
     }
-    splitters_.clear();
-    combiner_.reset();
     // Before the hosts go: a notifier must not outlive its descriptor.
     for (QSocketNotifier*& watcher : hostWatchers_)
         delete std::exchange(watcher, nullptr);
-    for (auto* slot : channels_) {
+    for (auto* slot : channels_)
         slot->setPlayingChoices(std::nullopt);
-        // A hung plug-in cannot be asked for its state; its last saved one stays.
-        if (slot == hung)
-            slot->setEffectNode(nullptr);
-        else
-            saveEffectState(*slot);
-    }
+    // A hung plug-in cannot be asked for its state; its last saved one stays.
+    // Before the units are reset: a host that hangs is ended by then, rather
+    // than asked to reset and waited for, one after the other.
+    saveEffectStates(hung);
+    if (stopped)
+        engine_->reset();
+    splitters_.clear();
+    combiner_.reset();
     // The engine goes with its units, instances and worker threads; a new one
     // waits for the next start. One the render thread is stuck in stays for good.
     if (engine_ && engine_->isAbandoned())

@@ -8,6 +8,7 @@
 
 #include <QSocketNotifier>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@
 #include <vector>
 
 namespace corvane {
+
+namespace {
+// How long a stop waits for the states of all isolated plug-ins together.
+constexpr std::chrono::milliseconds kStopSaveLimit{2000};
+} // namespace
 
 std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, LoadedEffect loaded, engine::Unit& splitter,
                                                         int combinerBus, engine::Format splitterOutput,
@@ -49,30 +55,52 @@ std::optional<QString> AudioEngineManager::attachEffect(ChannelSlot& slot, Loade
     return std::nullopt;
 }
 
-void AudioEngineManager::saveEffectState(ChannelSlot& slot) {
+void AudioEngineManager::saveEffectStates(const ChannelSlot* hung) {
     // Settings given while it ran (or another effect chosen) are for the next
-    // build: the running effect's own are not kept over them.
-    // A plug-in whose host has ended has no state to give: the one it was
-    // loaded with is kept.
-    if (auto* effect = slot.effect();
-        effect && !slot.stateReplacedWhileLoaded() && effect->fault() == lv2::HostedEffect::Fault::None) {
+    // build: the running effect's own are not kept over them. A plug-in whose
+    // host has ended has no state to give, nor has a hung one: the state it
+    // was loaded with, or last saved, is kept.
+    std::vector<ChannelSlot*> saving;
+    std::vector<lv2::IsolatedEffect*> isolated;
+    for (auto* slot : channels_) {
+        auto* effect = slot->effect();
+        if (slot == hung || !effect || slot->stateReplacedWhileLoaded()
+            || effect->fault() != lv2::HostedEffect::Fault::None)
+            continue;
+        saving.push_back(slot);
+        if (auto* hosted = dynamic_cast<lv2::IsolatedEffect*>(effect))
+            isolated.push_back(hosted);
+    }
+    // Every host is asked at once and all get one deadline together: hung
+    // hosts hold a stop up for that long at most, not each for as long as
+    // any other request may take.
+    auto answers = lv2::IsolatedEffect::saveStates(isolated, kStopSaveLimit);
+    std::size_t answer = 0;
+    for (auto* slot : saving) {
+        auto* effect = slot->effect();
+        const bool hosted = answer < isolated.size() && isolated[answer] == effect;
+        auto state = hosted ? std::move(answers[answer++]) : effect->saveState();
+        const QString name = slot->component() ? slot->component()->name : QString();
         // A state that cannot be saved leaves nothing rather than an older
-        // state the user has since changed; but a host that ended while
-        // saving leaves the state fetched once its edits had settled, which
-        // is at most a second older.
-        const QString name = slot.component() ? slot.component()->name : QString();
-        auto state = effect->saveState();
-        if (!state && effect->fault() != lv2::HostedEffect::Fault::None)
+        // state the user has since changed; but a host that ended or hung
+        // while saving leaves the state fetched once its edits had settled,
+        // which is at most a second older.
+        const auto fault = effect->fault();
+        if (!state && fault == lv2::HostedEffect::Fault::StoppedResponding)
+            qCWarning(lcEngine, "“%s” on channel %d did not give its settings in time and was ended: those of its "
+                      "last settled edit are kept", qUtf8Printable(name), slot->id() + 1);
+        else if (!state && fault != lv2::HostedEffect::Fault::None)
             qCWarning(lcEngine, "“%s” on channel %d ended while its settings were saved: those of its last settled "
-                      "edit are kept", qUtf8Printable(name), slot.id() + 1);
+                      "edit are kept", qUtf8Printable(name), slot->id() + 1);
         else if (!state)
             qCWarning(lcEngine, "The settings of “%s” on channel %d could not be saved", qUtf8Printable(name),
-                      slot.id() + 1);
-        if (state || effect->fault() == lv2::HostedEffect::Fault::None)
-            slot.setLastPluginState(state ? std::optional<QByteArray>(QByteArray::fromStdString(*state))
-                                          : std::nullopt);
+                      slot->id() + 1);
+        if (state || fault == lv2::HostedEffect::Fault::None)
+            slot->setLastPluginState(state ? std::optional<QByteArray>(QByteArray::fromStdString(*state))
+                                           : std::nullopt);
     }
-    slot.setEffectNode(nullptr);
+    for (auto* slot : channels_)
+        slot->setEffectNode(nullptr);
 }
 
 void AudioEngineManager::setBypass(ChannelSlot& slot, bool bypass) {

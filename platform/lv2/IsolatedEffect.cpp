@@ -8,7 +8,10 @@
 #include "platform/system/Logging.h"
 #include "platform/system/SharedMemory.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -174,6 +177,16 @@ void IsolatedEffect::markFailed(Fault fault) {
 }
 
 bool IsolatedEffect::takeUnasked(const Message& message) {
+    if (stateSave_ && !stateSave_->answered && message.tag == stateSave_->tag
+        && message.type == static_cast<std::uint32_t>(HostMessage::SaveState)) {
+        Outcome outcome;
+        if (!decode(message.payload, outcome))
+            return false;
+        stateSave_->answered = true;
+        if (outcome.ok)
+            stateSave_->state = std::move(outcome.text);
+        return true;
+    }
     if (stateFetch_ && message.tag == *stateFetch_
         && message.type == static_cast<std::uint32_t>(HostMessage::SaveState)) {
         stateFetch_.reset();
@@ -236,6 +249,53 @@ void IsolatedEffect::sendStateFetch() {
         stateFetch_ = tag;
     else
         failWith(result);
+}
+
+std::vector<std::optional<std::string>> IsolatedEffect::saveStates(const std::vector<IsolatedEffect*>& effects,
+                                                                    std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const timespec deadline = monotonicIn(limit);
+    std::vector<IsolatedEffect*> waiting;
+    for (IsolatedEffect* effect : effects) {
+        effect->stateSave_.reset();
+        if (effect->hasFailed())
+            continue;
+        const std::uint32_t tag = effect->nextTag();
+        const HostChannel::Result sent =
+            effect->channel_->send(static_cast<std::uint32_t>(HostMessage::SaveState), tag, MessageWriter(), &deadline);
+        if (sent != HostChannel::Result::Done) {
+            effect->failWith(sent);
+            continue;
+        }
+        effect->stateSave_ = StateSave{tag, false, std::nullopt};
+        waiting.push_back(effect);
+    }
+    // Each answer is taken as it arrives, whichever host gives it: one host
+    // slow to write a long state must not keep the others' sockets unread.
+    std::vector<pollfd> sockets;
+    for (;;) {
+        std::erase_if(waiting, [](const IsolatedEffect* e) { return e->hasFailed() || e->stateSave_->answered; });
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (waiting.empty() || left.count() <= 0)
+            break;
+        sockets.clear();
+        for (const IsolatedEffect* effect : waiting)
+            sockets.push_back({effect->channelFd(), POLLIN, 0});
+        const int ready = poll(sockets.data(), sockets.size(), static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (std::size_t i = 0; ready > 0 && i < sockets.size(); ++i)
+            if (sockets[i].revents != 0)
+                waiting[i]->takeMessages();
+    }
+    for (IsolatedEffect* effect : waiting)
+        effect->failWith(HostChannel::Result::TimedOut);
+    std::vector<std::optional<std::string>> states;
+    for (IsolatedEffect* effect : effects) {
+        states.push_back(effect->stateSave_ ? std::move(effect->stateSave_->state) : std::nullopt);
+        effect->stateSave_.reset();
+    }
+    return states;
 }
 
 void IsolatedEffect::onEditorNews(std::function<void(const EditorView&)> listener) {

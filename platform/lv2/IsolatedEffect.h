@@ -157,6 +157,13 @@ public:
     void fetchState(std::function<void(std::string)> taker);
     // Main thread, while no period runs. False when the host refuses it.
     bool restoreState(const std::string& text) override;
+    // Main thread, at a stop: the state of each of `effects`, in their order,
+    // asked of every host at once and waited for until `limit` from now,
+    // together. Nothing for a plug-in with none to give or a host that ends
+    // meanwhile; a host that has not answered by then is killed and has
+    // stopped responding. Hosts that failed before are not asked.
+    static std::vector<std::optional<std::string>> saveStates(const std::vector<IsolatedEffect*>& effects,
+                                                               std::chrono::milliseconds limit);
 
     // Main thread, also while periods run: the host lists, saves and applies
     // them as an in-process plug-in does. An applied preset's control values
@@ -229,6 +236,13 @@ private:
     std::optional<std::uint32_t> stateFetch_; // the tag of the state fetch out
     bool fetchAgain_ = false;
     std::function<void(std::string)> stateTaker_;
+    // The state asked for by saveStates(): its tag, and what came.
+    struct StateSave {
+        std::uint32_t tag = 0;
+        bool answered = false;
+        std::optional<std::string> state;
+    };
+    std::optional<StateSave> stateSave_;
     IsolatedRegion* region_ = nullptr;
     Options options_;
     std::string uri_;

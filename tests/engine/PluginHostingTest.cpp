@@ -442,6 +442,47 @@ TEST(PluginHosting, AnIsolatedPlugInThatCrashesWhileSavingAtStopKeepsItsSettledS
     EXPECT_EQ(slot.effect()->parameter(port(*slot.effect(), "after")), 1.0f);
 }
 
+TEST(PluginHosting, AStopAsksEveryIsolatedPlugInAtOnceAndKeepsTheSettledSettingsOfThoseThatHang) {
+    Rig rig;
+    rig.manager->setIsolation(true);
+    rig.manager->setPluginHostProgram(CORVANE_PLUGIN_HOST);
+    for (int s = 0; s < 3; ++s) {
+        rig.route(s, s, false, s, false);
+        rig.strip(s).setComponent(gain);
+    }
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.manager->isRunning()) << rig.manager->errorMessage().value_or("").toStdString();
+    auto gainOf = [&](int s) { return rig.strip(s).effect()->parameter(port(*rig.strip(s).effect(), "gain")); };
+    test::runFor(rig.clock, 100ms); // the values they start with are seen
+    // Settled at 3 and fetched, then strip 1 changed again, unsettled.
+    for (int s = 0; s < 3; ++s)
+        rig.strip(s).effect()->setParameter(port(*rig.strip(s).effect(), "gain"), 3.0f);
+    ASSERT_TRUE(test::waitFor([&] {
+        rig.render(1); // the hosts take the values with a period
+        test::runFor(rig.clock, SettledEdits::kSettleTime);
+        test::drainEvents();
+        return rig.strip(1).lastPluginState().has_value() && rig.strip(2).lastPluginState().has_value();
+    }));
+    rig.strip(0).effect()->setParameter(port(*rig.strip(0).effect(), "gain"), 0.25f);
+    ASSERT_TRUE(test::waitFor([&] {
+        const auto late = rig.strip(0).effect()->latePeriods();
+        rig.render(1);
+        return rig.strip(0).effect()->latePeriods() == late;
+    }));
+    for (int s : {1, 2})
+        ASSERT_EQ(::kill(dynamic_cast<lv2::IsolatedEffect&>(*rig.strip(s).effect()).hostPid(), SIGSTOP), 0);
+
+    test::LogCapture log;
+    const auto start = std::chrono::steady_clock::now();
+    rig.manager->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms) << "each hung host waited for in turn";
+    EXPECT_TRUE(log.contains("“Fixture Gain” on channel 3 did not give its settings in time and was ended"));
+    ASSERT_TRUE(rig.start());
+    EXPECT_EQ(gainOf(0), 0.25f) << "the answering host's settings are those at the stop";
+    EXPECT_EQ(gainOf(1), 3.0f);
+    EXPECT_EQ(gainOf(2), 3.0f);
+}
+
 TEST(PluginHosting, ADebianDelayInTheGraphKeepsTheHostOffTheHeap) {
     Rig rig(48000, 64);
     rig.route(0, 0, true, 0, true);
