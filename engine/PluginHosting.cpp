@@ -168,12 +168,11 @@ void AudioEngineManager::watchHost(ChannelSlot& slot, lv2::IsolatedEffect& effec
     // What the host sends unasked (its editor's news) is taken as it comes,
     // so the window never asks and never waits for it. It goes with the watcher.
     auto* messages = new QSocketNotifier(effect.channelFd(), QSocketNotifier::Read, watcher);
-    connect(messages, &QSocketNotifier::activated, this, [this, messages, &slot, &effect] {
+    // A host found failed here is ended by now, and told by the watcher above.
+    connect(messages, &QSocketNotifier::activated, this, [messages, &effect] {
         effect.takeMessages();
-        if (!effect.hasFailed())
-            return;
-        messages->setEnabled(false); // a closed socket stays readable
-        notePluginFault(slot, effect);
+        if (effect.hasFailed())
+            messages->setEnabled(false); // a closed socket stays readable
     });
 }
 
@@ -202,8 +201,9 @@ void AudioEngineManager::shareScheduling(ChannelSlot& slot, lv2::IsolatedEffect&
 }
 
 void AudioEngineManager::notePluginFault(ChannelSlot& slot, const lv2::IsolatedEffect& effect) {
+    // Told once the host has ended and how is in the log, whoever found it first.
     const auto fault = effect.fault();
-    if (fault == lv2::HostedEffect::Fault::None || !slot.pluginFault().isEmpty())
+    if (!effect.faultEnded() || !slot.pluginFault().isEmpty())
         return;
     // The strip already plays dry, and every other strip plays on: playback
     // goes on, and the user is told which strip lost its plug-in.

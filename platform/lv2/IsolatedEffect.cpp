@@ -152,8 +152,10 @@ void IsolatedEffect::failWith(HostChannel::Result result) {
         return;
     }
     // Gone, or talking nonsense: either way it is no longer a host to trust.
-    if (result != HostChannel::Result::Closed && result != HostChannel::Result::Watched)
-        host_->kill();
+    // One that closed its socket may yet run: it is ended too, so that every
+    // failure is told once the process has ended, with how it ended. A
+    // process already on its way out keeps its own ending.
+    host_->kill();
     markFailed(Fault::Crashed);
 }
 

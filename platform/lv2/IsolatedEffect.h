@@ -105,6 +105,10 @@ public:
 
     Fault fault() const override { return static_cast<Fault>(fault_.load(std::memory_order_acquire)); }
     bool hasFailed() const { return fault() != Fault::None; }
+    // Main thread: a fault whose host has ended, as checkHealth() learnt and
+    // logged with how it ended. A fault found on the socket first is the
+    // audio thread's at once, and the user's only from then on.
+    bool faultEnded() const { return hasFailed() && faultLogged_; }
     // Periods the host did not answer in time (before and at a failure).
     std::uint64_t latePeriods() const override { return latePeriods_.load(std::memory_order_relaxed); }
     // As Lv2Effect's: periods whose output held NaN or infinity; the plug-in
