@@ -87,11 +87,11 @@ void AudioEngineManager::saveEffectStates(const ChannelSlot* hung) {
         // which is at most a second older.
         const auto fault = effect->fault();
         if (!state && fault == lv2::HostedEffect::Fault::StoppedResponding)
-            qCWarning(lcEngine, "“%s” on channel %d did not give its settings in time and was ended: those of its "
-                      "last settled edit are kept", qUtf8Printable(name), slot->id() + 1);
+            qCWarning(lcEngine, "“%s” on channel %d did not give its settings in time and was ended: the "
+                      "settings it last gave are kept", qUtf8Printable(name), slot->id() + 1);
         else if (!state && fault != lv2::HostedEffect::Fault::None)
-            qCWarning(lcEngine, "“%s” on channel %d ended while its settings were saved: those of its last settled "
-                      "edit are kept", qUtf8Printable(name), slot->id() + 1);
+            qCWarning(lcEngine, "“%s” on channel %d ended while its settings were saved: the settings it last "
+                      "gave are kept", qUtf8Printable(name), slot->id() + 1);
         else if (!state)
             qCWarning(lcEngine, "The settings of “%s” on channel %d could not be saved", qUtf8Printable(name),
                       slot->id() + 1);
