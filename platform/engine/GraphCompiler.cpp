@@ -33,6 +33,8 @@ public:
         if (!addTaps() || !prepareUnits())
             return nullptr;
         scheduleAhead();
+        noteDeviceWriters();
+        sizeChannelUse();
         return std::move(plan_);
     }
 
@@ -121,17 +123,31 @@ private:
         int width = busWidth(unit, Direction::Input, bus);
         if (width == 0)
             width = sourceWidth;
+        // What reads the device's inputs: the device output itself (a straight
+        // wire) and a mixdown read them all the time; a unit, when it says so.
+        const bool fromDevice = c && c->source == graph_.input.get();
+        const bool readerAsks = &unit != graph_.output.get();
         std::vector<const float*> channels(static_cast<std::size_t>(width), silence_);
         if (source && needsMixdown(sourceWidth, width)) {
             float* mixed = newBuffer();
             mixdowns.push_back({source->data(), sourceWidth, mixed});
             channels[0] = mixed;
+            for (int from = 0; fromDevice && from < sourceWidth; ++from)
+                markAlwaysRead(from);
         } else if (source) {
+            RenderPlan::DeviceReader reader{graph_.units[index_[&unit]].get(), bus, {}};
             for (int ch = 0; ch < width; ++ch) {
                 const int from = sourceChannelFor(ch, sourceWidth, width);
-                if (from >= 0)
-                    channels[static_cast<std::size_t>(ch)] = (*source)[static_cast<std::size_t>(from)];
+                if (from < 0)
+                    continue;
+                channels[static_cast<std::size_t>(ch)] = (*source)[static_cast<std::size_t>(from)];
+                if (fromDevice && readerAsks)
+                    reader.channels.emplace_back(ch, static_cast<std::uint32_t>(from));
+                else if (fromDevice)
+                    markAlwaysRead(from);
             }
+            if (!reader.channels.empty())
+                plan_->deviceReaders.push_back(std::move(reader));
         }
         plan_->inputChannelLists.push_back(std::move(channels));
         return {plan_->inputChannelLists.back().data(), width};
@@ -177,6 +193,8 @@ private:
                 tap->provideRing(width, options_.maxFrames);
             if (tap->ring()->channels() != width)
                 return fail("A tap's buffer no longer fits its bus; stop the engine first.");
+            for (int from = 0; &unit == graph_.input.get() && from < width; ++from)
+                markAlwaysRead(from);
             auto step = std::find_if(plan_->steps.begin(), plan_->steps.end(),
                                      [&](const RenderPlan::Step& s) { return s.unit == &unit; });
             step->taps.push_back({tap.get(), step->outputs[static_cast<std::size_t>(tap->bus())].channels});
@@ -196,6 +214,46 @@ private:
                 return fail("Preparing the " + step.unit->name() + " failed: " + reason);
         }
         return true;
+    }
+
+    void markAlwaysRead(int deviceChannel) {
+        auto& always = plan_->deviceInputsAlwaysRead;
+        if (always.size() <= static_cast<std::size_t>(deviceChannel))
+            always.resize(static_cast<std::size_t>(deviceChannel) + 1, 0);
+        always[static_cast<std::size_t>(deviceChannel)] = 1;
+    }
+
+    // Who writes each device output channel, by the same rule makeInput
+    // followed: nobody (silent), a mixdown or the device input (always), or
+    // one channel of the unit that feeds the device output.
+    void noteDeviceWriters() {
+        const int width = std::max(plan_->deviceOutput.channelCount, 0);
+        auto& feeds = plan_->deviceOutputFeeds;
+        feeds.assign(static_cast<std::size_t>(width), {});
+        const Connection* c = connectionInto(*graph_.output, 0);
+        if (!c)
+            return;
+        const int sourceWidth = busWidth(*c->source, Direction::Output, c->sourceBus);
+        const bool always = needsMixdown(sourceWidth, width) || c->source == graph_.input.get();
+        plan_->deviceWriter = c->source;
+        plan_->deviceWriterBus = c->sourceBus;
+        for (int ch = 0; ch < width; ++ch) {
+            auto& feed = feeds[static_cast<std::size_t>(ch)];
+            feed.channel = needsMixdown(sourceWidth, width) ? 0 : sourceChannelFor(ch, sourceWidth, width);
+            feed.always = feed.channel >= 0 && always;
+        }
+    }
+
+    void sizeChannelUse() {
+        const std::size_t inputs = plan_->deviceInputs.size();
+        const std::size_t outputs = plan_->deviceOutputFeeds.size();
+        plan_->deviceInputsAlwaysRead.resize(inputs, 0);
+        plan_->inputsInUse.assign(inputs, 0);
+        plan_->outputsInUse.assign(outputs, 0);
+        // Fresh buffers are zeroed.
+        plan_->silentInputFrames.assign(inputs, options_.maxFrames);
+        plan_->channelUse = {plan_->inputsInUse.data(), static_cast<std::uint32_t>(inputs),
+                             plan_->outputsInUse.data(), static_cast<std::uint32_t>(outputs)};
     }
 
     // A unit whose work runs elsewhere is begun in its place and finished

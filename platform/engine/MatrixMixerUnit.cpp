@@ -55,6 +55,7 @@ void MatrixMixerUnit::busesChanged() {
     crosspoints_ = std::move(crosspoints);
     inputChannels_ = newInputs;
     outputChannels_ = newOutputs;
+    silenced_.assign(static_cast<std::size_t>(newOutputs), {});
     publishRoutes();
 }
 
@@ -69,18 +70,33 @@ void MatrixMixerUnit::publishRoutes() {
             for (int channel = 0; channel < format->channels; ++channel)
                 places.push_back({static_cast<std::uint32_t>(bus), static_cast<std::uint32_t>(channel)});
 
-    RouteList& routes = routes_[writing_];
-    routes.clear();
+    RouteList& list = routes_[writing_];
+    list.routes.clear();
+    list.reads.assign(static_cast<std::size_t>(inputChannels_), 0);
+    list.writes.assign(static_cast<std::size_t>(outputChannels_), 0);
     for (int o = 0; o < outputChannels_; ++o) {
         for (int i = 0; i < inputChannels_; ++i) {
             const auto& crosspoint = crosspoints_[static_cast<std::size_t>(i * outputChannels_ + o)];
             if (crosspoint.load(std::memory_order_relaxed) == 0.0f)
                 continue;
             const Place& place = places[static_cast<std::size_t>(i)];
-            routes.push_back({&crosspoint, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(o), place.bus,
-                              place.channel});
+            list.routes.push_back({&crosspoint, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(o),
+                                   place.bus, place.channel});
+            list.reads[static_cast<std::size_t>(i)] = 1;
+            list.writes[static_cast<std::size_t>(o)] = 1;
         }
     }
+    auto starts = [this](Direction direction, std::vector<std::uint32_t>& into) {
+        into.clear();
+        std::uint32_t next = 0;
+        for (int bus = 0; bus < busCount(direction); ++bus) {
+            into.push_back(next);
+            if (auto format = this->format(direction, bus))
+                next += static_cast<std::uint32_t>(format->channels);
+        }
+    };
+    starts(Direction::Input, list.inputStarts);
+    starts(Direction::Output, list.outputStarts);
     // Releases the list and every gain stored before it; takes back a list the
     // render thread has let go of (or never took).
     writing_ = handover_.exchange(writing_ | kFresh, std::memory_order_acq_rel) & ~kFresh;

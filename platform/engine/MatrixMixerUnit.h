@@ -48,6 +48,10 @@ public:
     int outputChannelCount() const { return outputChannels_; }
 
     void render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept override;
+    // By the crosspoints that are on: an input channel no crosspoint takes is
+    // not read, an output channel none feeds is silent.
+    const std::uint8_t* inputsRead(int bus) noexcept override;
+    const std::uint8_t* outputsWritten(int bus) noexcept override;
 
 private:
     // A crosspoint that was non-zero when its list was made. The gain is read
@@ -60,7 +64,15 @@ private:
         std::uint32_t inputBus = 0;
         std::uint32_t inputBusChannel = 0;
     };
-    using RouteList = std::vector<Route>; // by output, then input: sums keep channel order
+    struct RouteList {
+        std::vector<Route> routes; // by output, then input: sums keep channel order
+        // Per channel, counted across buses: whether any route reads (writes) it;
+        // and where each bus's channels begin in that count.
+        std::vector<std::uint8_t> reads;
+        std::vector<std::uint8_t> writes;
+        std::vector<std::uint32_t> inputStarts;
+        std::vector<std::uint32_t> outputStarts;
+    };
 
     void busesChanged() override;
     const std::atomic<float>* find(ParameterScope scope, std::uint32_t element) const;
@@ -87,6 +99,15 @@ private:
     std::atomic<std::uint32_t> handover_{1};
     std::uint32_t writing_ = 0; // main thread
     std::uint32_t reading_ = 2; // render thread
+
+    // Render thread (sized with the gains): per output channel, the buffer it
+    // last silenced and for how many frames, so that an output no route feeds
+    // is cleared once rather than every period.
+    struct Silenced {
+        const float* buffer = nullptr;
+        std::uint32_t frames = 0;
+    };
+    std::vector<Silenced> silenced_;
 };
 
 } // namespace corvane::engine

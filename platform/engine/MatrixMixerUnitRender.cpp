@@ -19,8 +19,8 @@ void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, s
     const RouteList& routes = routesForPeriod();
     const int outputBuses = outputBusCount();
     const float master = master_.load(std::memory_order_relaxed);
-    const Route* route = routes.data();
-    const Route* const end = route + routes.size();
+    const Route* route = routes.routes.data();
+    const Route* const end = route + routes.routes.size();
     std::uint32_t output = 0;
     for (int ob = 0; ob < outputBuses; ++ob) {
         for (int oc = 0; oc < outputs[ob].channelCount; ++oc, ++output) {
@@ -46,10 +46,43 @@ void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, s
                     vec::scale(in, gain, out, frames);
                 written = true;
             }
-            if (!written)
+            // Nothing but this unit writes its outputs: a buffer it silenced
+            // stays silent until it writes there again.
+            Silenced* silenced = output < silenced_.size() ? &silenced_[output] : nullptr;
+            if (written) {
+                if (silenced)
+                    silenced->buffer = nullptr;
+            } else if (!silenced || silenced->buffer != out || silenced->frames < frames) {
                 std::fill(out, out + frames, 0.0f);
+                if (silenced)
+                    *silenced = {out, frames};
+            }
         }
     }
+}
+
+namespace {
+
+// A bus the list was not made for counts as read and written in full.
+const std::uint8_t* flagsOf(const std::vector<std::uint8_t>& flags, const std::vector<std::uint32_t>& starts,
+                            int bus) noexcept {
+    if (bus < 0 || static_cast<std::size_t>(bus) >= starts.size())
+        return nullptr;
+    return flags.data() + starts[static_cast<std::size_t>(bus)];
+}
+
+} // namespace
+
+CORVANE_REALTIME
+const std::uint8_t* MatrixMixerUnit::inputsRead(int bus) noexcept {
+    const RouteList& routes = routesForPeriod();
+    return flagsOf(routes.reads, routes.inputStarts, bus);
+}
+
+CORVANE_REALTIME
+const std::uint8_t* MatrixMixerUnit::outputsWritten(int bus) noexcept {
+    const RouteList& routes = routesForPeriod();
+    return flagsOf(routes.writes, routes.outputStarts, bus);
 }
 
 } // namespace corvane::engine

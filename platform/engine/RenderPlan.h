@@ -5,9 +5,11 @@
 
 #include "platform/engine/Tap.h"
 #include "platform/engine/Unit.h"
+#include "platform/hardware/IoCallback.h"
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace corvane::engine {
@@ -50,6 +52,29 @@ struct RenderPlan {
     // What the device output node receives, copied to the device's outputs last.
     std::vector<Mixdown> deviceOutputMixdowns;
     InputBus deviceOutput;
+
+    // Which device channels a period uses, asked of the units that read the
+    // device input and feed the device output at the top of the period.
+    struct DeviceReader {
+        Unit* unit = nullptr;
+        int bus = 0;
+        std::vector<std::pair<int, std::uint32_t>> channels; // (channel of the bus, device input feeding it)
+    };
+    struct OutputFeed {
+        int channel = -1; // the writer's channel that feeds it, -1 for none (silent)
+        bool always = false;
+    };
+    std::vector<DeviceReader> deviceReaders;
+    std::vector<std::uint8_t> deviceInputsAlwaysRead; // one per device input
+    Unit* deviceWriter = nullptr;                      // whose output bus feeds the device output
+    int deviceWriterBus = 0;
+    std::vector<OutputFeed> deviceOutputFeeds;        // one per deviceOutput channel
+    // The render thread's own, sized here: this period's answer, and how many
+    // frames of each device input's buffer are known to be silent.
+    std::vector<std::uint8_t> inputsInUse;
+    std::vector<std::uint8_t> outputsInUse;
+    std::vector<std::uint32_t> silentInputFrames;
+    hw::ChannelUse channelUse;
 
     // Owners of the memory the views above point into.
     std::vector<std::unique_ptr<float[]>> buffers;

@@ -32,7 +32,33 @@ inline timespec deadlineAfter(std::int64_t began, std::uint32_t frames, double r
 CORVANE_REALTIME
 void silence(float* const* outputs, std::uint32_t outputCount, std::uint32_t frames) noexcept {
     for (std::uint32_t c = 0; c < outputCount; ++c)
-        std::fill(outputs[c], outputs[c] + frames, 0.0f);
+        if (outputs[c])
+            std::fill(outputs[c], outputs[c] + frames, 0.0f);
+}
+
+// The device's inputs into the plan's buffers. With the period's channel use
+// known, an unused one is skipped, its buffer silenced once so that a reader
+// that turns to it before the next answer hears nothing rather than the past.
+CORVANE_REALTIME
+void copyInputs(RenderPlan& plan, const float* const* inputs, std::uint32_t inputCount, std::uint32_t frames,
+                bool useKnown) noexcept {
+    for (std::size_t c = 0; c < plan.deviceInputs.size(); ++c) {
+        float* to = plan.deviceInputs[c];
+        if (useKnown && !plan.inputsInUse[c]) {
+            if (plan.silentInputFrames[c] < frames) {
+                std::fill(to, to + frames, 0.0f);
+                plan.silentInputFrames[c] = frames;
+            }
+            continue;
+        }
+        if (c < inputCount && inputs[c]) {
+            std::copy(inputs[c], inputs[c] + frames, to);
+            plan.silentInputFrames[c] = 0;
+        } else if (plan.silentInputFrames[c] < frames) {
+            std::fill(to, to + frames, 0.0f);
+            plan.silentInputFrames[c] = frames;
+        }
+    }
 }
 
 CORVANE_REALTIME
@@ -57,6 +83,40 @@ bool Renderer::publish(RenderPlan* plan, std::chrono::milliseconds patience) {
     return true;
 }
 
+CORVANE_REALTIME
+RenderPlan* Renderer::acquirePlan() noexcept {
+    RenderPlan* plan = plan_.load();
+    for (;;) {
+        inUse_.store(plan);
+        RenderPlan* again = plan_.load();
+        if (again == plan)
+            return plan;
+        plan = again;
+    }
+}
+
+CORVANE_REALTIME
+const hw::ChannelUse* Renderer::channelUse(std::uint32_t frames) noexcept {
+    RenderPlan* plan = acquirePlan();
+    kept_ = plan;
+    if (!plan || frames > plan->maxFrames)
+        return nullptr;
+    const auto& always = plan->deviceInputsAlwaysRead;
+    std::copy(always.begin(), always.end(), plan->inputsInUse.begin());
+    for (const auto& reader : plan->deviceReaders) {
+        const std::uint8_t* read = reader.unit->inputsRead(reader.bus);
+        for (const auto& [channel, device] : reader.channels)
+            plan->inputsInUse[device] |= read ? read[channel] : std::uint8_t{1};
+    }
+    const std::uint8_t* written =
+        plan->deviceWriter ? plan->deviceWriter->outputsWritten(plan->deviceWriterBus) : nullptr;
+    for (std::size_t c = 0; c < plan->deviceOutputFeeds.size(); ++c) {
+        const auto& feed = plan->deviceOutputFeeds[c];
+        plan->outputsInUse[c] = feed.always || (feed.channel >= 0 && (!written || written[feed.channel]));
+    }
+    return &plan->channelUse;
+}
+
 Unit* Renderer::stalledUnit(std::chrono::nanoseconds patience) const {
     Unit* unit = current_.load(std::memory_order_acquire);
     const std::int64_t since = currentSince_.load(std::memory_order_acquire);
@@ -75,14 +135,10 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
     RealtimeScope realtime;
     DenormalFlush flush;
 
-    RenderPlan* plan = plan_.load();
-    for (;;) {
-        inUse_.store(plan);
-        RenderPlan* again = plan_.load();
-        if (again == plan)
-            break;
-        plan = again;
-    }
+    // The plan channelUse() answered for, if it was asked this period.
+    const bool useKnown = kept_ != nullptr;
+    RenderPlan* plan = useKnown ? kept_ : acquirePlan();
+    kept_ = nullptr;
 
     if (!plan) {
         silence(outputs, outputCount, frames);
@@ -94,13 +150,7 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
         tapThread_.reportOverrun();
     } else {
         const std::int64_t began = nowNanos();
-        for (std::size_t c = 0; c < plan->deviceInputs.size(); ++c) {
-            float* to = plan->deviceInputs[c];
-            if (c < inputCount && inputs[c])
-                std::copy(inputs[c], inputs[c] + frames, to);
-            else
-                std::fill(to, to + frames, 0.0f);
-        }
+        copyInputs(*plan, inputs, inputCount, frames, useKnown);
         // Time per timing group within this period. The clock is read around
         // timed steps only: a timed step's time runs from the end of the step
         // before it, so that end is read only when a timed one comes next.
@@ -159,6 +209,8 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
         runMixdowns(plan->deviceOutputMixdowns, frames);
         const auto produced = static_cast<std::uint32_t>(std::max(plan->deviceOutput.channelCount, 0));
         for (std::uint32_t c = 0; c < outputCount; ++c) {
+            if (!outputs[c])
+                continue;
             if (c < produced)
                 std::copy(plan->deviceOutput.channels[c], plan->deviceOutput.channels[c] + frames, outputs[c]);
             else

@@ -26,6 +26,8 @@ public:
     // False when the render thread was still inside the old plan after `patience`.
     bool publish(RenderPlan* plan, std::chrono::milliseconds patience = std::chrono::seconds(2));
 
+    // Asks the plan's units, and keeps that plan for the process() call that follows.
+    const hw::ChannelUse* channelUse(std::uint32_t frames) noexcept override;
     void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs, std::uint32_t outputCount,
                  std::uint32_t frames) noexcept override;
 
@@ -45,9 +47,13 @@ public:
     const RenderStats& stats() const { return stats_; }
 
 private:
+    RenderPlan* acquirePlan() noexcept;
+
     TapThread& tapThread_;
     std::atomic<RenderPlan*> plan_{nullptr};
     std::atomic<RenderPlan*> inUse_{nullptr};
+    // Render thread: the plan channelUse() answered for, until process() takes it.
+    RenderPlan* kept_ = nullptr;
     std::atomic<std::uint64_t> periods_{0};
     std::atomic<std::uint64_t> overruns_{0};
     // Where the render thread is: the unit it runs and since when (0: between units).

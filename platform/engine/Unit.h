@@ -81,6 +81,21 @@ public:
     // be written.
     virtual void render(const InputBus* inputs, const OutputBus* outputs, std::uint32_t frames) noexcept = 0;
 
+    // Render thread, at the top of a period, before that period's render: one
+    // flag per channel of input bus `bus`, zero for a channel the render will
+    // certainly not read; or null, when it may read them all. Likewise for the
+    // output channels it may write anything but silence to. What the graph
+    // reads from the device and writes to it follows from these, and a device
+    // channel nothing reads or writes costs nothing per period.
+    virtual const std::uint8_t* inputsRead(int bus) noexcept {
+        (void)bus;
+        return nullptr;
+    }
+    virtual const std::uint8_t* outputsWritten(int bus) noexcept {
+        (void)bus;
+        return nullptr;
+    }
+
     // A unit whose work runs elsewhere renders in two halves, instead of
     // render(): begun in its place in the schedule, finished right before the
     // first unit that reads it, waiting at most until `deadline`

@@ -42,12 +42,17 @@ using hw::Scope;
 using hw::Selector;
 
 // Plays 0.1 * k on output channel k (from 1), remembers each input's latest
-// period (its value if the whole period held one, else NaN) and whether it ran
-// inside a real-time scope, and on request misses one deadline by holding the
-// process thread, or hangs.
+// period (its value if the whole period held one, else NaN; -1 when it was not
+// handed over) and whether it ran inside a real-time scope, and on request
+// misses one deadline by holding the process thread, or hangs, or uses only
+// the first input and the first two outputs.
 class ConstantIoCallback : public hw::IoCallback {
 public:
     static float valueFor(std::size_t k) { return 0.1f * static_cast<float>(k); }
+
+    const hw::ChannelUse* channelUse(std::uint32_t) noexcept override {
+        return fewChannels.load() ? &few : nullptr;
+    }
 
     void process(const float* const* inputs, std::uint32_t inputCount, float* const* outputs,
                  std::uint32_t outputCount, std::uint32_t frames) noexcept override {
@@ -58,11 +63,16 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         for (std::uint32_t i = 0; i < inputCount && i < heard.size(); ++i) {
+            if (!inputs[i]) {
+                heard[i].store(-1.0f);
+                continue;
+            }
             const bool constant = std::all_of(inputs[i], inputs[i] + frames, [&](float v) { return v == inputs[i][0]; });
             heard[i].store(constant ? inputs[i][0] : std::nanf(""));
         }
         for (std::uint32_t o = 0; o < outputCount; ++o)
-            std::fill(outputs[o], outputs[o] + frames, valueFor(o + 1));
+            if (outputs[o])
+                std::fill(outputs[o], outputs[o] + frames, valueFor(o + 1));
         lastFrames.store(frames);
         realtime.store(corvane::inRealtimeScope());
         periods.fetch_add(1);
@@ -75,6 +85,9 @@ public:
     std::atomic<std::uint32_t> lastFrames{0};
     std::atomic<bool> realtime{false};
     std::array<std::atomic<float>, 8> heard{};
+    std::atomic<bool> fewChannels{false};
+    static constexpr std::uint8_t kUsed[2] = {1, 1};
+    const hw::ChannelUse few{kUsed, 1, kUsed, 2};
 };
 
 class JackBackendTest : public ::testing::Test {
@@ -215,6 +228,14 @@ TEST_F(JackIo, OurPortsAreWiredToTheHardwareInOrderAndWhatTheyPlayComesBackThrou
     EXPECT_TRUE(waitFor([&] {
         return callback.heard[0].load() == sum && callback.heard[1].load() == ConstantIoCallback::valueFor(2);
     })) << callback.heard[0].load() << " " << callback.heard[1].load();
+    // An input the callback does not use is not handed over, and an output it
+    // does not use falls silent though it was playing and stays wired.
+    callback.fewChannels = true;
+    EXPECT_TRUE(waitFor([&] {
+        return callback.heard[0].load() == ConstantIoCallback::valueFor(1) &&
+               callback.heard[1].load() == -1.0f;
+    })) << callback.heard[0].load() << " " << callback.heard[1].load();
+    EXPECT_TRUE(probe.connected(ours("out_", 3), "system:playback_3"));
 
     // The whole of our process callback, the session's part included, is real
     // time, and neither part allocates, waits or does I/O.

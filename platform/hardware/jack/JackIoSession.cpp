@@ -54,6 +54,7 @@ std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, Object
     session->outputBuffers_.assign(session->outputs_.size(), nullptr);
     session->inputSlice_.assign(session->inputs_.size(), nullptr);
     session->outputSlice_.assign(session->outputs_.size(), nullptr);
+    session->silentFrames_.assign(session->outputs_.size(), 0);
     return session;
 }
 
@@ -126,19 +127,37 @@ void JackIoSession::process(jack_nframes_t frames) noexcept {
     }
     const auto inputCount = static_cast<std::uint32_t>(inputs_.size());
     const auto outputCount = static_cast<std::uint32_t>(outputs_.size());
+    // Only the ports the period uses are fetched: on a server with many
+    // channels, fetching the rest would cost more than a small graph's audio.
+    const ChannelUse* use = frames > 0 ? callback_.channelUse(frames) : nullptr;
     for (std::uint32_t i = 0; i < inputCount; ++i)
-        inputBuffers_[i] = static_cast<float*>(jack_port_get_buffer(inputs_[i], frames));
-    for (std::uint32_t o = 0; o < outputCount; ++o)
-        outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
+        inputBuffers_[i] = !use || (i < use->inputCount && use->inputs[i])
+                               ? static_cast<float*>(jack_port_get_buffer(inputs_[i], frames))
+                               : nullptr;
+    for (std::uint32_t o = 0; o < outputCount; ++o) {
+        if (!use || (o < use->outputCount && use->outputs[o])) {
+            outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
+            silentFrames_[o] = 0;
+            continue;
+        }
+        // The server plays what an output's buffer last held: an unused one is
+        // silenced when it falls out of use, and again only for a longer period.
+        outputBuffers_[o] = nullptr;
+        if (silentFrames_[o] < frames) {
+            auto* buffer = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
+            std::fill(buffer, buffer + frames, 0.0f);
+            silentFrames_[o] = frames;
+        }
+    }
 
     // The callback was promised periods no longer than the session's maximum;
     // a server that goes beyond it still gets every frame, in slices.
     for (jack_nframes_t offset = 0; offset < frames; offset += maxFrames_) {
         const std::uint32_t slice = std::min<std::uint32_t>(maxFrames_, frames - offset);
         for (std::uint32_t i = 0; i < inputCount; ++i)
-            inputSlice_[i] = inputBuffers_[i] + offset;
+            inputSlice_[i] = inputBuffers_[i] ? inputBuffers_[i] + offset : nullptr;
         for (std::uint32_t o = 0; o < outputCount; ++o)
-            outputSlice_[o] = outputBuffers_[o] + offset;
+            outputSlice_[o] = outputBuffers_[o] ? outputBuffers_[o] + offset : nullptr;
         callback_.process(inputSlice_.data(), inputCount, outputSlice_.data(), outputCount, slice);
     }
 }

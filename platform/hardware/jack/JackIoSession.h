@@ -80,6 +80,8 @@ private:
     std::vector<float*> outputBuffers_;
     std::vector<const float*> inputSlice_;
     std::vector<float*> outputSlice_;
+    // Per output: frames known silent in its port buffer while unused (0 while used).
+    std::vector<jack_nframes_t> silentFrames_;
 };
 
 // The one pointer the process callback reads: which session, if any, runs.
