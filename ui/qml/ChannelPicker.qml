@@ -35,6 +35,9 @@ ComboBox {
     leftPadding: 7
     rightPadding: 20
     font.pixelSize: 12
+    // Nothing shows the pointer over the picker: hover re-delivered after
+    // each changed frame passes it by.
+    hoverEnabled: false
 
     background: Rectangle {
         radius: 5

@@ -176,17 +176,13 @@ Item {
                 border.color: Theme.hairline
                 FocusRing { shown: settingsButton.visualFocus }
             }
-            contentItem: Item {
+            // The symbol fits, centred, into its 18 × 14: drawn 14 high.
+            contentItem: StripIcon {
                 implicitWidth: 18
                 implicitHeight: 14
-                StripIcon {
-                    anchors.centerIn: parent
-                    width: 14
-                    height: 14
-                    name: "gearshape.fill"
-                    color: Theme.accent
-                    renderScale: strip.interfaceScale
-                }
+                name: "gearshape.fill"
+                color: Theme.accent
+                renderScale: strip.interfaceScale
             }
         }
 

@@ -23,41 +23,52 @@ Rectangle {
     ToolTip.delay: 600
     ToolTip.text: toolTipText
 
-    Row {
-        anchors.fill: parent
-        anchors.margins: 2
-        Repeater {
-            model: [{ label: "Mono", value: false }, { label: "Stereo", value: true }]
-            delegate: AbstractButton {
-                id: segment
-                required property var modelData
-                objectName: modelData.label.toLowerCase() + "Segment"
-                readonly property bool selected: control.stereo === modelData.value
-                width: (control.width - 4) / 2
-                height: control.height - 4
-                checkable: false
-                Accessible.role: Accessible.PageTab
-                Accessible.name: modelData.label
-                Accessible.checked: selected
-                onClicked: control.chosen(modelData.value)
-                background: Rectangle {
-                    radius: 4
-                    FocusRing {
-                        shown: segment.visualFocus
-                        anchors.margins: -1
-                        radius: 5
-                    }
-                    color: segment.selected ? Qt.rgba(1, 1, 1, 0.16) : (segment.pressed ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
-                }
-                contentItem: Text {
-                    text: segment.modelData.label
-                    font.pixelSize: 11
-                    font.weight: segment.selected ? Font.Medium : Font.Normal
-                    color: segment.selected ? Theme.textPrimary : Theme.textSecondary
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                }
+    // Two segments placed by hand: a Row and a Repeater would be two more
+    // items in every strip for the renderer to walk on each frame.
+    component Segment: AbstractButton {
+        id: segment
+        required property string label
+        required property bool value
+        objectName: label.toLowerCase() + "Segment"
+        readonly property bool selected: control.stereo === value
+        y: 2
+        width: (control.width - 4) / 2
+        height: control.height - 4
+        checkable: false
+        // Nothing shows the pointer over a segment (the picker's tip is its
+        // own): hover re-delivered after each changed frame passes it by.
+        hoverEnabled: false
+        Accessible.role: Accessible.PageTab
+        Accessible.name: label
+        Accessible.checked: selected
+        onClicked: control.chosen(value)
+        background: Rectangle {
+            radius: 4
+            FocusRing {
+                shown: segment.visualFocus
+                anchors.margins: -1
+                radius: 5
             }
+            color: segment.selected ? Qt.rgba(1, 1, 1, 0.16) : (segment.pressed ? Qt.rgba(1, 1, 1, 0.06) : "transparent")
         }
+        contentItem: Text {
+            text: segment.label
+            font.pixelSize: 11
+            font.weight: segment.selected ? Font.Medium : Font.Normal
+            color: segment.selected ? Theme.textPrimary : Theme.textSecondary
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+    }
+    Segment {
+        id: mono
+        x: 2
+        label: "Mono"
+        value: false
+    }
+    Segment {
+        x: mono.x + mono.width
+        label: "Stereo"
+        value: true
     }
 }
