@@ -1,5 +1,6 @@
 #include "ui/LevelMeterView.h"
 
+#include "ui/MeterSteps.h"
 #include "ui/MeterZone.h"
 
 #include <QPainter>
@@ -22,11 +23,9 @@ LevelMeterView::LevelMeterView(Clock& clock, QQuickItem* parent) : QQuickPainted
     setAntialiasing(true);
     connect(this, &QQuickPaintedItem::fillColorChanged, this, [this] { setOpaquePainting(fillColor().alpha() == 255); });
     setImplicitHeight(4);
-    step_.setSingleShot(true);
-    step_.setTimerType(Qt::PreciseTimer); // stays in phase with the readings
-    step_.setInterval(kStepMs);
-    connect(&step_, &QTimer::timeout, this, &LevelMeterView::advance);
 }
+
+LevelMeterView::~LevelMeterView() { MeterSteps::shared().withdraw(this); }
 
 void LevelMeterView::setSlot(ChannelSlot* slot) {
     if (slot == slot_)
@@ -121,7 +120,7 @@ void LevelMeterView::advance() {
         emit drawnChanged();
     }
     if (p < 1.0)
-        step_.start();
+        MeterSteps::shared().request(this);
 }
 
 qreal LevelMeterView::peakOffset() const { return std::max<qreal>(std::min(drawnPeak_, width() - kPeakWidth), 0.0); }

@@ -5,9 +5,10 @@
 //
 // A new reading glides in linearly over 80 ms, from where the bars stand. The
 // glide is drawn in step with the readings: at each reading (which restarts
-// it), and when the readings stop changing, every 33 ms after the last, where
-// the next reading would have come. So every meter of the window draws in the
-// same frames, at most as many as readings arrive. Drawn in whole points: a
+// it), and when the readings stop changing, every 33 ms after the last (and a
+// few more, MeterSteps), about where the next reading would have come. The
+// steps of every meter are taken together, so all the meters of the window
+// draw in the same frames, at most as many as readings arrive. Drawn in whole points: a
 // reading that moves nothing draws nothing, so a meter costs one small repaint
 // per visible change and never keeps the window redrawing at the display's rate.
 // A reading within a point of where the glides are already heading (in the
@@ -38,7 +39,6 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QQuickPaintedItem>
-#include <QTimer>
 #include <QtQml/qqmlregistration.h>
 
 #include <optional>
@@ -75,6 +75,7 @@ public:
 
     explicit LevelMeterView(QQuickItem* parent = nullptr);
     explicit LevelMeterView(Clock& clock, QQuickItem* parent = nullptr);
+    ~LevelMeterView() override;
 
     LevelReading reading() const { return reading_; }
     void setReading(LevelReading reading);
@@ -108,6 +109,7 @@ protected:
     void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
 
 private:
+    friend class MeterSteps; // takes the glide's steps
     // A value gliding from `from` to `to`, as fractions of the width.
     struct Glide {
         qreal from = 0;
@@ -142,7 +144,6 @@ private:
     Glide bar_;
     Glide peakGlide_;
     std::optional<Clock::TimePoint> started_; // the current glides'
-    QTimer step_;           // the glide's next step when no reading comes
     qreal drawnBar_ = 0;    // whole points
     qreal drawnPeak_ = 0;   // whole points
     QColor trackColor_{Qt::darkGray};
