@@ -37,6 +37,12 @@ void mixDown(const float* const* source, int sourceChannels, float* destination,
 CORVANE_REALTIME
 void convertChannels(const float* const* source, int sourceChannels, float* const* destination,
                      int destinationChannels, std::uint32_t frames) noexcept {
+    if (sourceChannels == destinationChannels) {
+        // The usual case, each period of every strip: channel by channel.
+        for (int c = 0; c < destinationChannels; ++c)
+            std::memmove(destination[c], source[c], frames * sizeof(float));
+        return;
+    }
     if (needsMixdown(sourceChannels, destinationChannels)) {
         mixDown(source, sourceChannels, destination[0], frames);
         return;

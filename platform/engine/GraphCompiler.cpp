@@ -146,8 +146,14 @@ private:
                 else if (fromDevice)
                     markAlwaysRead(from);
             }
-            if (!reader.channels.empty())
+            if (!reader.channels.empty()) {
+                reader.straight = true;
+                for (std::size_t k = 0; k < reader.channels.size(); ++k) {
+                    const auto& [channel, device] = reader.channels[k];
+                    reader.straight = reader.straight && std::size_t(channel) == k && device == k;
+                }
                 plan_->deviceReaders.push_back(std::move(reader));
+            }
         }
         plan_->inputChannelLists.push_back(std::move(channels));
         return {plan_->inputChannelLists.back().data(), width};
@@ -237,10 +243,12 @@ private:
         const bool always = needsMixdown(sourceWidth, width) || c->source == graph_.input.get();
         plan_->deviceWriter = c->source;
         plan_->deviceWriterBus = c->sourceBus;
+        plan_->outputFeedsStraight = !always;
         for (int ch = 0; ch < width; ++ch) {
             auto& feed = feeds[static_cast<std::size_t>(ch)];
             feed.channel = needsMixdown(sourceWidth, width) ? 0 : sourceChannelFor(ch, sourceWidth, width);
             feed.always = feed.channel >= 0 && always;
+            plan_->outputFeedsStraight &= feed.channel == ch;
         }
     }
 

@@ -26,25 +26,31 @@ void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, s
         for (int oc = 0; oc < outputs[ob].channelCount; ++oc, ++output) {
             float* out = outputs[ob].channels[oc];
             bool written = false;
-            const float outputGain =
-                output < static_cast<std::uint32_t>(outputChannels_)
-                    ? outputVolumes_[output].load(std::memory_order_relaxed) * master
-                    : 0.0f;
-            for (; route != end && route->output == output; ++route) {
-                const InputBus& bus = inputs[route->inputBus];
-                if (outputGain == 0.0f || route->inputBusChannel >= static_cast<std::uint32_t>(bus.channelCount))
-                    continue;
-                const float gain = route->crosspoint->load(std::memory_order_relaxed) *
-                                   inputVolumes_[route->input].load(std::memory_order_relaxed) * outputGain;
-                if (gain == 0.0f)
-                    continue;
-                const float* in = bus.channels[route->inputBusChannel];
-                // The first contribution overwrites, which spares clearing the output first.
-                if (written)
-                    vec::addScaled(in, gain, out, frames);
-                else
-                    vec::scale(in, gain, out, frames);
-                written = true;
+            // Most outputs of a device-wide mixer have no route: they are passed
+            // over without reading their gains.
+            if (route != end && route->output == output) {
+                const float outputGain =
+                    output < static_cast<std::uint32_t>(outputChannels_)
+                        ? outputVolumes_[output].load(std::memory_order_relaxed) * master
+                        : 0.0f;
+                for (; route != end && route->output == output; ++route) {
+                    const InputBus& bus = inputs[route->inputBus];
+                    if (outputGain == 0.0f ||
+                        route->inputBusChannel >= static_cast<std::uint32_t>(bus.channelCount))
+                        continue;
+                    const float gain = route->crosspoint->load(std::memory_order_relaxed) *
+                                       inputVolumes_[route->input].load(std::memory_order_relaxed) *
+                                       outputGain;
+                    if (gain == 0.0f)
+                        continue;
+                    const float* in = bus.channels[route->inputBusChannel];
+                    // The first contribution overwrites, which spares clearing the output first.
+                    if (written)
+                        vec::addScaled(in, gain, out, frames);
+                    else
+                        vec::scale(in, gain, out, frames);
+                    written = true;
+                }
             }
             // Nothing but this unit writes its outputs: a buffer it silenced
             // stays silent until it writes there again.

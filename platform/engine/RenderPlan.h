@@ -59,6 +59,7 @@ struct RenderPlan {
         Unit* unit = nullptr;
         int bus = 0;
         std::vector<std::pair<int, std::uint32_t>> channels; // (channel of the bus, device input feeding it)
+        bool straight = false; // channel k from device input k, for all k: the flags apply as they are
     };
     struct OutputFeed {
         int channel = -1; // the writer's channel that feeds it, -1 for none (silent)
@@ -69,6 +70,7 @@ struct RenderPlan {
     Unit* deviceWriter = nullptr;                      // whose output bus feeds the device output
     int deviceWriterBus = 0;
     std::vector<OutputFeed> deviceOutputFeeds;        // one per deviceOutput channel
+    bool outputFeedsStraight = false;                  // each device output k fed by the writer's channel k
     // The render thread's own, sized here: this period's answer, and how many
     // frames of each device input's buffer are known to be silent.
     std::vector<std::uint8_t> inputsInUse;

@@ -103,16 +103,26 @@ const hw::ChannelUse* Renderer::channelUse(std::uint32_t frames) noexcept {
         return nullptr;
     const auto& always = plan->deviceInputsAlwaysRead;
     std::copy(always.begin(), always.end(), plan->inputsInUse.begin());
+    std::uint8_t* inputs = plan->inputsInUse.data();
     for (const auto& reader : plan->deviceReaders) {
         const std::uint8_t* read = reader.unit->inputsRead(reader.bus);
+        if (read && reader.straight) {
+            for (std::size_t k = 0; k < reader.channels.size(); ++k)
+                inputs[k] |= read[k];
+            continue;
+        }
         for (const auto& [channel, device] : reader.channels)
-            plan->inputsInUse[device] |= read ? read[channel] : std::uint8_t{1};
+            inputs[device] |= read ? read[channel] : std::uint8_t{1};
     }
     const std::uint8_t* written =
         plan->deviceWriter ? plan->deviceWriter->outputsWritten(plan->deviceWriterBus) : nullptr;
-    for (std::size_t c = 0; c < plan->deviceOutputFeeds.size(); ++c) {
-        const auto& feed = plan->deviceOutputFeeds[c];
-        plan->outputsInUse[c] = feed.always || (feed.channel >= 0 && (!written || written[feed.channel]));
+    if (written && plan->outputFeedsStraight) {
+        std::copy(written, written + plan->outputsInUse.size(), plan->outputsInUse.begin());
+    } else {
+        for (std::size_t c = 0; c < plan->deviceOutputFeeds.size(); ++c) {
+            const auto& feed = plan->deviceOutputFeeds[c];
+            plan->outputsInUse[c] = feed.always || (feed.channel >= 0 && (!written || written[feed.channel]));
+        }
     }
     return &plan->channelUse;
 }
