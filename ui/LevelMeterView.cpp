@@ -190,12 +190,67 @@ void LevelMeterView::drawRounded(QPainter* painter, const QRectF& rect, qreal ra
         painter->fillRect(QRectF(rect.left() + capWidth, rect.top(), rect.width() - 2 * capWidth, rect.height()), color);
 }
 
+QImage LevelMeterView::picture(const QColor& fill, const QColor& shape, qreal radius) const {
+    const bool opaque = fill.alpha() == 255;
+    QImage image(pixels_, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    image.fill(opaque ? fill : QColor(Qt::transparent));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(pixels_.width() / width(), pixels_.height() / height());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(shape);
+    painter.drawRoundedRect(QRectF(0, 0, width(), height()), radius, radius);
+    return image;
+}
+
+const QImage& LevelMeterView::ground(qreal radius) {
+    const QColor fill = fillColor();
+    if (ground_.isNull() || groundFill_ != fill.rgba() || groundTrack_ != trackColor_.rgba()) {
+        ground_ = picture(fill, trackColor_, radius);
+        groundFill_ = fill.rgba();
+        groundTrack_ = trackColor_.rgba();
+    }
+    return ground_;
+}
+
+void LevelMeterView::drawBar(QPainter* painter, const QColor& color, qreal radius) {
+    const qreal length = drawnBar_;
+    if (length <= 0)
+        return;
+    auto capsule = std::find_if(capsules_.begin(), capsules_.end(),
+                                [&](const Capsule& c) { return c.color == color.rgba(); });
+    if (capsule == capsules_.end()) {
+        if (capsules_.size() >= 6)
+            capsules_.clear(); // the colours were set anew: the old ones are of no more use
+        capsules_.push_back({color.rgba(), picture(Qt::transparent, color, radius)});
+        capsule = capsules_.end() - 1;
+    }
+    // A bar shorter than its two end caps keeps their outer parts.
+    const qreal end = std::min(radius, length / 2);
+    const qreal w = width(), h = height();
+    const qreal toPixels = pixels_.width() / w;
+    const qreal ph = pixels_.height();
+    if (length > end)
+        painter->drawImage(QRectF(0, 0, length - end, h), capsule->image, QRectF(0, 0, (length - end) * toPixels, ph));
+    painter->drawImage(QRectF(length - end, 0, end, h), capsule->image,
+                       QRectF((w - end) * toPixels, 0, end * toPixels, ph));
+}
+
 void LevelMeterView::paint(QPainter* painter) {
     const qreal w = width(), h = height();
+    if (w <= 0 || h <= 0)
+        return;
     const qreal r = std::min(h * 0.5, 2.0);
     const qreal pixelScale = std::abs(painter->deviceTransform().m22());
-    drawRounded(painter, QRectF(0, 0, w, h), r, trackColor_, pixelScale);
-    drawRounded(painter, QRectF(0, 0, drawnBar_, h), r, barColor(), pixelScale);
+    if (QSizeF(w, h) != pictureSize_ || pixelScale != pictureScale_) {
+        pictureSize_ = QSizeF(w, h);
+        pictureScale_ = pixelScale;
+        pixels_ = QSize(std::max(1, int(std::ceil(w * pixelScale))), std::max(1, int(std::ceil(h * pixelScale))));
+        ground_ = QImage();
+        capsules_.clear();
+    }
+    painter->drawImage(QRectF(0, 0, w, h), ground(r));
+    drawBar(painter, barColor(), r);
     if (peakShown())
         drawRounded(painter, QRectF(peakOffset(), 0, kPeakWidth, h), std::min(r, kPeakWidth / 2), peakColor(),
                     pixelScale);

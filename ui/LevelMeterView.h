@@ -134,6 +134,26 @@ private:
     };
     std::vector<Cap> caps_; // a few: one per colour in use at the current size
 
+    // The track and the bars are cut from pictures of the whole meter at its
+    // size and zoom, so that a frame draws them in three pictures: the
+    // ground (the fill colour and the track), and the left part and right end
+    // of a capsule as long as the meter in the bar's colour. Painting its
+    // parts anew took ten painter calls, each costing more than its pixels.
+    void drawBar(QPainter* painter, const QColor& color, qreal radius);
+    const QImage& ground(qreal radius);
+    QImage picture(const QColor& fill, const QColor& shape, qreal radius) const;
+    QSizeF pictureSize_; // the meter's size and zoom the pictures are of
+    qreal pictureScale_ = 0;
+    QSize pixels_;       // of the pictures, for the whole meter
+    QImage ground_;      // null when out of date
+    QRgb groundFill_ = 0;
+    QRgb groundTrack_ = 0;
+    struct Capsule {
+        QRgb color;
+        QImage image;
+    };
+    std::vector<Capsule> capsules_; // one per bar colour shown at this size
+
     Clock& clock_;
     QPointer<ChannelSlot> slot_;
     bool input_ = true;
