@@ -258,6 +258,10 @@ private:
         plan_->deviceInputsAlwaysRead.resize(inputs, 0);
         plan_->inputsInUse.assign(inputs, 0);
         plan_->outputsInUse.assign(outputs, 0);
+        plan_->previousInputsInUse.assign(inputs, 0);
+        plan_->previousOutputsInUse.assign(outputs, 0);
+        plan_->usedInputList.reserve(inputs);
+        plan_->usedOutputList.reserve(outputs);
         // Fresh buffers are zeroed.
         plan_->silentInputFrames.assign(inputs, options_.maxFrames);
         plan_->channelUse = {plan_->inputsInUse.data(), static_cast<std::uint32_t>(inputs),

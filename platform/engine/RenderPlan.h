@@ -76,6 +76,14 @@ struct RenderPlan {
     std::vector<std::uint8_t> inputsInUse;
     std::vector<std::uint8_t> outputsInUse;
     std::vector<std::uint32_t> silentInputFrames;
+    // The answer of the period before, and the channels it used as lists:
+    // while the answer stays the same, a period walks just those.
+    std::vector<std::uint8_t> previousInputsInUse;
+    std::vector<std::uint8_t> previousOutputsInUse;
+    std::vector<std::uint32_t> usedInputList;
+    std::vector<std::uint32_t> usedOutputList;
+    bool useSteady = false;
+    std::uint32_t steadyFrames = 0; // the period length the last walk over all inputs was for
     hw::ChannelUse channelUse;
 
     // Owners of the memory the views above point into.

@@ -5,6 +5,7 @@
 #include "platform/engine/DenormalFlush.h"
 
 #include <algorithm>
+#include <bit>
 #include <thread>
 
 namespace corvane::engine {
@@ -40,25 +41,69 @@ void silence(float* const* outputs, std::uint32_t outputCount, std::uint32_t fra
 // known, an unused one is skipped, its buffer silenced once so that a reader
 // that turns to it before the next answer hears nothing rather than the past.
 CORVANE_REALTIME
+void copyInput(RenderPlan& plan, std::size_t c, const float* const* inputs, std::uint32_t inputCount,
+               std::uint32_t frames) noexcept {
+    float* to = plan.deviceInputs[c];
+    if (c < inputCount && inputs[c]) {
+        std::copy(inputs[c], inputs[c] + frames, to);
+        plan.silentInputFrames[c] = 0;
+    } else if (plan.silentInputFrames[c] < frames) {
+        std::fill(to, to + frames, 0.0f);
+        plan.silentInputFrames[c] = frames;
+    }
+}
+
+CORVANE_REALTIME
 void copyInputs(RenderPlan& plan, const float* const* inputs, std::uint32_t inputCount, std::uint32_t frames,
                 bool useKnown) noexcept {
+    if (useKnown && plan.useSteady && frames == plan.steadyFrames) {
+        for (std::uint32_t c : plan.usedInputList)
+            copyInput(plan, c, inputs, inputCount, frames);
+        return;
+    }
     for (std::size_t c = 0; c < plan.deviceInputs.size(); ++c) {
-        float* to = plan.deviceInputs[c];
-        if (useKnown && !plan.inputsInUse[c]) {
-            if (plan.silentInputFrames[c] < frames) {
-                std::fill(to, to + frames, 0.0f);
-                plan.silentInputFrames[c] = frames;
-            }
-            continue;
-        }
-        if (c < inputCount && inputs[c]) {
-            std::copy(inputs[c], inputs[c] + frames, to);
-            plan.silentInputFrames[c] = 0;
+        if (!useKnown || plan.inputsInUse[c]) {
+            copyInput(plan, c, inputs, inputCount, frames);
         } else if (plan.silentInputFrames[c] < frames) {
+            float* to = plan.deviceInputs[c];
             std::fill(to, to + frames, 0.0f);
             plan.silentInputFrames[c] = frames;
         }
     }
+    plan.steadyFrames = useKnown ? frames : 0;
+}
+
+// The plan's device output into the device's outputs; one the device handed
+// over as null is its own to keep silent.
+CORVANE_REALTIME
+void copyOutput(const RenderPlan& plan, std::uint32_t c, float* const* outputs,
+                std::uint32_t frames) noexcept {
+    if (!outputs[c])
+        return;
+    if (c < static_cast<std::uint32_t>(std::max(plan.deviceOutput.channelCount, 0)))
+        std::copy(plan.deviceOutput.channels[c], plan.deviceOutput.channels[c] + frames, outputs[c]);
+    else
+        std::fill(outputs[c], outputs[c] + frames, 0.0f);
+}
+
+// Whether this period's answer is the last one's; lists the used channels
+// anew when it is not.
+CORVANE_REALTIME
+bool noteUse(RenderPlan& plan) noexcept {
+    if (plan.inputsInUse == plan.previousInputsInUse && plan.outputsInUse == plan.previousOutputsInUse)
+        return true;
+    // Same sizes, so neither the copies nor the lists (reserved) allocate.
+    plan.previousInputsInUse = plan.inputsInUse;
+    plan.previousOutputsInUse = plan.outputsInUse;
+    plan.usedInputList.clear();
+    for (std::uint32_t c = 0; c < plan.inputsInUse.size(); ++c)
+        if (plan.inputsInUse[c])
+            plan.usedInputList.push_back(c);
+    plan.usedOutputList.clear();
+    for (std::uint32_t c = 0; c < plan.outputsInUse.size(); ++c)
+        if (plan.outputsInUse[c])
+            plan.usedOutputList.push_back(c);
+    return false;
 }
 
 CORVANE_REALTIME
@@ -124,6 +169,7 @@ const hw::ChannelUse* Renderer::channelUse(std::uint32_t frames) noexcept {
             plan->outputsInUse[c] = feed.always || (feed.channel >= 0 && (!written || written[feed.channel]));
         }
     }
+    plan->useSteady = noteUse(*plan);
     return &plan->channelUse;
 }
 
@@ -165,6 +211,7 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
         // timed steps only: a timed step's time runs from the end of the step
         // before it, so that end is read only when a timed one comes next.
         std::array<std::uint64_t, RenderStats::kGroups> groupNanos{};
+        std::uint32_t timedGroups = 0; // one bit per group with time in groupNanos
         bool completedChunk = false;
         std::int64_t stepStart = began;
         bool stepStartRead = true; // stepStart is where the last step ended
@@ -184,6 +231,7 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
             }
             const std::int64_t stepEnd = nowNanos();
             groupNanos[static_cast<std::size_t>(step.timingGroup)] += static_cast<std::uint64_t>(stepEnd - stepStart);
+            timedGroups |= 1u << step.timingGroup;
             stepStart = stepEnd;
         };
         const timespec deadline = deadlineAfter(began, frames, plan->sampleRate);
@@ -217,22 +265,24 @@ void Renderer::process(const float* const* inputs, std::uint32_t inputCount, flo
         currentSince_.store(0, std::memory_order_release);
         current_.store(nullptr, std::memory_order_release);
         runMixdowns(plan->deviceOutputMixdowns, frames);
-        const auto produced = static_cast<std::uint32_t>(std::max(plan->deviceOutput.channelCount, 0));
-        for (std::uint32_t c = 0; c < outputCount; ++c) {
-            if (!outputs[c])
-                continue;
-            if (c < produced)
-                std::copy(plan->deviceOutput.channels[c], plan->deviceOutput.channels[c] + frames, outputs[c]);
-            else
-                std::fill(outputs[c], outputs[c] + frames, 0.0f);
+        // With the use known the device handed over only the used outputs.
+        if (useKnown) {
+            for (std::uint32_t c : plan->usedOutputList)
+                if (c < outputCount)
+                    copyOutput(*plan, c, outputs, frames);
+        } else {
+            for (std::uint32_t c = 0; c < outputCount; ++c)
+                copyOutput(*plan, c, outputs, frames);
         }
         // Only a whole chunk is worth waking the tap thread for.
         if (completedChunk)
             tapThread_.wake();
         stats_.notePeriod(static_cast<std::uint64_t>(nowNanos() - began));
-        for (int g = 0; g < RenderStats::kGroups; ++g)
+        for (std::uint32_t bits = timedGroups; bits != 0; bits &= bits - 1) {
+            const int g = std::countr_zero(bits);
             if (groupNanos[static_cast<std::size_t>(g)] > 0)
                 stats_.noteGroup(g, groupNanos[static_cast<std::size_t>(g)]);
+        }
     }
     periods_.fetch_add(1, std::memory_order_relaxed);
     inUse_.store(nullptr);

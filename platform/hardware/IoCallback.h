@@ -25,7 +25,7 @@ public:
 
     // Real-time thread, at the top of a device period when the backend asks,
     // followed by that period's process() calls: the channels they use, or null
-    // for all. A backend that asks may then hand process() null for an unused
+    // for all. A backend that asks then hands process() null for each unused
     // channel, and keeps an unused output silent itself. The answer stays
     // valid until the first process() call that follows.
     CORVANE_REALTIME virtual const ChannelUse* channelUse(std::uint32_t frames) noexcept {
