@@ -155,39 +155,33 @@ void LevelMeterView::geometryChange(const QRectF& newGeometry, const QRectF& old
     emit drawnChanged();
 }
 
-void LevelMeterView::drawRounded(QPainter* painter, const QRectF& rect, qreal radius, const QColor& color,
-                                 qreal pixelScale) {
-    if (rect.width() <= 0 || rect.height() <= 0)
-        return;
-    const QSize pixels(std::max(1, int(std::ceil(2 * radius * pixelScale))),
-                       std::max(1, int(std::ceil(rect.height() * pixelScale))));
-    auto cap = std::find_if(caps_.begin(), caps_.end(),
-                            [&](const Cap& c) { return c.color == color.rgba() && c.pixels == pixels; });
-    if (cap == caps_.end()) {
-        if (caps_.size() >= 8)
-            caps_.clear(); // a new size: the old pictures are of no more use
-        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+void LevelMeterView::drawPeak(QPainter* painter, qreal radius, qreal pixelScale) {
+    // Drawn in whole device pixels from a picture of the line at the same
+    // fraction of a pixel: a line a pixel and a half wide, scaled as it is
+    // drawn, cost more than the rest of the meter.
+    const qreal x = peakOffset() * pixelScale;
+    const qreal whole = std::floor(x);
+    const qreal phase = x - whole;
+    const QRgb color = peakColor().rgba();
+    auto line = std::find_if(peaks_.begin(), peaks_.end(),
+                             [&](const Peak& p) { return p.color == color && p.phase == phase; });
+    if (line == peaks_.end()) {
+        if (peaks_.size() >= 8)
+            peaks_.clear(); // the meter was resized or recoloured
+        QImage image(QSize(int(std::ceil(phase + kPeakWidth * pixelScale)), pixels_.height()),
+                     QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
-        QPainter capPainter(&image);
-        capPainter.setRenderHint(QPainter::Antialiasing);
-        capPainter.setPen(Qt::NoPen);
-        capPainter.setBrush(color);
-        const qreal r = radius * pixelScale;
-        capPainter.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(pixels)), r, r);
-        capPainter.end();
-        caps_.push_back({color.rgba(), pixels, std::move(image)});
-        cap = caps_.end() - 1;
+        QPainter linePainter(&image);
+        linePainter.setRenderHint(QPainter::Antialiasing);
+        linePainter.scale(pixelScale, pixels_.height() / height());
+        linePainter.setPen(Qt::NoPen);
+        linePainter.setBrush(QColor::fromRgba(color));
+        linePainter.drawRoundedRect(QRectF(phase / pixelScale, 0, kPeakWidth, height()), radius, radius);
+        linePainter.end();
+        peaks_.push_back({color, phase, std::move(image)});
+        line = peaks_.end() - 1;
     }
-    // A shape narrower than its two caps keeps their outer parts.
-    const qreal capWidth = std::min(radius, rect.width() / 2);
-    const qreal share = radius > 0 ? capWidth / (2 * radius) : 0.5;
-    const qreal pw = pixels.width(), ph = pixels.height();
-    painter->drawImage(QRectF(rect.left(), rect.top(), capWidth, rect.height()), cap->image,
-                       QRectF(0, 0, pw * share, ph));
-    painter->drawImage(QRectF(rect.right() - capWidth, rect.top(), capWidth, rect.height()), cap->image,
-                       QRectF(pw * (1 - share), 0, pw * share, ph));
-    if (rect.width() > 2 * capWidth)
-        painter->fillRect(QRectF(rect.left() + capWidth, rect.top(), rect.width() - 2 * capWidth, rect.height()), color);
+    painter->drawImage(QRectF(whole / pixelScale, 0, line->image.width() / pixelScale, height()), line->image);
 }
 
 QImage LevelMeterView::picture(const QColor& fill, const QColor& shape, qreal radius) const {
@@ -248,12 +242,12 @@ void LevelMeterView::paint(QPainter* painter) {
         pixels_ = QSize(std::max(1, int(std::ceil(w * pixelScale))), std::max(1, int(std::ceil(h * pixelScale))));
         ground_ = QImage();
         capsules_.clear();
+        peaks_.clear();
     }
     painter->drawImage(QRectF(0, 0, w, h), ground(r));
     drawBar(painter, barColor(), r);
     if (peakShown())
-        drawRounded(painter, QRectF(peakOffset(), 0, kPeakWidth, h), std::min(r, kPeakWidth / 2), peakColor(),
-                    pixelScale);
+        drawPeak(painter, std::min(r, kPeakWidth / 2), pixelScale);
 }
 
 } // namespace corvane

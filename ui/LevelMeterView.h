@@ -122,18 +122,6 @@ private:
     void retarget();
     void advance();
     void setColor(QColor& member, const QColor& c);
-    // A rounded shape in `rect`: a flat middle between two end caps cut from
-    // a cached picture of a short capsule of that colour, at `pixelScale`
-    // device pixels per point; no path is filled on a frame.
-    void drawRounded(QPainter* painter, const QRectF& rect, qreal radius, const QColor& color, qreal pixelScale);
-
-    struct Cap {
-        QRgb color;
-        QSize pixels;
-        QImage image;
-    };
-    std::vector<Cap> caps_; // a few: one per colour in use at the current size
-
     // The track and the bars are cut from pictures of the whole meter at its
     // size and zoom, so that a frame draws them in three pictures: the
     // ground (the fill colour and the track), and the left part and right end
@@ -153,6 +141,13 @@ private:
         QImage image;
     };
     std::vector<Capsule> capsules_; // one per bar colour shown at this size
+    void drawPeak(QPainter* painter, qreal radius, qreal pixelScale);
+    struct Peak {
+        QRgb color;
+        qreal phase; // the line's left edge past a whole device pixel
+        QImage image;
+    };
+    std::vector<Peak> peaks_; // a few: the line's colours and the phases it stood at
 
     Clock& clock_;
     QPointer<ChannelSlot> slot_;
