@@ -47,6 +47,8 @@ void MatrixMixerUnit::render(const InputBus* inputs, const OutputBus* outputs, s
                     // The first contribution overwrites, which spares clearing the output first.
                     if (written)
                         vec::addScaled(in, gain, out, frames);
+                    else if (gain == 1.0f) // a plain route: the same samples, for less
+                        std::copy(in, in + frames, out);
                     else
                         vec::scale(in, gain, out, frames);
                     written = true;
