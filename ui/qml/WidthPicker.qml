@@ -35,9 +35,6 @@ Rectangle {
         width: (control.width - 4) / 2
         height: control.height - 4
         checkable: false
-        // Nothing shows the pointer over a segment (the picker's tip is its
-        // own): hover re-delivered after each changed frame passes it by.
-        hoverEnabled: false
         Accessible.role: Accessible.PageTab
         Accessible.name: label
         Accessible.checked: selected
