@@ -469,6 +469,8 @@ void IsolatedEffect::checkHealth(std::chrono::steady_clock::time_point now) {
         markFailed(Fault::StoppedResponding);
     }
     lastAnswered_ = answered;
+    if (seat_)
+        seat_->review(host_->pid(), latePeriods());
 }
 
 int IsolatedEffect::pidfd() const {

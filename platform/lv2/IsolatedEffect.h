@@ -121,7 +121,8 @@ public:
 
     // Main thread: call when pidfd() becomes readable and now and then (about
     // every few hundred milliseconds) while periods run. Learns of the host's
-    // end; kills a host that has answered no period for kSilenceLimit.
+    // end; kills a host that has answered no period for kSilenceLimit; tells
+    // the board how the host fares, which decides where the hosts run.
     void checkHealth(std::chrono::steady_clock::time_point now);
     // Readable once the host has ended.
     int pidfd() const;

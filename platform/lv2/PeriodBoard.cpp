@@ -1,9 +1,11 @@
 #include "platform/lv2/PeriodBoard.h"
 
+#include "platform/lv2/HostPlacement.h"
 #include "platform/system/SharedMemory.h"
 
 #include <time.h>
 
+#include <bit>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -38,6 +40,7 @@ struct BoardSeat::Shared {
     std::unique_ptr<SharedMemory> memory;
     PeriodBoard* board = nullptr;
     std::uint32_t taken = 0; // bits with a seat; under seatsMutex()
+    HostPlacement placement; // under seatsMutex()
     // Handed a period and not yet collected; the audio thread's own.
     std::atomic<std::uint32_t> pending{0};
     // Handed a period since the hosts were last woken; the audio thread's own.
@@ -86,6 +89,12 @@ BoardSeat::~BoardSeat() {
     shared_->pending.fetch_and(~bit_, std::memory_order_relaxed);
     const std::lock_guard lock(seatsMutex());
     shared_->taken &= ~bit_;
+    shared_->placement.leave(std::countr_zero(bit_));
+}
+
+void BoardSeat::review(int hostPid, std::uint64_t latePeriods) {
+    const std::lock_guard lock(seatsMutex());
+    shared_->placement.review(std::countr_zero(bit_), hostPid, latePeriods);
 }
 
 int BoardSeat::fd() const {

@@ -103,6 +103,10 @@ public:
     // Main thread, while the strip has no host that could answer: forgets an
     // answer its old host still owed.
     void withdraw() noexcept;
+    // Main thread, now and then while periods run: the strip's host is process
+    // `hostPid` and has been late `latePeriods` times. Where the hosts run is
+    // decided from that (HostPlacement.h).
+    void review(int hostPid, std::uint64_t latePeriods);
 
     struct Shared;
 
