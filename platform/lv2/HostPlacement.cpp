@@ -64,6 +64,13 @@ void HostPlacement::leave(int seat) {
     }
 }
 
+void HostPlacement::periodsMissed() {
+    if (!keptTogether()) return;
+    freeUntil_ = Clock::now() + kFreeAfterLate;
+    qCInfo(lcEngine, "The plug-in hosts run on every processor again: periods came late");
+    letRun();
+}
+
 void HostPlacement::weigh(Clock::time_point now) {
     const bool first = lastWeighed_ == Clock::time_point{};
     const double span = std::chrono::duration<double, std::nano>(now - lastWeighed_).count();

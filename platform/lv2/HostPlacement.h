@@ -15,9 +15,10 @@
 //
 // While kept together the hosts run one step below the audio thread's
 // real-time priority: a plug-in stuck in an endless loop then holds up the
-// other hosts (until the next review lets them run anywhere) but never the
-// audio thread itself, which a host of equal priority on its one processor
-// would.
+// other hosts but never the audio thread itself, which a host of equal
+// priority on its one processor would. The audio thread tells of the hosts it
+// waits for in vain a few periods in a row (PeriodBoard.h), and they are let
+// run anywhere then, not at the next review.
 //
 // Main thread only.
 
@@ -57,6 +58,9 @@ class HostPlacement {
     void review(int seat, int pid, std::uint64_t latePeriods);
     // The seat has no host any more.
     void leave(int seat);
+    // Hosts that were handed periods kept missing them: while kept together,
+    // they run anywhere at once, and for a while.
+    void periodsMissed();
     // Whether the hosts are kept beside the audio thread now.
     bool keptTogether() const { return processor_ >= 0; }
 

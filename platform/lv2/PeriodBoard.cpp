@@ -8,6 +8,7 @@
 #include <bit>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 namespace corvane::lv2 {
@@ -19,8 +20,7 @@ PeriodBoard* PeriodBoard::create(void* memory) {
 }
 
 PeriodBoard* PeriodBoard::open(void* memory, std::size_t size) {
-    if (size < sizeof(PeriodBoard))
-        return nullptr;
+    if (size < sizeof(PeriodBoard)) return nullptr;
     auto* board = std::launder(static_cast<PeriodBoard*>(memory));
     return board->magic_ == kMagic ? board : nullptr;
 }
@@ -41,6 +41,22 @@ struct BoardSeat::Shared {
     PeriodBoard* board = nullptr;
     std::uint32_t taken = 0; // bits with a seat; under seatsMutex()
     HostPlacement placement; // under seatsMutex()
+    // Whether the placement keeps the hosts together, for the audio thread.
+    std::atomic<bool> keptTogether{false};
+    // The audio thread's own: periods in a row in which a host handed one
+    // missed it, and whether this one had such a host.
+    std::uint32_t missedInARow = 0;
+    bool missedThisPeriod = false;
+    // Counted on (and woken) by the audio thread when hosts kept together
+    // miss kMissesToAlarm periods in a row: the watcher then lets them run
+    // anywhere at once. A stuck host beside them would hold them up until the
+    // next review otherwise, hundreds of periods.
+    FutexWord alarm{0};
+    std::atomic<bool> ending{false};
+    std::thread watcher;
+
+    Shared();
+    ~Shared();
     // Handed a period and not yet collected; the audio thread's own.
     std::atomic<std::uint32_t> pending{0};
     // Handed a period since the hosts were last woken; the audio thread's own.
@@ -48,6 +64,8 @@ struct BoardSeat::Shared {
 };
 
 namespace {
+
+constexpr std::uint32_t kMissesToAlarm = 3;
 
 // Never destroyed: a seat may go after static destruction has begun.
 std::mutex& seatsMutex() {
@@ -62,14 +80,34 @@ std::weak_ptr<BoardSeat::Shared>& currentBoard() {
 
 } // namespace
 
+BoardSeat::Shared::Shared()
+    : watcher([this] {
+          std::uint32_t seen = alarm.load();
+          while (!ending.load()) {
+              futexWaitUntil(alarm, seen, monotonicAfter(1'000'000'000));
+              const std::uint32_t now = alarm.load();
+              if (now == seen || ending.load()) continue;
+              seen = now;
+              const std::lock_guard lock(seatsMutex());
+              placement.periodsMissed();
+              keptTogether.store(placement.keptTogether(), std::memory_order_relaxed);
+          }
+      }) {}
+
+BoardSeat::Shared::~Shared() {
+    ending.store(true);
+    alarm.fetch_add(1);
+    futexWake(alarm);
+    watcher.join();
+}
+
 std::unique_ptr<BoardSeat> BoardSeat::take(std::string& error) {
     const std::lock_guard lock(seatsMutex());
     std::shared_ptr<Shared> shared = currentBoard().lock();
     if (!shared) {
         shared = std::make_shared<Shared>();
         shared->memory = SharedMemory::create(sizeof(PeriodBoard), error);
-        if (!shared->memory)
-            return nullptr;
+        if (!shared->memory) return nullptr;
         shared->board = PeriodBoard::create(shared->memory->data());
         currentBoard() = shared;
     }
@@ -95,6 +133,7 @@ BoardSeat::~BoardSeat() {
 void BoardSeat::review(int hostPid, std::uint64_t latePeriods) {
     const std::lock_guard lock(seatsMutex());
     shared_->placement.review(std::countr_zero(bit_), hostPid, latePeriods);
+    shared_->keptTogether.store(shared_->placement.keptTogether(), std::memory_order_relaxed);
 }
 
 int BoardSeat::fd() const {
@@ -110,12 +149,13 @@ void BoardSeat::handOver() noexcept {
 
 CORVANE_REALTIME
 void BoardSeat::startHandedOver() noexcept {
-    if (!shared_->startOwed.exchange(false, std::memory_order_relaxed))
-        return;
+    if (!shared_->startOwed.exchange(false, std::memory_order_relaxed)) return;
+    // Once a period: the period before is over.
+    if (!shared_->missedThisPeriod) shared_->missedInARow = 0;
+    shared_->missedThisPeriod = false;
     PeriodBoard& board = *shared_->board;
     board.started.fetch_add(1);
-    if (board.sleepers.load() != 0)
-        futexWake(board.started);
+    if (board.sleepers.load() != 0) futexWake(board.started);
 }
 
 CORVANE_REALTIME
@@ -140,20 +180,25 @@ bool BoardSeat::awaitHandedOver(const timespec& deadline) noexcept {
     startHandedOver();
     PeriodBoard& board = *shared_->board;
     const std::uint32_t wanted = shared_->pending.load(std::memory_order_relaxed);
-    if ((board.outstanding.load() & wanted) == 0)
-        return true;
+    if ((board.outstanding.load() & wanted) == 0) return true;
     board.awaited.store(wanted);
     bool inTime = true;
     for (;;) {
         // Read before the last look: a completion after it changes the word.
         const std::uint32_t mark = board.completed.load();
-        if ((board.outstanding.load() & wanted) == 0)
-            break;
+        if ((board.outstanding.load() & wanted) == 0) break;
         // Once the deadline has passed, the strips collected after this one
         // cost no call each.
-        if (hasPassed(deadline)
-            || futexWaitUntil(board.completed, mark, deadline) == FutexWait::TimedOut) {
+        if (hasPassed(deadline) || futexWaitUntil(board.completed, mark, deadline) == FutexWait::TimedOut) {
             inTime = (board.outstanding.load() & wanted) == 0;
+            if (!inTime && !shared_->missedThisPeriod) {
+                shared_->missedThisPeriod = true;
+                if (++shared_->missedInARow == kMissesToAlarm &&
+                    shared_->keptTogether.load(std::memory_order_relaxed)) {
+                    shared_->alarm.fetch_add(1);
+                    futexWake(shared_->alarm);
+                }
+            }
             break;
         }
     }
