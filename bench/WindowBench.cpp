@@ -19,8 +19,17 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <memory>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <unistd.h>
 
 using namespace corvane;
 
@@ -44,6 +53,46 @@ double wallSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
+// Each thread's run time so far in nanoseconds, by id, with its name: the
+// scheduler's own count, finer than the ticks of /proc's stat.
+struct ThreadTime {
+    std::string name;
+    double ns = 0;
+    bool realtime = false; // an audio thread
+};
+std::map<std::string, ThreadTime> threadTimes() {
+    std::map<std::string, ThreadTime> times;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        ThreadTime t;
+        std::ifstream(task.path() / "comm") >> t.name;
+        std::ifstream(task.path() / "schedstat") >> t.ns;
+        std::string stat;
+        std::getline(std::ifstream(task.path() / "stat"), stat);
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the state, the third field
+        std::string field;
+        for (int i = 3; i <= 41 && fields >> field; ++i) // the 41st is the scheduling policy
+            if (i == 41)
+                t.realtime = field != "0";
+        times[task.path().filename().string()] = t;
+    }
+    return times;
+}
+
+// With CORVANE_BENCH_THREADS set, which threads the process's time went to
+// over a measured stretch, as shares of one core on stderr: the window's
+// cost apart from the audio and tap threads it shares the process with.
+void printThreadShares(const std::map<std::string, ThreadTime>& before, double wall) {
+    const std::string main = std::to_string(getpid());
+    for (const auto& [id, t] : threadTimes()) {
+        const auto old = before.find(id);
+        const double ns = t.ns - (old == before.end() ? 0.0 : old->second.ns);
+        if (ns > 0)
+            std::fprintf(stderr, "thread %-8s %-16s %-9s %6.3f %%\n", id == main ? "main" : id.c_str(),
+                         t.name.c_str(), t.realtime ? "real-time" : "", 100.0 * ns * 1e-9 / wall);
+    }
+}
+
 void runEventLoop(std::chrono::milliseconds span) {
     QEventLoop loop;
     QTimer::singleShot(span, &loop, &QEventLoop::quit);
@@ -55,6 +104,8 @@ void runEventLoop(std::chrono::milliseconds span) {
 // thread's share of it (where the window is drawn) in `mainCpu`.
 double cpuPercentOver(benchmark::State& state, std::chrono::milliseconds span, double* mainCpu = nullptr) {
     double cpu = 0, wall = 0, main = 0;
+    const bool perThread = std::getenv("CORVANE_BENCH_THREADS") != nullptr;
+    const auto threads0 = perThread ? threadTimes() : std::map<std::string, ThreadTime>();
     for (auto _ : state) {
         const double cpu0 = processSeconds(), main0 = mainThreadSeconds(), wall0 = wallSeconds();
         runEventLoop(span);
@@ -64,6 +115,10 @@ double cpuPercentOver(benchmark::State& state, std::chrono::milliseconds span, d
     }
     if (mainCpu)
         *mainCpu = main;
+    if (perThread) {
+        std::fprintf(stderr, "threads over %.1f s:\n", wall);
+        printThreadShares(threads0, wall);
+    }
     return wall > 0 ? 100.0 * cpu / wall : 0.0;
 }
 
