@@ -29,11 +29,13 @@ HostPlacement::HostPlacement(std::chrono::milliseconds reviewEvery) : reviewEver
 }
 
 HostPlacement::~HostPlacement() {
-    if (keptTogether()) letRun();
+    if (keptTogether())
+        letRun();
 }
 
 void HostPlacement::review(int seat, int pid, std::uint64_t latePeriods) {
-    if (seat < 0 || seat >= kSeats) return;
+    if (seat < 0 || seat >= kSeats)
+        return;
     if (pids_[seat] != pid)
         ranNanos_[seat] = pid > 0 ? processRunNanos(pid) : 0; // a new host's past is not this span's
     pids_[seat] = pid;
@@ -54,7 +56,8 @@ void HostPlacement::review(int seat, int pid, std::uint64_t latePeriods) {
             return;
         }
     }
-    if (now - lastWeighed_ >= reviewEvery_) weigh(now);
+    if (now - lastWeighed_ >= reviewEvery_)
+        weigh(now);
 }
 
 void HostPlacement::leave(int seat) {
@@ -65,7 +68,8 @@ void HostPlacement::leave(int seat) {
 }
 
 void HostPlacement::periodsMissed() {
-    if (!keptTogether()) return;
+    if (!keptTogether())
+        return;
     freeUntil_ = Clock::now() + kFreeAfterLate;
     qCInfo(lcEngine, "The plug-in hosts run on every processor again: periods came late");
     letRun();
@@ -78,7 +82,8 @@ void HostPlacement::weigh(Clock::time_point now) {
     std::uint64_t ran = 0;
     std::uint64_t late = 0;
     for (int seat = 0; seat < kSeats; ++seat) {
-        if (pids_[seat] <= 0) continue;
+        if (pids_[seat] <= 0)
+            continue;
         const std::uint64_t total = processRunNanos(pids_[seat]);
         ran += total > ranNanos_[seat] ? total - ranNanos_[seat] : 0;
         ranNanos_[seat] = total;
@@ -86,10 +91,12 @@ void HostPlacement::weigh(Clock::time_point now) {
     }
     const bool lateSince = late > lastLate_ + kLateTolerated;
     lastLate_ = late;
-    if (first) return;
+    if (first)
+        return;
     const double share = static_cast<double>(ran) / span;
     if (keptTogether() && (lateSince || share > kFreeAbove)) {
-        if (lateSince) freeUntil_ = now + kFreeAfterLate;
+        if (lateSince)
+            freeUntil_ = now + kFreeAfterLate;
         qCInfo(lcEngine, "The plug-in hosts run on every processor again: %s",
                lateSince ? "periods came late" : "their work needs more than one");
         letRun();
@@ -104,7 +111,8 @@ void HostPlacement::weigh(Clock::time_point now) {
         if (realtime.empty() || sched_getparam(realtime.front(), &param) != 0 || param.sched_priority < 2)
             return;
         const int processor = lastProcessor(0, realtime.front());
-        if (processor < 0 || !CPU_ISSET(processor, &everywhere_)) return;
+        if (processor < 0 || !CPU_ISSET(processor, &everywhere_))
+            return;
         processor_ = processor;
         priority_ = param.sched_priority;
         qCInfo(lcEngine,
@@ -113,7 +121,8 @@ void HostPlacement::weigh(Clock::time_point now) {
     }
     // Again at every weighing while kept: hosts started since and a new
     // audio thread (another device) join the others.
-    if (keptTogether()) keepTogether();
+    if (keptTogether())
+        keepTogether();
 }
 
 void HostPlacement::keepTogether() {
@@ -142,7 +151,8 @@ void HostPlacement::letRun() {
 
 void HostPlacement::shiftHosts(int from, int to) {
     for (int pid : pids_) {
-        if (pid <= 0) continue;
+        if (pid <= 0)
+            continue;
         for (int thread : threadsOf(pid, true)) {
             sched_param param{};
             if (sched_getparam(thread, &param) == 0 && param.sched_priority == from) {

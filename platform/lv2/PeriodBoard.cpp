@@ -20,7 +20,8 @@ PeriodBoard* PeriodBoard::create(void* memory) {
 }
 
 PeriodBoard* PeriodBoard::open(void* memory, std::size_t size) {
-    if (size < sizeof(PeriodBoard)) return nullptr;
+    if (size < sizeof(PeriodBoard))
+        return nullptr;
     auto* board = std::launder(static_cast<PeriodBoard*>(memory));
     return board->magic_ == kMagic ? board : nullptr;
 }
@@ -86,7 +87,8 @@ BoardSeat::Shared::Shared()
           while (!ending.load()) {
               futexWaitUntil(alarm, seen, monotonicAfter(1'000'000'000));
               const std::uint32_t now = alarm.load();
-              if (now == seen || ending.load()) continue;
+              if (now == seen || ending.load())
+                  continue;
               seen = now;
               const std::lock_guard lock(seatsMutex());
               placement.periodsMissed();
@@ -107,7 +109,8 @@ std::unique_ptr<BoardSeat> BoardSeat::take(std::string& error) {
     if (!shared) {
         shared = std::make_shared<Shared>();
         shared->memory = SharedMemory::create(sizeof(PeriodBoard), error);
-        if (!shared->memory) return nullptr;
+        if (!shared->memory)
+            return nullptr;
         shared->board = PeriodBoard::create(shared->memory->data());
         currentBoard() = shared;
     }
@@ -149,13 +152,16 @@ void BoardSeat::handOver() noexcept {
 
 CORVANE_REALTIME
 void BoardSeat::startHandedOver() noexcept {
-    if (!shared_->startOwed.exchange(false, std::memory_order_relaxed)) return;
+    if (!shared_->startOwed.exchange(false, std::memory_order_relaxed))
+        return;
     // Once a period: the period before is over.
-    if (!shared_->missedThisPeriod) shared_->missedInARow = 0;
+    if (!shared_->missedThisPeriod)
+        shared_->missedInARow = 0;
     shared_->missedThisPeriod = false;
     PeriodBoard& board = *shared_->board;
     board.started.fetch_add(1);
-    if (board.sleepers.load() != 0) futexWake(board.started);
+    if (board.sleepers.load() != 0)
+        futexWake(board.started);
 }
 
 CORVANE_REALTIME
@@ -180,21 +186,24 @@ bool BoardSeat::awaitHandedOver(const timespec& deadline) noexcept {
     startHandedOver();
     PeriodBoard& board = *shared_->board;
     const std::uint32_t wanted = shared_->pending.load(std::memory_order_relaxed);
-    if ((board.outstanding.load() & wanted) == 0) return true;
+    if ((board.outstanding.load() & wanted) == 0)
+        return true;
     board.awaited.store(wanted);
     bool inTime = true;
     for (;;) {
         // Read before the last look: a completion after it changes the word.
         const std::uint32_t mark = board.completed.load();
-        if ((board.outstanding.load() & wanted) == 0) break;
+        if ((board.outstanding.load() & wanted) == 0)
+            break;
         // Once the deadline has passed, the strips collected after this one
         // cost no call each.
-        if (hasPassed(deadline) || futexWaitUntil(board.completed, mark, deadline) == FutexWait::TimedOut) {
+        if (hasPassed(deadline)
+            || futexWaitUntil(board.completed, mark, deadline) == FutexWait::TimedOut) {
             inTime = (board.outstanding.load() & wanted) == 0;
             if (!inTime && !shared_->missedThisPeriod) {
                 shared_->missedThisPeriod = true;
-                if (++shared_->missedInARow == kMissesToAlarm &&
-                    shared_->keptTogether.load(std::memory_order_relaxed)) {
+                if (++shared_->missedInARow == kMissesToAlarm
+                    && shared_->keptTogether.load(std::memory_order_relaxed)) {
                     shared_->alarm.fetch_add(1);
                     futexWake(shared_->alarm);
                 }

@@ -44,7 +44,8 @@ int priorityOf(int thread) {
 TEST(HostPlacement, LightHostsJoinTheAudioThreadUntilPeriodsComeLate) {
     cpu_set_t all;
     ASSERT_EQ(sched_getaffinity(0, sizeof(all), &all), 0);
-    if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor: there is nowhere else to run";
+    if (CPU_COUNT(&all) < 2)
+        GTEST_SKIP() << "one processor: there is nowhere else to run";
     std::atomic<bool> stop{false};
     std::atomic<int> audioThread{0};
     std::thread audio([&] {
