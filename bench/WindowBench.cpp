@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -58,6 +59,7 @@ double wallSeconds() {
 struct ThreadTime {
     std::string name;
     double ns = 0;
+    double runs = 0; // times it was put on a processor
     bool realtime = false; // an audio thread
 };
 std::map<std::string, ThreadTime> threadTimes() {
@@ -66,7 +68,8 @@ std::map<std::string, ThreadTime> threadTimes() {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
         ThreadTime t;
         std::ifstream(task.path() / "comm") >> t.name;
-        std::ifstream(task.path() / "schedstat") >> t.ns;
+        double waited = 0;
+        std::ifstream(task.path() / "schedstat") >> t.ns >> waited >> t.runs;
         std::string stat;
         std::getline(std::ifstream(task.path() / "stat"), stat);
         std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the state, the third field
@@ -80,17 +83,30 @@ std::map<std::string, ThreadTime> threadTimes() {
 }
 
 // With CORVANE_BENCH_THREADS set, which threads the process's time went to
-// over a measured stretch, as shares of one core on stderr: the window's
-// cost apart from the audio and tap threads it shares the process with.
+// over a measured stretch, as shares of one core on stderr, and how often
+// each woke: the window's cost apart from the audio and tap threads it shares
+// the process with. The playing cases also count the window's items.
 void printThreadShares(const std::map<std::string, ThreadTime>& before, double wall) {
     const std::string main = std::to_string(getpid());
     for (const auto& [id, t] : threadTimes()) {
         const auto old = before.find(id);
-        const double ns = t.ns - (old == before.end() ? 0.0 : old->second.ns);
+        const bool seen = old != before.end();
+        const double ns = t.ns - (seen ? old->second.ns : 0.0), runs = t.runs - (seen ? old->second.runs : 0.0);
         if (ns > 0)
-            std::fprintf(stderr, "thread %-8s %-16s %-9s %6.3f %%\n", id == main ? "main" : id.c_str(),
-                         t.name.c_str(), t.realtime ? "real-time" : "", 100.0 * ns * 1e-9 / wall);
+            std::fprintf(stderr, "thread %-8s %-16s %-9s %6.3f %% %7.1f runs/s\n", id == main ? "main" : id.c_str(),
+                         t.name.c_str(), t.realtime ? "real-time" : "", 100.0 * ns * 1e-9 / wall, runs / wall);
     }
+}
+
+// The window's shown items and those of them that draw something (each is at
+// least one node the software renderer walks on every frame).
+void countItems(const QQuickItem* item, int& shown, int& drawing) {
+    if (!item->isVisible())
+        return;
+    ++shown;
+    drawing += (item->flags() & QQuickItem::ItemHasContents) ? 1 : 0;
+    for (const QQuickItem* child : item->childItems())
+        countItems(child, shown, drawing);
 }
 
 void runEventLoop(std::chrono::milliseconds span) {
@@ -226,6 +242,11 @@ void BM_RunningEightStrips(benchmark::State& state) {
     state.counters["main_cpu_percent"] = 100.0 * mainCpu / wall;
     if (frames)
         state.counters["main_ms_per_frame"] = 1000.0 * mainCpu / frames;
+    if (window && std::getenv("CORVANE_BENCH_THREADS")) {
+        int shown = 0, drawing = 0;
+        countItems(window->contentItem(), shown, drawing);
+        std::fprintf(stderr, "items shown %d, drawing %d\n", shown, drawing);
+    }
     manager.stop();
     if (window)
         window->close();
