@@ -16,10 +16,9 @@
 // While kept together the hosts run one step below the audio thread's
 // real-time priority: a plug-in stuck in an endless loop then holds up the
 // other hosts but never the audio thread itself, which a host of equal
-// priority on its one processor would. The audio thread tells of the first period
-// it waits for them in vain (PeriodBoard.cpp), and they are let run anywhere
-// then, not at the next review: the stuck host's neighbours lose a period or
-// two, not hundreds.
+// priority on its one processor would. The audio thread tells of the hosts it
+// waits for in vain a few periods in a row (PeriodBoard.h), and they are let
+// run anywhere then, not at the next review.
 //
 // Main thread only.
 

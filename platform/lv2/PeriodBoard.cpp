@@ -44,13 +44,14 @@ struct BoardSeat::Shared {
     HostPlacement placement; // under seatsMutex()
     // Whether the placement keeps the hosts together, for the audio thread.
     std::atomic<bool> keptTogether{false};
-    // The audio thread's own: whether a host handed this period missed it.
+    // The audio thread's own: periods in a row in which a host handed one
+    // missed it, and whether this one had such a host.
+    std::uint32_t missedInARow = 0;
     bool missedThisPeriod = false;
-    // Counted on (and woken) by the audio thread the first period hosts kept
-    // together miss: the watcher then lets them run anywhere at once. A stuck
-    // host beside them holds up every other host on that processor, so each
-    // period they stay together costs the healthy strips a dry period; until
-    // the next review that would be hundreds.
+    // Counted on (and woken) by the audio thread when hosts kept together
+    // miss kMissesToAlarm periods in a row: the watcher then lets them run
+    // anywhere at once. A stuck host beside them would hold them up until the
+    // next review otherwise, hundreds of periods.
     FutexWord alarm{0};
     std::atomic<bool> ending{false};
     std::thread watcher;
@@ -64,6 +65,8 @@ struct BoardSeat::Shared {
 };
 
 namespace {
+
+constexpr std::uint32_t kMissesToAlarm = 3;
 
 // Never destroyed: a seat may go after static destruction has begun.
 std::mutex& seatsMutex() {
@@ -152,6 +155,8 @@ void BoardSeat::startHandedOver() noexcept {
     if (!shared_->startOwed.exchange(false, std::memory_order_relaxed))
         return;
     // Once a period: the period before is over.
+    if (!shared_->missedThisPeriod)
+        shared_->missedInARow = 0;
     shared_->missedThisPeriod = false;
     PeriodBoard& board = *shared_->board;
     board.started.fetch_add(1);
@@ -197,7 +202,8 @@ bool BoardSeat::awaitHandedOver(const timespec& deadline) noexcept {
             inTime = (board.outstanding.load() & wanted) == 0;
             if (!inTime && !shared_->missedThisPeriod) {
                 shared_->missedThisPeriod = true;
-                if (shared_->keptTogether.load(std::memory_order_relaxed)) {
+                if (++shared_->missedInARow == kMissesToAlarm
+                    && shared_->keptTogether.load(std::memory_order_relaxed)) {
                     shared_->alarm.fetch_add(1);
                     futexWake(shared_->alarm);
                 }
