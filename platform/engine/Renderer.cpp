@@ -61,15 +61,9 @@ void copyInputs(RenderPlan& plan, const float* const* inputs, std::uint32_t inpu
             copyInput(plan, c, inputs, inputCount, frames);
         return;
     }
-    for (std::size_t c = 0; c < plan.deviceInputs.size(); ++c) {
-        if (!useKnown || plan.inputsInUse[c]) {
-            copyInput(plan, c, inputs, inputCount, frames);
-        } else if (plan.silentInputFrames[c] < frames) {
-            float* to = plan.deviceInputs[c];
-            std::fill(to, to + frames, 0.0f);
-            plan.silentInputFrames[c] = frames;
-        }
-    }
+    // With the use known, the device handed over an unused input as null.
+    for (std::size_t c = 0; c < plan.deviceInputs.size(); ++c)
+        copyInput(plan, c, inputs, inputCount, frames);
     plan.steadyFrames = useKnown ? frames : 0;
 }
 

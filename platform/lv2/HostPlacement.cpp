@@ -50,9 +50,7 @@ void HostPlacement::review(int seat, int pid, std::uint64_t latePeriods) {
         const bool lateSince = late > lastLate_ + kLateTolerated;
         lastLate_ = late;
         if (lateSince) {
-            freeUntil_ = now + kFreeAfterLate;
-            qCInfo(lcEngine, "The plug-in hosts run on every processor again: periods came late");
-            letRun();
+            letRunAfterLate(now);
             return;
         }
     }
@@ -68,9 +66,12 @@ void HostPlacement::leave(int seat) {
 }
 
 void HostPlacement::periodsMissed() {
-    if (!keptTogether())
-        return;
-    freeUntil_ = Clock::now() + kFreeAfterLate;
+    if (keptTogether())
+        letRunAfterLate(Clock::now());
+}
+
+void HostPlacement::letRunAfterLate(Clock::time_point now) {
+    freeUntil_ = now + kFreeAfterLate;
     qCInfo(lcEngine, "The plug-in hosts run on every processor again: periods came late");
     letRun();
 }
@@ -94,11 +95,12 @@ void HostPlacement::weigh(Clock::time_point now) {
     if (first)
         return;
     const double share = static_cast<double>(ran) / span;
-    if (keptTogether() && (lateSince || share > kFreeAbove)) {
-        if (lateSince)
-            freeUntil_ = now + kFreeAfterLate;
-        qCInfo(lcEngine, "The plug-in hosts run on every processor again: %s",
-               lateSince ? "periods came late" : "their work needs more than one");
+    if (keptTogether() && lateSince) {
+        letRunAfterLate(now);
+        return;
+    }
+    if (keptTogether() && share > kFreeAbove) {
+        qCInfo(lcEngine, "The plug-in hosts run on every processor again: their work needs more than one");
         letRun();
         return;
     }

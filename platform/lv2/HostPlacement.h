@@ -69,6 +69,8 @@ class HostPlacement {
     void weigh(Clock::time_point now);
     void keepTogether();
     void letRun();
+    // Late periods while kept together: anywhere, and for kFreeAfterLate.
+    void letRunAfterLate(Clock::time_point now);
     // Hosts' real-time threads at `from` move to `to`.
     void shiftHosts(int from, int to);
 

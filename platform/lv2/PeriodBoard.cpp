@@ -85,7 +85,9 @@ BoardSeat::Shared::Shared()
     : watcher([this] {
           std::uint32_t seen = alarm.load();
           while (!ending.load()) {
-              futexWaitUntil(alarm, seen, monotonicAfter(1'000'000'000));
+              // Woken by an alarm or by the end; the deadline is only there
+              // because every wait has one.
+              futexWaitUntil(alarm, seen, monotonicAfter(3600LL * 1'000'000'000));
               const std::uint32_t now = alarm.load();
               if (now == seen || ending.load())
                   continue;
