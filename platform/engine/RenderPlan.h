@@ -83,6 +83,7 @@ struct RenderPlan {
     std::vector<std::uint32_t> usedInputList;
     std::vector<std::uint32_t> usedOutputList;
     bool useSteady = false;
+    bool useAnswered = false; // a first answer counts as a change
     std::uint32_t steadyFrames = 0; // the period length the last walk over all inputs was for
     hw::ChannelUse channelUse;
 

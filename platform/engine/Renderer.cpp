@@ -164,7 +164,16 @@ const hw::ChannelUse* Renderer::channelUse(std::uint32_t frames) noexcept {
         }
     }
     plan->useSteady = noteUse(*plan);
-    return &plan->channelUse;
+    if (!plan->useSteady || !plan->useAnswered)
+        ++useChanges_;
+    plan->useAnswered = true;
+    auto& use = plan->channelUse;
+    use.usedInputs = plan->usedInputList.data();
+    use.usedInputCount = static_cast<std::uint32_t>(plan->usedInputList.size());
+    use.usedOutputs = plan->usedOutputList.data();
+    use.usedOutputCount = static_cast<std::uint32_t>(plan->usedOutputList.size());
+    use.changes = useChanges_;
+    return &use;
 }
 
 Unit* Renderer::stalledUnit(std::chrono::nanoseconds patience) const {

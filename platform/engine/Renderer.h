@@ -54,6 +54,8 @@ private:
     std::atomic<RenderPlan*> inUse_{nullptr};
     // Render thread: the plan channelUse() answered for, until process() takes it.
     RenderPlan* kept_ = nullptr;
+    // Render thread: counts the answers of channelUse() that differed from the one before.
+    std::uint64_t useChanges_ = 0;
     std::atomic<std::uint64_t> periods_{0};
     std::atomic<std::uint64_t> overruns_{0};
     // Where the render thread is: the unit it runs and since when (0: between units).

@@ -10,13 +10,20 @@
 namespace corvane::hw {
 
 // Which of a device's channels the callback's next period reads and writes:
-// one flag per channel, non-zero for a used one. Channels beyond the counts
-// are unused.
+// one flag per channel, non-zero for a used one, and the same as lists of the
+// used channels. Channels beyond the counts are unused. `changes` differs from
+// the last answer's whenever the use may have: while it stays, a backend may
+// keep what it worked out from the flags.
 struct ChannelUse {
     const std::uint8_t* inputs = nullptr;
     std::uint32_t inputCount = 0;
     const std::uint8_t* outputs = nullptr;
     std::uint32_t outputCount = 0;
+    const std::uint32_t* usedInputs = nullptr;
+    std::uint32_t usedInputCount = 0;
+    const std::uint32_t* usedOutputs = nullptr;
+    std::uint32_t usedOutputCount = 0;
+    std::uint64_t changes = 0;
 };
 
 class IoCallback {

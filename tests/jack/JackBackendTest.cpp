@@ -87,7 +87,8 @@ public:
     std::array<std::atomic<float>, 8> heard{};
     std::atomic<bool> fewChannels{false};
     static constexpr std::uint8_t kUsed[2] = {1, 1};
-    const hw::ChannelUse few{kUsed, 1, kUsed, 2};
+    static constexpr std::uint32_t kUsedList[2] = {0, 1};
+    const hw::ChannelUse few{kUsed, 1, kUsed, 2, kUsedList, 1, kUsedList, 2, 1};
 };
 
 class JackBackendTest : public ::testing::Test {

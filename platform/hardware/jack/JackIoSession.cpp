@@ -55,11 +55,6 @@ std::unique_ptr<JackIoSession> JackIoSession::open(jack_client_t* client, Object
     session->inputSlice_.assign(session->inputs_.size(), nullptr);
     session->outputSlice_.assign(session->outputs_.size(), nullptr);
     session->silentFrames_.assign(session->outputs_.size(), 0);
-    // Reserved here, so that the process thread never allocates for them.
-    session->fetchedInputs_.reserve(session->inputs_.size());
-    session->fetchedOutputs_.reserve(session->outputs_.size());
-    session->usedInputs_.reserve(session->inputs_.size());
-    session->usedOutputs_.reserve(session->outputs_.size());
     return session;
 }
 
@@ -135,12 +130,14 @@ void JackIoSession::process(jack_nframes_t frames) noexcept {
     // Only the ports the period uses are fetched: on a server with many
     // channels, fetching the rest would cost more than a small graph's audio.
     const ChannelUse* use = frames > 0 ? callback_.channelUse(frames) : nullptr;
-    if (use && sameUse(*use, frames)) {
+    if (use && useKnown_ && use->changes == useChanges_ && frames == useFrames_) {
         // As the period before: the unused buffers are null and silenced already.
-        for (std::uint32_t i : fetchedInputs_)
-            inputBuffers_[i] = static_cast<float*>(jack_port_get_buffer(inputs_[i], frames));
-        for (std::uint32_t o : fetchedOutputs_)
-            outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
+        for (std::uint32_t k = 0; k < use->usedInputCount; ++k)
+            if (const std::uint32_t i = use->usedInputs[k]; i < inputCount)
+                inputBuffers_[i] = static_cast<float*>(jack_port_get_buffer(inputs_[i], frames));
+        for (std::uint32_t k = 0; k < use->usedOutputCount; ++k)
+            if (const std::uint32_t o = use->usedOutputs[k]; o < outputCount)
+                outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
     } else {
         fetchAll(use, frames);
     }
@@ -162,31 +159,16 @@ void JackIoSession::process(jack_nframes_t frames) noexcept {
 }
 
 CORVANE_REALTIME
-bool JackIoSession::sameUse(const ChannelUse& use, jack_nframes_t frames) const noexcept {
-    const std::size_t inputs = std::min<std::size_t>(use.inputCount, inputs_.size());
-    const std::size_t outputs = std::min<std::size_t>(use.outputCount, outputs_.size());
-    return useKnown_ && frames == useFrames_ && inputs == usedInputs_.size() &&
-           outputs == usedOutputs_.size() && std::equal(usedInputs_.begin(), usedInputs_.end(), use.inputs) &&
-           std::equal(usedOutputs_.begin(), usedOutputs_.end(), use.outputs);
-}
-
-CORVANE_REALTIME
 void JackIoSession::fetchAll(const ChannelUse* use, jack_nframes_t frames) noexcept {
     const auto inputCount = static_cast<std::uint32_t>(inputs_.size());
     const auto outputCount = static_cast<std::uint32_t>(outputs_.size());
-    fetchedInputs_.clear();
-    fetchedOutputs_.clear();
     for (std::uint32_t i = 0; i < inputCount; ++i) {
-        inputBuffers_[i] = nullptr;
-        if (!use || (i < use->inputCount && use->inputs[i])) {
-            inputBuffers_[i] = static_cast<float*>(jack_port_get_buffer(inputs_[i], frames));
-            fetchedInputs_.push_back(i);
-        }
+        const bool used = !use || (i < use->inputCount && use->inputs[i]);
+        inputBuffers_[i] = used ? static_cast<float*>(jack_port_get_buffer(inputs_[i], frames)) : nullptr;
     }
     for (std::uint32_t o = 0; o < outputCount; ++o) {
         if (!use || (o < use->outputCount && use->outputs[o])) {
             outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputs_[o], frames));
-            fetchedOutputs_.push_back(o);
             silentFrames_[o] = 0;
             continue;
         }
@@ -199,13 +181,10 @@ void JackIoSession::fetchAll(const ChannelUse* use, jack_nframes_t frames) noexc
             silentFrames_[o] = frames;
         }
     }
-    // Remembered, so that the next period with the same use fetches just the lists.
+    // Remembered, so that the next period with the same use fetches just its lists.
     useKnown_ = use != nullptr;
     useFrames_ = frames;
-    if (use) {
-        usedInputs_.assign(use->inputs, use->inputs + std::min(use->inputCount, inputCount));
-        usedOutputs_.assign(use->outputs, use->outputs + std::min(use->outputCount, outputCount));
-    }
+    useChanges_ = use ? use->changes : 0;
 }
 
 bool JackProcessSlot::retract(std::chrono::milliseconds patience) {

@@ -64,9 +64,8 @@ public:
 private:
     JackIoSession(jack_client_t* client, ObjectId device, IoCallback& callback, ControlInput* control,
                   std::uint32_t maxFrames);
-    // Process thread: whether `use` is what the last full fetch was made for;
-    // a full fetch of the buffers `use` (null: all) names, remembering it.
-    bool sameUse(const ChannelUse& use, jack_nframes_t frames) const noexcept;
+    // Process thread: a full fetch of the buffers `use` (null: all) names,
+    // remembering which answer it was made for.
     void fetchAll(const ChannelUse* use, jack_nframes_t frames) noexcept;
 
     jack_client_t* client_;
@@ -86,13 +85,10 @@ private:
     std::vector<float*> outputSlice_;
     // Per output: frames known silent in its port buffer while unused (0 while used).
     std::vector<jack_nframes_t> silentFrames_;
-    // The use the last full fetch was made for, and the ports it fetched.
+    // The answer the last full fetch was made for.
     bool useKnown_ = false;
     jack_nframes_t useFrames_ = 0;
-    std::vector<std::uint8_t> usedInputs_;
-    std::vector<std::uint8_t> usedOutputs_;
-    std::vector<std::uint32_t> fetchedInputs_;
-    std::vector<std::uint32_t> fetchedOutputs_;
+    std::uint64_t useChanges_ = 0;
 };
 
 // The one pointer the process callback reads: which session, if any, runs.
