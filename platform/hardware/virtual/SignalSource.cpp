@@ -4,6 +4,7 @@
 #include "platform/hardware/virtual/WavReader.h"
 #include "platform/system/RealtimeScope.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -44,33 +45,34 @@ CORVANE_REALTIME
 void SignalSource::render(std::uint64_t firstFrame, double sampleRate, float* out,
                           std::uint32_t frames) const noexcept {
     if (const auto* sine = std::get_if<Sine>(&signal_)) {
-        // The phasor turns by one step per frame, a few multiplications
-        // instead of a sine. It is set afresh from the frame number at every
-        // 64th frame (whole cycles dropped, so the phase stays accurate after
-        // hours), so every sample depends on its frame index only, however the
-        // frames are split into periods.
+        // Each sample is the phasor of its block's first frame turned by the
+        // sample's place in the block: every 64th frame's phase is set afresh
+        // from the frame number (whole cycles dropped, so it stays accurate
+        // after hours), and the turns by 0..63 steps are made once per call.
+        // So every sample depends on its frame index only, however the frames
+        // are split into periods, and the samples of a block do not wait on
+        // each other.
         constexpr std::uint64_t kAnchorFrames = 64;
         const double cyclesPerFrame = sine->frequencyHz / sampleRate;
         const double step = 2.0 * std::numbers::pi * (cyclesPerFrame - std::floor(cyclesPerFrame));
         const double stepCos = std::cos(step), stepSin = std::sin(step);
-        double re = 0, im = 0;
-        for (std::uint32_t i = 0; i < frames; ++i) {
+        double turnCos[kAnchorFrames], turnSin[kAnchorFrames];
+        turnCos[0] = 1.0, turnSin[0] = 0.0;
+        for (std::uint64_t k = 1; k < kAnchorFrames; ++k) {
+            turnCos[k] = turnCos[k - 1] * stepCos - turnSin[k - 1] * stepSin;
+            turnSin[k] = turnSin[k - 1] * stepCos + turnCos[k - 1] * stepSin;
+        }
+        for (std::uint32_t i = 0; i < frames;) {
             const std::uint64_t n = firstFrame + i;
             const std::uint64_t anchor = n - n % kAnchorFrames;
-            if (i == 0 || n == anchor) {
-                const double cycles = cyclesPerFrame * static_cast<double>(anchor);
-                const double phase = 2.0 * std::numbers::pi * (cycles - std::floor(cycles));
-                re = std::cos(phase), im = std::sin(phase);
-                for (std::uint64_t k = anchor; k < n; ++k) {
-                    const double nextRe = re * stepCos - im * stepSin;
-                    im = im * stepCos + re * stepSin;
-                    re = nextRe;
-                }
-            }
-            out[i] = static_cast<float>(sine->amplitude * im);
-            const double nextRe = re * stepCos - im * stepSin;
-            im = im * stepCos + re * stepSin;
-            re = nextRe;
+            const double cycles = cyclesPerFrame * static_cast<double>(anchor);
+            const double phase = 2.0 * std::numbers::pi * (cycles - std::floor(cycles));
+            const double re = sine->amplitude * std::cos(phase), im = sine->amplitude * std::sin(phase);
+            const std::uint32_t from = static_cast<std::uint32_t>(n - anchor);
+            const std::uint32_t count = std::min<std::uint32_t>(frames - i, static_cast<std::uint32_t>(kAnchorFrames) - from);
+            for (std::uint32_t k = 0; k < count; ++k)
+                out[i + k] = static_cast<float>(im * turnCos[from + k] + re * turnSin[from + k]);
+            i += count;
         }
     } else if (const auto* impulse = std::get_if<Impulse>(&signal_)) {
         for (std::uint32_t i = 0; i < frames; ++i) {
