@@ -1,5 +1,3 @@
-pragma ComponentBehavior: Bound
-
 import QtQuick
 
 // Where the keyboard is: a ring in the accent colour just outside its
@@ -19,9 +17,14 @@ Loader {
     active: shown
     sourceComponent: Rectangle {
         objectName: "focusRing"
-        radius: ring.radius
         color: "transparent"
         border.width: 2
         border.color: Theme.accent
+    }
+    Binding {
+        when: ring.item !== null
+        target: ring.item
+        property: "radius"
+        value: ring.radius
     }
 }
